@@ -245,7 +245,7 @@ int AlertMessage::deserialize(const char* buffer, int length) {
   uint32_t values;
   if (!r.U32(&values) || r.left() / 16 < values) return kBadLength;
   for (uint32_t i = 0; i < values; ++i) {
-    uint64_t counter, bits;
+    uint64_t counter = 0, bits = 0;
     r.U64(&counter);
     r.U64(&bits);
     double value;
