@@ -35,6 +35,7 @@ struct Dispatcher {
   ServiceControlHandler handler = nullptr;  // guarded by mu
   void* context = nullptr;                  // guarded by mu
   bool main_returned = false;               // guarded by mu
+  bool termination_pending = false;         // main thread only
   int wake_write = -1;
 };
 
@@ -121,19 +122,19 @@ void ServeConnection(Dispatcher* d, int fd) {
   sc::WriteFully(fd, out, sizeof(out));
 }
 
-// SIGTERM is how this system says it is going down.
+// SIGTERM is how this system says it is going down. A service that cannot
+// take the control yet (still starting) gets it at its next status report.
 void DeliverTermination(Dispatcher* d) {
   uint32_t accepted;
   {
     std::lock_guard<std::mutex> lock(d->mu);
     accepted = d->status.controls_accepted;
   }
+  uint32_t control = (accepted & kServiceAcceptShutdown) ? kServiceControlShutdown
+                                                         : kServiceControlStop;
   ServiceStatus ignored;
-  if (accepted & kServiceAcceptShutdown) {
-    DeliverControl(d, kServiceControlShutdown, &ignored);
-  } else if (accepted & kServiceAcceptStop) {
-    DeliverControl(d, kServiceControlStop, &ignored);
-  }
+  d->termination_pending =
+      DeliverControl(d, control, &ignored) == kErrorServiceCannotAcceptCtrl;
 }
 
 // Deletes the service's key when it was marked for deletion while running.
@@ -236,8 +237,11 @@ WinError RunServiceDispatcher(const ServiceTableEntry* table) {
       char drain[64];
       while (::read(wake[0], drain, sizeof(drain)) > 0) {
       }
-      std::lock_guard<std::mutex> lock(d->mu);
-      if (d->main_returned || d->status.current_state == kServiceStopped) break;
+      {
+        std::lock_guard<std::mutex> lock(d->mu);
+        if (d->main_returned || d->status.current_state == kServiceStopped) break;
+      }
+      if (d->termination_pending) DeliverTermination(d);
     }
     if (signal_fd >= 0 && fds[2].revents) {
       signalfd_siginfo info;
@@ -297,7 +301,7 @@ WinError ReportServiceStatus(ServiceStatusHandle handle, const ServiceStatus& st
   }
   std::lock_guard<std::mutex> lock(d->mu);
   d->status = status;
-  if (status.current_state == kServiceStopped) Wake(d);
+  Wake(d);
   return kErrorSuccess;
 }
 
