@@ -1,6 +1,7 @@
 #include "StatSubsystem/common/counter_values.h"
 
-#include "platform/registry.h"
+#include "StatSubsystem/common/service_keys.h"
+#include "StatSubsystem/common/service_names.h"
 
 namespace kst {
 namespace {
@@ -48,23 +49,9 @@ std::string CounterObjectPart(std::string_view path) {
 
 int ReadCollectorCounterPaths(std::vector<std::string>* paths) {
   paths->clear();
-  RegistryKey key;
-  if (RegistryKey::Open("System\\CurrentControlSet\\Services\\Kestrane buffer creator",
-                        RegAccess::kRead, &key) != kErrorSuccess) {
-    return -1;
-  }
-  RegType type = 0;
-  std::string data;
-  if (key.QueryValue("optCounters", &type, &data) != kErrorSuccess) return -3;
-  if (type != kRegMultiSz) return -5;
-  size_t at = 0;
-  while (at < data.size() && data[at] != '\0') {
-    size_t end = data.find('\0', at);
-    if (end == std::string::npos) return -6;
-    paths->push_back(data.substr(at, end - at));
-    at = end + 1;
-  }
-  return 0;
+  const int result = ReadServiceMultiString(ServiceNameTable[kCollectorId], "optCounters", paths);
+  if (result != 0) paths->clear();
+  return result;
 }
 
 int ReadObjectNames(std::vector<std::string>& out, bool reread) {
@@ -112,17 +99,26 @@ int CounterSampler::Collect(std::vector<double>& out) {
   return 0;
 }
 
-int ReadCurrentCounterValues(std::vector<double>& out, bool rebuild) {
-  static CounterSampler sampler;
-  static bool built = false;
-  if (!built || rebuild) {
-    built = true;
-    if (int result = sampler.Drop(); result != 0) return result;
+int CounterValueReader::Rebuild(const std::vector<std::string>& paths) {
+  built_ = true;
+  if (int result = sampler_.Drop(); result != 0) return result;
+  return sampler_.Build(paths);
+}
+
+int CounterValueReader::Read(std::vector<double>& out, bool rebuild) {
+  if (!built_ || rebuild) {
+    built_ = true;
+    if (int result = sampler_.Drop(); result != 0) return result;
     std::vector<std::string> paths;
     if (ReadCollectorCounterPaths(&paths) != 0) return -3;
-    if (int result = sampler.Build(paths); result != 0) return result;
+    if (int result = sampler_.Build(paths); result != 0) return result;
   }
-  return sampler.Collect(out);
+  return sampler_.Collect(out);
+}
+
+int ReadCurrentCounterValues(std::vector<double>& out, bool rebuild) {
+  static CounterValueReader reader;
+  return reader.Read(out, rebuild);
 }
 
 }  // namespace kst

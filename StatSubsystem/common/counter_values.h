@@ -66,12 +66,28 @@ class CounterSampler {
   std::vector<PerfCounterHandle> handles_;  // 0 for an empty slot
 };
 
-// The current value of every counter of optCounters through one query, which
-// is built on the first call and when `rebuild` is true (re-reading
-// optCounters) and kept otherwise. Appends one value per path to `out`.
-// 0; -1 a counter cannot be removed from the old query; -2 the old query
-// cannot be closed; -3 optCounters cannot be read; -4 a new query cannot be
-// opened; -6 the query cannot collect data.
+// The query over optCounters kept from one call to the next, as both
+// services use it. One thread at a time.
+class CounterValueReader {
+ public:
+  // Appends the current value of every counter of optCounters to `out`. The
+  // query is built on the first call and when `rebuild` is true (re-reading
+  // optCounters), and kept otherwise. 0; -1 a counter cannot be removed from
+  // the old query; -2 the old query cannot be closed; -3 optCounters cannot
+  // be read; -4 a new query cannot be opened; -6 the query cannot collect.
+  int Read(std::vector<double>& out, bool rebuild);
+
+  // Builds the query now on a list the caller has read already, so that what
+  // the caller derived from that list and the values stay in step. 0, -1, -2
+  // or -4 as above.
+  int Rebuild(const std::vector<std::string>& paths);
+
+ private:
+  CounterSampler sampler_;
+  bool built_ = false;
+};
+
+// Read() of the process's one CounterValueReader.
 int ReadCurrentCounterValues(std::vector<double>& out, bool rebuild);
 
 }  // namespace kst
