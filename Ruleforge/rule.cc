@@ -1,5 +1,7 @@
 #include "Ruleforge/rule.h"
 
+#include <cstddef>
+
 namespace kst {
 namespace {
 
@@ -10,7 +12,7 @@ bool PairLess(const FeaturePair& a, const FeaturePair& b) {
 // -1 when r's list sorts before s's (r is less), 1 when after, 0 when equal.
 int CompareLists(const std::vector<FeaturePair>& r, const std::vector<FeaturePair>& s) {
   if (r.size() != s.size()) return r.size() > s.size() ? -1 : 1;
-  for (size_t i = r.size(); i-- > 0;) {
+  for (std::size_t i = r.size(); i-- > 0;) {
     if (PairLess(s[i], r[i])) return -1;
     if (PairLess(r[i], s[i])) return 1;
   }

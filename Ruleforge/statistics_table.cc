@@ -27,7 +27,8 @@ std::vector<std::string_view> SplitFields(std::string_view line) {
   return fields;
 }
 
-StatisticsTable::StatisticsTable(const char* fileName, const std::vector<IntervalScale*>* scales)
+StatisticsTable::StatisticsTable(const char* fileName,
+                                 const std::vector<std::unique_ptr<IntervalScale>>* scales)
     : file_name_(fileName), scales_(scales) {}
 
 std::string_view StatisticsTable::cellText(int row, int feature) const {

@@ -4,6 +4,7 @@
 #define KESTRANE_RULEFORGE_STATISTICS_TABLE_H_
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -16,7 +17,7 @@ namespace kst {
 class StatisticsTable {
  public:
   // Borrows `scales`, which must outlive the table; scale i places feature i.
-  StatisticsTable(const char* fileName, const std::vector<IntervalScale*>* scales);
+  StatisticsTable(const char* fileName, const std::vector<std::unique_ptr<IntervalScale>>* scales);
   virtual ~StatisticsTable() = default;
 
   // Reads the file's data rows (after its two header lines). Throws
@@ -38,7 +39,7 @@ class StatisticsTable {
 
  private:
   std::string file_name_;
-  const std::vector<IntervalScale*>* scales_;
+  const std::vector<std::unique_ptr<IntervalScale>>* scales_;
   int row_count_ = 0;
   // Indices row by row, one byte each: a scale has at most 255 intervals.
   std::vector<uint8_t> indices_;
