@@ -18,8 +18,16 @@ namespace {
 using kst::DiscoveryAnalyzer;
 using kst::ParameterValue;
 
-std::map<std::string, DiscoveryAnalyzer*>& Registry() {
-  static std::map<std::string, DiscoveryAnalyzer*> registry;
+// Analyzers live until the module is unloaded.
+class AnalyzerRegistry final : public std::map<std::string, DiscoveryAnalyzer*> {
+ public:
+  ~AnalyzerRegistry() {
+    for (auto& [name, analyzer] : *this) delete analyzer;
+  }
+};
+
+AnalyzerRegistry& Registry() {
+  static AnalyzerRegistry registry;
   return registry;
 }
 

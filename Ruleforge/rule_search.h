@@ -9,7 +9,7 @@
 #include <optional>
 #include <vector>
 
-#include "Ruleforge/fisher_test.h"
+#include "Ruleforge/fisher_exact.h"
 #include "Ruleforge/rule.h"
 #include "Ruleforge/rule_counter.h"
 #include "Ruleforge/shared_progress.h"

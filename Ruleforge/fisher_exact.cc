@@ -1,4 +1,4 @@
-#include "Ruleforge/fisher_test.h"
+#include "Ruleforge/fisher_exact.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,6 +1,6 @@
 // The one-tailed Fisher exact test the rule search scores rules with.
-#ifndef KESTRANE_RULEFORGE_FISHER_TEST_H_
-#define KESTRANE_RULEFORGE_FISHER_TEST_H_
+#ifndef KESTRANE_RULEFORGE_FISHER_EXACT_H_
+#define KESTRANE_RULEFORGE_FISHER_EXACT_H_
 
 #include <vector>
 
@@ -34,4 +34,4 @@ bool FisherExactTest(const int table[4], const double* threshold, double* p, con
 
 }  // namespace kst
 
-#endif  // KESTRANE_RULEFORGE_FISHER_TEST_H_
+#endif  // KESTRANE_RULEFORGE_FISHER_EXACT_H_
