@@ -2,11 +2,11 @@
 
 #include <dlfcn.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <vector>
 
 #include "platform/paths.h"
+#include "platform/process.h"
 
 namespace kst {
 
@@ -40,14 +40,6 @@ bool IsFile(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-std::string ProgramFolder() {
-  std::string buf(4096, '\0');
-  ssize_t n = ::readlink("/proc/self/exe", buf.data(), buf.size() - 1);
-  if (n <= 0) return {};
-  buf.resize(static_cast<size_t>(n));
-  size_t slash = buf.rfind('/');
-  return slash == std::string::npos ? std::string() : buf.substr(0, slash);
-}
 
 std::unique_ptr<Module> Open(const std::string& path, std::string* error) {
   dlerror();
@@ -75,8 +67,10 @@ std::unique_ptr<Module> LoadModule(std::string_view file_name, std::string* erro
 
   const bool bare = native.find('/') == std::string::npos;
   if (bare) {
-    const std::string folder = ProgramFolder();
-    if (!folder.empty()) {
+    const std::string program = CurrentProgramPath();
+    const size_t slash = program.rfind('/');
+    if (slash != std::string::npos) {
+      const std::string folder = program.substr(0, slash);
       for (const std::string& name : names) {
         std::string path = folder + "/" + name;
         if (IsFile(path)) return Open(path, error);

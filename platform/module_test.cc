@@ -1,6 +1,5 @@
 #include "platform/module.h"
-
-#include <stdlib.h>
+#include "platform/registry_testing.h"
 
 #include <filesystem>
 #include <string>
@@ -16,15 +15,8 @@ using CountCallFn = int(int);
 
 class ModuleTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/kst_module_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    home_ = tmpl;
-    setenv("KESTRANE_HOME", home_.c_str(), 1);
-  }
-  void TearDown() override { fs::remove_all(home_); }
-
-  std::string home_;
+  TempKestraneHome temp_home_;
+  const std::string home_ = temp_home_.path();
   const std::string lib_ = KST_MODULE_TESTLIB;  // .../tests/module_testlib.so
 };
 

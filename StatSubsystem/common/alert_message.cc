@@ -64,12 +64,8 @@ class Writer {
  public:
   explicit Writer(char* out) : out_(reinterpret_cast<unsigned char*>(out)) {}
   void U8(uint8_t v) { *out_++ = v; }
-  void U32(uint32_t v) {
-    for (int i = 0; i < 4; ++i) *out_++ = static_cast<unsigned char>(v >> (8 * i));
-  }
-  void U64(uint64_t v) {
-    for (int i = 0; i < 8; ++i) *out_++ = static_cast<unsigned char>(v >> (8 * i));
-  }
+  void U32(uint32_t v) { Uint(v); }
+  void U64(uint64_t v) { Uint(v); }
   void Raw(const void* data, size_t n) {
     if (n != 0) std::memcpy(out_, data, n);
     out_ += n;
@@ -92,6 +88,11 @@ class Writer {
   }
 
  private:
+  template <typename T>
+  void Uint(T v) {
+    for (size_t i = 0; i < sizeof(T); ++i) *out_++ = static_cast<unsigned char>(v >> (8 * i));
+  }
+
   unsigned char* out_;
 };
 
@@ -106,22 +107,8 @@ class Reader {
     --left_;
     return true;
   }
-  bool U32(uint32_t* v) {
-    if (left_ < 4) return false;
-    *v = 0;
-    for (int i = 0; i < 4; ++i) *v |= static_cast<uint32_t>(in_[i]) << (8 * i);
-    in_ += 4;
-    left_ -= 4;
-    return true;
-  }
-  bool U64(uint64_t* v) {
-    if (left_ < 8) return false;
-    *v = 0;
-    for (int i = 0; i < 8; ++i) *v |= static_cast<uint64_t>(in_[i]) << (8 * i);
-    in_ += 8;
-    left_ -= 8;
-    return true;
-  }
+  bool U32(uint32_t* v) { return Uint(v); }
+  bool U64(uint64_t* v) { return Uint(v); }
   bool Raw(void* out, size_t n) {
     if (left_ < n) return false;
     if (n != 0) std::memcpy(out, in_, n);
@@ -150,7 +137,18 @@ class Reader {
     return true;
   }
 
+
  private:
+  template <typename T>
+  bool Uint(T* v) {
+    if (left_ < sizeof(T)) return false;
+    *v = 0;
+    for (size_t i = 0; i < sizeof(T); ++i) *v |= static_cast<T>(in_[i]) << (8 * i);
+    in_ += sizeof(T);
+    left_ -= sizeof(T);
+    return true;
+  }
+
   const unsigned char* in_;
   size_t left_;
 };
