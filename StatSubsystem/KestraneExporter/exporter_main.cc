@@ -1,14 +1,8 @@
 #include <iostream>
 
-#include "StatSubsystem/KestraneExporter/exporter_options.h"
+#include "StatSubsystem/KestraneExporter/exporter_run.h"
 
 int main(int argc, char** argv) {
-  kst::ExporterOptions options;
-  const int code = kst::ParseExporterOptions(argc, argv, &options);
-  if (code < 0) {
-    kst::PrintExporterError(std::cerr, code == -1 ? "bad parameter" : "bad parameter value");
-    kst::PrintExporterUsage(std::cerr);
-    return 0;
-  }
-  return 0;
+  kst::BufferExporter exporter(kst::SystemLocalTime, &std::cout);
+  return kst::RunExporter(argc, argv, &exporter, kst::SystemLocalTime, std::cerr);
 }

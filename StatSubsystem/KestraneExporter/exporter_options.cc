@@ -4,11 +4,12 @@
 #include <climits>
 #include <cstring>
 
+#include "StatSubsystem/common/service_names.h"
+
 namespace kst {
 namespace {
 
-// TODO(config): take the name from the service name table once it lands.
-constexpr const char* kExporterName = "KestraneExporter.exe";
+const char* const kExporterName = ServiceNameTable[kExporterProgram];
 
 constexpr const char* kOptionNames[] = {"-ngh", "-help", "-month", "-e", "-i",
                                         "-starttime", "-endtime", "-day", "-days", "-of"};
