@@ -1,6 +1,7 @@
 #include "StatSubsystem/KestraneExporter/buffer_exporter.h"
 
 #include <charconv>
+#include <cmath>
 #include <cstdlib>
 #include <iostream>
 #include <vector>
@@ -24,6 +25,19 @@ void WriteInt(std::ostream& out, int value) {
   char text[16];
   const auto end = std::to_chars(text, text + sizeof text, value).ptr;
   out.write(text, end - text);
+}
+
+// Appends `value` as printf's "%.18g" prints it. Whole numbers below 1e18,
+// which counters often are, print as their digits in either case.
+void AppendValue(double value, std::string* row) {
+  char text[32];
+  char* end;
+  if (value == std::trunc(value) && std::fabs(value) < 1e18 && !(value == 0 && std::signbit(value))) {
+    end = std::to_chars(text, text + sizeof text, static_cast<int64_t>(value)).ptr;
+  } else {
+    end = std::to_chars(text, text + sizeof text, value, std::chars_format::general, 18).ptr;
+  }
+  row->append(text, end);
 }
 
 // Copies one header line without its first field: "a;b;c\n" gives "b;c\n".
@@ -141,23 +155,25 @@ int BufferExporter::Export(ExporterOptions* options, bool truncate) {
   in.seekg(static_cast<std::streamoff>(position));
   const uint32_t value_count = width - kSlotHeadDoubles;
   const uint64_t slot_bytes = SlotBytes(width);
-  std::vector<double> values;
-  char text[32];
+  std::vector<unsigned char> value_bytes(SlotBytes(value_count));
+  std::string row;
   while (in && in.peek() != std::char_traits<char>::eof()) {
     const int accepted = AcceptRecord(in, out, options);
     if (!in) break;
     if (accepted == 1) {
-      const bool whole = ReadSlotValues(in, value_count, &values);
-      for (double value : values) {
-        text[0] = ';';
-        const auto end = std::to_chars(text + 1, text + sizeof text, value,
-                                       std::chars_format::general, 18).ptr;
-        out.write(text, end - text);
+      in.read(reinterpret_cast<char*>(value_bytes.data()),
+              static_cast<std::streamsize>(value_bytes.size()));
+      const bool whole = in.gcount() == static_cast<std::streamsize>(value_bytes.size());
+      row.clear();
+      for (uint32_t i = 0; whole && i < value_count; ++i) {
+        row += ';';
+        AppendValue(GetDouble(value_bytes.data() + kBytesPerDouble * i), &row);
       }
-      out << '\n';
+      row += '\n';
+      out.write(row.data(), static_cast<std::streamsize>(row.size()));
       if (!whole) break;
     } else {
-      in.ignore(static_cast<std::streamsize>(slot_bytes - 16));
+      in.ignore(static_cast<std::streamsize>(slot_bytes - kSlotHeadDoubles * kBytesPerDouble));
     }
     position += slot_bytes;
     if (position > end_mark) break;

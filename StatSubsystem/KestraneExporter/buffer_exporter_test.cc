@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <sstream>
 #include <vector>
 
@@ -113,6 +114,23 @@ TEST_F(BufferExporterTest, HeaderLinesAndValueFormat) {
             "60;0;12.5\n"
             "120;0.100000000000000006;-3.00000000000000016e+300\n");
   EXPECT_EQ(Run({"-day", "5", "-month", "3", "-ngh"}, Date(3, 9)), "60;0;12.5\n120;0.100000000000000006;-3.00000000000000016e+300\n");
+}
+
+TEST_F(BufferExporterTest, ValuesPrintAsPrintfWould) {
+  const std::vector<double> values = {
+      0.0, -0.0, 12.5, -7, 0.1, 1e-300, 5e-324, -3e300, 1e17, 123456789012345678.0,
+      999999999999999999.0, 1e18, 9007199254740993.0, -4503599627370497.5,
+      std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()};
+  std::vector<std::string> names(values.size(), "c");
+  MakeBuffer(60, names, names);
+  Sample(3, 5, 0, values);
+  std::string expected = "0";
+  for (double v : values) {
+    char text[40];
+    std::snprintf(text, sizeof text, ";%.18g", v);
+    expected += text;
+  }
+  EXPECT_EQ(Run({"-day", "5", "-month", "3", "-ngh"}, Date(3, 9)), expected + "\n");
 }
 
 TEST_F(BufferExporterTest, DayFilters) {
