@@ -60,7 +60,11 @@ class AlerterTest : public ::testing::Test {
 };
 
 // Gives a counter identifier its title in the configuration tree.
-inline void SetCounterTitle(int64_t id, const std::string& title) { StubSetCounterTitle(id, title); }
+inline void SetCounterTitle(int64_t id, const std::string& title) {
+  RegistryKey key;
+  ASSERT_EQ(RegistryKey::Create(CounterByIdKeyPath(id), &key), kErrorSuccess);
+  ASSERT_EQ(key.SetValue("title", kRegSz, title.c_str(), static_cast<uint32_t>(title.size() + 1)), kErrorSuccess);
+}
 
 inline AlertMessage Message(int8_t level, const std::string& log, const std::string& analyzer,
                             const std::string& description, int32_t time = 0) {

@@ -98,10 +98,10 @@ TEST(FilterTest, ValuesBelongToTheirFieldTypes) {
 std::unique_ptr<Gate> OnGate(int type, std::vector<FilterNode*> nodes) {
   auto gate = std::make_unique<Gate>(type);
   for (FilterNode* node : nodes) gate->addChild(node);
-  auto* helper = new Filter(6, 1, std::string());
-  gate->addChild(helper);
+  auto helper = std::make_unique<Filter>(6, 1, std::string());
+  bool added = gate->addChild(helper.get()) == 0;  // a full NOT gate refuses it
   EXPECT_TRUE(gate->switchOn());
-  gate->removeChild(helper);
+  if (added) gate->removeChild(helper.release());
   return gate;
 }
 

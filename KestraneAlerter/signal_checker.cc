@@ -2,18 +2,18 @@
 
 #include <memory>
 
+#include "StatSubsystem/common/service_names.h"
 #include "platform/services.h"
 
 namespace kst {
 
-static constexpr char kCheckerServiceName[] = "Kestrane stat checker";
 static constexpr uint32_t kReloadControlCode = 129;
 
 int signalCheckingService() {
   std::unique_ptr<ServiceManager> manager;
   if (ServiceManager::Open(kManagerConnect, &manager) != kErrorSuccess) return -12;
   std::unique_ptr<Service> checker;
-  if (manager->OpenService(kCheckerServiceName, kServiceUserDefinedControl | kServiceStop, &checker) !=
+  if (manager->OpenService(ServiceNameTable[kCheckerServiceName], kServiceUserDefinedControl | kServiceStop, &checker) !=
       kErrorSuccess) {
     return -13;
   }
