@@ -1,0 +1,71 @@
+// One tick of the collector service: load the options of its service key,
+// create the ring buffer when asked to (notFirstStartFlag 0) or open the one
+// there is, and write the current values of every counter of optCounters
+// into the slot of the current local time (layout in ring_buffer.h).
+#ifndef KESTRANE_STATSUBSYSTEM_KESTRANECOLLECTOR_COLLECTOR_H_
+#define KESTRANE_STATSUBSYSTEM_KESTRANECOLLECTOR_COLLECTOR_H_
+
+#include <cstdint>
+#include <ctime>
+#include <functional>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include "StatSubsystem/common/counter_values.h"
+
+namespace kst {
+
+// Stores a reported error in the collector's service key: lastErrorNo (-1
+// when it cannot be written), then lastErrorMessage (-2); 0.
+int SaveLastError(int code, const std::string& message);
+
+// The collector's module state. The service makes one per process and calls
+// it from its service thread only.
+class KestraneCollector {
+ public:
+  // `now` stands in for time(); it answers -1 when the time cannot be read.
+  explicit KestraneCollector(std::function<time_t()> now = [] { return ::time(nullptr); });
+
+  // Reads notFirstStartFlag, optBufferName, optTimeInt and, for an existing
+  // buffer, optCollsCount and optHeadGrpOffset. 0 and *interval (minutes),
+  // or: -1 notFirstStartFlag unreadable; -2 it is neither 0 nor 1;
+  // -3 optBufferName unreadable; -4 optTimeInt unreadable; -5 optTimeInt <= 0;
+  // -6 optCollsCount unreadable; -7 it is <= 0; -8 optHeadGrpOffset
+  // unreadable; -9 it is <= 0.
+  int LoadParameters(uint32_t* interval);
+
+  // One tick. 0, or: -1 parameters not loadable; -2 the existing buffer
+  // cannot be opened (the service retries); -3 its length does not end on a
+  // slot, it is shorter than its header lines, or its slots are too narrow
+  // for the date and minute (optCollsCount < 2); -4 a new buffer cannot be created; -5 optCounters unreadable for a
+  // new buffer; -7 counter values not collectable; -8/-9/-10
+  // optHeadGrpOffset/optCollsCount/notFirstStartFlag not writable; -11 the
+  // slot cannot be written; -101/-102 and -103/-104 the first and second
+  // reading of the time failed.
+  //
+  // A new buffer's header lines, optCollsCount and its query come from one
+  // reading of optCounters, so they always agree; a slot always holds exactly
+  // optCollsCount doubles (missing values are 0.0, surplus ones dropped).
+  int Gather();
+
+  // Appends one value per counter of the query to `out`, building the query
+  // from optCounters first when it was never built or `reload` is set.
+  // 0 or -1..-6 as CounterValueReader::Read.
+  int CollectCounterValues(std::vector<double>& out, bool reload);
+
+ private:
+  int CreateBuffer(std::fstream& file);
+
+  std::function<time_t()> now_;
+  bool existing_buffer_ = false;
+  uint32_t time_interval_ = 0;
+  uint32_t record_width_ = 0;
+  uint32_t header_size_ = 0;
+  std::string buffer_file_;
+  CounterValueReader counters_;
+};
+
+}  // namespace kst
+
+#endif  // KESTRANE_STATSUBSYSTEM_KESTRANECOLLECTOR_COLLECTOR_H_

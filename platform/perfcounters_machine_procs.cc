@@ -1,0 +1,167 @@
+// The Process and Thread objects of the machine's counter source. Processes
+// are counted per name (every process of one name adds to its instance), so
+// that a path stays valid while the processes behind it come and go; threads
+// are "process/index", numbered per process name in process and thread order.
+#include <dirent.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+
+#include "platform/perfcounters_source.h"
+
+namespace kst::perf {
+namespace {
+
+std::vector<long> NumericEntries(const std::string& folder) {
+  std::vector<long> ids;
+  if (DIR* dir = ::opendir(folder.c_str())) {
+    while (dirent* entry = ::readdir(dir)) {
+      char* end = nullptr;
+      const long id = std::strtol(entry->d_name, &end, 10);
+      if (*end == '\0' && entry->d_name[0] != '\0') ids.push_back(id);
+    }
+    ::closedir(dir);
+  }
+  std::sort(ids.begin(), ids.end());
+  return ids;
+}
+
+// The fields of a /proc stat file: its command name, and the fields after
+// the name counted from 3 (the state) as the proc manual numbers them.
+struct StatLine {
+  std::string name;
+  std::vector<double> fields;  // fields[i] is field i + 3
+  double Field(size_t number) const {
+    return number >= 3 && number - 3 < fields.size() ? fields[number - 3] : 0.0;
+  }
+};
+
+bool ReadStat(const std::string& path, StatLine* stat) {
+  std::string text;
+  if (!ReadSmallFile(path, &text)) return false;
+  // The name may hold blanks and parentheses: it runs to the last ')'.
+  const size_t open = text.find('(');
+  const size_t close = text.rfind(')');
+  if (open == std::string::npos || close == std::string::npos || close < open) return false;
+  stat->name = InstanceName(text.substr(open + 1, close - open - 1));
+  stat->fields.clear();
+  const char* at = text.c_str() + close + 1;
+  while (*at != '\0') {
+    while (*at == ' ') ++at;
+    if (*at == '\0' || *at == '\n') break;
+    char* end = nullptr;
+    const double value = std::strtod(at, &end);
+    stat->fields.push_back(end == at ? 0.0 : value);  // the state letter reads as 0
+    at = end == at ? at + 1 : end;
+    while (*at != ' ' && *at != '\0') ++at;
+  }
+  return true;
+}
+
+double ClockTicks() {
+  static const double ticks = static_cast<double>(::sysconf(_SC_CLK_TCK));
+  return ticks;
+}
+
+double PageBytes() {
+  static const double bytes = static_cast<double>(::sysconf(_SC_PAGESIZE));
+  return bytes;
+}
+
+double ContextSwitches(const std::string& status_path) {
+  std::string text;
+  if (!ReadSmallFile(status_path, &text)) return 0.0;
+  double switches = 0.0;
+  for (const char* key : {"voluntary_ctxt_switches:", "nonvoluntary_ctxt_switches:"}) {
+    const size_t at = text.find(key);
+    if (at != std::string::npos) switches += std::strtod(text.c_str() + at + std::strlen(key), nullptr);
+  }
+  return switches;
+}
+
+}  // namespace
+
+ObjectDef ProcessObject() {
+  return {"Process", true,
+          {{"% Processor Time", CounterKind::kTimeShare},
+           {"Working Set", CounterKind::kGauge},
+           {"Private Bytes", CounterKind::kGauge},
+           {"Thread Count", CounterKind::kGauge}}};
+}
+
+ObjectDef ThreadObject() {
+  return {"Thread", true,
+          {{"% Processor Time", CounterKind::kTimeShare}, {"Context Switches/sec", CounterKind::kRate}}};
+}
+
+void SampleProcesses(double now, ObjectSample* out) {
+  struct Sums {
+    double cpu = 0, working_set = 0, private_bytes = 0, threads = 0;
+  };
+  std::map<std::string, Sums> by_name;
+  Sums total;
+  for (long pid : NumericEntries("/proc")) {
+    const std::string folder = "/proc/" + std::to_string(pid);
+    StatLine stat;
+    if (!ReadStat(folder + "/stat", &stat)) continue;  // gone meanwhile
+    std::string statm;
+    double data_pages = 0;
+    if (ReadSmallFile(folder + "/statm", &statm)) {
+      // size resident shared text lib data dirty: the sixth is private data
+      if (std::sscanf(statm.c_str(), "%*s %*s %*s %*s %*s %lf", &data_pages) != 1) data_pages = 0;
+    }
+    Sums one{stat.Field(14) + stat.Field(15), stat.Field(24) * PageBytes(), data_pages * PageBytes(),
+             stat.Field(20)};
+    for (Sums* sums : {&by_name[stat.name], &total}) {
+      sums->cpu += one.cpu;
+      sums->working_set += one.working_set;
+      sums->private_bytes += one.private_bytes;
+      sums->threads += one.threads;
+    }
+  }
+  const double clock = now * ClockTicks();
+  by_name["_Total"] = total;
+  for (const auto& [name, sums] : by_name) {
+    InstanceSample process;
+    process.name = name;
+    process.values = {RawValue{sums.cpu, clock, true}, RawValue{sums.working_set, 0, true},
+                      RawValue{sums.private_bytes, 0, true}, RawValue{sums.threads, 0, true}};
+    out->push_back(std::move(process));
+  }
+}
+
+void SampleThreads(double now, ObjectSample* out) {
+  const double clock = now * ClockTicks();
+  std::map<std::string, int> next_index;  // per process name
+  double total_cpu = 0, total_switches = 0;
+  for (long pid : NumericEntries("/proc")) {
+    const std::string folder = "/proc/" + std::to_string(pid);
+    StatLine process;
+    if (!ReadStat(folder + "/stat", &process)) continue;
+    for (long tid : NumericEntries(folder + "/task")) {
+      const std::string task = folder + "/task/" + std::to_string(tid);
+      StatLine stat;
+      if (!ReadStat(task + "/stat", &stat)) continue;
+      const double cpu = stat.Field(14) + stat.Field(15);
+      const double switches = ContextSwitches(task + "/status");
+      total_cpu += cpu;
+      total_switches += switches;
+      InstanceSample thread;
+      thread.parent = process.name;
+      thread.name = std::to_string(next_index[process.name]++);
+      thread.values = {RawValue{cpu, clock, true}, RawValue{switches, now, true}};
+      out->push_back(std::move(thread));
+    }
+  }
+  InstanceSample total;
+  total.parent = "_Total";
+  total.name = "_Total";
+  total.values = {RawValue{total_cpu, clock, true}, RawValue{total_switches, now, true}};
+  out->push_back(std::move(total));
+}
+
+}  // namespace kst::perf

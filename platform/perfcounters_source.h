@@ -1,0 +1,96 @@
+// Inside the counter layer: where raw counter values come from. A query owns
+// one source; the machine's source reads /proc and /sys, the scripted source
+// replays a file of values (see perfcounters.h). Not for callers outside the
+// perfcounters*.cc files.
+#ifndef KESTRANE_PLATFORM_PERFCOUNTERS_SOURCE_H_
+#define KESTRANE_PLATFORM_PERFCOUNTERS_SOURCE_H_
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/perfcounters.h"
+
+namespace kst::perf {
+
+// How a raw value becomes a shown value.
+enum class CounterKind {
+  kGauge,      // raw as it is
+  kRate,       // (raw - raw before) / (base - base before), base in seconds
+  kTimeShare,  // 100 * (raw - raw before) / (base - base before)
+};
+
+struct CounterDef {
+  std::string name;
+  CounterKind kind;
+};
+
+struct ObjectDef {
+  std::string name;
+  bool has_instances;
+  std::vector<CounterDef> counters;
+};
+
+struct RawValue {
+  double raw = 0.0;
+  double base = 0.0;
+  bool valid = false;
+};
+
+// One instance in one reading; an object without instances reads as one
+// entry with empty names.
+struct InstanceSample {
+  std::string parent;
+  std::string name;
+  std::vector<RawValue> values;  // one per counter of the object, in its order
+};
+
+using ObjectSample = std::vector<InstanceSample>;
+
+class CounterSource {
+ public:
+  virtual ~CounterSource() = default;
+
+  // The objects, fixed for the source's life.
+  virtual const std::vector<ObjectDef>& Objects() const = 0;
+
+  // Starts the next collection; every Sample until the next call belongs to
+  // it (one time base for all objects, one tick of a script).
+  virtual void BeginCollection() = 0;
+
+  // Reads one object's instances and raw values in the current collection.
+  virtual void Sample(size_t object, ObjectSample* out) = 0;
+};
+
+std::unique_ptr<CounterSource> NewMachineSource();
+
+// Pieces the machine source shares between its files.
+// The whole of a small file such as /proc/stat; false when it cannot be read.
+bool ReadSmallFile(const std::string& path, std::string* out);
+// A name from the system made fit for an instance: characters that a path
+// gives a meaning ("/", "\", "(", ")") and the ";" of the ring buffer's
+// header lines become "_".
+std::string InstanceName(std::string_view raw);
+// The Process and Thread objects, sampled at `now` seconds on the clock that
+// rate counters use.
+ObjectDef ProcessObject();
+ObjectDef ThreadObject();
+void SampleProcesses(double now, ObjectSample* out);
+void SampleThreads(double now, ObjectSample* out);
+
+// Reads the script file; kPdhSourceUnreadable when it cannot be read or a
+// line makes no sense.
+PdhStatus NewScriptedSource(const std::string& file, std::unique_ptr<CounterSource>* out);
+
+// The source for a new query: the script named by KESTRANE_PERF_SCRIPT when
+// it is set, else the machine.
+PdhStatus OpenSource(std::unique_ptr<CounterSource>* source);
+
+// Names compare without regard to ASCII case.
+bool SameName(std::string_view a, std::string_view b);
+
+}  // namespace kst::perf
+
+#endif  // KESTRANE_PLATFORM_PERFCOUNTERS_SOURCE_H_

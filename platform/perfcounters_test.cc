@@ -1,0 +1,329 @@
+#include "platform/perfcounters.h"
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "gtest/gtest.h"
+
+namespace kst {
+namespace {
+
+class PerfCountersTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char dir[] = "/tmp/kst_perf_XXXXXX";
+    ASSERT_NE(::mkdtemp(dir), nullptr);
+    home_ = dir;
+    ::setenv("KESTRANE_HOME", dir, 1);
+    ::unsetenv("KESTRANE_PERF_SCRIPT");
+  }
+  void TearDown() override {
+    ::unsetenv("KESTRANE_PERF_SCRIPT");
+    std::filesystem::remove_all(home_);
+  }
+
+  void UseScript(const std::string& text) {
+    const std::string file = home_ + "/script";
+    std::ofstream(file) << text;
+    ::setenv("KESTRANE_PERF_SCRIPT", file.c_str(), 1);
+  }
+
+  std::string home_;
+};
+
+constexpr const char* kScript =
+    "# two processors, memory, one thread object\n"
+    "rate \\System\\Context Switches/sec\n"
+    "tick\n"
+    "\\Processor(0)\\% Processor Time = 10\n"
+    "Processor(_Total)\\% Processor Time = 20\n"
+    "\\Memory\\Available Bytes = 1000\n"
+    "\\System\\Context Switches/sec = 100\n"
+    "\\Thread(app/0)\\% Processor Time = 1\n"
+    "\\Thread(app/1)\\% Processor Time = 2\n"
+    "\\Thread(db/0)\\% Processor Time = 3\n"
+    "tick\n"
+    "\\Processor(0)\\% Processor Time = 11.5\n"
+    "\\System\\Context Switches/sec = 160\n"
+    "tick\n"
+    "\\Memory\\Available Bytes = 900\n"
+    "\\System\\Context Switches/sec = 190\n";
+
+TEST_F(PerfCountersTest, ParsesPaths) {
+  struct Case {
+    const char* path;
+    PdhStatus status;
+    const char* host = "";
+    const char* object = "";
+    bool has_instance = false;
+    const char* parent = "";
+    const char* instance = "";
+    const char* counter = "";
+  } cases[] = {
+      {"\\\\PC1\\Processor(_Total)\\% Processor Time", kPdhSuccess, "PC1", "Processor", true, "", "_Total",
+       "% Processor Time"},
+      {"\\Memory\\Available Bytes", kPdhSuccess, "", "Memory", false, "", "", "Available Bytes"},
+      {"\\Thread(app/3)\\Context Switches/sec", kPdhSuccess, "", "Thread", true, "app", "3",
+       "Context Switches/sec"},
+      {"\\Processor()\\x", kPdhSuccess, "", "Processor", true, "", "", "x"},
+      {"\\\\.\\*(*/*)\\*", kPdhSuccess, ".", "*", true, "*", "*", "*"},
+      {"Memory\\Available Bytes", kPdhBadPath},
+      {"\\Memory", kPdhBadPath},
+      {"\\Memory\\", kPdhBadPath},
+      {"\\\\host", kPdhBadPath},
+      {"\\\\\\Memory\\x", kPdhBadPath},
+      {"\\Processor(0\\x", kPdhBadPath},
+      {"\\Proc)essor\\x", kPdhBadPath},
+      {"\\(0)\\x", kPdhBadPath},
+      {"", kPdhBadPath},
+  };
+  for (const Case& c : cases) {
+    CounterPath path;
+    ASSERT_EQ(ParseCounterPath(c.path, &path), c.status) << c.path;
+    if (c.status != kPdhSuccess) continue;
+    EXPECT_EQ(path.host, c.host) << c.path;
+    EXPECT_EQ(path.object, c.object) << c.path;
+    EXPECT_EQ(path.has_instance, c.has_instance) << c.path;
+    EXPECT_EQ(path.parent, c.parent) << c.path;
+    EXPECT_EQ(path.instance, c.instance) << c.path;
+    EXPECT_EQ(path.counter, c.counter) << c.path;
+    EXPECT_EQ(MakeCounterPath(path), c.path);
+  }
+}
+
+TEST_F(PerfCountersTest, OnlyThisMachine) {
+  char name[256] = {};
+  ASSERT_EQ(::gethostname(name, sizeof name - 1), 0);
+  for (const char* host : {"", ".", "localhost", "LocalHost", static_cast<const char*>(name)}) {
+    EXPECT_TRUE(IsLocalMachine(host)) << host;
+  }
+  EXPECT_FALSE(IsLocalMachine("no-such-host-kst"));
+
+  UseScript(kScript);
+  std::unique_ptr<PerfQuery> query;
+  ASSERT_EQ(OpenQuery(&query), kPdhSuccess);
+  PerfCounterHandle counter = 7;
+  EXPECT_EQ(query->AddCounter("\\\\no-such-host-kst\\Memory\\Available Bytes", &counter), kPdhNoMachine);
+  EXPECT_EQ(counter, 0u);
+  EXPECT_EQ(query->AddCounter(std::string("\\\\") + name + "\\Memory\\Available Bytes", &counter),
+            kPdhSuccess);
+  std::vector<std::string> paths;
+  EXPECT_EQ(ExpandCounterPath("\\\\no-such-host-kst\\*\\*", &paths), kPdhNoMachine);
+}
+
+TEST_F(PerfCountersTest, ScriptedValuesTickByTick) {
+  UseScript(kScript);
+  std::unique_ptr<PerfQuery> query;
+  ASSERT_EQ(OpenQuery(&query), kPdhSuccess);
+  PerfCounterHandle cpu0, memory, switches, missing;
+  ASSERT_EQ(query->AddCounter("\\Processor(0)\\% Processor Time", &cpu0), kPdhSuccess);
+  ASSERT_EQ(query->AddCounter("\\\\localhost\\memory\\available bytes", &memory), kPdhSuccess);
+  ASSERT_EQ(query->AddCounter("\\System\\Context Switches/sec", &switches), kPdhSuccess);
+  // Named by the script, but without a value until a later tick.
+  ASSERT_EQ(query->AddCounter("\\Thread(db/0)\\% Processor Time", &missing), kPdhSuccess);
+
+  double value = -1;
+  EXPECT_EQ(query->GetFormattedValue(cpu0, &value), kPdhNoData);
+
+  ASSERT_EQ(query->Collect(), kPdhSuccess);
+  EXPECT_EQ(query->GetFormattedValue(cpu0, &value), kPdhSuccess);
+  EXPECT_EQ(value, 10.0);
+  EXPECT_EQ(query->GetFormattedValue(memory, &value), kPdhSuccess);
+  EXPECT_EQ(value, 1000.0);
+  EXPECT_EQ(query->GetFormattedValue(switches, &value), kPdhInvalidData);  // one reading only
+  EXPECT_EQ(query->GetFormattedValue(missing, &value), kPdhSuccess);
+  EXPECT_EQ(value, 3.0);
+
+  ASSERT_EQ(query->Collect(), kPdhSuccess);
+  EXPECT_EQ(query->GetFormattedValue(cpu0, &value), kPdhSuccess);
+  EXPECT_EQ(value, 11.5);
+  EXPECT_EQ(query->GetFormattedValue(memory, &value), kPdhSuccess);
+  EXPECT_EQ(value, 1000.0);  // carried from the tick before
+  EXPECT_EQ(query->GetFormattedValue(switches, &value), kPdhSuccess);
+  EXPECT_EQ(value, 60.0);
+
+  ASSERT_EQ(query->Collect(), kPdhSuccess);
+  EXPECT_EQ(query->GetFormattedValue(memory, &value), kPdhSuccess);
+  EXPECT_EQ(value, 900.0);
+  EXPECT_EQ(query->GetFormattedValue(switches, &value), kPdhSuccess);
+  EXPECT_EQ(value, 30.0);
+
+  // Past the last tick the last one repeats: a rate counter stands still.
+  ASSERT_EQ(query->Collect(), kPdhSuccess);
+  EXPECT_EQ(query->GetFormattedValue(memory, &value), kPdhSuccess);
+  EXPECT_EQ(value, 900.0);
+  EXPECT_EQ(query->GetFormattedValue(switches, &value), kPdhSuccess);
+  EXPECT_EQ(value, 0.0);
+
+  // A second query starts again at the first tick.
+  std::unique_ptr<PerfQuery> other;
+  ASSERT_EQ(OpenQuery(&other), kPdhSuccess);
+  PerfCounterHandle again;
+  ASSERT_EQ(other->AddCounter("\\Memory\\Available Bytes", &again), kPdhSuccess);
+  ASSERT_EQ(other->Collect(), kPdhSuccess);
+  EXPECT_EQ(other->GetFormattedValue(again, &value), kPdhSuccess);
+  EXPECT_EQ(value, 1000.0);
+}
+
+TEST_F(PerfCountersTest, AddRemoveAndClose) {
+  UseScript(kScript + std::string("\\Thread(db/9)\\% Processor Time = 3\ntick\n"));
+  std::unique_ptr<PerfQuery> query;
+  ASSERT_EQ(OpenQuery(&query), kPdhSuccess);
+  struct Case { const char* path; PdhStatus status; } cases[] = {
+      {"\\Disk\\Reads", kPdhNoObject},
+      {"\\Memory\\No Such Counter", kPdhNoCounter},
+      {"\\Processor(7)\\% Processor Time", kPdhNoInstance},
+      {"\\Processor\\% Processor Time", kPdhNoInstance},  // instance left out
+      {"\\Memory(0)\\Available Bytes", kPdhNoInstance},   // instance where none exist
+      {"\\Thread(db/0)\\% Processor Time", kPdhSuccess},
+      {"\\Thread(0)\\% Processor Time", kPdhNoInstance},  // parent left out
+      {"not a path", kPdhBadPath},
+  };
+  for (const Case& c : cases) {
+    PerfCounterHandle counter = 99;
+    EXPECT_EQ(query->AddCounter(c.path, &counter), c.status) << c.path;
+    EXPECT_EQ(counter != 0, c.status == kPdhSuccess) << c.path;
+  }
+
+  PerfCounterHandle a, b;
+  ASSERT_EQ(query->AddCounter("\\Memory\\Available Bytes", &a), kPdhSuccess);
+  ASSERT_EQ(query->AddCounter("\\Processor(_Total)\\% Processor Time", &b), kPdhSuccess);
+  EXPECT_NE(a, b);
+  EXPECT_EQ(query->RemoveCounter(a), kPdhSuccess);
+  EXPECT_EQ(query->RemoveCounter(a), kPdhInvalidHandle);
+  ASSERT_EQ(query->Collect(), kPdhSuccess);
+  double value = 0;
+  EXPECT_EQ(query->GetFormattedValue(a, &value), kPdhInvalidHandle);
+  EXPECT_EQ(query->GetFormattedValue(b, &value), kPdhSuccess);
+  EXPECT_EQ(value, 20.0);
+
+  EXPECT_EQ(query->Close(), kPdhSuccess);
+  EXPECT_EQ(query->Close(), kPdhInvalidHandle);
+  EXPECT_EQ(query->Collect(), kPdhInvalidHandle);
+  EXPECT_EQ(query->RemoveCounter(b), kPdhInvalidHandle);
+  EXPECT_EQ(query->AddCounter("\\Memory\\Available Bytes", &a), kPdhInvalidHandle);
+
+  std::unique_ptr<PerfQuery> empty;
+  ASSERT_EQ(OpenQuery(&empty), kPdhSuccess);
+  EXPECT_EQ(empty->Collect(), kPdhSuccess);
+}
+
+TEST_F(PerfCountersTest, ScriptThatCannotBeRead) {
+  for (const char* text : {"\\Memory\\Available Bytes = lots\n", "\\Memory\\Available Bytes 5\n",
+                           "\\\\pc\\Memory\\Available Bytes = 5\n",
+                           "\\Memory\\x = 1\n\\Memory(0)\\y = 2\n"}) {
+    UseScript(text);
+    std::unique_ptr<PerfQuery> query;
+    EXPECT_EQ(OpenQuery(&query), kPdhSourceUnreadable) << text;
+    EXPECT_EQ(query, nullptr);
+  }
+  ::setenv("KESTRANE_PERF_SCRIPT", (home_ + "/absent").c_str(), 1);
+  std::unique_ptr<PerfQuery> query;
+  EXPECT_EQ(OpenQuery(&query), kPdhSourceUnreadable);
+  std::vector<std::string> objects;
+  EXPECT_EQ(EnumObjects("", &objects), kPdhSourceUnreadable);
+}
+
+TEST_F(PerfCountersTest, EnumeratesAndExpands) {
+  UseScript(kScript);
+  std::vector<std::string> objects, counters, instances;
+  ASSERT_EQ(EnumObjects(".", &objects), kPdhSuccess);
+  EXPECT_EQ(objects, (std::vector<std::string>{"System", "Processor", "Memory", "Thread"}));
+  ASSERT_EQ(EnumObjectItems("", "thread", &counters, &instances), kPdhSuccess);
+  EXPECT_EQ(counters, std::vector<std::string>{"% Processor Time"});
+  EXPECT_EQ(instances, (std::vector<std::string>{"app/0", "app/1", "db/0"}));
+  ASSERT_EQ(EnumObjectItems("", "Memory", &counters, &instances), kPdhSuccess);
+  EXPECT_TRUE(instances.empty());
+  EXPECT_EQ(EnumObjectItems("", "Disk", &counters, &instances), kPdhNoObject);
+
+  struct Case { const char* pattern; std::vector<std::string> paths; } cases[] = {
+      {"\\\\.\\*(*/*)\\*",
+       {"\\\\.\\System\\Context Switches/sec", "\\\\.\\Processor(0)\\% Processor Time",
+        "\\\\.\\Processor(_Total)\\% Processor Time", "\\\\.\\Memory\\Available Bytes",
+        "\\\\.\\Thread(app/0)\\% Processor Time", "\\\\.\\Thread(app/1)\\% Processor Time",
+        "\\\\.\\Thread(db/0)\\% Processor Time"}},
+      {"\\Thread(app/*)\\*", {"\\Thread(app/0)\\% Processor Time", "\\Thread(app/1)\\% Processor Time"}},
+      {"\\Thread(0)\\*", {"\\Thread(app/0)\\% Processor Time", "\\Thread(db/0)\\% Processor Time"}},
+      {"\\*\\*", {"\\System\\Context Switches/sec", "\\Memory\\Available Bytes"}},
+      {"\\Proc*(_T*)\\*Time", {"\\Processor(_Total)\\% Processor Time"}},
+      {"\\Memory\\Available Bytes", {"\\Memory\\Available Bytes"}},
+      {"\\Nothing(*)\\*", {}},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> paths;
+    ASSERT_EQ(ExpandCounterPath(c.pattern, &paths), kPdhSuccess) << c.pattern;
+    EXPECT_EQ(paths, c.paths) << c.pattern;
+  }
+  std::vector<std::string> paths;
+  EXPECT_EQ(ExpandCounterPath("*", &paths), kPdhBadPath);
+}
+
+TEST_F(PerfCountersTest, ExpansionIntoACallersBuffer) {
+  UseScript(kScript);
+  const std::string expected = std::string("\\Thread(app/0)\\% Processor Time") + '\0' +
+                               "\\Thread(app/1)\\% Processor Time" + '\0' + '\0';
+  const char* pattern = "\\Thread(app/*)\\*";
+  uint32_t length = 0;
+  EXPECT_EQ(ExpandCounterPath(pattern, nullptr, &length), kPdhMoreData);
+  EXPECT_EQ(length, expected.size());
+
+  std::string buffer(expected.size() - 1, 'x');
+  length = static_cast<uint32_t>(buffer.size());
+  EXPECT_EQ(ExpandCounterPath(pattern, buffer.data(), &length), kPdhMoreData);
+  EXPECT_EQ(length, expected.size());
+  EXPECT_EQ(buffer, std::string(expected.size() - 1, 'x'));  // untouched
+
+  buffer.assign(expected.size() + 10, 'x');
+  length = static_cast<uint32_t>(buffer.size());
+  ASSERT_EQ(ExpandCounterPath(pattern, buffer.data(), &length), kPdhSuccess);
+  EXPECT_EQ(length, expected.size());
+  EXPECT_EQ(buffer.substr(0, length), expected);
+
+  char one[1] = {'x'};
+  length = 1;
+  ASSERT_EQ(ExpandCounterPath("\\Nothing(*)\\*", one, &length), kPdhSuccess);
+  EXPECT_EQ(one[0], '\0');
+}
+
+TEST_F(PerfCountersTest, MachineCounters) {
+  std::vector<std::string> objects;
+  ASSERT_EQ(EnumObjects("", &objects), kPdhSuccess);
+  EXPECT_EQ(objects, (std::vector<std::string>{"Processor", "Memory", "System", "PhysicalDisk",
+                                               "LogicalDisk", "Network Interface", "Process", "Thread"}));
+  std::vector<std::string> cpus;
+  ASSERT_EQ(ExpandCounterPath("\\Processor(*)\\% Processor Time", &cpus), kPdhSuccess);
+  ASSERT_GE(cpus.size(), 2u);  // one processor and _Total
+  EXPECT_EQ(cpus.back(), "\\Processor(_Total)\\% Processor Time");
+
+  std::unique_ptr<PerfQuery> query;
+  ASSERT_EQ(OpenQuery(&query), kPdhSuccess);
+  PerfCounterHandle busy, available, switches, threads, self;
+  ASSERT_EQ(query->AddCounter(cpus.back(), &busy), kPdhSuccess);
+  ASSERT_EQ(query->AddCounter("\\Memory\\Available Bytes", &available), kPdhSuccess);
+  ASSERT_EQ(query->AddCounter("\\System\\Context Switches/sec", &switches), kPdhSuccess);
+  ASSERT_EQ(query->AddCounter("\\Process(_Total)\\Thread Count", &threads), kPdhSuccess);
+  ASSERT_EQ(query->AddCounter("\\Thread(_Total/_Total)\\% Processor Time", &self), kPdhSuccess);
+
+  ASSERT_EQ(query->Collect(), kPdhSuccess);
+  double value = 0;
+  EXPECT_EQ(query->GetFormattedValue(available, &value), kPdhSuccess);
+  EXPECT_GT(value, 0.0);
+  EXPECT_EQ(query->GetFormattedValue(threads, &value), kPdhSuccess);
+  EXPECT_GE(value, 1.0);
+  EXPECT_EQ(query->GetFormattedValue(busy, &value), kPdhInvalidData);
+  EXPECT_EQ(query->GetFormattedValue(switches, &value), kPdhInvalidData);
+
+  ::usleep(150 * 1000);  // long enough for the clock ticks to move
+  ASSERT_EQ(query->Collect(), kPdhSuccess);
+  ASSERT_EQ(query->GetFormattedValue(busy, &value), kPdhSuccess);
+  EXPECT_GE(value, 0.0);
+  EXPECT_LE(value, 100.0);
+  ASSERT_EQ(query->GetFormattedValue(switches, &value), kPdhSuccess);
+  EXPECT_GE(value, 0.0);
+}
+
+}  // namespace
+}  // namespace kst
