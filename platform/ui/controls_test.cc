@@ -9,7 +9,7 @@
 namespace kst::ui {
 namespace {
 
-class ControlsTest : public ::testing::Test {
+class UiControlsTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(testing::UseBackend("headless"));
@@ -30,7 +30,7 @@ class ControlsTest : public ::testing::Test {
   std::vector<std::string> events_;
 };
 
-TEST_F(ControlsTest, EditNotifiesEveryChangeAndKeepsDigitsOnly) {
+TEST_F(UiControlsTest, EditNotifiesEveryChangeAndKeepsDigitsOnly) {
   Edit edit;
   ASSERT_TRUE(edit.Create(&top_, 10, {0, 0, 50, 20}, kVisible | kDigitsOnly | kAlignRight));
   Listen(10, Event::kChange);
@@ -48,7 +48,7 @@ TEST_F(ControlsTest, EditNotifiesEveryChangeAndKeepsDigitsOnly) {
   EXPECT_EQ(edit.selection(), std::make_pair(1, 2));
 }
 
-TEST_F(ControlsTest, DisabledOrHiddenControlsRefuseTheUser) {
+TEST_F(UiControlsTest, DisabledOrHiddenControlsRefuseTheUser) {
   Button button;
   CheckBox check;
   Window pane;
@@ -69,7 +69,7 @@ TEST_F(ControlsTest, DisabledOrHiddenControlsRefuseTheUser) {
   EXPECT_TRUE(check.IsChecked());
 }
 
-TEST_F(ControlsTest, UpDownAsksBeforeEveryStep) {
+TEST_F(UiControlsTest, UpDownAsksBeforeEveryStep) {
   UpDown spin;
   ASSERT_TRUE(spin.Create(&top_, 20, {0, 0, 20, 20}, kVisible));
   spin.SetRange32(0, 9999);
@@ -90,7 +90,7 @@ TEST_F(ControlsTest, UpDownAsksBeforeEveryStep) {
   EXPECT_EQ(spin.pos(), 2147483647);
 }
 
-TEST_F(ControlsTest, ComboBoxKeepsInsertionOrderAndNotifiesOnlyTheUsersChoice) {
+TEST_F(UiControlsTest, ComboBoxKeepsInsertionOrderAndNotifiesOnlyTheUsersChoice) {
   ComboBox list, drop;
   ASSERT_TRUE(list.Create(&top_, 30, {0, 0, 100, 200}, kVisible | kDropDownList | kVScroll));
   ASSERT_TRUE(drop.Create(&top_, 31, {0, 0, 100, 200}, kVisible | kDropDown));
@@ -119,7 +119,7 @@ TEST_F(ControlsTest, ComboBoxKeepsInsertionOrderAndNotifiesOnlyTheUsersChoice) {
   EXPECT_EQ(drop.CurSel(), -1);
 }
 
-TEST_F(ControlsTest, SortedListBoxWithExtendedSelection) {
+TEST_F(UiControlsTest, SortedListBoxWithExtendedSelection) {
   ListBox list;
   ASSERT_TRUE(list.Create(&top_, 1008, {0, 0, 100, 100}, kVisible | kSorted | kExtendedSel));
   struct Case {
@@ -144,7 +144,7 @@ TEST_F(ControlsTest, SortedListBoxWithExtendedSelection) {
   EXPECT_EQ(list.SelCount(), 4);
 }
 
-TEST_F(ControlsTest, DestroyingAParentLeavesChildObjectsSafe) {
+TEST_F(UiControlsTest, DestroyingAParentLeavesChildObjectsSafe) {
   auto pane = std::make_unique<Window>();
   Edit edit;
   ASSERT_TRUE(pane->Create(&top_, 666005, {180, 200, 600, 500}));
@@ -162,7 +162,7 @@ TEST_F(ControlsTest, DestroyingAParentLeavesChildObjectsSafe) {
   EXPECT_FALSE(late.Create(pane.get() == nullptr ? &edit : nullptr, 1, {}, kVisible));  // parent not created
 }
 
-TEST_F(ControlsTest, ClientCoordinatesFollowEdgesAndParents) {
+TEST_F(UiControlsTest, ClientCoordinatesFollowEdgesAndParents) {
   Window pane;
   TreeCtrl tree;
   ASSERT_TRUE(pane.Create(&top_, 1, {10, 20, 200, 200}));

@@ -9,7 +9,7 @@
 namespace kst::ui {
 namespace {
 
-class DialogTest : public ::testing::Test {
+class UiDialogTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(testing::UseBackend("headless"));
@@ -21,7 +21,7 @@ class DialogTest : public ::testing::Test {
   const Resources* previous_ = nullptr;
 };
 
-TEST_F(DialogTest, ExitQuestionAnswers) {
+TEST_F(UiDialogTest, ExitQuestionAnswers) {
   using Act = bool (*)(Dialog&);
   struct Case {
     const char* what;
@@ -52,7 +52,7 @@ TEST_F(DialogTest, ExitQuestionAnswers) {
   }
 }
 
-TEST_F(DialogTest, TemplatesComeFromTheCurrentResources) {
+TEST_F(UiDialogTest, TemplatesComeFromTheCurrentResources) {
   // 102 is another dialog in each module.
   Dialog alerter(102);
   EXPECT_EQ(alerter.DoModal(), kIdCancel);  // nobody answers: closed
@@ -72,7 +72,7 @@ TEST_F(DialogTest, TemplatesComeFromTheCurrentResources) {
   EXPECT_EQ(Dialog(6).DoModal(), -1);
 }
 
-TEST_F(DialogTest, ConsoleTemplateBuildsHiddenWithEveryControl) {
+TEST_F(UiDialogTest, ConsoleTemplateBuildsHiddenWithEveryControl) {
   SetCurrentResources(&ConsoleResources());
   class Console : public Dialog {
    public:
@@ -113,7 +113,7 @@ TEST_F(DialogTest, ConsoleTemplateBuildsHiddenWithEveryControl) {
   EXPECT_EQ(dialog.result(), kIdOk);
 }
 
-TEST_F(DialogTest, TemplateUnitsBecomePixels) {
+TEST_F(UiDialogTest, TemplateUnitsBecomePixels) {
   const DialogTemplate* exit = AlerterResources().FindDialog(6);
   ASSERT_NE(exit, nullptr);
   EXPECT_EQ(TemplateRect(*exit, 0, 0, exit->cx, exit->cy), (Rect{0, 0, 296, 89}));
@@ -121,7 +121,7 @@ TEST_F(DialogTest, TemplateUnitsBecomePixels) {
   EXPECT_EQ(TemplateFont(*exit).height, 11);
 }
 
-TEST_F(DialogTest, MessageBoxesAreRecordedAndAnswered) {
+TEST_F(UiDialogTest, MessageBoxesAreRecordedAndAnswered) {
   Window owner;
   ASSERT_TRUE(owner.Create(nullptr, 0, {0, 0, 100, 100}));
   owner.SetBackground({255, 255, 255});
@@ -148,7 +148,7 @@ TEST_F(DialogTest, MessageBoxesAreRecordedAndAnswered) {
   EXPECT_EQ(log[2].icon, MessageIcon::kInformation);
 }
 
-TEST_F(DialogTest, MenusGreyRemoveAndRoute) {
+TEST_F(UiDialogTest, MenusGreyRemoveAndRoute) {
   std::unique_ptr<Menu> bar = AlerterResources().LoadMenu(152);
   ASSERT_NE(bar, nullptr);
   EXPECT_EQ(bar->ItemText(1), "Profile");
@@ -198,7 +198,7 @@ TEST_F(DialogTest, MenusGreyRemoveAndRoute) {
   EXPECT_EQ(testing::popup_log()[0].menu.count(), popup->count());
 }
 
-TEST_F(DialogTest, EveryNamedIconHasAPicture) {
+TEST_F(UiDialogTest, EveryNamedIconHasAPicture) {
   for (int id : {128, 129, 130, 131, 132, 136, 142, 143, 144, 145, 146, 147, 148, 149, 153, 155, 157}) {
     const Icon* icon = AlerterResources().LoadIcon(id);
     ASSERT_NE(icon, nullptr) << id;

@@ -9,7 +9,7 @@
 namespace kst::ui {
 namespace {
 
-class TreeTest : public ::testing::Test {
+class UiTreeTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(testing::UseBackend("headless"));
@@ -45,7 +45,7 @@ class TreeTest : public ::testing::Test {
   int click_result_ = 0;
 };
 
-TEST_F(TreeTest, WalksAndDeletes) {
+TEST_F(UiTreeTest, WalksAndDeletes) {
   EXPECT_EQ(tree_.Root(), root_);
   EXPECT_EQ(tree_.FirstChild(root_), a_);
   EXPECT_EQ(tree_.NextSibling(a_), b_);
@@ -66,7 +66,7 @@ TEST_F(TreeTest, WalksAndDeletes) {
   EXPECT_EQ(tree_.Root(), kNoItem);
 }
 
-TEST_F(TreeTest, HitTestingByPart) {
+TEST_F(UiTreeTest, HitTestingByPart) {
   Rect icon, label;
   ASSERT_TRUE(tree_.ItemGeometry(a_, &icon, &label));
   int mid = (icon.top + icon.bottom) / 2;
@@ -91,7 +91,7 @@ TEST_F(TreeTest, HitTestingByPart) {
   }
 }
 
-TEST_F(TreeTest, ClickNotifiesThenSelects) {
+TEST_F(UiTreeTest, ClickNotifiesThenSelects) {
   Driver& user = testing::driver();
   EXPECT_TRUE(user.ClickItem(tree_, a_));
   EXPECT_TRUE(user.ClickItem(tree_, b_, true));  // right click: no selection
@@ -101,7 +101,7 @@ TEST_F(TreeTest, ClickNotifiesThenSelects) {
   EXPECT_EQ(tree_.selected(), a_);
 }
 
-TEST_F(TreeTest, HandlersMayRebuildOrPutTheSelectionBack) {
+TEST_F(UiTreeTest, HandlersMayRebuildOrPutTheSelectionBack) {
   Driver& user = testing::driver();
   // The selection lock: a change away from alpha is put back at once.
   tree_.SelectItem(a_);
