@@ -12,6 +12,7 @@
 namespace kst {
 
 class Module;
+struct AnalyzerInstance;
 
 // A plain decimal number 0..UINT32_MAX (no sign, no blanks).
 inline bool ParseUnsigned(const std::string& text, uint32_t* value) {
@@ -37,6 +38,16 @@ inline uint32_t DwordFromBytes(const char* bytes) {
   for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(bytes[i]);
   return v;
 }
+
+// Finds the instance `title` of `log` (copied into *found); false after a
+// message when the log or the instance cannot be read.
+bool FindInstance(const char* command, const std::string& log, const std::string& title,
+                  AnalyzerInstance* found);
+
+// The native path of an instance's state file, as the checking service
+// hands it to the plug-in: root directory, "\States\", its name.
+// REQUIRES: the library's root directory is set.
+std::string StateFilePath(const AnalyzerInstance& instance);
 
 // Loads the analyzer plug-in `file` (a bare name such as "Discovery.dll" is
 // looked for beside kstctl first). Null, after a message "kstctl COMMAND:

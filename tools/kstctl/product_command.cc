@@ -49,8 +49,7 @@ int Show(const ActionArgs&) {
     } else if (result == 4 && v.type == kRegDword) {
       shown = std::to_string(DwordFromBytes(buffer));
     } else if (result >= 0 || result == -16) {
-      shown = "(unreadable: not a " + std::string(v.type == kRegSz ? "REG_SZ" : "REG_DWORD") +
-              " value)";
+      shown = "(not set, or not a " + std::string(v.type == kRegSz ? "REG_SZ" : "REG_DWORD") + ")";
     }
     std::printf("%-26s %s\n", v.name, shown.c_str());
   }

@@ -3,6 +3,7 @@
 // configuration dialog does; and the library loading the other host
 // subcommands share.
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
