@@ -49,6 +49,15 @@ bool FindInstance(const char* command, const std::string& log, const std::string
 // REQUIRES: the library's root directory is set.
 std::string StateFilePath(const AnalyzerInstance& instance);
 
+// Writes the training table of `instance` of `log` to `output`: its
+// training period exported every `interval_seconds` into `exported` (removed
+// afterwards), cut to the log's counters in the log's order, after the time
+// of day when the instance uses it. The lines written (the two header lines
+// included), or -1 after a message. REQUIRES: the root directory is set.
+int WriteTrainingTable(const char* command, const std::string& log,
+                       const AnalyzerInstance& instance, uint32_t interval_seconds,
+                       const std::string& exported, const std::string& output);
+
 // Loads the analyzer plug-in `file` (a bare name such as "Discovery.dll" is
 // looked for beside kstctl first). Null, after a message "kstctl COMMAND:
 // ..." on stderr, when it does not load.

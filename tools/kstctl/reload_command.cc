@@ -46,7 +46,9 @@ std::unique_ptr<Module> LoadAlerter(const char* command) {
 }
 
 bool RequestReload(const char* command) {
-  std::unique_ptr<Module> alerter = LoadAlerter(command);
+  // Loaded once and never unloaded: the library keeps its own registry
+  // connection for the life of the process, and an unload would lose it.
+  static Module* const alerter = LoadAlerter(command).release();
   if (alerter == nullptr) return false;
   auto* activate = alerter->Bind<ActivateWarningSystemFn>("ActivateWarningSystem");
   if (activate == nullptr) {

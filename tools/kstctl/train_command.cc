@@ -40,6 +40,41 @@ std::string ProgressBar(double fraction) {
   return bar + percent;
 }
 
+int WriteTrainingTable(const char* command, const std::string& log,
+                       const AnalyzerInstance& instance, uint32_t interval_seconds,
+                       const std::string& exported, const std::string& output) {
+  int result = 0;
+  std::vector<std::string> wanted;
+  if (instance.usesTime) wanted.push_back("time::Time");
+  const std::vector<std::string>& counters = ReadLogCountersTitles(log, &result);
+  if (result < 0) {
+    ConfigFail(command, "reading the counters of log '" + log + "'", result,
+               result == -3 ? "no such log" : "no readable counter list");
+    return -1;
+  }
+  wanted.insert(wanted.end(), counters.begin(), counters.end());
+  ExportTrainingData(instance.trainingPeriod, interval_seconds, exported, &result);
+  if (result != 0) {
+    std::error_code ignored;
+    std::filesystem::remove(NativePath(exported), ignored);
+    ConfigFail(command, "exporting the training period", result,
+               result == -10 ? "the period ends before it begins, or the interval is 0"
+                             : "the exporter could not be run or wrote nothing");
+    return -1;
+  }
+  PrepareTrainingCsv(wanted, exported, output, &result);
+  std::error_code ignored;
+  std::filesystem::remove(NativePath(exported), ignored);
+  if (result < 0) {
+    const char* meaning = "the exported table cannot be read";
+    if (result == -11) meaning = "the output file cannot be made";
+    if (result == -12) meaning = "a counter of the log is not in the ring buffer";
+    ConfigFail(command, "cutting the training table", result, meaning);
+    return -1;
+  }
+  return result;
+}
+
 namespace {
 
 constexpr const char* kCommand = "train";
@@ -136,8 +171,8 @@ bool BuildParameters(Module& plugin, const TrainOptions& o, std::vector<Paramete
   for (const std::string& n : names) known = known || n == profile;
   if (!known) {
     std::string list;
-    for (const std::string& n : names) list += "\n  " + n;
-    ConfigFail(kCommand, "the plug-in has no profile \"" + profile + "\"; its profiles:" + list);
+    for (const std::string& n : names) list += (list.empty() ? "\"" : ", \"") + n + "\"";
+    ConfigFail(kCommand, "the plug-in has no profile \"" + profile + "\"; it has " + list);
     return false;
   }
   const std::vector<ParameterValue>* parameters = defaults(profile, nullptr);
@@ -220,33 +255,14 @@ bool RunInstall(InstallExport* install, const std::string& state_path,
   return true;
 }
 
-const char* ExportMeaning(int result) {
-  return result == -10 ? "the period ends before it begins, or the interval is 0"
-                       : "the exporter could not be run or wrote nothing";
-}
-
-const char* PrepareMeaning(int result) {
-  switch (result) {
-    case -1:
-      return "the exported table cannot be read";
-    case -11:
-      return "the training table cannot be written";
-    case -12:
-      return "a counter of the log is not in the ring buffer";
-    default:
-      return "failure";
-  }
-}
-
 int Train(const TrainOptions& o) {
   if (!LoadRootDirectory(kCommand)) return 1;
   int result = 0;
-  const std::vector<std::string> counters = ReadLogCountersTitles(o.log, &result);
-  if (result < 0) {
-    return ConfigFail(kCommand, "reading the counters of log '" + o.log + "'", result,
-                      result == -3 ? "no such log ('kstctl log list')" : "no readable counter list");
-  }
   const std::vector<AnalyzerInstance>& existing = ReadAnalyzerInstances(o.log, &result);
+  if (result < 0) {
+    return ConfigFail(kCommand, "reading the instances of log '" + o.log + "'", result,
+                      result == -3 ? "no such log ('kstctl log list')" : "no readable instance list");
+  }
   for (const AnalyzerInstance& other : existing) {
     if (other.title == o.instance.title) {
       return ConfigFail(kCommand, "log '" + o.log + "' has an instance '" + o.instance.title +
@@ -283,24 +299,17 @@ int Train(const TrainOptions& o) {
   };
 
   std::printf("exporting the training period from the ring buffer\n");
-  ExportTrainingData(instance.trainingPeriod, o.interval_seconds, exported, &result);
-  if (result != 0) {
+  const int lines =
+      WriteTrainingTable(kCommand, o.log, instance, o.interval_seconds, exported, table);
+  if (lines < 0) {
     cleanup();
-    return ConfigFail(kCommand, "exporting the training period", result, ExportMeaning(result));
+    return 1;
   }
-  std::vector<std::string> wanted;
-  if (instance.usesTime) wanted.push_back("time::Time");
-  wanted.insert(wanted.end(), counters.begin(), counters.end());
-  PrepareTrainingCsv(wanted, exported, table, &result);
-  if (result < 0) {
-    cleanup();
-    return ConfigFail(kCommand, "preparing the training table", result, PrepareMeaning(result));
-  }
-  if (result <= 2) {
+  if (lines <= 2) {
     cleanup();
     return ConfigFail(kCommand, "the ring buffer holds no samples in the training period");
   }
-  std::printf("training table: %d rows of %zu features\n", result - 2, wanted.size());
+  std::printf("training table: %d rows\n", lines - 2);
 
   const bool trained = RunInstall(install, state_path, &instance.parameters, NativePath(table));
   cleanup();
