@@ -251,6 +251,10 @@ class Connections final {
     conn_.writable = sqlite3_db_readonly(db, "main") == 0;
     sqlite3_busy_timeout(db, kBusyTimeoutMs);
     if (conn_.writable) {
+      // Readers without write permission can read a WAL database only while
+      // its journal files exist, so closing leaves them in place.
+      int persist = 1;
+      sqlite3_file_control(db, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
       WinError err = Exec("PRAGMA journal_mode=WAL");
       if (err == kErrorSuccess) err = Exec("PRAGMA synchronous=NORMAL");
       if (err == kErrorSuccess) err = Exec("BEGIN IMMEDIATE");

@@ -303,6 +303,16 @@ TEST_F(RegistryTest, NotWritableFolderDeniesWriting) {
   ASSERT_EQ(::chmod(home_.path().c_str(), 0755), 0);
 }
 
+TEST_F(RegistryTest, JournalFilesOutliveTheConnection) {
+  MakeKey("SOFTWARE");
+  // Another home makes this process close its connection to the first.
+  std::string other = home_.path() + "/other";
+  ::setenv("KESTRANE_HOME", other.c_str(), 1);
+  MakeKey("SOFTWARE");
+  for (const char* suffix : {"-wal", "-shm"})
+    EXPECT_TRUE(std::filesystem::exists(home_.path() + "/registry.db" + suffix)) << suffix;
+}
+
 TEST_F(RegistryTest, MissingHomeFolderIsCreated) {
   std::string nested = home_.path() + "/a/b";
   ::setenv("KESTRANE_HOME", nested.c_str(), 1);

@@ -1,0 +1,223 @@
+// The plug-in as a host sees it: loaded by file name, bound by name.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+
+#include "Ruleforge/exceptions.h"
+#include "Ruleforge/plugin_exports.h"
+#include "Ruleforge/ruleforge_testing.h"
+#include "platform/module.h"
+#include "platform/registry_testing.h"
+
+namespace kst {
+namespace {
+
+class PluginTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    home_ = std::make_unique<TempKestraneHome>();
+    const char* bin = std::getenv("KST_BIN_DIR");
+    ASSERT_NE(bin, nullptr);
+    std::string error;
+    module_ = LoadModule(std::string(bin) + "/Discovery.dll", &error);
+    ASSERT_NE(module_, nullptr) << error;
+    check_ = module_->Bind<CheckExport>("check");
+    install_ = module_->Bind<InstallExport>("install");
+    tune_ = module_->Bind<TuneExport>("tune");
+    defaults_ = module_->Bind<GetModuleDefaultParametersExport>("getModuleDefaultParameters");
+    ASSERT_TRUE(check_ && install_ && tune_ && defaults_);
+    state_ = home_->path() + "/States/one";
+    std::filesystem::create_directories(home_->path() + "/States");
+  }
+
+  // Trains the instance of state_ on a generated table.
+  int Install(const std::string& csv, double probability = 0.9, int eras = 50) {
+    std::vector<ParameterValue> params = *defaults_("Single log, oscillating counters", nullptr);
+    params[0].setReal(probability);
+    params[2].setInt(eras);
+    params[3].setString((home_->path() + "/rules.txt").c_str());
+    return install_(state_, &params, csv, &progress_);
+  }
+  std::string TrainingTable() {
+    std::string csv = home_->path() + "/train.csv";
+    WriteStructuredCsv(csv, 600, 8, 9);
+    return csv;
+  }
+
+  int Check(const std::string& state, std::vector<double> values, char* message, uint32_t size,
+            std::vector<AnomalyDetail>** details) {
+    return check_(state, &values, message, size, details);
+  }
+
+  std::unique_ptr<TempKestraneHome> home_;
+  std::unique_ptr<Module> module_;
+  CheckExport* check_;
+  InstallExport* install_;
+  TuneExport* tune_;
+  GetModuleDefaultParametersExport* defaults_;
+  SharedProgress progress_;
+  std::string state_;
+};
+
+TEST_F(PluginTest, DescribesItself) {
+  EXPECT_EQ(*module_->Bind<GetModuleTitleExport>("getModuleTitle")(), "Ruleforge");
+  EXPECT_EQ(module_->Bind<GetModuleInfoExport>("getModuleInfo")()->rfind(
+                "Engine searches for anomalies in data using Discovery method: find of rules.\n", 0),
+            0u);
+  EXPECT_TRUE(module_->Bind<GetLogRequiredCountersTitlesExport>("getLogRequiredCountersTitles")()->empty());
+  auto* profiles = module_->Bind<GetParametersProfilesExport>("getParametersProfiles");
+  profiles();
+  const std::vector<std::string>& names = *profiles();
+  EXPECT_EQ(names, (std::vector<std::string>{"Combined logs, various counters", "Single log, oscillating counters",
+                                             "Single log, integral counters"}));
+}
+
+TEST_F(PluginTest, DefaultParametersByProfile) {
+  struct Case {
+    const char* profile;
+    double probability, fisher;
+    int eras;
+    double figure;
+  };
+  const Case cases[] = {
+      {"Combined logs, various counters", 0.99, 1.0, 10000, 0.15},
+      {"Single log, oscillating counters", 0.99, 1.0, 10000, 0.3},
+      {"Single log, integral counters", 0.95, 0.01, 20000, 0.2},
+      {"single log, integral counters", 0.95, 0.01, 10000, 0.2},
+      {"", 0.95, 0.01, 10000, 0.2},
+  };
+  for (const Case& c : cases) {
+    double figure = -1;
+    std::vector<ParameterValue>& p = *defaults_(c.profile, &figure);
+    ASSERT_EQ(p.size(), 4u);
+    EXPECT_STREQ(p[0].name(), "probability threshold");
+    EXPECT_EQ(p[0].data().r.value, c.probability) << c.profile;
+    EXPECT_EQ(p[0].data().r.defaultValue, 0.95);
+    EXPECT_EQ(p[1].data().r.value, c.fisher) << c.profile;
+    EXPECT_EQ(p[2].data().i.value, c.eras) << c.profile;
+    EXPECT_EQ(p[2].data().i.defaultValue, 10000);
+    EXPECT_STREQ(p[3].name(), "file with rules");
+    EXPECT_STREQ(p[3].data().s.value, "");
+    EXPECT_EQ(figure, c.figure) << c.profile;
+  }
+  EXPECT_EQ(defaults_("x", nullptr)->size(), 4u);
+}
+
+TEST_F(PluginTest, InstallCheckAndTuneRoundTrip) {
+  const std::string csv = TrainingTable();
+  ASSERT_EQ(Install(csv), 0);
+  EXPECT_TRUE(std::filesystem::exists(state_));
+  EXPECT_EQ(Install(csv), 1);  // already known
+  double v;
+  progress_.get(&v);
+  EXPECT_EQ(v, 1.0);
+
+  char message[1024];
+  std::vector<AnomalyDetail>* details = nullptr;
+  // Values from a training row: features 0..2 follow one level.
+  std::ifstream table(csv);
+  std::string line;
+  std::getline(table, line);
+  std::getline(table, line);
+  std::getline(table, line);
+  std::vector<double> row;
+  for (std::string_view field : SplitFields(line)) row.push_back(std::stod(std::string(field)));
+  EXPECT_EQ(Check(state_, row, message, sizeof message, &details), 0);
+  EXPECT_STREQ(message, "");
+  ASSERT_NE(details, nullptr);
+  EXPECT_TRUE(details->empty());
+
+  // Break the clean column 0 against the others.
+  std::vector<double> broken = row;
+  broken[0] = broken[0] < 5 ? 20.5 : 0.5;
+  int level = Check(state_, broken, message, sizeof message, &details);
+  EXPECT_GT(level, 0);
+  EXPECT_EQ(std::string(message).rfind(" Ruleforge: ", 0), 0u);
+  EXPECT_FALSE(details->empty());
+
+  // The message is cut to the buffer.
+  char small[8];
+  EXPECT_EQ(Check(state_, broken, small, sizeof small, &details), level);
+  EXPECT_STREQ(small, " Rulefo");
+
+  // Too few values for the features.
+  EXPECT_EQ(Check(state_, {1, 2}, message, sizeof message, &details), -1);
+
+  EXPECT_EQ(tune_(state_, -1.0), 0.5);
+  EXPECT_EQ(tune_(state_, 0.9), 1.0);
+  EXPECT_DOUBLE_EQ(tune_(state_, -1.0), 0.9);
+}
+
+TEST_F(PluginTest, KnownInstancesAreNotReadAgain) {
+  ASSERT_EQ(Install(TrainingTable()), 0);
+  std::filesystem::remove(state_);
+  char message[64];
+  std::vector<AnomalyDetail>* details;
+  EXPECT_NE(Check(state_, std::vector<double>(8, 0.0), message, sizeof message, &details), -1);
+  // A query does not write the state file; a change does.
+  EXPECT_EQ(tune_(state_, -1.0), 0.5);
+  EXPECT_FALSE(std::filesystem::exists(state_));
+  EXPECT_EQ(tune_(state_, 0.5), 1.0);
+  EXPECT_TRUE(std::filesystem::exists(state_));
+}
+
+TEST_F(PluginTest, SavedInstanceLoadsInAFreshModule) {
+  ASSERT_EQ(Install(TrainingTable()), 0);
+  ASSERT_EQ(tune_(state_, 0.75), 1.0);
+  module_.reset();
+  module_ = LoadModule(std::string(std::getenv("KST_BIN_DIR")) + "/Discovery.dll");
+  ASSERT_NE(module_, nullptr);
+  tune_ = module_->Bind<TuneExport>("tune");
+  EXPECT_DOUBLE_EQ(tune_(state_, -1.0), 0.75);
+}
+
+TEST_F(PluginTest, BadCallsAndDamagedStateFiles) {
+  char message[64] = "x";
+  std::vector<AnomalyDetail>* details = nullptr;
+  EXPECT_EQ(Check(home_->path() + "/missing", {1}, message, sizeof message, &details), -1);
+  ASSERT_NE(details, nullptr);
+  EXPECT_TRUE(details->empty());
+
+  EXPECT_EQ(tune_("", 7.0), 0.5);
+  EXPECT_EQ(tune_(state_, -0.5), -1.0);
+  EXPECT_EQ(tune_(state_, 1.5), -1.0);
+  EXPECT_EQ(tune_(home_->path() + "/missing", 0.5), -1.0);
+
+  std::string damaged = home_->path() + "/damaged";
+  std::ofstream(damaged) << "not a state file";
+  EXPECT_EQ(Check(damaged, {1}, message, sizeof message, &details), -1);
+  EXPECT_EQ(tune_(damaged, -1.0), -1.0);
+
+  std::vector<ParameterValue> params = *defaults_("", nullptr);
+  params[0].setReal(-0.1);
+  EXPECT_EQ(install_(state_, &params, "x.csv", nullptr), -1);
+  params = *defaults_("", nullptr);
+  params[2].setInt(-1);
+  EXPECT_EQ(install_(state_, &params, "x.csv", nullptr), -1);
+  params.pop_back();
+  EXPECT_EQ(install_(state_, &params, "x.csv", nullptr), -1);
+
+  // Unusable training data leaves install as a LoadDataException.
+  params = *defaults_("", nullptr);
+  try {
+    install_(state_, &params, home_->path() + "/none.csv", nullptr);
+    ADD_FAILURE();
+  } catch (Exception* e) {
+    std::unique_ptr<Exception> owned(e);
+    EXPECT_EQ(std::string(e->message()), "File not found " + home_->path() + "/none.csv.");
+  }
+  EXPECT_FALSE(std::filesystem::exists(state_));
+  // ... and the untrained instance stays known.
+  EXPECT_EQ(install_(state_, &params, "x.csv", nullptr), 1);
+}
+
+TEST_F(PluginTest, UnwritableStateFile) {
+  state_ = home_->path() + "/no/such/folder/state";
+  EXPECT_EQ(Install(TrainingTable()), -1);
+}
+
+}  // namespace
+}  // namespace kst

@@ -1,0 +1,124 @@
+#include "Ruleforge/rule_counter.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+
+// The kernels get a copy for processors with a popcount instruction and
+// wide vectors, picked when the library loads; the plain copy runs anywhere.
+#if defined(__x86_64__) && defined(__has_attribute)
+#if __has_attribute(target_clones)
+#define KST_CLONES __attribute__((target_clones("arch=haswell", "default")))
+#endif
+#endif
+#ifndef KST_CLONES
+#define KST_CLONES
+#endif
+
+namespace kst {
+namespace {
+
+constexpr size_t kBlockWords = 128;
+
+// Premises of at most two pairs and conclusions of at most two, which are
+// nearly all candidates: absent premise pairs read the all-rows bitset,
+// absent conclusion pairs the empty one.
+KST_CLONES void CountShort(const uint64_t* p0, const uint64_t* p1, const uint64_t* c0, const uint64_t* c1,
+                           size_t words, uint64_t* out) {
+  uint64_t n_p = 0, n_pc = 0, n_c = 0;
+  for (size_t i = 0; i < words; ++i) {
+    uint64_t p = p0[i] & p1[i];
+    uint64_t c = c0[i] | c1[i];
+    n_p += std::popcount(p);
+    n_pc += std::popcount(p & c);
+    n_c += std::popcount(c);
+  }
+  out[0] = n_p;
+  out[1] = n_pc;
+  out[2] = n_c;
+}
+
+// Any lengths: the premise and conclusion of one block of rows are built in
+// small buffers, then counted.
+KST_CLONES void CountLong(const uint64_t* const* premise, size_t np, const uint64_t* const* conclusion,
+                          size_t nc, const uint64_t* ones, size_t words, uint64_t* out) {
+  uint64_t p[kBlockWords];
+  uint64_t c[kBlockWords];
+  uint64_t n_p = 0, n_pc = 0, n_c = 0;
+  for (size_t base = 0; base < words; base += kBlockWords) {
+    const size_t n = std::min(kBlockWords, words - base);
+    const uint64_t* first = np ? premise[0] + base : ones + base;
+    for (size_t i = 0; i < n; ++i) p[i] = first[i];
+    for (size_t j = 1; j < np; ++j) {
+      const uint64_t* q = premise[j] + base;
+      for (size_t i = 0; i < n; ++i) p[i] &= q[i];
+    }
+    for (size_t i = 0; i < n; ++i) c[i] = 0;
+    for (size_t j = 0; j < nc; ++j) {
+      const uint64_t* q = conclusion[j] + base;
+      for (size_t i = 0; i < n; ++i) c[i] |= q[i];
+    }
+    for (size_t i = 0; i < n; ++i) {
+      n_p += std::popcount(p[i]);
+      n_pc += std::popcount(p[i] & c[i]);
+      n_c += std::popcount(c[i]);
+    }
+  }
+  out[0] = n_p;
+  out[1] = n_pc;
+  out[2] = n_c;
+}
+
+}  // namespace
+
+PairBitsets::PairBitsets(const StatisticsTable& table)
+    : rows_(table.rowCount()), words_((static_cast<size_t>(table.rowCount()) + 63) / 64) {
+  const int features = table.featureCount();
+  int pairs = 0;
+  for (int f = 0; f < features; ++f) {
+    first_pair_.push_back(pairs);
+    pair_counts_.push_back(table.indexCount(f));
+    pairs += table.indexCount(f);
+  }
+  bits_.assign(static_cast<size_t>(pairs) * words_, 0);
+  zeros_.assign(words_, 0);
+  ones_.assign(words_, ~uint64_t{0});
+  if (rows_ % 64 != 0) ones_.back() = (uint64_t{1} << (rows_ % 64)) - 1;
+  for (int r = 0; r < rows_; ++r) {
+    std::span<const uint8_t> row = table.row(r);
+    for (int f = 0; f < features; ++f) {
+      if (row[f] >= pair_counts_[f]) continue;
+      bits_[(static_cast<size_t>(first_pair_[f]) + row[f]) * words_ + r / 64] |= uint64_t{1} << (r % 64);
+    }
+  }
+}
+
+const uint64_t* PairBitsets::bits(FeaturePair pair) const {
+  if (pair.feature < 0 || pair.feature >= static_cast<int>(first_pair_.size()) || pair.interval < 0 ||
+      pair.interval >= pair_counts_[pair.feature]) {
+    return zeros_.data();
+  }
+  return bits_.data() + (static_cast<size_t>(first_pair_[pair.feature]) + pair.interval) * words_;
+}
+
+RuleCounts PairBitsets::Count(const Rule& rule) const {
+  uint64_t out[3];
+  const size_t np = rule.premise.size();
+  const size_t nc = rule.conclusion.size();
+  if (np <= 2 && nc <= 2) {
+    const uint64_t* p0 = np > 0 ? bits(rule.premise[0]) : ones_.data();
+    const uint64_t* p1 = np > 1 ? bits(rule.premise[1]) : ones_.data();
+    const uint64_t* c0 = nc > 0 ? bits(rule.conclusion[0]) : zeros_.data();
+    const uint64_t* c1 = nc > 1 ? bits(rule.conclusion[1]) : zeros_.data();
+    CountShort(p0, p1, c0, c1, words_, out);
+  } else {
+    std::vector<const uint64_t*> pointers;
+    pointers.reserve(np + nc);
+    for (const FeaturePair& p : rule.premise) pointers.push_back(bits(p));
+    for (const FeaturePair& p : rule.conclusion) pointers.push_back(bits(p));
+    CountLong(pointers.data(), np, pointers.data() + np, nc, ones_.data(), words_, out);
+  }
+  return {static_cast<int>(out[0]), static_cast<int>(out[1]), static_cast<int>(out[2])};
+}
+
+}  // namespace kst

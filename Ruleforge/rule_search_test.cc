@@ -1,0 +1,311 @@
+#include "Ruleforge/rule_search.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+
+#include "Ruleforge/analyzer.h"
+#include "Ruleforge/ruleforge_testing.h"
+#include "platform/registry_testing.h"
+
+namespace kst {
+namespace {
+
+Rule MakeRule(std::vector<FeaturePair> conclusion, std::vector<FeaturePair> premise) {
+  Rule r;
+  r.conclusion = std::move(conclusion);
+  r.premise = std::move(premise);
+  return r;
+}
+
+TEST(LogFactorialTest, SmallTableThenStirling) {
+  EXPECT_EQ(LogFactorial(0), 0.0);
+  EXPECT_EQ(LogFactorial(3), 1.791);
+  EXPECT_EQ(LogFactorial(10), 15.104);
+  const double x = 11;
+  EXPECT_EQ(LogFactorial(11),
+            x * std::log(x) + (std::log(x) + 1.8374) / 2 - x + 1 / (12 * x) - 1 / (360 * x * x));
+  EXPECT_NEAR(LogFactorial(1000), std::lgamma(1001.0), 1e-3);
+  LogFactorialTable table(500);
+  for (int n : {0, 3, 10, 11, 499, 500, 501, 40000}) EXPECT_EQ(table(n), LogFactorial(n)) << n;
+}
+
+TEST(FisherExactTestTest, Cases) {
+  struct Case {
+    int table[4];
+    double threshold;
+    bool passes;
+    double p;  // < 0: not checked
+  };
+  const Case cases[] = {
+      {{10, 0, 0, 10}, 0.01, true, 1 / 184756.0},   // perfect association
+      {{0, 0, 0, 5}, 0.5, false, 1.0},              // nothing to tell apart
+      {{0, 0, 0, 0}, 1.0, false, 0.0},              // no rows
+      {{0, 10, 10, 0}, 1.0, false, -1},             // negative association never passes
+      {{6, 4, 4, 6}, 1.0, true, -1},                // weak but positive: passes at 1.0
+      {{6, 4, 4, 6}, 0.01, false, -1},              // ... and not at 0.01
+      {{5, 5, 5, 5}, 1.0, true, -1},                // at its expectation
+  };
+  for (const Case& c : cases) {
+    double p = -5;
+    EXPECT_EQ(FisherExactTest(c.table, &c.threshold, &p), c.passes) << c.table[0] << c.table[1] << c.table[2];
+    if (c.p >= 0) {
+      EXPECT_NEAR(p, c.p, c.p * 0.01 + 1e-12);
+    }
+    LogFactorialTable lf(40);
+    double q = -5;
+    EXPECT_EQ(FisherExactTest(c.table, &c.threshold, &q, lf), c.passes);
+    EXPECT_EQ(p, q);
+  }
+}
+
+TEST(RuleTest, Ordering) {
+  const Rule three = MakeRule({{0, 0}}, {{1, 0}, {2, 0}, {3, 0}});
+  const Rule two = MakeRule({{9, 9}}, {{7, 0}, {8, 0}});
+  EXPECT_TRUE(three < two);
+  EXPECT_FALSE(two < three);
+  EXPECT_TRUE(two > three);
+  // Premises of one length: the last pair first, the greater is less.
+  const Rule a = MakeRule({{0, 0}}, {{0, 0}, {2, 1}});
+  const Rule b = MakeRule({{0, 0}}, {{1, 0}, {2, 0}});
+  EXPECT_TRUE(a < b);
+  EXPECT_TRUE(b > a);
+  // Equal premises: the conclusions decide, the same way.
+  const Rule c = MakeRule({{1, 0}, {3, 0}}, {{5, 1}});
+  const Rule d = MakeRule({{2, 0}}, {{5, 1}});
+  EXPECT_TRUE(c < d);
+  const Rule e = MakeRule({{2, 1}}, {{5, 1}});
+  EXPECT_TRUE(e < d);
+  // Equality ignores everything but the pairs.
+  Rule f = d;
+  f.probability = 0.5;
+  f.trials = 3;
+  EXPECT_TRUE(f == d);
+  EXPECT_FALSE(f < d);
+  EXPECT_FALSE(f > d);
+  EXPECT_TRUE(f <= d);
+  EXPECT_TRUE(f >= d);
+}
+
+TEST(RuleTest, InsertSortedKeepsOrderAndRefusesDuplicates) {
+  std::vector<FeaturePair> pairs;
+  EXPECT_TRUE(InsertSorted(pairs, {2, 1}));
+  EXPECT_TRUE(InsertSorted(pairs, {0, 3}));
+  EXPECT_TRUE(InsertSorted(pairs, {2, 0}));
+  EXPECT_TRUE(InsertSorted(pairs, {5, 0}));
+  EXPECT_FALSE(InsertSorted(pairs, {2, 1}));
+  EXPECT_EQ(pairs, (std::vector<FeaturePair>{{0, 3}, {2, 0}, {2, 1}, {5, 0}}));
+}
+
+TEST(RuleSearchTest, InsertionPlaceKeepsTheListDescending) {
+  // Descending: shorter premises first.
+  std::vector<Rule> rules = {MakeRule({{0, 0}}, {}), MakeRule({{0, 0}}, {{1, 0}}), MakeRule({{0, 0}}, {{3, 0}}),
+                             MakeRule({{0, 0}}, {{1, 0}, {2, 0}})};
+  for (size_t i = 0; i + 1 < rules.size(); ++i) ASSERT_TRUE(rules[i] > rules[i + 1]) << i;
+  struct Case {
+    Rule child;
+    int place;
+  };
+  const Case cases[] = {
+      {MakeRule({}, {}), 0},                              // greater than the first
+      {MakeRule({{0, 0}}, {}), -1},                       // equal to the first
+      {MakeRule({{0, 0}}, {{1, 0}, {2, 0}, {3, 0}}), 4},  // less than the last
+      {MakeRule({{0, 0}}, {{1, 0}, {2, 0}}), -1},         // equal to the last
+      {MakeRule({{0, 0}}, {{2, 0}}), 2},
+      {MakeRule({{0, 0}}, {{3, 0}}), -1},
+      {MakeRule({{0, 0}}, {{4, 0}}), 3},
+      {MakeRule({{0, 0}}, {{0, 1}}), 1},
+  };
+  for (const Case& c : cases) EXPECT_EQ(RuleSearch::InsertionPlace(rules, c.child), c.place);
+}
+
+// A learned analyzer gives the scales; the table is built over them.
+class RuleSearchTableTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    home_ = std::make_unique<TempKestraneHome>();
+    csv_ = home_->path() + "/train.csv";
+    WriteStructuredCsv(csv_, 1500, 12, 7);
+    analyzer_ = std::make_unique<DiscoveryAnalyzer>(0.9, 0.01, 0, "");
+    analyzer_->setSearchOptions({.seed = 1});
+    analyzer_->learn(csv_.c_str(), nullptr);
+    table_ = std::make_unique<StatisticsTable>(csv_.c_str(), &analyzer_->scales());
+    table_->load();
+  }
+
+  std::vector<Rule> Drain(RuleSearch& search, SharedProgress* progress = nullptr) {
+    std::vector<Rule> found;
+    while (const Rule* r = search.nextRule(progress)) found.push_back(*r);
+    return found;
+  }
+
+  std::unique_ptr<TempKestraneHome> home_;
+  std::string csv_;
+  std::unique_ptr<DiscoveryAnalyzer> analyzer_;
+  std::unique_ptr<StatisticsTable> table_;
+};
+
+TEST_F(RuleSearchTableTest, BitsetCountsAgreeWithRowByRow) {
+  PairBitsets fast(*table_);
+  RowByRowCounter reference(*table_);
+  EXPECT_EQ(fast.rowCount(), 1500);
+  EXPECT_LE(fast.memoryBytes(), 2 * (1500 / 8 + 8) * static_cast<size_t>(fast.pairCount()));
+  RandomSource random(3);
+  auto pair = [&] {
+    int f = random.Next() % (table_->featureCount() + 1);  // one past the end now and then
+    int k = random.Next() % 7 - 1;
+    return FeaturePair{f, k};
+  };
+  for (int i = 0; i < 3000; ++i) {
+    Rule r;
+    for (int n = random.Next() % 5; n > 0; --n) r.premise.push_back(pair());
+    for (int n = random.Next() % 5; n > 0; --n) r.conclusion.push_back(pair());
+    ASSERT_EQ(fast.Count(r), reference.Count(r)) << i;
+  }
+}
+
+TEST_F(RuleSearchTableTest, FastAndReferenceFindTheSameRules) {
+  PairBitsets fast(*table_);
+  RowByRowCounter reference(*table_);
+  RuleSearch a(table_.get(), 0.9, 0.01, 300, {.seed = 11, .counter = &fast});
+  RuleSearch b(table_.get(), 0.9, 0.01, 300, {.seed = 11, .counter = &reference});
+  std::vector<Rule> from_fast = Drain(a);
+  std::vector<Rule> from_reference = Drain(b);
+  ASSERT_GT(from_fast.size(), 10u);
+  EXPECT_GT(a.evolvedCount(), 0);
+  ASSERT_EQ(from_fast.size(), from_reference.size());
+  for (size_t i = 0; i < from_fast.size(); ++i) {
+    EXPECT_TRUE(from_fast[i] == from_reference[i]) << i;
+    EXPECT_EQ(from_fast[i].probability, from_reference[i].probability) << i;
+    EXPECT_EQ(from_fast[i].fisherProbability, from_reference[i].fisherProbability) << i;
+    EXPECT_EQ(from_fast[i].support, from_reference[i].support) << i;
+  }
+  ASSERT_EQ(a.rules().size(), b.rules().size());
+  for (size_t i = 0; i < a.rules().size(); ++i) EXPECT_TRUE(a.rules()[i] == b.rules()[i]);
+}
+
+TEST_F(RuleSearchTableTest, SameSeedSameRulesOtherSeedOtherEvolution) {
+  RuleSearch a(table_.get(), 0.9, 0.01, 200, {.seed = 5});
+  RuleSearch b(table_.get(), 0.9, 0.01, 200, {.seed = 5});
+  std::vector<Rule> first = Drain(a);
+  std::vector<Rule> second = Drain(b);
+  ASSERT_EQ(first.size(), second.size());
+  for (size_t i = 0; i < first.size(); ++i) EXPECT_TRUE(first[i] == second[i]);
+  // Stored rules stay in descending order.
+  for (size_t i = 0; i + 1 < a.rules().size(); ++i) EXPECT_TRUE(a.rules()[i] > a.rules()[i + 1]) << i;
+}
+
+TEST_F(RuleSearchTableTest, NoAcceptedCandidateEndsWithoutAnEra) {
+  // No probability exceeds 1.
+  RuleSearch search(table_.get(), 1.5, 0.01, 100, {.seed = 1});
+  EXPECT_EQ(search.nextRule(nullptr), nullptr);
+  EXPECT_EQ(search.eraCount(), 0);
+  EXPECT_FALSE(search.enumerating());
+  EXPECT_FALSE(search.evolving());
+  EXPECT_EQ(search.nextRule(nullptr), nullptr);
+}
+
+TEST_F(RuleSearchTableTest, ProgressRisesFromJustAbove02To1) {
+  SharedProgress progress;
+  RuleSearch search(table_.get(), 0.9, 0.01, 50, {.seed = 2});
+  double last = 0.2;
+  bool evolved = false;
+  while (search.nextRule(&progress)) {
+    double v;
+    progress.get(&v);
+    if (search.eraCount() > 0) {
+      evolved = true;
+      EXPECT_GT(v, 0.2);
+    }
+    EXPECT_GE(search.progress(), last);
+    last = search.progress();
+  }
+  EXPECT_TRUE(evolved);
+  EXPECT_EQ(search.eraCount(), 50);
+  double v;
+  progress.get(&v);
+  EXPECT_DOUBLE_EQ(v, 1.0);
+}
+
+TEST_F(RuleSearchTableTest, EnumerationVisitsEveryShortCandidateOnce) {
+  RuleSearch search(table_.get(), 0.9, 0.01, 0, {.seed = 1});
+  int pairs = 0;
+  for (int f = 0; f < table_->featureCount(); ++f) pairs += table_->indexCount(f);
+  int visited = 0;
+  while (true) {
+    search.enumerate(0);
+    if (!search.enumerating()) break;
+    const Rule& c = search.candidate();
+    ASSERT_LE(c.conclusion.size(), 1u);
+    ASSERT_LE(c.premise.size(), 1u);
+    if (!c.conclusion.empty() && !c.premise.empty()) {
+      ASSERT_NE(c.conclusion[0], c.premise[0]);
+    }
+    ++visited;
+  }
+  // Each premise (none, then every pair) sweeps every conclusion pair but
+  // its own; each premise step adds one candidate with no conclusion.
+  EXPECT_EQ(visited, pairs + pairs * (pairs - 1) + pairs);
+}
+
+TEST_F(RuleSearchTableTest, EvaluateRejectsRulesUnderFivePercentSupport) {
+  RuleSearch search(table_.get(), 0.0, 1.0, 0, {.seed = 1});
+  // A premise that holds nowhere: the out-of-bounds index of a feature whose
+  // every value lies in some interval.
+  Rule r = MakeRule({{0, 0}}, {{1, table_->indexCount(1) - 1}});
+  search.evaluate(r, 0);
+  EXPECT_EQ(r.probability, 0.0);
+  EXPECT_EQ(r.fisherProbability, 1.0);
+  EXPECT_FALSE(r.accepted);
+  EXPECT_LT(r.support, 1500 * 0.05);
+}
+
+TEST_F(RuleSearchTableTest, EvaluateRejectsAPremiseThatAddsNothing) {
+  RuleSearch search(table_.get(), 0.0, 1.0, 0, {.seed = 1});
+  // Feature 3 is noise: it cannot raise the probability of feature 0's
+  // interval above what the rule without premise gives.
+  for (int k = 0; k + 1 < table_->indexCount(3); ++k) {
+    Rule with = MakeRule({{0, 0}}, {{3, k}});
+    Rule without = MakeRule({{0, 0}}, {});
+    search.evaluate(with, 0);
+    search.evaluate(without, 1);
+    if (with.probability <= without.probability) {
+      EXPECT_FALSE(with.accepted) << k;
+    }
+  }
+}
+
+TEST_F(RuleSearchTableTest, MergesBuildTheirPairLists) {
+  RuleSearch search(table_.get(), 0.9, 0.01, 0, {.seed = 1});
+  const Rule p1 = MakeRule({{0, 0}}, {{4, 1}});
+  const Rule p2 = MakeRule({{4, 1}}, {{8, 2}});
+  std::vector<SharedPair> shared = search.sharedPairs(p1, p2);
+  ASSERT_EQ(shared.size(), 1u);
+  EXPECT_EQ(shared[0].pair, (FeaturePair{4, 1}));
+  EXPECT_FALSE(shared[0].inConclusion1);
+  EXPECT_TRUE(shared[0].inConclusion2);
+
+  Rule other = search.mergeOther(p1, p2);
+  EXPECT_EQ(other.conclusion, (std::vector<FeaturePair>{{0, 0}, {8, 2}}));
+  EXPECT_EQ(other.premise, (std::vector<FeaturePair>{{4, 1}}));
+  Rule other_back = search.mergeOther(p2, p1);
+  EXPECT_EQ(other_back.conclusion, (std::vector<FeaturePair>{{4, 1}}));
+  EXPECT_EQ(other_back.premise, (std::vector<FeaturePair>{{0, 0}, {8, 2}}));
+  // Pairs that land on both sides leave both.
+  Rule both = search.mergeOther(p1, MakeRule({{9, 0}}, {{4, 1}}));
+  EXPECT_EQ(both.conclusion, (std::vector<FeaturePair>{{0, 0}}));
+  EXPECT_EQ(both.premise, (std::vector<FeaturePair>{{9, 0}}));
+
+  Rule merged = search.mergeUnion(p1, p2);
+  // (4,1) stood in both lists: it leaves the conclusion first; what follows
+  // depends on the evaluations, but no pair is ever on both sides.
+  for (const FeaturePair& c : merged.conclusion) {
+    EXPECT_EQ(std::find(merged.premise.begin(), merged.premise.end(), c), merged.premise.end());
+  }
+  EXPECT_NE(std::find(merged.conclusion.begin(), merged.conclusion.end(), FeaturePair{0, 0}),
+            merged.conclusion.end());
+}
+
+}  // namespace
+}  // namespace kst

@@ -1,0 +1,84 @@
+// Test-only helpers of the analyzer plug-in (tests, fuzz targets and the
+// benchmark). Never included by the plug-in itself.
+#ifndef KESTRANE_RULEFORGE_RULEFORGE_TESTING_H_
+#define KESTRANE_RULEFORGE_RULEFORGE_TESTING_H_
+
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+#include "Ruleforge/rule_counter.h"
+#include "Ruleforge/statistics_table.h"
+
+namespace kst {
+
+// The plain way to count: every row, every pair. The reference the bitset
+// counter must agree with.
+class RowByRowCounter final : public RuleCounter {
+ public:
+  explicit RowByRowCounter(const StatisticsTable& table) : table_(table) {}
+
+  RuleCounts Count(const Rule& rule) const override {
+    RuleCounts counts;
+    for (int r = 0; r < table_.rowCount(); ++r) {
+      std::span<const uint8_t> row = table_.row(r);
+      bool premise = true;
+      for (const FeaturePair& p : rule.premise) premise = premise && Holds(row, p);
+      bool conclusion = false;
+      for (const FeaturePair& p : rule.conclusion) conclusion = conclusion || Holds(row, p);
+      counts.premise += premise;
+      counts.premiseAndConclusion += premise && conclusion;
+      counts.conclusion += conclusion;
+    }
+    return counts;
+  }
+
+ private:
+  bool Holds(std::span<const uint8_t> row, const FeaturePair& p) const {
+    return p.feature >= 0 && p.feature < table_.featureCount() && p.interval >= 0 &&
+           p.interval < table_.indexCount(p.feature) && row[p.feature] == p.interval;
+  }
+
+  const StatisticsTable& table_;
+};
+
+// Writes a CSV statistics table whose columns follow a hidden state of three
+// levels, so that rules exist and the evolution finds more: every fourth
+// column (from 0) shows the state's level exactly, the next two mostly (one
+// row in ten a random level), the fourth is noise alone; each level value
+// gets a little noise too. Deterministic for a seed.
+inline void WriteStructuredCsv(const std::string& path, int rows, int features, uint32_t seed) {
+  std::ofstream out(path);
+  uint32_t state = seed;
+  auto next = [&state] {
+    state = state * 1664525u + 1013904223u;
+    return state >> 8;
+  };
+  for (int f = 0; f < features; ++f) out << (f ? ";" : "") << "c" << f;
+  out << "\n";
+  for (int f = 0; f < features; ++f) out << (f ? ";" : "") << "u";
+  out << "\n";
+  int hidden = 0;
+  char cell[64];
+  for (int r = 0; r < rows; ++r) {
+    if (next() % 16 == 0) hidden = static_cast<int>(next() % 3);
+    for (int f = 0; f < features; ++f) {
+      double value;
+      if (f % 4 == 3) {
+        value = (next() % 1000) / 10.0;
+      } else {
+        bool noisy = f % 4 != 0 && next() % 10 == 0;
+        int level = noisy ? static_cast<int>(next() % 3) : (hidden + f) % 3;
+        value = 10.0 * level * (1 + f % 5) + (next() % 100) / 100.0;
+      }
+      std::snprintf(cell, sizeof cell, "%s%.2f", f ? ";" : "", value);
+      out << cell;
+    }
+    out << "\n";
+  }
+}
+
+}  // namespace kst
+
+#endif  // KESTRANE_RULEFORGE_RULEFORGE_TESTING_H_

@@ -1,0 +1,271 @@
+#include "StatSubsystem/KestraneExporter/buffer_exporter.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <sstream>
+#include <vector>
+
+#include "StatSubsystem/KestraneExporter/exporter_run.h"
+#include "StatSubsystem/common/ring_buffer.h"
+#include "StatSubsystem/common/service_keys.h"
+#include "platform/registry.h"
+#include "platform/registry_testing.h"
+
+namespace kst {
+namespace {
+
+std::tm Date(int month, int day) {
+  std::tm t{};
+  t.tm_year = 126;
+  t.tm_mon = month - 1;
+  t.tm_mday = day;
+  t.tm_hour = 12;
+  return t;
+}
+
+class BufferExporterTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    home_ = temp_home_.path();
+    RegistryKey key;
+    ASSERT_EQ(RegistryKey::Create("System\\CurrentControlSet\\Services\\Kestrane buffer creator", &key),
+              kErrorSuccess);
+  }
+
+  // A buffer of `interval`-minute slots with the given columns; its settings
+  // go to the collector's key as the collector writes them.
+  void MakeBuffer(uint32_t interval, const std::vector<std::string>& objects,
+                  const std::vector<std::string>& counters) {
+    interval_ = interval;
+    width_ = static_cast<uint32_t>(counters.size()) + 2;
+    const std::string head = GroupLine(objects) + HeaderLine(counters);
+    header_ = static_cast<uint32_t>(head.size());
+    buffer_ = home_ + "/cbuffer";
+    std::ofstream(buffer_, std::ios::binary) << head;
+    ASSERT_EQ(WriteServiceDword("kstCollector", "optTimeInt", static_cast<int>(interval)), 0);
+    ASSERT_EQ(WriteServiceDword("kstCollector", "optHeadGrpOffset", static_cast<int>(header_)), 0);
+    ASSERT_EQ(WriteServiceDword("kstCollector", "optCollsCount", static_cast<int>(width_)), 0);
+    ASSERT_EQ(WriteServiceString("kstCollector", "optBufferName", buffer_), 0);
+  }
+
+  // Writes a sample taken on month/day at `minute` into its slot.
+  void Sample(int month, int day, int minute, std::vector<double> values) {
+    if (values.empty()) values.assign(width_ - 2, minute);
+    RingBufferSlot slot{DateKey(month, day), static_cast<double>(minute), values};
+    std::fstream f(buffer_, std::ios::binary | std::ios::in | std::ios::out);
+    f.seekp(static_cast<std::streamoff>(
+        SlotOffset(header_, width_, SlotIndex(day, minute / 60, minute % 60, interval_))));
+    ASSERT_TRUE(WriteSlot(f, slot));
+  }
+
+  // Every slot of month/day from `from` to `till` minutes.
+  void FillDay(int month, int day, int from = 0, int till = 1439) {
+    for (int m = from; m <= till; m += static_cast<int>(interval_)) Sample(month, day, m, {});
+  }
+
+  // Runs the program's course with today fixed at `today`; the output file's
+  // text, or standard output's when no -of is given.
+  std::string Run(std::vector<const char*> words, std::tm today, std::string* err_text = nullptr) {
+    words.insert(words.begin(), "KestraneExporter");
+    LocalTimeSource clock = [today](std::tm* now) {
+      *now = today;
+      return true;
+    };
+    std::ostringstream out, err;
+    BufferExporter exporter(clock, &out);
+    RunExporter(static_cast<int>(words.size()), words.data(), &exporter, clock, err);
+    if (err_text != nullptr) *err_text = err.str();
+    return out.str();
+  }
+
+  // The first cells (minutes) of the rows, prefixed by their day when rows
+  // of several days are expected to be told apart by the caller.
+  static std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+  }
+
+  static std::vector<int> Minutes(const std::string& text, bool headers = true) {
+    std::vector<int> minutes;
+    auto lines = Lines(text);
+    for (size_t i = headers ? 2 : 0; i < lines.size(); ++i) minutes.push_back(std::stoi(lines[i]));
+    return minutes;
+  }
+
+  TempKestraneHome temp_home_;
+  std::string home_, buffer_;
+  uint32_t interval_ = 1, width_ = 2, header_ = 0;
+};
+
+TEST_F(BufferExporterTest, HeaderLinesAndValueFormat) {
+  MakeBuffer(60, {"\\Memory", "Processor(_Total)"}, {"Available Bytes", "% Processor Time"});
+  Sample(3, 5, 60, {0.0, 12.5});
+  Sample(3, 5, 120, {0.1, -3e300});
+  const std::string text = Run({"-day", "5", "-month", "3"}, Date(3, 9));
+  EXPECT_EQ(text,
+            "time;_Memory;Processor(_Total)\n"
+            "Time;Available Bytes;% Processor Time\n"
+            "60;0;12.5\n"
+            "120;0.100000000000000006;-3.00000000000000016e+300\n");
+  EXPECT_EQ(Run({"-day", "5", "-month", "3", "-ngh"}, Date(3, 9)), "60;0;12.5\n120;0.100000000000000006;-3.00000000000000016e+300\n");
+}
+
+TEST_F(BufferExporterTest, ValuesPrintAsPrintfWould) {
+  const std::vector<double> values = {
+      0.0, -0.0, 12.5, -7, 0.1, 1e-300, 5e-324, -3e300, 1e17, 123456789012345678.0,
+      999999999999999999.0, 1e18, 9007199254740993.0, -4503599627370497.5,
+      std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()};
+  std::vector<std::string> names(values.size(), "c");
+  MakeBuffer(60, names, names);
+  Sample(3, 5, 0, values);
+  std::string expected = "0";
+  for (double v : values) {
+    char text[40];
+    std::snprintf(text, sizeof text, ";%.18g", v);
+    expected += text;
+  }
+  EXPECT_EQ(Run({"-day", "5", "-month", "3", "-ngh"}, Date(3, 9)), expected + "\n");
+}
+
+TEST_F(BufferExporterTest, DayFilters) {
+  MakeBuffer(1, {"A"}, {"x"});
+  FillDay(4, 1);
+  FillDay(4, 2, 0, 10);
+  // Day 1 is read to the first slot of day 2, which the day filter drops.
+  EXPECT_EQ(Minutes(Run({"-day", "1"}, Date(4, 1))).size(), 1440u);
+  EXPECT_EQ(Minutes(Run({"-day", "2"}, Date(4, 1))).size(), 11u);
+  // No day given: today.
+  EXPECT_EQ(Minutes(Run({}, Date(4, 2))).size(), 11u);
+  // -day without value: today; -endtime 00:00 means the whole day.
+  EXPECT_EQ(Minutes(Run({"-endtime", "00:00", "-day"}, Date(4, 1))).size(), 1440u);
+  EXPECT_EQ(Minutes(Run({"-starttime", "23:50", "-day", "1"}, Date(4, 9))),
+            (std::vector<int>{1430, 1431, 1432, 1433, 1434, 1435, 1436, 1437, 1438, 1439}));
+}
+
+TEST_F(BufferExporterTest, MonthFilter) {
+  MakeBuffer(60, {"A"}, {"x"});
+  FillDay(3, 31);  // an older month's day 31 in a 30-day April
+  FillDay(4, 30);
+  EXPECT_TRUE(Minutes(Run({"-day", "31"}, Date(4, 30))).empty());
+  EXPECT_EQ(Minutes(Run({"-day", "31", "-month", "3"}, Date(4, 30))).size(), 24u);
+  // -month alone: every written slot of the month, from slot 0 to the end.
+  EXPECT_EQ(Minutes(Run({"-month", "4"}, Date(5, 2))).size(), 24u);
+  EXPECT_EQ(Minutes(Run({"-month", "4", "-ngh"}, Date(5, 2)), false).size(), 24u);
+  EXPECT_EQ(Lines(Run({"-month", "13"}, Date(4, 30))).size(), 2u);  // headers only
+}
+
+TEST_F(BufferExporterTest, SpacingCountsFromLastKeptMinute) {
+  MakeBuffer(5, {"A"}, {"x"});
+  FillDay(4, 1, 0, 60);
+  // Slot of minute 15 never written, slot of minute 25 torn (no int holds
+  // its key or minute): spacing restarts at 20 and goes on from there.
+  std::fstream f(buffer_, std::ios::binary | std::ios::in | std::ios::out);
+  f.seekp(static_cast<std::streamoff>(SlotOffset(header_, width_, 3)));
+  WriteSlot(f, RingBufferSlot{0, 0, {0}});
+  f.seekp(static_cast<std::streamoff>(SlotOffset(header_, width_, 5)));
+  WriteSlot(f, RingBufferSlot{std::numeric_limits<double>::quiet_NaN(), 1e300, {0}});
+  f.close();
+  EXPECT_EQ(Minutes(Run({"-day", "1", "-i", "15"}, Date(4, 1))),
+            (std::vector<int>{0, 20, 35, 50}));
+  EXPECT_EQ(Minutes(Run({"-day", "1", "-i", "0"}, Date(4, 1))).size(), 11u);
+}
+
+TEST_F(BufferExporterTest, DayRangeWithBounds) {
+  MakeBuffer(60, {"A"}, {"x"});
+  for (int d = 2; d <= 6; ++d) FillDay(4, d);
+  // 08:00 on the first day, 18:00 on the last.
+  std::vector<int> m = Minutes(Run({"-days", "3-5", "-starttime", "08:00", "-endtime", "18:00"}, Date(4, 9)));
+  EXPECT_EQ(m.size(), 16u + 24u + 19u);
+  EXPECT_EQ(m.front(), 480);
+  EXPECT_EQ(m.back(), 1080);
+  // -e: 08:00 to 18:00 on every day.
+  m = Minutes(Run({"-days", "3-5", "-starttime", "08:00", "-endtime", "18:00", "-e"}, Date(4, 9)));
+  EXPECT_EQ(m.size(), 3u * 11u);
+  // -e with no range: today only.
+  EXPECT_EQ(Minutes(Run({"-e", "-starttime", "20:00", "-month", "4"}, Date(4, 4))),
+            (std::vector<int>{1200, 1260, 1320, 1380}));
+}
+
+TEST_F(BufferExporterTest, AcrossTheMonthEnd) {
+  MakeBuffer(60, {"A"}, {"x"});
+  for (int d = 26; d <= 31; ++d) FillDay(3, d);
+  for (int d = 1; d <= 4; ++d) FillDay(4, d);
+  std::vector<std::string> lines = Lines(Run({"-days", "28-3", "-starttime", "10:00", "-endtime", "14:00"}, Date(4, 2)));
+  ASSERT_EQ(lines.size(), 2u + (14 + 24 * 3) + (24 * 2 + 15));
+  EXPECT_EQ(lines[0], "time;A");
+  EXPECT_EQ(lines[2], "600;600");  // 28 March from 10:00
+  EXPECT_EQ(lines[2 + 14 + 24 * 3 - 1], "1380;1380");  // 31 March to its end
+  EXPECT_EQ(lines[2 + 14 + 24 * 3], "0;0");  // 1 April from midnight
+  EXPECT_EQ(lines.back(), "840;840");  // 3 April until 14:00
+
+  // A one-day range stays in the current month.
+  EXPECT_EQ(Minutes(Run({"-days", "3-3"}, Date(4, 9))).size(), 24u);
+}
+
+TEST_F(BufferExporterTest, Failures) {
+  std::string err;
+  // No settings at all.
+  Run({"-day", "1"}, Date(4, 1), &err);
+  EXPECT_EQ(err, "KestraneExporter.exe: error gatherer parameters loading failed\n");
+
+  MakeBuffer(60, {"A"}, {"x"});
+  ASSERT_EQ(WriteServiceDword("kstCollector", "optTimeInt", 0), 0);
+  Run({"-day", "1"}, Date(4, 1), &err);
+  EXPECT_EQ(err, "KestraneExporter.exe: error gatherer parameters loading failed\n");
+
+  MakeBuffer(60, {"A"}, {"x"});
+  ASSERT_EQ(WriteServiceDword("kstCollector", "optCollsCount", 1), 0);
+  Run({"-day", "1"}, Date(4, 1), &err);
+  EXPECT_EQ(err, "KestraneExporter.exe: error gatherer parameters loading failed\n");
+
+  MakeBuffer(60, {"A"}, {"x"});
+  std::filesystem::remove(buffer_);
+  Run({"-day", "1"}, Date(4, 1), &err);
+  EXPECT_EQ(err, "KestraneExporter.exe: error input statistics file opening failed\n");
+
+  Run({"-day", "1", "-of", (home_ + "/no/such/dir/out").c_str()}, Date(4, 1), &err);
+  EXPECT_EQ(err, "KestraneExporter.exe: error destination file opening failed\n");
+
+  EXPECT_EQ(Run({"-i", "-5"}, Date(4, 1), &err), "");
+  EXPECT_EQ(err.rfind("KestraneExporter.exe: error bad parameter\nusage: ", 0), 0u);
+  Run({"-i", "x5"}, Date(4, 1), &err);
+  EXPECT_EQ(err.rfind("KestraneExporter.exe: error bad parameter value\nusage: ", 0), 0u);
+}
+
+TEST_F(BufferExporterTest, OutputFileIsTruncated) {
+  MakeBuffer(60, {"A"}, {"x"});
+  Sample(4, 1, 0, {1});
+  const std::string out = home_ + "/out.csv";
+  std::ofstream(out) << "old contents that are longer than the export\n";
+  std::string err;
+  EXPECT_EQ(Run({"-day", "1", "-of", out.c_str(), "-help"}, Date(4, 1), &err), "");
+  EXPECT_EQ(err.rfind("usage: ", 0), 0u);  // -help prints the usage and goes on
+  std::ifstream in(out);
+  std::stringstream text;
+  text << in.rdbuf();
+  EXPECT_EQ(text.str(), "time;A\nTime;x\n0;1\n");
+}
+
+TEST_F(BufferExporterTest, ProgramWritesToStandardOutput) {
+  MakeBuffer(60, {"A"}, {"x"});
+  Sample(4, 1, 0, {7});
+  const char* bin = std::getenv("KST_BIN_DIR");
+  ASSERT_NE(bin, nullptr);
+  const std::string command = std::string(bin) + "/KestraneExporter -month 4 -ngh 2>&1";
+  FILE* pipe = popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string text;
+  char chunk[256];
+  for (size_t n; (n = fread(chunk, 1, sizeof chunk, pipe)) > 0;) text.append(chunk, n);
+  EXPECT_EQ(pclose(pipe), 0);
+  EXPECT_EQ(text, "0;7\n");
+}
+
+}  // namespace
+}  // namespace kst

@@ -1,0 +1,154 @@
+#include "StatSubsystem/common/counter_store.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "StatSubsystem/common/config_tree.h"
+#include "StatSubsystem/common/config_tree_keys.h"
+#include "StatSubsystem/common/exporter_command.h"
+#include "StatSubsystem/common/fake_exporter_testing.h"
+#include "StatSubsystem/common/product_key.h"
+#include "StatSubsystem/common/ring_buffer.h"
+#include "StatSubsystem/common/service_keys.h"
+#include "platform/registry.h"
+#include "platform/registry_testing.h"
+
+namespace kst {
+namespace {
+
+using Titles = std::vector<std::string>;
+
+class CounterStoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override { SetRootDirectory("C:\\Program Files\\Kestrane"); }
+
+  void Table(const std::string& text) { std::ofstream(home_.path() + "/table") << text; }
+
+  bool TemporaryFileExists() const {
+    return std::filesystem::exists(home_.path() + "/Temporary/temporary");
+  }
+
+  TempKestraneHome home_;
+};
+
+TEST_F(CounterStoreTest, CommandLine) {
+  SetRootDirectory("D:\\K");
+  EXPECT_EQ(HeaderOnlyCommandLine(TemporaryExportPath()),
+            "\"D:\\K\\KestraneExporter.exe\"  -day 1 -starttime 23:40 -of \"D:\\K\\Temporary\\temporary\"");
+}
+
+// The real exporter over a ring buffer that the collector would have written.
+TEST_F(CounterStoreTest, SetUpFromTheRingBuffer) {
+  const char* bin = std::getenv("KST_BIN_DIR");
+  ASSERT_NE(bin, nullptr);
+  std::filesystem::create_symlink(std::string(bin) + "/KestraneExporter",
+                                  home_.path() + "/KestraneExporter");
+  {
+    RegistryKey key;
+    ASSERT_EQ(RegistryKey::Create("System\\CurrentControlSet\\Services\\Kestrane buffer creator", &key),
+              kErrorSuccess);
+  }
+  const std::string head = GroupLine({"Memory", "Memory", "Processor(_Total)"}) +
+                           HeaderLine({"Available Bytes", "Pages/sec", "% Processor Time"});
+  std::ofstream(home_.path() + "/cbuffer", std::ios::binary) << head;
+  ASSERT_EQ(WriteServiceDword("kstCollector", "optTimeInt", 1), 0);
+  ASSERT_EQ(WriteServiceDword("kstCollector", "optHeadGrpOffset", static_cast<int>(head.size())), 0);
+  ASSERT_EQ(WriteServiceDword("kstCollector", "optCollsCount", 5), 0);
+  ASSERT_EQ(WriteServiceString("kstCollector", "optBufferName", "C:\\Program Files\\Kestrane\\cbuffer"), 0);
+
+  // A log of the same name loses its instances; another log keeps its key.
+  int result = 0;
+  {
+    RegistryKey logs;
+    ASSERT_EQ(RegistryKey::Create(LogsKeyPath(), &logs), kErrorSuccess);
+    ASSERT_EQ(logs.SetValue("logsTitles", kRegMultiSz, "", 0), kErrorSuccess);
+  }
+  AddLog("Memory", {"Memory::Old"}, &result);
+  AddLog("Other", {"Other::x"}, &result);
+  ASSERT_EQ(result, 2);
+
+  InitializeCounterStore(&result);
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(ReadLogsTitles(&result), (Titles{"Memory", "Processor(_Total)"}));
+  EXPECT_EQ(ReadLogCountersTitles("Memory", &result),
+            (Titles{"Memory::Available Bytes", "Memory::Pages/sec"}));
+  EXPECT_EQ(ReadLogCountersTitles("Processor(_Total)", &result),
+            (Titles{"Processor(_Total)::% Processor Time"}));
+  EXPECT_EQ(ReadLogCountersTitles("Other", &result), (Titles{"Other::x"}));
+  for (const char* title : {"Memory::Available Bytes", "Memory::Pages/sec",
+                            "Processor(_Total)::% Processor Time"}) {
+    const int64_t id = ReadCounterByTitle(title, &result);
+    ASSERT_EQ(result, 0) << title;
+    EXPECT_EQ(ReadCounterTitleById(id, &result), title);
+  }
+  EXPECT_FALSE(TemporaryFileExists());
+  EXPECT_TRUE(std::filesystem::is_directory(home_.path() + "/States"));
+
+  EXPECT_EQ(ExportLastDay(&result), (Titles{"Memory::Available Bytes", "Memory::Pages/sec",
+                                            "Processor(_Total)::% Processor Time"}));
+  EXPECT_EQ(result, 3);
+  EXPECT_TRUE(TemporaryFileExists());
+}
+
+TEST_F(CounterStoreTest, HeaderLineShapes) {
+  InstallFakeExporter(home_.path());
+  std::filesystem::create_directories(home_.path() + "/Temporary");
+  int result = 0;
+
+  // A first line "cbuffer" is passed over by the set-up only.
+  Table("cbuffer\ntime;A;B;A\r\nTime;x;y;z\r\n");
+  InitializeCounterStore(&result);
+  EXPECT_EQ(result, 0);
+  // An object that comes back is listed once and keeps collecting columns.
+  EXPECT_EQ(ReadLogsTitles(&result), (Titles{"A", "B"}));
+  EXPECT_EQ(ReadLogCountersTitles("A", &result), (Titles{"A::x", "A::z"}));
+  ExportLastDay(&result);
+  EXPECT_EQ(result, -1);
+
+  EXPECT_EQ(FakeExporterRuns(home_.path()).front(),
+            (Titles{"-day", "1", "-starttime", "23:40", "-of",
+                    "C:\\Program Files\\Kestrane\\Temporary\\temporary"}));
+
+  struct Case {
+    const char* table;
+    int setup;
+    int listed;
+  };
+  const Case cases[] = {
+      {"time;A;B\nTime;x;y\n", 0, 2},
+      {"time;A;B\nTime;x;y;z\n", -1, -1},  // more counters than objects
+      {"time;A;B\nTime;x\n", -1, -1},      // fewer
+      {"time\nTime\n", 0, 0},
+  };
+  for (const Case& c : cases) {
+    Table(c.table);
+    InitializeCounterStore(&result);
+    EXPECT_EQ(result, c.setup) << c.table;
+    const Titles& titles = ExportLastDay(&result);
+    EXPECT_EQ(result, c.listed) << c.table;
+    if (c.listed < 0) {
+      EXPECT_TRUE(titles.empty());
+    }
+  }
+}
+
+TEST_F(CounterStoreTest, NoOutputIsAFailure) {
+  int result = 0;
+  // No exporter at all.
+  InitializeCounterStore(&result);
+  EXPECT_EQ(result, -1);
+  EXPECT_TRUE(ExportLastDay(&result).empty());
+  EXPECT_EQ(result, -1);
+
+  // An exporter that writes nothing, over an older run's file.
+  InstallFakeExporter(home_.path());
+  std::ofstream(home_.path() + "/Temporary/temporary") << "time;A\nTime;x\n";
+  EXPECT_TRUE(ExportLastDay(&result).empty());
+  EXPECT_EQ(result, -1);
+}
+
+}  // namespace
+}  // namespace kst

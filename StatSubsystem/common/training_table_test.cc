@@ -1,0 +1,144 @@
+#include "StatSubsystem/common/training_table.h"
+
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+
+#include "StatSubsystem/common/exporter_command.h"
+#include "StatSubsystem/common/fake_exporter_testing.h"
+#include "StatSubsystem/common/product_key.h"
+#include "platform/registry_testing.h"
+
+namespace kst {
+namespace {
+
+using Words = std::vector<std::string>;
+
+// Noon of a day of 2026, local time, as a 32-bit calendar time.
+int32_t Day(int month, int day) {
+  std::tm t{};
+  t.tm_year = 126;
+  t.tm_mon = month - 1;
+  t.tm_mday = day;
+  t.tm_hour = 12;
+  t.tm_isdst = -1;
+  return static_cast<int32_t>(std::mktime(&t));
+}
+
+TrainingPeriod Period(int32_t from, int32_t till, int32_t window_from, int32_t window_till) {
+  return TrainingPeriod{from, till, window_from, window_till};
+}
+
+class TrainingTableTest : public ::testing::Test {
+ protected:
+  void SetUp() override { SetRootDirectory("C:\\Program Files\\Kestrane"); }
+
+  std::string Native(const std::string& name) const { return home_.path() + "/" + name; }
+  void Write(const std::string& name, const std::string& text) const {
+    std::ofstream(Native(name), std::ios::binary) << text;
+  }
+
+  TempKestraneHome home_;
+};
+
+TEST_F(TrainingTableTest, ExporterRunsOfAPeriod) {
+  SetRootDirectory("D:\\K");
+  struct Case {
+    TrainingPeriod period;
+    uint32_t interval;
+    std::vector<std::string> command_lines;
+  };
+  const std::string exe = "\"D:\\K\\KestraneExporter.exe\" ";
+  const Case cases[] = {
+      {Period(Day(3, 3), Day(3, 3), 32400, 63000), 300,
+       {exe + "  -of \"D:\\K\\t.csv\" -i 5 -day 3 -starttime 09:00 -endtime 17:30 -month 3"}},
+      {Period(Day(5, 10), Day(5, 20), 0, 86340), 60,
+       {exe + " -e  -of \"D:\\K\\t.csv\" -i 1 -days 10-20 -starttime 00:00 -endtime 23:59 -month 5"}},
+      {Period(Day(6, 25), Day(7, 5), 3659, 7199), 61,
+       {exe + " -e  -of \"D:\\K\\t.csv\" -i 2 -days 25-31 -starttime 01:00 -endtime 01:59 -month 6",
+        exe + " -ngh -e  -of \"D:\\K\\t.csv.0\" -i 2 -days 1-5 -starttime 01:00 -endtime 01:59 -month 7"}},
+      {Period(Day(1, 5), Day(2, 5), 0, 0), 1,
+       {exe + " -e  -of \"D:\\K\\t.csv\" -i 1 -days 5-31 -starttime 00:00 -endtime 00:00 -month 1",
+        exe + " -ngh -e  -of \"D:\\K\\t.csv.0\" -i 1 -days 1-5 -starttime 00:00 -endtime 00:00 -month 2"}},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> lines;
+    for (const TrainingExportRun& run : TrainingExportRuns(c.period, c.interval, "D:\\K\\t.csv")) {
+      lines.push_back(ExporterCommandLine(run.options));
+    }
+    EXPECT_EQ(lines, c.command_lines);
+  }
+}
+
+TEST_F(TrainingTableTest, AcrossTheMonthEndTheTablesAreJoined) {
+  InstallFakeExporter(home_.path());
+  Write("table.6", "time;A\nTime;x\n0;1\n");
+  Write("table.7", "5;2\n");
+  const std::string output = "C:\\Program Files\\Kestrane\\t.csv";
+  int result = -5;
+  ExportTrainingData(Period(Day(6, 25), Day(7, 5), 0, 86340), 60, output, &result);
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(ReadWholeFile(Native("t.csv")), "time;A\nTime;x\n0;1\n5;2\n");
+  EXPECT_FALSE(std::filesystem::exists(Native("t.csv.0")));
+  const std::vector<Words> runs = FakeExporterRuns(home_.path());
+  ASSERT_EQ(runs.size(), 2u);
+  EXPECT_EQ(runs[1], (Words{"-ngh", "-e", "-of", output + ".0", "-i", "1", "-days", "1-5",
+                            "-starttime", "00:00", "-endtime", "23:59", "-month", "7"}));
+
+  // A second run that writes nothing leaves the first run's table.
+  std::filesystem::remove(Native("table.7"));
+  ExportTrainingData(Period(Day(6, 25), Day(7, 5), 0, 86340), 60, output, &result);
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(ReadWholeFile(Native("t.csv")), "time;A\nTime;x\n0;1\n");
+}
+
+TEST_F(TrainingTableTest, ExportFailures) {
+  const std::string output = "C:\\Program Files\\Kestrane\\t.csv";
+  int result = 0;
+  ExportTrainingData(Period(Day(3, 3), Day(3, 3), 0, 60), 60, output, &result);
+  EXPECT_EQ(result, -1);  // no exporter
+
+  InstallFakeExporter(home_.path());
+  ExportTrainingData(Period(Day(3, 4), Day(3, 3), 0, 60), 60, output, &result);
+  EXPECT_EQ(result, -10);
+  ExportTrainingData(Period(Day(3, 3), Day(3, 3), 0, 60), 0, output, &result);
+  EXPECT_EQ(result, -10);
+  EXPECT_TRUE(FakeExporterRuns(home_.path()).empty());
+
+  // An exporter that writes nothing fails, even over an older table.
+  Write("t.csv", "time;A\nTime;x\n0;1\n");
+  ExportTrainingData(Period(Day(3, 3), Day(3, 3), 0, 60), 60, output, &result);
+  EXPECT_EQ(result, -1);
+  EXPECT_FALSE(std::filesystem::exists(Native("t.csv")));
+}
+
+TEST_F(TrainingTableTest, WantedColumnsInTheWantedOrder) {
+  Write("in.csv", "time;A;B\nTime;x;y\n0;1;2\n5;3;4\r\n10;5\n15;6;7\n");
+  int result = 0;
+  PrepareTrainingCsv({"B::y", "A::x"}, "C:\\Program Files\\Kestrane\\in.csv",
+                     "C:\\Program Files\\Kestrane\\out.csv", &result);
+  EXPECT_EQ(result, 4);  // both header lines, then rows up to the short one
+  EXPECT_EQ(ReadWholeFile(Native("out.csv")), "B;A\ny;x\n2;1\n4;3\n");
+
+  PrepareTrainingCsv({"time::Time", "B::y", "B::y"}, "C:\\Program Files\\Kestrane\\in.csv",
+                     "C:\\Program Files\\Kestrane\\out.csv", &result);
+  EXPECT_EQ(result, 4);
+  EXPECT_EQ(ReadWholeFile(Native("out.csv")), "time;B;B\nTime;y;y\n0;2;2\n5;4;4\n");
+
+  PrepareTrainingCsv({"A::y"}, "C:\\Program Files\\Kestrane\\in.csv",
+                     "C:\\Program Files\\Kestrane\\out.csv", &result);
+  EXPECT_EQ(result, -12);
+  EXPECT_EQ(ReadWholeFile(Native("out.csv")), "");
+
+  PrepareTrainingCsv({"A::x"}, "C:\\Program Files\\Kestrane\\missing.csv",
+                     "C:\\Program Files\\Kestrane\\out.csv", &result);
+  EXPECT_EQ(result, -1);
+  PrepareTrainingCsv({"A::x"}, "C:\\Program Files\\Kestrane\\in.csv",
+                     "C:\\Program Files\\Kestrane\\no\\out.csv", &result);
+  EXPECT_EQ(result, -11);
+}
+
+}  // namespace
+}  // namespace kst
