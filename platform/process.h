@@ -79,6 +79,11 @@ int RunShellCommand(const std::string& command);
 // none exists; *error (may be null) then tells why.
 std::string ResolveProgram(std::string_view name, WinError* error);
 
+// Raises the calling thread's scheduling priority by the given number of
+// steps (1 above normal, 2 highest). Silently does nothing where the caller
+// may not raise it.
+void RaiseCurrentThreadPriority(int steps);
+
 // Full native path of the running program.
 std::string CurrentProgramPath();
 

@@ -78,6 +78,28 @@ WinError WriteNumber(RegistryKey* key, std::string_view value, uint32_t number) 
   return key->SetValue(value, kRegDword, bytes, 4);
 }
 
+// An unquoted command line whose program path holds blanks: the program is
+// the shortest run of words that names an existing program, as the stored
+// path of a service is not quoted.
+void ChooseProgram(const std::string& image_path, ProcessOptions* options) {
+  size_t start = image_path.find_first_not_of(" \t");
+  if (start == std::string::npos || image_path[start] == '"') return;
+  size_t end = image_path.find_first_of(" \t", start);
+  while (end != std::string::npos) {
+    std::string candidate = image_path.substr(start, end - start);
+    if (!ResolveProgram(candidate, nullptr).empty()) {
+      if (candidate.find_first_of(" \t") != std::string::npos) options->application = candidate;
+      return;
+    }
+    end = image_path.find_first_of(" \t", end + 1);
+  }
+  std::string whole = image_path.substr(start);
+  if (whole.find_first_of(" \t") != std::string::npos &&
+      !ResolveProgram(whole, nullptr).empty()) {
+    options->application = whole;
+  }
+}
+
 bool IsServing(std::string_view name) {
   int fd = -1;
   if (sc::Connect(name, &fd) != kErrorSuccess) return false;
@@ -163,6 +185,7 @@ class ServiceImpl final : public Service {
         std::string(sc::kNameVariable) + "=" + name(),
         "KESTRANE_HOME=" + KestraneHome(),
     };
+    ChooseProgram(image_path, &options);
     error = StartDetachedProgram(image_path, options);
     ::close(pair[1]);
     if (error == kErrorSuccess) {

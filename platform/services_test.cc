@@ -280,6 +280,7 @@ int64_t RawRequest(const std::string& bytes) {
 TEST_F(ServicesTest, MalformedRequestsAreRefusedWithoutHarm) {
   std::unique_ptr<Service> service = Install(program_ + " -service");
   ASSERT_EQ(service->Start(), kErrorSuccess);
+  ASSERT_TRUE(WaitState(service.get(), kServiceRunning));
   unsigned char good[sc::kRequestSize];
   sc::EncodeRequest({sc::kOperationControl, 77}, good);
   std::string unknown_control(reinterpret_cast<char*>(good), sizeof(good));
@@ -302,6 +303,7 @@ TEST_F(ServicesTest, ControlsFromAnotherUserAreRefused) {
   ASSERT_NE(nobody, nullptr);
   std::unique_ptr<Service> service = Install(program_ + " -service");
   ASSERT_EQ(service->Start(), kErrorSuccess);
+  ASSERT_TRUE(WaitState(service.get(), kServiceRunning));
 
   // As another user: first the folder stops it, then, with the folder and
   // socket opened up, the peer check.

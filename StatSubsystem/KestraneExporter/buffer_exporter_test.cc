@@ -163,14 +163,17 @@ TEST_F(BufferExporterTest, MonthFilter) {
 TEST_F(BufferExporterTest, SpacingCountsFromLastKeptMinute) {
   MakeBuffer(5, {"A"}, {"x"});
   FillDay(4, 1, 0, 60);
-  // Slot of minute 15 never written: spacing restarts at 20.
+  // Slot of minute 15 never written, slot of minute 25 torn (no int holds
+  // its key or minute): spacing restarts at 20 and goes on from there.
   std::fstream f(buffer_, std::ios::binary | std::ios::in | std::ios::out);
   f.seekp(static_cast<std::streamoff>(SlotOffset(header_, width_, 3)));
   WriteSlot(f, RingBufferSlot{0, 0, {0}});
+  f.seekp(static_cast<std::streamoff>(SlotOffset(header_, width_, 5)));
+  WriteSlot(f, RingBufferSlot{std::numeric_limits<double>::quiet_NaN(), 1e300, {0}});
   f.close();
   EXPECT_EQ(Minutes(Run({"-day", "1", "-i", "15"}, Date(4, 1))),
             (std::vector<int>{0, 20, 35, 50}));
-  EXPECT_EQ(Minutes(Run({"-day", "1", "-i", "0"}, Date(4, 1))).size(), 12u);
+  EXPECT_EQ(Minutes(Run({"-day", "1", "-i", "0"}, Date(4, 1))).size(), 11u);
 }
 
 TEST_F(BufferExporterTest, DayRangeWithBounds) {
@@ -213,6 +216,11 @@ TEST_F(BufferExporterTest, Failures) {
 
   MakeBuffer(60, {"A"}, {"x"});
   ASSERT_EQ(WriteServiceDword("kstCollector", "optTimeInt", 0), 0);
+  Run({"-day", "1"}, Date(4, 1), &err);
+  EXPECT_EQ(err, "KestraneExporter.exe: error gatherer parameters loading failed\n");
+
+  MakeBuffer(60, {"A"}, {"x"});
+  ASSERT_EQ(WriteServiceDword("kstCollector", "optCollsCount", 1), 0);
   Run({"-day", "1"}, Date(4, 1), &err);
   EXPECT_EQ(err, "KestraneExporter.exe: error gatherer parameters loading failed\n");
 

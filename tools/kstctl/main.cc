@@ -10,6 +10,9 @@ namespace kst {
 
 // One line per subcommand, defined in its own foo_command.cc.
 int RegCommand(const std::vector<std::string>& args);
+int LogCommand(const std::vector<std::string>& args);
+int InstanceCommand(const std::vector<std::string>& args);
+int StoreCommand(const std::vector<std::string>& args);
 
 namespace {
 
@@ -21,6 +24,9 @@ struct Subcommand {
 
 const Subcommand kSubcommands[] = {
     {"reg", "read and change the registry (keys and typed values)", RegCommand},
+    {"log", "list, add and remove the logs of the configuration tree", LogCommand},
+    {"instance", "write, remove and re-status a log's analyzer instances", InstanceCommand},
+    {"store", "set up the counter store, list the buffer's counters, training tables", StoreCommand},
 };
 
 void PrintUsage(FILE* out) {

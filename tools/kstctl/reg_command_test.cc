@@ -12,42 +12,12 @@
 #include "gtest/gtest.h"
 #include "platform/registry.h"
 #include "platform/registry_testing.h"
+#include "tools/kstctl/kstctl_testing.h"
 
 namespace kst {
 namespace {
 
-struct Outcome {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-std::string Quote(const std::string& word) {
-  std::string quoted = "'";
-  for (char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
-
-// Runs build/bin/kstctl with the words given, under the test's KESTRANE_HOME.
-Outcome Kstctl(const std::vector<std::string>& words, const std::string& home) {
-  const char* bin = std::getenv("KST_BIN_DIR");
-  std::string command = Quote(std::string(bin ? bin : "bin") + "/kstctl");
-  for (const std::string& w : words) command += " " + Quote(w);
-  std::string err_file = home + "/stderr.txt";
-  command += " 2>" + Quote(err_file);
-  Outcome outcome;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return outcome;
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) outcome.out.append(buf, n);
-  int status = ::pclose(pipe);
-  outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  std::stringstream err;
-  err << std::ifstream(err_file).rdbuf();
-  outcome.err = err.str();
-  return outcome;
-}
+using Outcome = KstctlOutcome;
 
 class RegCommandTest : public ::testing::Test {
  protected:

@@ -1,0 +1,86 @@
+// The senders of notifications: one object per transporter of the active
+// profile, always handed the settings record at its own index. Each kind
+// remembers when it last sent and holds back until its minimal wait has
+// passed.
+//
+// Called on the dispatcher's thread only. `deliver` borrows the messages
+// for the call; a kind that works on after returning copies what it needs.
+#ifndef KESTRANE_ALERTER_DELIVERY_SYSTEM_H_
+#define KESTRANE_ALERTER_DELIVERY_SYSTEM_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "KestraneAlerter/delivery_settings.h"
+#include "StatSubsystem/common/alert_message.h"
+
+namespace kst {
+
+using AlertList = std::vector<const AlertMessage*>;
+
+class DeliverySystem {
+ public:
+  virtual ~DeliverySystem() = default;
+
+  // 0 when the call ended normally or the minimal wait held it back; -1 on
+  // the failures each kind names. `settings` must be of the kind's own
+  // settings class.
+  virtual int32_t deliver(const AlertList& messages, const DeliverySettings& settings) = 0;
+  virtual std::string description() const = 0;
+
+  int32_t lastSent() const { return lastSent_; }
+
+ protected:
+  // The gate every sending passes first: false while `minimalWait` seconds
+  // have not passed since the last sending; else the sending counts from
+  // `now` on, whether it then succeeds or not.
+  bool passMinimalWait(int32_t now, int32_t minimalWait);
+
+ private:
+  int32_t lastSent_ = 0;
+};
+
+// Mails the report text through an SMTP server; the conversation runs on a
+// thread of its own per sending.
+class MailDeliverySystem final : public DeliverySystem {
+ public:
+  // 0 when a sender thread started or the wait held the mail back; -1 for
+  // an empty list or a thread that could not start.
+  int32_t deliver(const AlertList& messages, const DeliverySettings& settings) override;
+  std::string description() const override { return "Send e-mail notification by SMTP"; }
+};
+
+// Hands the report text to the `net send` command and waits for it.
+class NetSendDeliverySystem final : public DeliverySystem {
+ public:
+  // Always 0.
+  int32_t deliver(const AlertList& messages, const DeliverySettings& settings) override;
+  std::string description() const override { return "Send notification by net send command"; }
+};
+
+// Starts the configured program with the report text as its arguments and
+// does not wait for it.
+class ShellDeliverySystem final : public DeliverySystem {
+ public:
+  // 0 when the program started or the wait held it back; -1 for an empty
+  // list or a program that could not start.
+  int32_t deliver(const AlertList& messages, const DeliverySettings& settings) override;
+  std::string description() const override {
+    return "Send notification by executing the command in the specified file";
+  }
+};
+
+// The settings record and delivery system of the kind whose type key line
+// (line end included) is `typeLine`; both null when it names no kind.
+// The settings are named "no name".
+struct Transporter {
+  std::unique_ptr<DeliverySettings> settings;
+  std::unique_ptr<DeliverySystem> system;
+};
+Transporter MakeTransporter(const std::string& typeLine);
+
+}  // namespace kst
+
+#endif  // KESTRANE_ALERTER_DELIVERY_SYSTEM_H_

@@ -1,0 +1,72 @@
+// The built library as the checking service uses it: loaded by file name,
+// its entry points bound by name.
+#include <gtest/gtest.h>
+
+#include "KestraneAlerter/alerter_exports.h"
+#include "KestraneAlerter/alerter_testing.h"
+#include "KestraneAlerter/signal_checker.h"
+#include "platform/module.h"
+#include "platform/services.h"
+
+namespace kst {
+namespace {
+
+class ExportsTest : public AlerterTest {};
+
+TEST_F(ExportsTest, SignalNeedsARunningChecker) {
+  EXPECT_EQ(signalCheckingService(), -13) << "no checking service installed";
+  std::unique_ptr<ServiceManager> manager;
+  ASSERT_EQ(ServiceManager::Open(kManagerConnect | kManagerCreateService, &manager), kErrorSuccess);
+  ServiceConfig config;
+  config.name = "Kestrane stat checker";
+  config.image_path = "/bin/true";
+  std::unique_ptr<Service> service;
+  ASSERT_EQ(manager->CreateService(config, kServiceAllAccess, &service), kErrorSuccess);
+  EXPECT_EQ(signalCheckingService(), -14) << "installed but not running";
+}
+
+TEST_F(ExportsTest, CheckerLoadsTheLibraryAndHandsItAlerts) {
+  const char* bin = getenv("KST_BIN_DIR");
+  ASSERT_NE(bin, nullptr) << "run through ctest";
+  std::string error;
+  std::unique_ptr<Module> library = LoadModule(std::string(bin) + "/KestraneAlerter.dll", &error);
+  ASSERT_NE(library, nullptr) << error;
+  auto* getNew = library->Bind<GetNewDispatherFn>("GetNewDispather");
+  auto* process = library->Bind<ProcessAlertMessageFn>("ProcessAlertMessage");
+  auto* destroy = library->Bind<DestroyDispatherFn>("DestroyDispather");
+  auto* activate = library->Bind<ActivateWarningSystemFn>("ActivateWarningSystem");
+  ASSERT_TRUE(getNew && process && destroy && activate);
+
+  AlertMessage alert(55, "Disk log", "Disk rules", "free space falls");
+  AlertDispatcher* none = getNew();
+  ASSERT_NE(none, nullptr);
+  EXPECT_EQ(process(none, &alert), -1) << "no profile list yet";
+  destroy(none);
+  destroy(nullptr);
+
+  // A default profile whose one transporter runs a program that records
+  // its arguments.
+  std::string script = HomePath("record.sh");
+  WriteFile(script, "#!/bin/sh\necho \"$@\" > \"" + HomePath("received.tmp") + "\"\nmv \"" +
+                        HomePath("received.tmp") + "\" \"" + HomePath("received") + "\"\n");
+  std::filesystem::permissions(script, std::filesystem::perms::owner_all);
+  WriteFile(HomePath("Profiles/_default_.cfg"), "all:\nOps\ndefault:\nOps\n");
+  WriteFile(HomePath("Profiles/Ops.cfg"),
+            "Warning system config\n1 60 0\n0\n0\n1\nShellDeliverySystem\nrun\n1000 0\n0 0 1 0\n" + script + "\n");
+  AlertDispatcher* dispatcher = getNew();
+  ASSERT_NE(dispatcher, nullptr);
+  EXPECT_EQ(process(dispatcher, &alert), 0);
+  for (int i = 0; i < 500 && !std::filesystem::exists(HomePath("received")); ++i) usleep(10000);
+  // The line ends stay inside the words; echo joins them with blanks.
+  EXPECT_EQ(ReadFile(HomePath("received")), "55\nfree space falls, warning level: 55.\n\n");
+  destroy(dispatcher);
+
+  EXPECT_EQ(activate(), -13);
+  // The checking service never unloads the library; neither do we, so that
+  // what the library keeps for the process stays reachable.
+  static Module* kept = library.release();
+  (void)kept;
+}
+
+}  // namespace
+}  // namespace kst

@@ -1,0 +1,23 @@
+#include "KestraneAlerter/signal_checker.h"
+
+#include <memory>
+
+#include "StatSubsystem/common/service_names.h"
+#include "platform/services.h"
+
+namespace kst {
+
+static constexpr uint32_t kReloadControlCode = 129;
+
+int signalCheckingService() {
+  std::unique_ptr<ServiceManager> manager;
+  if (ServiceManager::Open(kManagerConnect, &manager) != kErrorSuccess) return -12;
+  std::unique_ptr<Service> checker;
+  if (manager->OpenService(ServiceNameTable[kCheckerServiceName], kServiceUserDefinedControl | kServiceStop, &checker) !=
+      kErrorSuccess) {
+    return -13;
+  }
+  return checker->Control(kReloadControlCode, nullptr) == kErrorSuccess ? 0 : -14;
+}
+
+}  // namespace kst

@@ -1,0 +1,21 @@
+// Knobs for tests only; production code never calls these.
+#ifndef KESTRANE_ALERTER_TEST_SEAMS_H_
+#define KESTRANE_ALERTER_TEST_SEAMS_H_
+
+#include <cstdint>
+
+namespace kst {
+
+// Makes AlerterTime() return what `clock` returns; null restores the real
+// clock. Not thread-safe: set it before the alerter runs.
+void SetAlerterClockForTesting(int32_t (*clock)());
+
+// The TCP port mail is sent to; 0 restores the standard port.
+void SetMailPortForTesting(uint16_t port);
+// How long the mail sender waits for a server's reply or for a send to go
+// through; 0 restores the minute.
+void SetMailTimeoutForTesting(int seconds);
+
+}  // namespace kst
+
+#endif  // KESTRANE_ALERTER_TEST_SEAMS_H_

@@ -1,0 +1,259 @@
+// The checking service run as a real service under a private installation.
+#include "StatSubsystem/KestraneChecker/checker_service.h"
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "StatSubsystem/common/product_key.h"
+#include "StatSubsystem/common/service_control.h"
+#include "StatSubsystem/common/service_keys.h"
+#include "gtest/gtest.h"
+#include "platform/process.h"
+#include "platform/registry.h"
+#include "platform/registry_testing.h"
+#include "platform/services.h"
+
+namespace kst {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr char kChecker[] = "kstChecker";
+
+class CheckerServiceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string root = home_.path();
+    int result = 0;
+    WriteProductValue("", "rootDirectory", kRegSz, root.c_str(),
+                      static_cast<uint32_t>(root.size() + 1), &result);
+    ASSERT_EQ(result, 0);
+    RegistryKey collector;
+    ASSERT_EQ(RegistryKey::Create("System\\CurrentControlSet\\Services\\Kestrane buffer creator",
+                                  &collector),
+              kErrorSuccess);
+    ASSERT_EQ(WriteServiceDword("kstCollector", "notFirstStartFlag", 1), 0);
+  }
+
+  void TearDown() override {
+    StopServiceByName(kChecker);
+    int state = -1;
+    if (QueryServiceState(kChecker, &state) == 0 && state != kServiceStateNotInstalled) {
+      WaitForState(kServiceStateStopped);
+    }
+  }
+
+  static void SetInterval(int milliseconds) {
+    int result = 0;
+    WriteProductValue("", "intervalBetweenCheckings", kRegDword, &milliseconds, 4, &result);
+    ASSERT_EQ(result, 0);
+  }
+
+  // The checker with the scripted check, as the checking service.
+  void InstallScriptedChecker() {
+    std::unique_ptr<ServiceManager> manager;
+    ASSERT_EQ(ServiceManager::Open(kManagerCreateService, &manager), kErrorSuccess);
+    ServiceConfig config;
+    config.name = "Kestrane stat checker";
+    config.image_path = std::string(KST_CHECKER_TESTPROG) + " -service";
+    config.start_type = kServiceAutoStart;
+    std::unique_ptr<Service> service;
+    ASSERT_EQ(manager->CreateService(config, kServiceAllAccess, &service), kErrorSuccess);
+  }
+
+  // Runs the real program by hand; its standard output and error go to a file.
+  std::string RunChecker(const std::string& arguments, uint32_t* exit_code = nullptr) {
+    ProcessOptions options;
+    options.hidden = true;
+    options.output_file = home_.path() + "/run.out";
+    std::remove(options.output_file.c_str());
+    EXPECT_EQ(RunProgramAndWait(std::string(KST_CHECKER_PROGRAM) + " " + arguments, options,
+                                exit_code),
+              kErrorSuccess);
+    return Slurp("run.out");
+  }
+
+  std::string Slurp(const std::string& file) {
+    std::ifstream in(home_.path() + "/" + file);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+
+  struct CheckSeen {
+    long long ms;
+    int reload;
+  };
+  std::vector<CheckSeen> Checks() {
+    std::vector<CheckSeen> checks;
+    std::istringstream in(Slurp("checks"));
+    std::string word;
+    CheckSeen seen;
+    while (in >> word >> seen.ms >> seen.reload) checks.push_back(seen);
+    return checks;
+  }
+
+  // Waits up to `seconds` for the number of checks to reach `count`.
+  bool WaitForChecks(size_t count, double seconds) {
+    auto end = Clock::now() + std::chrono::duration<double>(seconds);
+    while (Clock::now() < end) {
+      if (Checks().size() >= count) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return Checks().size() >= count;
+  }
+
+  static bool WaitForState(int wanted, double seconds = 3) {
+    auto end = Clock::now() + std::chrono::duration<double>(seconds);
+    int state = -1;
+    while (Clock::now() < end) {
+      if (QueryServiceState(kChecker, &state) == 0 && state == wanted) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+  }
+
+  // The error a failed service left in its key and in its log.
+  void ExpectStoppedWith(int code, const std::string& text) {
+    int number = 0;
+    std::string message;
+    ASSERT_EQ(ReadServiceDword(kChecker, "lastErrorNo", &number), 0);
+    ASSERT_EQ(ReadServiceString(kChecker, "lastErrorMessage", &message), 0);
+    EXPECT_EQ(number, code);
+    EXPECT_EQ(message, text);
+    std::string line = "error " + std::to_string(code) + ": " + text + "\n";
+    EXPECT_NE(Slurp("log/Kestrane stat checker.log").find(line), std::string::npos);
+  }
+
+  void SetCheckResult(int result) { std::ofstream(home_.path() + "/check_result") << result; }
+
+  TempKestraneHome home_;
+};
+
+TEST_F(CheckerServiceTest, StartPauseReloadContinueStop) {
+  SetInterval(60000);
+  InstallScriptedChecker();
+  ASSERT_EQ(StartServiceByName(kChecker), 0);
+  ASSERT_TRUE(WaitForChecks(1, 2));
+  EXPECT_EQ(Checks()[0].reload, 1);
+  int state = -1;
+  EXPECT_EQ(QueryServiceState(kChecker, &state), 0);
+  EXPECT_EQ(state, kServiceStateRunning);
+  EXPECT_EQ(StartServiceByName(kChecker), -6);
+
+  // A reload ends the wait: a check follows at once, with the
+  // configuration to be read again.
+  auto sent = Clock::now();
+  ASSERT_EQ(SendReloadControl(kChecker), 0);
+  ASSERT_TRUE(WaitForChecks(2, 1.5));
+  EXPECT_LT(Clock::now() - sent, std::chrono::milliseconds(1500));
+  EXPECT_EQ(Checks()[1].reload, 1);
+
+  // Paused, a reload is ignored.
+  ASSERT_EQ(PauseServiceByName(kChecker), 0);
+  EXPECT_EQ(QueryServiceState(kChecker, &state), 0);
+  EXPECT_EQ(state, kServiceStatePaused);
+  ASSERT_EQ(SendReloadControl(kChecker), 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  EXPECT_EQ(Checks().size(), 2u);
+
+  ASSERT_EQ(ContinueServiceByName(kChecker), 0);
+  EXPECT_EQ(QueryServiceState(kChecker, &state), 0);
+  EXPECT_EQ(state, kServiceStateRunning);
+
+  auto stop = Clock::now();
+  ASSERT_EQ(StopServiceByName(kChecker), 0);
+  ASSERT_TRUE(WaitForState(kServiceStateStopped));
+  EXPECT_LT(Clock::now() - stop, std::chrono::milliseconds(1200));
+  EXPECT_EQ(StopServiceByName(kChecker), -16);
+  EXPECT_EQ(Checks().size(), 2u);
+}
+
+TEST_F(CheckerServiceTest, UnopenableMessagesFileIsRetriedOtherFailuresStop) {
+  SetInterval(60000);
+  SetCheckResult(-3);
+  InstallScriptedChecker();
+  ASSERT_EQ(StartServiceByName(kChecker), 0);
+  ASSERT_TRUE(WaitForChecks(1, 2));  // the first check's answer is not looked at
+  ASSERT_EQ(SendReloadControl(kChecker), 0);
+  ASSERT_TRUE(WaitForChecks(3, 4));
+  std::vector<CheckSeen> checks = Checks();
+  EXPECT_GE(checks[2].ms - checks[1].ms, 900);
+  EXPECT_LE(checks[2].ms - checks[1].ms, 2500);
+  SetCheckResult(0);
+  ASSERT_TRUE(WaitForChecks(4, 3));
+  std::this_thread::sleep_for(std::chrono::milliseconds(2200));
+  EXPECT_EQ(Checks().size(), 4u);
+
+  SetCheckResult(-1);
+  ASSERT_EQ(SendReloadControl(kChecker), 0);
+  ASSERT_TRUE(WaitForState(kServiceStateStopped));
+  ExpectStoppedWith(12, "KestraneChecker::Check() call failed with return value -1");
+}
+
+TEST_F(CheckerServiceTest, ProgramInstallsOnceAndStopsOnABadInterval) {
+  RunChecker("-install");
+  RunChecker("-install");
+  std::unique_ptr<ServiceManager> manager;
+  ASSERT_EQ(ServiceManager::Open(kManagerConnect, &manager), kErrorSuccess);
+  std::vector<std::string> names;
+  ASSERT_EQ(manager->ListServices(&names), kErrorSuccess);
+  ASSERT_EQ(names, std::vector<std::string>{"Kestrane stat checker"});
+  std::unique_ptr<Service> service;
+  ASSERT_EQ(manager->OpenService(names[0], kServiceQueryConfig, &service), kErrorSuccess);
+  ServiceConfig config;
+  ASSERT_EQ(service->QueryConfig(&config), kErrorSuccess);
+  EXPECT_EQ(config.image_path, std::string(KST_CHECKER_PROGRAM) + " -service");
+
+  SetInterval(0);
+  int result = StartServiceByName(kChecker);
+  EXPECT_TRUE(result == 0 || result == -14) << result;
+  ASSERT_TRUE(WaitForState(kServiceStateStopped));
+  ExpectStoppedWith(11, "KestraneChecker::LoadParameters() call failed with return value -3");
+}
+
+TEST_F(CheckerServiceTest, RemoveStopsARunningService) {
+  RunChecker("-install");
+  SetInterval(60000);
+  ASSERT_EQ(StartServiceByName(kChecker), 0);
+  auto start = Clock::now();
+  RunChecker("-remove");
+  EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(2000));
+  int state = -1;
+  EXPECT_EQ(QueryServiceState(kChecker, &state), 0);
+  EXPECT_EQ(state, kServiceStateNotInstalled);
+}
+
+TEST_F(CheckerServiceTest, CommandLineByHand) {
+  uint32_t exit_code = 99;
+  EXPECT_EQ(RunChecker("", &exit_code),
+            "usage: service.exe [options]\noptions:\n"
+            "-install\tinstalls the service in SCM database\n"
+            "-remove\tremoves the service from SCM database\n"
+            "-debug\truns the service as normal process\n"
+            "-service\truns the process as a service\n");
+  EXPECT_EQ(exit_code, 0u);
+  EXPECT_EQ(RunChecker("-unknown -other", &exit_code), "");
+
+  // Started by hand, "-service" cannot reach the manager.
+  RunChecker("-install");
+  EXPECT_EQ(RunChecker("-service", &exit_code),
+            "error 91: 'StartServiceCtrlDispatcher' error: "
+            "ERROR_FAILED_SERVICE_CONTROLLER_CONNECT\n");
+  EXPECT_EQ(exit_code, 0u);
+  int number = 0;
+  ASSERT_EQ(ReadServiceDword(kChecker, "lastErrorNo", &number), 0);
+  EXPECT_EQ(number, 91);
+
+  // "-debug" runs the service body in the console.
+  SetInterval(-5);
+  EXPECT_EQ(RunChecker("-debug", &exit_code),
+            "error 11: KestraneChecker::LoadParameters() call failed with return value -3\n");
+  EXPECT_EQ(exit_code, 1u);
+}
+
+}  // namespace
+}  // namespace kst

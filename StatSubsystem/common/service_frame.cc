@@ -1,0 +1,262 @@
+#include "StatSubsystem/common/service_frame.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <mutex>
+#include <thread>
+
+#include "StatSubsystem/common/service_keys.h"
+#include "platform/process.h"
+#include "platform/services.h"
+
+namespace kst {
+
+namespace {
+
+// Never destroyed: the service thread may end the process while the main
+// thread still serves controls.
+struct FrameState {
+  std::mutex state_lock;
+  int run_state = kRunStateRunning;  // guarded by state_lock
+  bool stop_requested = false;       // guarded by state_lock
+  ServiceStatus status;              // the service thread's record
+  std::atomic<ServiceStatusHandle> status_handle{0};
+  const ServiceFrame* frame = nullptr;
+};
+
+FrameState& State() {
+  static FrameState* state = new FrameState;
+  return *state;
+}
+
+const ServiceFrame& Frame() { return *State().frame; }
+
+void Report(const ServiceStatus& status) {
+  ReportServiceStatus(State().status_handle, status);
+}
+
+// A failed load or tick: stopped with a service-specific code, the error
+// reported, the process ended.
+[[noreturn]] void StopOnFailure(uint32_t exit_code, int error_code, const char* function,
+                                int result) {
+  FrameState& s = State();
+  s.status.win32_exit_code = kErrorServiceSpecificError;
+  s.status.service_specific_exit_code = exit_code;
+  s.status.current_state = kServiceStopped;
+  Report(s.status);
+  ReportError(error_code,
+              std::string(function) + " call failed with return value " + std::to_string(result));
+  std::exit(1);
+}
+
+void ReportStopped() {
+  FrameState& s = State();
+  s.status.current_state = kServiceStopped;
+  Report(s.status);
+}
+
+// One tick and its retries. False when the service was stopped meanwhile.
+bool TickUntilDone() {
+  const ServiceFrame& f = Frame();
+  while (true) {
+    int result = f.tick();
+    if (result >= 0) return true;
+    if (result != f.retry_result) {
+      StopOnFailure(f.tick_failure_exit, f.tick_error_code, f.tick_name, result);
+    }
+    if (WaitInterruptible(2000) == 0) return false;
+  }
+}
+
+const char* DispatcherErrorText(WinError error, int* code) {
+  switch (error) {
+    case kErrorInvalidData:
+      *code = 92;
+      return "'StartServiceCtrlDispatcher' error: ERROR_INVALID_DATA";
+    case kErrorServiceAlreadyRunning:
+      *code = 92;
+      return "'StartServiceCtrlDispatcher' error: ERROR_SERVICE_ALREADY_RUNNING";
+    case kErrorFailedServiceControllerConnect:
+      *code = 91;
+      return "'StartServiceCtrlDispatcher' error: ERROR_FAILED_SERVICE_CONTROLLER_CONNECT";
+    default:
+      *code = 100;
+      return "'StartServiceCtrlDispatcher' error: unknown error";
+  }
+}
+
+}  // namespace
+
+void UseServiceFrame(const ServiceFrame& frame) { State().frame = &frame; }
+
+int RunServiceProgram(const ServiceFrame& frame, int argc, char** argv) {
+  UseServiceFrame(frame);
+  if (argc < 2) {
+    ReportError(1, "help");
+    return 0;
+  }
+  for (int i = 1; i < argc; ++i) {
+    std::string word = argv[i];
+    if (word == frame.service.install_word) {
+      InstallService(frame.service);
+    } else if (word == frame.service.remove_word) {
+      RemoveService(frame.service);
+    } else if (word == "-debug") {
+      ServiceMain(0, nullptr);
+    } else if (word == "-service") {
+      ServiceTableEntry table[] = {{frame.service.name, ServiceMain}, {nullptr, nullptr}};
+      WinError error = RunServiceDispatcher(table);
+      if (error != kErrorSuccess) {
+        int code = 0;
+        const char* text = DispatcherErrorText(error, &code);
+        ReportError(code, text);
+      }
+    }
+  }
+  return 0;
+}
+
+void ServiceMain(uint32_t /*argc*/, char** /*argv*/) {
+  FrameState& s = State();
+  const ServiceFrame& f = Frame();
+  if (f.prepare != nullptr && !f.prepare()) return;
+  {
+    std::lock_guard<std::mutex> lock(s.state_lock);
+    s.stop_requested = false;
+  }
+  s.status_handle = RegisterServiceHandler(f.service.name, ServiceCtrlHandler,
+                                           const_cast<char*>(f.service.identifier), nullptr);
+  s.status = ServiceStatus();
+  s.status.service_type = kServiceWin32OwnProcess;
+  s.status.current_state = kServiceStartPending;
+  s.status.controls_accepted = f.controls_accepted;
+  s.status.check_point = 1;
+  s.status.wait_hint = 2000;
+  Report(s.status);
+  auto report_running = [&] {
+    s.status.current_state = kServiceRunning;
+    s.status.check_point = 2;
+    s.status.wait_hint = 0;
+    Report(s.status);
+    RaiseCurrentThreadPriority(f.priority_steps);
+  };
+  if (f.running_before_load) report_running();
+  int interval = 0;
+  int result = f.load_parameters(&interval);
+  if (result < 0) {
+    StopOnFailure(f.load_failure_exit, 11, f.load_parameters_name, result);
+  }
+  if (!f.running_before_load) report_running();
+  f.tick();
+  while (true) {
+    int waited = WaitInterruptible(static_cast<int64_t>(interval) * f.interval_unit_ms);
+    if (waited == 0) break;
+    if (waited == kRunStateReload) f.load_parameters(&interval);
+    if (!TickUntilDone()) break;
+  }
+  ReportStopped();
+}
+
+uint32_t ServiceCtrlHandler(uint32_t control, uint32_t /*event_type*/, void* /*event_data*/,
+                            void* /*context*/) {
+  FrameState& s = State();
+  const ServiceFrame& f = Frame();
+  std::lock_guard<std::mutex> lock(s.state_lock);
+  ServiceStatus fresh;
+  fresh.service_type = kServiceWin32OwnProcess;
+  fresh.controls_accepted = f.controls_accepted;
+  switch (control) {
+    case kServiceControlStop:
+    case kServiceControlShutdown:
+      fresh.current_state = kServiceStopPending;
+      fresh.check_point = 4;
+      s.run_state = kRunStateStopped;
+      s.stop_requested = true;
+      break;
+    case kServiceControlPause:
+      fresh.current_state = kServicePaused;
+      fresh.check_point = 6;
+      s.run_state = kRunStatePaused;
+      s.stop_requested = true;
+      break;
+    case kServiceControlContinue:
+      fresh.current_state = kServiceRunning;
+      fresh.check_point = 6;
+      s.run_state = kRunStateRunning;
+      s.stop_requested = false;
+      break;
+    case kServiceControlInterrogate:
+      fresh.current_state = s.run_state == kRunStatePaused ? kServicePaused : kServiceRunning;
+      fresh.check_point = 5;
+      break;
+    default:
+      if (f.reload_control == 0 || control != f.reload_control) return kErrorCallNotImplemented;
+      // A paused service ignores the request.
+      if (s.run_state != kRunStatePaused) s.run_state = kRunStateReload;
+      return 0;
+  }
+  Report(fresh);
+  return 0;
+}
+
+int WaitInterruptible(int64_t milliseconds) {
+  FrameState& s = State();
+  int64_t deadline = static_cast<int64_t>(std::time(nullptr)) + milliseconds / 1000;
+  while (true) {
+    {
+      std::lock_guard<std::mutex> lock(s.state_lock);
+      if (s.run_state == kRunStateStopped) return 0;
+      if (s.run_state == kRunStateReload) {
+        s.run_state = kRunStateRunning;
+        return kRunStateReload;
+      }
+      if (s.run_state == kRunStatePaused) ++deadline;
+    }
+    if (static_cast<int64_t>(std::time(nullptr)) >= deadline) return 1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+  }
+}
+
+void ReportError(int code, const std::string& message) {
+  if (code == 1) {
+    PrintUsage();
+    return;
+  }
+  SaveLastError(code, message);
+  std::fprintf(stderr, "error %d: %s\n", code, message.c_str());
+  std::fflush(stderr);
+}
+
+int SaveLastError(int code, const std::string& message) {
+  const char* identifier = Frame().service.identifier;
+  if (WriteServiceDword(identifier, "lastErrorNo", code) < 0) return -1;
+  if (WriteServiceString(identifier, "lastErrorMessage", message) < 0) return -2;
+  return 0;
+}
+
+void PrintUsage() {
+  std::printf("usage: %s [options]\n", "service.exe");
+  std::printf("options:\n");
+  std::printf("-install\tinstalls the service in SCM database\n");
+  std::printf("-remove\tremoves the service from SCM database\n");
+  std::printf("-debug\truns the service as normal process\n");
+  std::printf("-service\truns the process as a service\n");
+  std::fflush(stdout);
+}
+
+bool StopRequested() {
+  FrameState& s = State();
+  std::lock_guard<std::mutex> lock(s.state_lock);
+  return s.stop_requested;
+}
+
+int RunState() {
+  FrameState& s = State();
+  std::lock_guard<std::mutex> lock(s.state_lock);
+  return s.run_state;
+}
+
+}  // namespace kst

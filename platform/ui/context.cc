@@ -1,0 +1,119 @@
+// The process-wide state of the windowing layer: the back end, the cursor,
+// the scripted user's queues and the record of what was shown.
+#include <cstdlib>
+#include <deque>
+#include <memory>
+#include <string>
+
+#include "platform/ui/dialog.h"
+#include "platform/ui/script.h"
+#include "platform/ui/testing.h"
+#include "platform/ui/ui.h"
+
+namespace kst::ui {
+namespace {
+
+struct State {
+  std::unique_ptr<Backend> backend;
+  Point cursor;
+  std::deque<ModalScript> modal_scripts;
+  std::deque<int> popup_choices;
+  std::vector<testing::ModalRecord> modal_log;
+  std::vector<testing::PopupRecord> popup_log;
+};
+
+State& state() {
+  static State* s = new State;  // lives as long as the process: windows may outlive main's locals
+  return *s;
+}
+
+std::unique_ptr<Backend> ChooseBackend() {
+  const char* forced = std::getenv("KST_UI");
+  if (forced != nullptr && std::string(forced) == "headless") return MakeHeadlessBackend();
+  const char* display = std::getenv("DISPLAY");
+  if (display != nullptr && *display != '\0') {
+    if (auto fltk = MakeFltkBackend()) return fltk;
+  }
+  return MakeHeadlessBackend();
+}
+
+}  // namespace
+
+Backend& CurrentBackend() {
+  State& s = state();
+  if (s.backend == nullptr) s.backend = ChooseBackend();
+  return *s.backend;
+}
+
+Point CursorPos() { return state().cursor; }
+void SetCursorPos(Point screen) { state().cursor = screen; }
+const char* BackendName() { return CurrentBackend().name(); }
+
+bool TakeModalScript(ModalScript* out) {
+  State& s = state();
+  if (s.modal_scripts.empty()) return false;
+  *out = std::move(s.modal_scripts.front());
+  s.modal_scripts.pop_front();
+  return true;
+}
+
+bool TakePopupChoice(int* command) {
+  State& s = state();
+  if (s.popup_choices.empty()) return false;
+  *command = s.popup_choices.front();
+  s.popup_choices.pop_front();
+  return true;
+}
+
+void RecordModal(const Dialog& dialog) {
+  testing::ModalRecord record;
+  record.message_box = dialog.is_message_box();
+  record.template_id = dialog.template_id();
+  record.caption = dialog.Text();
+  record.text = dialog.message_text();
+  record.icon = dialog.message_icon();
+  record.buttons = dialog.message_buttons();
+  record.result = dialog.result();
+  state().modal_log.push_back(std::move(record));
+}
+
+void RecordPopup(const Menu& menu, int command) { state().popup_log.push_back({menu, command}); }
+
+namespace testing {
+
+bool UseBackend(std::string_view name) {
+  std::unique_ptr<Backend> backend;
+  if (name == "headless") backend = MakeHeadlessBackend();
+  if (name == "fltk") backend = MakeFltkBackend();
+  if (backend == nullptr) return false;
+  state().backend = std::move(backend);
+  return true;
+}
+
+Driver& driver() { return CurrentBackend().driver(); }
+
+void OnNextModal(ModalScript script) { state().modal_scripts.push_back(std::move(script)); }
+
+void AnswerNextMessageBox(int button) {
+  OnNextModal([button](Dialog& box) {
+    if (Window* b = box.Child(button)) driver().Click(*b);
+  });
+}
+
+void QueuePopupChoice(int command) { state().popup_choices.push_back(command); }
+
+const std::vector<ModalRecord>& modal_log() { return state().modal_log; }
+const std::vector<PopupRecord>& popup_log() { return state().popup_log; }
+
+void Reset() {
+  State& s = state();
+  s.modal_scripts.clear();
+  s.popup_choices.clear();
+  s.modal_log.clear();
+  s.popup_log.clear();
+}
+
+bool Capture(Window& top, Image* out) { return CurrentBackend().Capture(top, out); }
+
+}  // namespace testing
+}  // namespace kst::ui

@@ -1,0 +1,176 @@
+// The real back end: model windows mirrored as FLTK widgets on X11.
+#include <FL/fl_draw.H>
+#include <FL/x.H>
+
+#include <algorithm>
+#include <cstdint>
+
+#include "platform/ui/fltk_internal.h"
+
+namespace kst::ui::fltk {
+namespace {
+
+Backend* g_backend = nullptr;
+
+}  // namespace
+
+Backend::Backend() : driver_(MakeDriver(*this)) {
+  g_backend = this;
+  Fl::visual(FL_RGB);
+  Fl::scheme("gtk+");
+}
+
+Backend::~Backend() {
+  if (g_backend == this) g_backend = nullptr;
+}
+
+Backend& TheBackend() { return *g_backend; }
+
+Peer* PeerOf(kst::ui::Window& window) { return static_cast<Peer*>(window.peer()); }
+
+std::unique_ptr<kst::ui::Peer> Backend::MakePeer(kst::ui::Window& window) {
+  return std::make_unique<Peer>(*this, window);
+}
+
+void Backend::Flush() {
+  // Syncing may touch other peers (children follow their parent).
+  for (int round = 0; round < 8 && !dirty_.empty(); ++round) {
+    std::set<Peer*> dirty;
+    dirty.swap(dirty_);
+    // Parents first, so children are placed against settled parents.
+    std::vector<Peer*> order(dirty.begin(), dirty.end());
+    auto depth = [](Peer* p) {
+      int d = 0;
+      for (kst::ui::Window* w = &p->model(); w->parent() != nullptr; w = w->parent()) ++d;
+      return d;
+    };
+    std::stable_sort(order.begin(), order.end(), [&](Peer* a, Peer* b) { return depth(a) < depth(b); });
+    for (Peer* peer : order) peer->Sync();
+  }
+  Fl::flush();
+}
+
+void Backend::Settle(Fl_Window* window) {
+  Flush();
+  for (int i = 0; i < 100 && !window->visible(); ++i) Fl::wait(0.01);
+  for (int i = 0; i < 5; ++i) {
+    Flush();
+    Fl::wait(0.01);
+  }
+  XSync(fl_display, False);
+  Fl::check();
+  Flush();
+}
+
+void Backend::RunModal(Dialog& dialog, const ModalScript* script) {
+  Peer* peer = PeerOf(dialog);
+  Fl_Double_Window* window = peer->window();
+  Flush();
+  window->set_modal();
+  window->show();
+  Settle(window);
+  if (script != nullptr) {
+    (*script)(dialog);
+    if (dialog.running()) dialog.EndDialog(kIdCancel);
+    return;
+  }
+  while (dialog.running()) {
+    Flush();
+    Fl::wait(0.5);
+  }
+}
+
+int Backend::TrackPopup(const Menu& menu, Point screen, kst::ui::Window& owner) {
+  MenuItems items;
+  items.Build(menu);
+  if (items.items() == nullptr) return 0;
+  Flush();
+  // FLTK places popups against the window of the current event.
+  Peer* top = PeerOf(*owner.TopLevel());
+  Point origin = top != nullptr ? top->ClientOrigin() : Point{};
+  Point top_client = owner.TopLevel()->ClientToScreen({0, 0});
+  int x = screen.x - top_client.x + origin.x;
+  int y = screen.y - top_client.y + origin.y;
+  const Fl_Menu_Item* picked = items.items()->popup(x, y);
+  if (picked == nullptr || !items.Active(picked)) return 0;
+  return static_cast<int>(reinterpret_cast<intptr_t>(picked->user_data()));
+}
+
+int Backend::TextWidth(const Font* font, std::string_view text) {
+  fl_font(FontFace(font), FontSize(font));
+  return static_cast<int>(fl_width(text.data(), static_cast<int>(text.size())) + 0.5);
+}
+
+Driver& Backend::driver() { return *driver_; }
+
+bool Backend::Capture(kst::ui::Window& top, Image* out) {
+  Peer* peer = PeerOf(top);
+  if (peer == nullptr || peer->window() == nullptr || !peer->window()->shown()) return false;
+  Fl_Double_Window* window = peer->window();
+  Settle(window);
+  window->make_current();
+  int w = window->w(), h = window->h();
+  unsigned char* pixels = fl_read_image(nullptr, 0, 0, w, h);
+  if (pixels == nullptr) return false;
+  out->width = w;
+  out->height = h;
+  out->rgb.assign(pixels, pixels + static_cast<size_t>(w) * h * 3);
+  delete[] pixels;
+  return true;
+}
+
+Fl_RGB_Image* Backend::ImageOf(const Icon* icon) {
+  if (icon == nullptr) return nullptr;
+  auto it = images_.find(icon);
+  if (it != images_.end()) return it->second.second.get();
+  std::vector<unsigned char> rgba;
+  rgba.reserve(icon->argb().size() * 4);
+  for (uint32_t p : icon->argb()) {
+    rgba.push_back((p >> 16) & 0xff);
+    rgba.push_back((p >> 8) & 0xff);
+    rgba.push_back(p & 0xff);
+    rgba.push_back((p >> 24) & 0xff);
+  }
+  auto& slot = images_[icon];
+  slot.first = std::move(rgba);
+  slot.second = std::make_unique<Fl_RGB_Image>(slot.first.data(), icon->width(), icon->height(), 4);
+  return slot.second.get();
+}
+
+int FontFace(const Font* font) {
+  int face = FL_HELVETICA;
+  if (font != nullptr) {
+    const std::string& name = font->face;
+    if (name.find("Courier") != std::string::npos) face = FL_COURIER;
+    if (name.find("Times") != std::string::npos) face = FL_TIMES;
+    if (font->weight >= 700) face |= FL_BOLD;
+    if (font->italic) face |= FL_ITALIC;
+  }
+  return face;
+}
+
+int FontSize(const Font* font) { return font != nullptr && font->height > 0 ? font->height : 12; }
+
+std::string PlainLabel(std::string_view text, bool shortcuts) {
+  std::string out;
+  for (char c : text) {
+    if (c == '@' || (c == '&' && shortcuts)) out += c;
+    out += c;
+  }
+  return out;
+}
+
+}  // namespace kst::ui::fltk
+
+namespace kst::ui {
+
+std::unique_ptr<Backend> MakeFltkBackend() {
+  if (fl_display == nullptr) {
+    Display* display = XOpenDisplay(nullptr);
+    if (display == nullptr) return nullptr;
+    fl_open_display(display);
+  }
+  return std::make_unique<fltk::Backend>();
+}
+
+}  // namespace kst::ui

@@ -1,0 +1,133 @@
+// kstctl store: sets the configuration tree up from the ring buffer's
+// columns, lists those columns, and prepares an instance's training table.
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "StatSubsystem/common/config_tree.h"
+#include "StatSubsystem/common/counter_store.h"
+#include "StatSubsystem/common/service_keys.h"
+#include "StatSubsystem/common/service_names.h"
+#include "StatSubsystem/common/training_table.h"
+#include "platform/paths.h"
+#include "tools/kstctl/action_table.h"
+#include "tools/kstctl/command.h"
+#include "tools/kstctl/config_support.h"
+
+namespace kst {
+namespace {
+
+constexpr const char* kCommand = "store";
+constexpr const char* kNoExport =
+    "the exporter could not run or wrote nothing (is the collector's ring buffer there?)";
+
+int Setup(const ActionArgs&) {
+  if (!LoadRootDirectory(kCommand)) return 1;
+  int result = 0;
+  InitializeCounterStore(&result);
+  if (result < 0) {
+    return ConfigFail(kCommand, "setting up the counter store", result,
+                      "the exporter wrote no usable header lines, or a registry failure");
+  }
+  std::printf("counter store set up; logs:\n");
+  for (const std::string& log : ReadLogsTitles(&result)) std::printf("  %s\n", log.c_str());
+  return 0;
+}
+
+int Counters(const ActionArgs&) {
+  if (!LoadRootDirectory(kCommand)) return 1;
+  int result = 0;
+  const std::vector<std::string>& titles = ExportLastDay(&result);
+  if (result < 0) return ConfigFail(kCommand, "listing the buffer's counters", result, kNoExport);
+  for (const std::string& title : titles) std::printf("%s\n", title.c_str());
+  return 0;
+}
+
+// The collector's slot width in seconds, the natural spacing of a table.
+bool CollectorIntervalSeconds(uint32_t* seconds) {
+  int minutes = 0;
+  if (ReadServiceDword(ServiceNameTable[kCollectorId], "optTimeInt", &minutes) != 0 ||
+      minutes <= 0) {
+    return false;
+  }
+  *seconds = static_cast<uint32_t>(minutes) * 60;
+  return true;
+}
+
+int Training(const ActionArgs& args) {
+  const std::string& log = args[0];
+  const std::string& title = args[1];
+  const std::string& output = args[2];
+  uint32_t interval = 0;
+  if (args.size() == 4) {
+    char* end = nullptr;
+    const unsigned long value = std::strtoul(args[3].c_str(), &end, 10);
+    if (args[3].empty() || *end != '\0' || value == 0 || value > UINT32_MAX) {
+      std::fprintf(stderr, "kstctl %s: bad interval '%s'\n", kCommand, args[3].c_str());
+      return 2;
+    }
+    interval = static_cast<uint32_t>(value);
+  } else if (!CollectorIntervalSeconds(&interval)) {
+    return ConfigFail(kCommand, "the collector has no optTimeInt; give the interval in seconds");
+  }
+  if (!LoadRootDirectory(kCommand)) return 1;
+
+  int result = 0;
+  const std::vector<AnalyzerInstance> instances = ReadAnalyzerInstances(log, &result);
+  if (result < 0) return ConfigFail(kCommand, "reading log '" + log + "'", result, "no such log");
+  const AnalyzerInstance* instance = nullptr;
+  for (const AnalyzerInstance& candidate : instances) {
+    if (candidate.title == title) instance = &candidate;
+  }
+  if (instance == nullptr) return ConfigFail(kCommand, "no readable instance '" + title + "' in log '" + log + "'");
+  std::vector<std::string> wanted;
+  if (instance->usesTime) wanted.push_back("time::Time");
+  const std::vector<std::string>& counters = ReadLogCountersTitles(log, &result);
+  if (result < 0) return ConfigFail(kCommand, "reading the counters of '" + log + "'", result, "unreadable");
+  wanted.insert(wanted.end(), counters.begin(), counters.end());
+
+  const std::string table = RootDirectory() + "\\Temporary\\training";
+  ExportTrainingData(instance->trainingPeriod, interval, table, &result);
+  if (result < 0) {
+    return ConfigFail(kCommand, "exporting the training period", result,
+                      result == -10 ? "the period ends before it begins" : kNoExport);
+  }
+  PrepareTrainingCsv(wanted, table, output, &result);
+  std::error_code ignored;
+  std::filesystem::remove(NativePath(table), ignored);
+  if (result < 0) {
+    const char* meaning = "the exported table cannot be read";
+    if (result == -11) meaning = "the output file cannot be made";
+    if (result == -12) meaning = "a counter of the log is not in the ring buffer";
+    return ConfigFail(kCommand, "cutting the training table", result, meaning);
+  }
+  std::printf("%d lines written to %s\n", result, output.c_str());
+  return 0;
+}
+
+const Action kActions[] = {
+    {"setup", "setup",
+     "register the ring buffer's counters and make one log per object (drops those logs' "
+     "instances)",
+     0, 0, Setup},
+    {"counters", "counters", "print the ring buffer's counter titles in column order", 0, 0,
+     Counters},
+    {"training", "training LOG INSTANCE OUTPUT [SECONDS]",
+     "write the instance's training table (its period, the log's columns) to OUTPUT", 3, 4,
+     Training},
+};
+
+}  // namespace
+
+int StoreCommand(const std::vector<std::string>& args) {
+  return DispatchAction(kCommand, kActions,
+                        "Works from the collector's ring buffer by running the exporter found\n"
+                        "under the product key's rootDirectory.\n",
+                        "\nSECONDS is the spacing of the table's rows (default: the collector's\n"
+                        "interval). Exit status: 0 done, 1 failed, 2 wrong usage.\n",
+                        args);
+}
+
+}  // namespace kst
