@@ -45,7 +45,7 @@ bool ParseWindow(const std::string& text, int32_t* from, int32_t* till) {
   int h1 = 0, m1 = 0, h2 = 0, m2 = 0;
   char extra = 0;
   if (std::sscanf(text.c_str(), "%d:%d-%d:%d%c", &h1, &m1, &h2, &m2, &extra) != 4) return false;
-  auto valid = [](int h, int m) { return h >= 0 && h <= 24 && m >= 0 && m <= 59 && h * 60 + m <= 1440; };
+  auto valid = [](int h, int m) { return h >= 0 && h <= 23 && m >= 0 && m <= 59; };
   if (!valid(h1, m1) || !valid(h2, m2)) return false;
   *from = h1 * 3600 + m1 * 60;
   *till = h2 * 3600 + m2 * 60;
@@ -163,7 +163,7 @@ int InstanceCommand(const std::vector<std::string>& args) {
                         "  --threshold N          warning level threshold, 0 to 100 (default 0)\n"
                         "  --from YYYY-MM-DD      first day of the training period\n"
                         "  --till YYYY-MM-DD      last day of the training period\n"
-                        "  --window HH:MM-HH:MM   daily training window\n"
+                        "  --window HH:MM-HH:MM   daily training window, 00:00 to 23:59\n"
                         "  --param LINE           a parameter as stored: 'INT name=3',\n"
                         "                         'FLOAT name=0.5' or 'STRING name=text'\n"
                         "\nExit status: 0 done, 1 failed, 2 wrong usage.\n",

@@ -13,6 +13,7 @@ int RegCommand(const std::vector<std::string>& args);
 int LogCommand(const std::vector<std::string>& args);
 int InstanceCommand(const std::vector<std::string>& args);
 int StoreCommand(const std::vector<std::string>& args);
+int SvcCommand(const std::vector<std::string>& args);
 
 namespace {
 
@@ -27,6 +28,7 @@ const Subcommand kSubcommands[] = {
     {"log", "list, add and remove the logs of the configuration tree", LogCommand},
     {"instance", "write, remove and re-status a log's analyzer instances", InstanceCommand},
     {"store", "set up the counter store, list the buffer's counters, training tables", StoreCommand},
+    {"svc", "start, stop, control, query and list the services", SvcCommand},
 };
 
 void PrintUsage(FILE* out) {
