@@ -38,7 +38,14 @@ int Nearest(double value, const std::vector<double>& centres, const std::vector<
   return best;
 }
 
-void ThrowBadScale() { throw new LoadDataException("bad scale format in stream"); }
+[[noreturn]] void ThrowBadScale() { throw new LoadDataException("bad scale format in stream"); }
+
+// Ascending, with any "nan" cell last: sorting needs a strict weak order.
+bool ValueLess(double a, double b) {
+  if (std::isnan(a)) return false;
+  if (std::isnan(b)) return true;
+  return a < b;
+}
 
 }  // namespace
 
@@ -69,7 +76,7 @@ bool IntervalScale::build(const std::map<std::string, double>& appearances, int 
   }
   if (total_weight > 0.0) variance_ /= total_weight;
   std::stable_sort(entries.begin(), entries.end(),
-                   [](const Entry& a, const Entry& b) { return a.value < b.value; });
+                   [](const Entry& a, const Entry& b) { return ValueLess(a.value, b.value); });
 
   intervals_.clear();
   const int k_count = count_;
@@ -126,7 +133,7 @@ bool IntervalScale::build(const std::map<std::string, double>& appearances, int 
     if (seen[j] && weight[j] > min_weight_) intervals_.emplace_back(lo[j], hi[j]);
   }
   std::stable_sort(intervals_.begin(), intervals_.end(),
-                   [](const auto& a, const auto& b) { return a.first < b.first; });
+                   [](const auto& a, const auto& b) { return ValueLess(a.first, b.first); });
 
   // Neighbours whose gap is narrow against their widths share a bound.
   for (size_t u = 0; u + 1 < intervals_.size(); ++u) {
@@ -180,24 +187,34 @@ void IntervalScale::write(std::ostream& out) const {
 }
 
 void IntervalScale::read(std::istream& in) {
-  uint8_t count_byte;
-  if (!in || !ReadU8(in, &count_byte)) ThrowBadScale();
+  // The stream is tested before each field but the last; a stream that
+  // ends inside the mean or the variance fails whatever reads after the
+  // scale.
+  auto test = [&in] {
+    if (!in) ThrowBadScale();
+  };
+  uint8_t count_byte = 0;
+  test();
+  ReadU8(in, &count_byte);
   count_ = count_byte;
   intervals_.assign(static_cast<size_t>(count_), {0.0, 0.0});
-  if (!in || !ReadF64(in, &min_weight_)) ThrowBadScale();
-  if (!in || !ReadF64(in, &epsilon_)) ThrowBadScale();
-  int32_t v;
-  if (!in || !ReadI32(in, &v)) ThrowBadScale();
-  max_iterations_ = v;
-  if (!in || !ReadI32(in, &v)) ThrowBadScale();
-  value_count_ = v;
+  test();
+  ReadF64(in, &min_weight_);
+  test();
+  ReadF64(in, &epsilon_);
+  int32_t v = 0;
+  test();
+  if (ReadI32(in, &v)) max_iterations_ = v;
+  test();
+  if (ReadI32(in, &v)) value_count_ = v;
   for (auto& [lo, hi] : intervals_) {
-    if (!in || !ReadF64(in, &lo)) ThrowBadScale();
-    if (!in || !ReadF64(in, &hi)) ThrowBadScale();
+    test();
+    ReadF64(in, &lo);
+    test();
+    ReadF64(in, &hi);
   }
-  if (!in || !ReadF64(in, &mean_)) ThrowBadScale();
-  // The last field goes untested here: a stream that ends inside it fails
-  // whatever reads after the scale.
+  test();
+  ReadF64(in, &mean_);
   ReadF64(in, &variance_);
 }
 

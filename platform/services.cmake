@@ -8,3 +8,10 @@ if(TARGET platform_services_test)
   target_compile_definitions(platform_services_test PRIVATE
     KST_SERVICE_TESTPROG="$<TARGET_FILE:kst_service_testprog>")
 endif()
+
+# The init system's unit that starts every automatic service.
+include(GNUInstallDirs)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/kestrane-services.service.in
+  ${CMAKE_BINARY_DIR}/kestrane-services.service @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/kestrane-services.service
+  DESTINATION ${CMAKE_INSTALL_LIBDIR}/systemd/system)

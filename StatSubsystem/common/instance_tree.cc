@@ -60,8 +60,8 @@ bool WriteFourBytes(RegistryKey& key, std::string_view name, RegType type, int32
   return key.SetValue(name, type, bytes, sizeof bytes) == kErrorSuccess;
 }
 
-// Reads the instance `title` of the open log; false when a value is missing
-// or malformed.
+// Reads the instance `title` of the log; false when its key or a value is
+// missing or malformed.
 bool ReadInstance(const std::string& logTitle, const std::string& title,
                   AnalyzerInstance* instance) {
   RegistryKey key;

@@ -11,8 +11,9 @@
 
 namespace kst {
 
-// The exporter options for one run; `interval_minutes`, times in minutes of
-// the day as "%02d:%02d". Exposed for tests of the command lines.
+// One exporter run of a training export: the option text that follows the
+// exporter's path (the interval rounded up to whole minutes, the daily window
+// as "hh:mm") and the file it writes.
 struct TrainingExportRun {
   std::string options;      // the option text that follows the exporter's path
   std::string output_path;  // where this run writes

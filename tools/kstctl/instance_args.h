@@ -33,7 +33,7 @@ inline bool ParseWindow(const std::string& text, int32_t* from, int32_t* till) {
   int h1 = 0, m1 = 0, h2 = 0, m2 = 0;
   char extra = 0;
   if (std::sscanf(text.c_str(), "%d:%d-%d:%d%c", &h1, &m1, &h2, &m2, &extra) != 4) return false;
-  auto valid = [](int h, int m) { return h >= 0 && h <= 24 && m >= 0 && m <= 59 && h * 60 + m <= 1440; };
+  auto valid = [](int h, int m) { return h >= 0 && h <= 23 && m >= 0 && m <= 59; };
   if (!valid(h1, m1) || !valid(h2, m2)) return false;
   *from = h1 * 3600 + m1 * 60;
   *till = h2 * 3600 + m2 * 60;

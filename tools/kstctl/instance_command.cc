@@ -127,7 +127,7 @@ int InstanceCommand(const std::vector<std::string>& args) {
                         "  --threshold N          warning level threshold, 0 to 100 (default 0)\n"
                         "  --from YYYY-MM-DD      first day of the training period\n"
                         "  --till YYYY-MM-DD      last day of the training period\n"
-                        "  --window HH:MM-HH:MM   daily training window\n"
+                        "  --window HH:MM-HH:MM   daily training window, 00:00 to 23:59\n"
                         "  --param LINE           a parameter as stored: 'INT name=3',\n"
                         "                         'FLOAT name=0.5' or 'STRING name=text'\n"
                         "\nExit status: 0 done, 1 failed, 2 wrong usage.\n",

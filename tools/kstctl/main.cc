@@ -13,6 +13,7 @@ int RegCommand(const std::vector<std::string>& args);
 int LogCommand(const std::vector<std::string>& args);
 int InstanceCommand(const std::vector<std::string>& args);
 int StoreCommand(const std::vector<std::string>& args);
+int SvcCommand(const std::vector<std::string>& args);
 int ProductCommand(const std::vector<std::string>& args);
 int CollectorCommand(const std::vector<std::string>& args);
 int ModuleCommand(const std::vector<std::string>& args);
@@ -33,6 +34,7 @@ const Subcommand kSubcommands[] = {
     {"log", "list, add and remove the logs of the configuration tree", LogCommand},
     {"instance", "write, remove and re-status a log's analyzer instances", InstanceCommand},
     {"store", "set up the counter store, list the buffer's counters, training tables", StoreCommand},
+    {"svc", "start, stop, control, query and list the services", SvcCommand},
     {"product", "show and set rootDirectory, the check interval and notifications", ProductCommand},
     {"collector", "set up the collector's counters, interval and buffer; show them", CollectorCommand},
     {"module", "show an analyzer plug-in's title, description and parameter profiles", ModuleCommand},

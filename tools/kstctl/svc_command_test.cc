@@ -1,0 +1,77 @@
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+#include <string>
+#include <vector>
+
+#include "gtest/gtest.h"
+#include "platform/registry.h"
+#include "platform/registry_testing.h"
+#include "tools/kstctl/kstctl_testing.h"
+
+namespace kst {
+namespace {
+
+class SvcCommandTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* bin = std::getenv("KST_BIN_DIR");
+    checker_ = std::string(bin ? bin : "bin") + "/KestraneChecker";
+    Run({"reg", "set", "SOFTWARE\\Kestrane", "rootDirectory", "string", home_.path()});
+    Run({"reg", "set", "SOFTWARE\\Kestrane", "intervalBetweenCheckings", "dword", "60000"});
+    Run({"reg", "set", "System\\CurrentControlSet\\Services\\Kestrane buffer creator",
+         "notFirstStartFlag", "dword", "1"});
+  }
+  void TearDown() override { Run({"svc", "stop", "kstChecker"}); }
+  KstctlOutcome Run(const std::vector<std::string>& words) { return Kstctl(words, home_.path()); }
+  void Install() {
+    std::string command = "KESTRANE_HOME=" + ShellQuote(home_.path()) + " " +
+                          ShellQuote(checker_) + " -install";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+  }
+
+  TempKestraneHome home_;
+  std::string checker_;
+};
+
+TEST_F(SvcCommandTest, ServicesFromInstallationToStop) {
+  KstctlOutcome missing = Run({"svc", "start", "kstChecker"});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.err.find("no such service (error 1060)"), std::string::npos) << missing.err;
+  EXPECT_EQ(Run({"svc", "control", "x", "kstChecker"}).status, 2);
+  EXPECT_EQ(Run({"svc", "stop"}).status, 2);
+
+  Install();
+  EXPECT_EQ(Run({"svc", "list"}).out,
+            "Kestrane stat checker        stopped          automatic\n");
+  // What the init system runs at start: every stopped automatic service.
+  KstctlOutcome started = Run({"svc", "start-all"});
+  EXPECT_EQ(started.status, 0) << started.err;
+  EXPECT_EQ(started.out, "Kestrane stat checker: started\n");
+  EXPECT_EQ(Run({"svc", "start-all"}).out, "");
+  KstctlOutcome again = Run({"svc", "start", "Kestrane stat checker"});
+  EXPECT_EQ(again.status, 1);
+  EXPECT_NE(again.err.find("already running (error 1056)"), std::string::npos) << again.err;
+
+  KstctlOutcome query = Run({"svc", "query", "kstChecker"});
+  EXPECT_EQ(query.status, 0);
+  EXPECT_NE(query.out.find("command:     " + checker_ + " -service\n"), std::string::npos)
+      << query.out;
+  EXPECT_NE(query.out.find("accepts:     stop pause/continue shutdown\n"), std::string::npos)
+      << query.out;
+
+  for (int i = 0; i < 100 && Run({"svc", "list"}).out.find("running") == std::string::npos; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  EXPECT_EQ(Run({"svc", "pause", "kstChecker"}).out, "Kestrane stat checker: paused\n");
+  EXPECT_EQ(Run({"svc", "control", "4", "kstChecker"}).out, "Kestrane stat checker: paused\n");
+  EXPECT_EQ(Run({"svc", "continue", "kstChecker"}).out, "Kestrane stat checker: running\n");
+  EXPECT_EQ(Run({"svc", "control", "129", "kstChecker"}).status, 0);
+  KstctlOutcome unknown = Run({"svc", "control", "200", "kstChecker"});
+  EXPECT_EQ(unknown.status, 1);
+  EXPECT_NE(unknown.err.find("error 120"), std::string::npos) << unknown.err;
+  EXPECT_EQ(Run({"svc", "stop", "kstChecker"}).out, "Kestrane stat checker: stop pending\n");
+}
+
+}  // namespace
+}  // namespace kst
