@@ -44,6 +44,10 @@ class CheckerServiceTest : public ::testing::Test {
     if (QueryServiceState(kChecker, &state) == 0 && state != kServiceStateNotInstalled) {
       WaitForState(kServiceStateStopped);
     }
+    // A sanitizer's report in the daemon lands in its log.
+    std::string log = Slurp("log/Kestrane stat checker.log");
+    EXPECT_EQ(log.find("Sanitizer"), std::string::npos) << log;
+    EXPECT_EQ(log.find("runtime error:"), std::string::npos) << log;
   }
 
   static void SetInterval(int milliseconds) {
