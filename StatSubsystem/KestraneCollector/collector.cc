@@ -23,12 +23,6 @@ int ReadLocalTime(const std::function<time_t()>& now, std::tm* local, int time_f
 
 }  // namespace
 
-int SaveLastError(int code, const std::string& message) {
-  if (WriteServiceDword(kCollector, "lastErrorNo", code) != 0) return -1;
-  if (WriteServiceString(kCollector, "lastErrorMessage", message) != 0) return -2;
-  return 0;
-}
-
 KestraneCollector::KestraneCollector(std::function<time_t()> now) : now_(std::move(now)) {}
 
 int KestraneCollector::LoadParameters(uint32_t* interval) {

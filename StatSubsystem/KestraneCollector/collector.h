@@ -1,7 +1,8 @@
 // One tick of the collector service: load the options of its service key,
 // create the ring buffer when asked to (notFirstStartFlag 0) or open the one
 // there is, and write the current values of every counter of optCounters
-// into the slot of the current local time (layout in ring_buffer.h).
+// into the slot of the current local time (layout in ring_buffer.h). The
+// service around it is collector_service.h.
 #ifndef KESTRANE_STATSUBSYSTEM_KESTRANECOLLECTOR_COLLECTOR_H_
 #define KESTRANE_STATSUBSYSTEM_KESTRANECOLLECTOR_COLLECTOR_H_
 
@@ -15,10 +16,6 @@
 #include "StatSubsystem/common/counter_values.h"
 
 namespace kst {
-
-// Stores a reported error in the collector's service key: lastErrorNo (-1
-// when it cannot be written), then lastErrorMessage (-2); 0.
-int SaveLastError(int code, const std::string& message);
 
 // The collector's module state. The service makes one per process and calls
 // it from its service thread only.

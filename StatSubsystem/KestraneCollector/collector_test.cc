@@ -272,17 +272,5 @@ TEST_F(CollectorTest, ValuesStayInStepWithTheSlotWidth) {
   EXPECT_EQ(Slot(SlotIndex(2, 10, 15, 5)).values, (std::vector<double>{20, 1000, 1000}));
 }
 
-TEST_F(CollectorTest, SaveLastError) {
-  EXPECT_EQ(SaveLastError(11, "KestraneCollector::Gather() call failed with return value -3"), 0);
-  EXPECT_EQ(Dword("lastErrorNo"), 11);
-  std::string message;
-  ASSERT_EQ(ReadServiceString(kId, "lastErrorMessage", &message), 0);
-  EXPECT_EQ(message, "KestraneCollector::Gather() call failed with return value -3");
-
-  RegistryKey key;
-  ASSERT_EQ(DeleteKeyTree("System\\CurrentControlSet\\Services\\Kestrane buffer creator"), kErrorSuccess);
-  EXPECT_EQ(SaveLastError(1, "x"), -1);
-}
-
 }  // namespace
 }  // namespace kst

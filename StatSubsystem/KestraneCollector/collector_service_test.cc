@@ -1,0 +1,227 @@
+#include "StatSubsystem/KestraneCollector/collector_service.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <thread>
+
+#include "StatSubsystem/common/ring_buffer.h"
+#include "StatSubsystem/common/service_keys.h"
+#include "gtest/gtest.h"
+#include "platform/registry.h"
+#include "platform/registry_testing.h"
+
+namespace kst {
+namespace {
+
+using std::chrono::milliseconds;
+using std::chrono::steady_clock;
+
+const std::string kId = "kstCollector";
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string CollectorProgram() {
+  const char* bin = std::getenv("KST_BIN_DIR");
+  return std::string(bin != nullptr ? bin : "build/bin") + "/KestraneCollector";
+}
+
+// A collector process with its output in files of the test's home.
+class Program {
+ public:
+  Program(const std::string& home, const std::vector<std::string>& args) : home_(home) {
+    std::vector<std::string> words = {CollectorProgram()};
+    words.insert(words.end(), args.begin(), args.end());
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      const int out = ::open((home + "/stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      const int err = ::open((home + "/stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      ::dup2(out, 1);
+      ::dup2(err, 2);
+      std::vector<char*> argv;
+      for (std::string& word : words) argv.push_back(word.data());
+      argv.push_back(nullptr);
+      ::execv(argv[0], argv.data());
+      ::_exit(127);
+    }
+  }
+  ~Program() {
+    if (pid_ > 0 && !exited_) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+  }
+
+  // The exit code, or -1 when the program still runs after `limit`.
+  int Wait(milliseconds limit) {
+    const auto end = steady_clock::now() + limit;
+    while (steady_clock::now() < end) {
+      int status = 0;
+      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+        exited_ = true;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      }
+      std::this_thread::sleep_for(milliseconds(20));
+    }
+    return -1;
+  }
+
+  std::string Out() const { return ReadFile(home_ + "/stdout"); }
+  std::string Err() const { return ReadFile(home_ + "/stderr"); }
+
+ private:
+  std::string home_;
+  pid_t pid_ = -1;
+  bool exited_ = false;
+};
+
+// Polls until `done` or the limit passes.
+template <typename Done>
+bool Eventually(Done done, milliseconds limit) {
+  const auto end = steady_clock::now() + limit;
+  while (steady_clock::now() < end) {
+    if (done()) return true;
+    std::this_thread::sleep_for(milliseconds(50));
+  }
+  return done();
+}
+
+class CollectorServiceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    buffer_ = home_.path() + "/cbuffer";
+    RegistryKey key;
+    ASSERT_EQ(RegistryKey::Create("System\\CurrentControlSet\\Services\\Kestrane buffer creator", &key),
+              kErrorSuccess);
+  }
+  void TearDown() override { ::unsetenv("KESTRANE_PERF_SCRIPT"); }
+
+  void Configure(int flag, const std::vector<std::string>& counters) {
+    ASSERT_EQ(WriteServiceDword(kId, "notFirstStartFlag", flag), 0);
+    ASSERT_EQ(WriteServiceString(kId, "optBufferName", buffer_), 0);
+    ASSERT_EQ(WriteServiceDword(kId, "optTimeInt", 1), 0);
+    ASSERT_EQ(WriteServiceMultiString(kId, "optCounters", counters), 0);
+  }
+
+  int Dword(const char* name) {
+    int value = -12345;
+    EXPECT_EQ(ReadServiceDword(kId, name, &value), 0) << name;
+    return value;
+  }
+
+  TempKestraneHome home_;
+  std::string buffer_;
+};
+
+TEST_F(CollectorServiceTest, UsageAndFailedStart) {
+  Program usage(home_.path(), {});
+  ASSERT_EQ(usage.Wait(milliseconds(10000)), 0);
+  EXPECT_EQ(usage.Out(),
+            "usage: service.exe [options]\noptions:\n"
+            "-install\tinstalls the service in SCM database\n"
+            "-remove\tremoves the service from SCM database\n"
+            "-debug\truns the service as normal process\n"
+            "-service\truns the process as a service\n");
+
+  // A flag of 2 stops the service at start.
+  Configure(2, {"\\Memory\\Available Bytes"});
+  Program debug(home_.path(), {"-debug"});
+  ASSERT_EQ(debug.Wait(milliseconds(10000)), 1);
+  const std::string message = "KestraneCollector::LoadParameters() call failed with return value -2";
+  EXPECT_EQ(debug.Err(), "error 11: " + message + "\n");
+  EXPECT_EQ(Dword("lastErrorNo"), 11);
+  std::string saved;
+  ASSERT_EQ(ReadServiceString(kId, "lastErrorMessage", &saved), 0);
+  EXPECT_EQ(saved, message);
+}
+
+TEST_F(CollectorServiceTest, DebugRunWritesRealSlots) {
+  Configure(0, {"\\Memory\\Available Bytes", "\\System\\Processes",
+                "\\Processor(_Total)\\% Processor Time", "\\Memory\\No Such Counter"});
+  Program debug(home_.path(), {"-debug"});
+  ASSERT_TRUE(Eventually([&] { return Dword("notFirstStartFlag") == 1 &&
+                                      std::filesystem::exists(buffer_) &&
+                                      std::filesystem::file_size(buffer_) >
+                                          static_cast<uintmax_t>(Dword("optHeadGrpOffset")); },
+                         milliseconds(10000)));
+  EXPECT_EQ(debug.Wait(milliseconds(300)), -1);  // still sampling
+
+  const time_t now = ::time(nullptr);
+  std::tm local{};
+  ::localtime_r(&now, &local);
+  ASSERT_EQ(Dword("optCollsCount"), 6);
+  const int header = Dword("optHeadGrpOffset");
+  std::ifstream in(buffer_, std::ios::binary);
+  std::string group, names;
+  ASSERT_TRUE(ReadHeaderLine(in, &group));
+  ASSERT_TRUE(ReadHeaderLine(in, &names));
+  EXPECT_EQ(group, "date;time;\\Memory;\\System;\\Processor(_Total);\\Memory");
+  EXPECT_EQ(names, "Date;Time;Available Bytes;Processes;% Processor Time;No Such Counter");
+  EXPECT_EQ(static_cast<int>(in.tellg()), header);
+
+  // The one slot written is the last one of the file.
+  const uintmax_t size = std::filesystem::file_size(buffer_);
+  ASSERT_EQ((size - static_cast<uintmax_t>(header)) % 48, 0u);
+  in.seekg(static_cast<std::streamoff>(size - 48));
+  RingBufferSlot slot;
+  ASSERT_TRUE(ReadSlot(in, 6, &slot));
+  EXPECT_EQ(slot.date_key, DateKey(local.tm_mon + 1, local.tm_mday));
+  EXPECT_NEAR(slot.minute, MinuteOfDay(local.tm_hour, local.tm_min), 1.0);
+  ASSERT_EQ(slot.values.size(), 4u);
+  EXPECT_GT(slot.values[0], 0.0);   // available memory
+  EXPECT_GE(slot.values[1], 1.0);   // processes, this one among them
+  EXPECT_EQ(slot.values[2], 0.0);   // a time share has no value in the first tick
+  EXPECT_EQ(slot.values[3], 0.0);   // no such counter
+}
+
+// In process, with the interval counted in seconds rather than minutes: a
+// buffer that is missing while notFirstStartFlag is 1 is retried every 2 s
+// until it is there, and a stop ends the service.
+TEST_F(CollectorServiceTest, RetriesWhileTheBufferIsMissing) {
+  const std::string script = home_.path() + "/script";
+  std::ofstream(script) << "\\Memory\\Available Bytes = 4096\n";
+  ::setenv("KESTRANE_PERF_SCRIPT", script.c_str(), 1);
+  const std::string lines = GroupLine({"\\Memory"}) + HeaderLine({"Available Bytes"});
+  Configure(1, {"\\Memory\\Available Bytes"});
+  ASSERT_EQ(WriteServiceDword(kId, "optCollsCount", 3), 0);
+  ASSERT_EQ(WriteServiceDword(kId, "optHeadGrpOffset", static_cast<int>(lines.size())), 0);
+
+  static ServiceFrame frame;
+  frame = CollectorServiceFrame();
+  frame.interval_unit_ms = 1000;
+  UseServiceFrame(frame);
+  std::thread service([] { ServiceMain(0, nullptr); });
+
+  std::this_thread::sleep_for(milliseconds(2500));
+  EXPECT_FALSE(std::filesystem::exists(buffer_));  // the collector never creates it
+  std::ofstream(buffer_, std::ios::binary) << lines;
+  const bool written = Eventually(
+      [&] { return std::filesystem::file_size(buffer_) > lines.size(); }, milliseconds(6000));
+
+  const auto asked = steady_clock::now();
+  EXPECT_EQ(ServiceCtrlHandler(1, 0, nullptr, nullptr), 0u);
+  service.join();
+  EXPECT_LT(steady_clock::now() - asked, milliseconds(2500));
+  ASSERT_TRUE(written);
+  EXPECT_EQ(ReadFile(buffer_).substr(0, lines.size()), lines);
+  EXPECT_EQ((std::filesystem::file_size(buffer_) - lines.size()) % 24, 0u);
+}
+
+TEST_F(CollectorServiceTest, ControlsWithoutAUserControl) {
+  UseServiceFrame(CollectorServiceFrame());
+  EXPECT_EQ(ServiceCtrlHandler(129, 0, nullptr, nullptr), 120u);
+  EXPECT_EQ(ServiceCtrlHandler(4, 0, nullptr, nullptr), 0u);
+}
+
+}  // namespace
+}  // namespace kst
