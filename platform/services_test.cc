@@ -190,6 +190,17 @@ TEST_F(ServicesTest, StartControlAndStop) {
   EXPECT_TRUE(WaitStopped(service.get()));
 }
 
+TEST_F(ServicesTest, UnquotedProgramPathWithBlanksStarts) {
+  std::string folder = home_ + "/dir with blanks";
+  ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
+  ASSERT_EQ(::symlink(program_.c_str(), (folder + "/prog").c_str()), 0);
+  std::unique_ptr<Service> service = Install(folder + "/prog -service");
+  ASSERT_EQ(service->Start(), kErrorSuccess);
+  ASSERT_TRUE(WaitState(service.get(), kServiceRunning));
+  EXPECT_EQ(service->Control(kServiceControlStop, nullptr), kErrorSuccess);
+  EXPECT_TRUE(WaitStopped(service.get()));
+}
+
 TEST_F(ServicesTest, StartFailures) {
   SetServiceStartTimeoutForTesting(300);
   struct Case {
