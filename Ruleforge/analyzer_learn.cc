@@ -4,6 +4,7 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <unordered_map>
 
 #include "Ruleforge/analyzer.h"
 #include "Ruleforge/exceptions.h"
@@ -56,12 +57,14 @@ void DiscoveryAnalyzer::learn(const char* csvFile, SharedProgress* progress) {
   if (features == 0) throw new LoadDataException("Bad csv file format");
   ReadLine(file.get(), line.get());
 
-  std::vector<std::map<std::string, double>> appearances(features);
+  // Counted in hash maps (a month of rows is millions of cells), handed to
+  // the scales in text order.
+  std::vector<std::unordered_map<std::string, double>> counts(features);
   int rows = 0;
   while (ReadLine(file.get(), line.get())) {
     std::vector<std::string_view> fields = SplitFields(line.get());
     if (fields.size() < static_cast<size_t>(features)) throw new LoadDataException("Bad csv file format");
-    for (int i = 0; i < features; ++i) appearances[i][std::string(fields[i])] += 1.0;
+    for (int i = 0; i < features; ++i) counts[i][std::string(fields[i])] += 1.0;
     ++rows;
   }
   file.reset();
@@ -71,10 +74,12 @@ void DiscoveryAnalyzer::learn(const char* csvFile, SharedProgress* progress) {
   scales_.resize(features);
   feature_groups_.assign(features, FeatureGroup{});
   for (int i = 0; i < features; ++i) {
-    for (auto& [text, count] : appearances[i]) count /= rows;
+    std::map<std::string, double> appearances;
+    for (auto& [text, count] : counts[i]) appearances.emplace(text, count / rows);
+    counts[i].clear();
     scales_[i] = std::make_unique<IntervalScale>(kIntervalsPerScale, kScaleMinWeight, kScaleEpsilon, kScaleRounds);
-    if (appearances[i].empty()) throw new LoadDataException("no rows in statistic file");
-    scales_[i]->build(appearances[i], rows);
+    if (appearances.empty()) throw new LoadDataException("no rows in statistic file");
+    scales_[i]->build(appearances, rows);
     Report(progress, kScaleProgress * i / features);
     feature_groups_[i].lengthCounts.assign(kGroupLengths, 0);
     feature_groups_[i].longerCount = 0;

@@ -38,7 +38,14 @@ int Nearest(double value, const std::vector<double>& centres, const std::vector<
   return best;
 }
 
-void ThrowBadScale() { throw new LoadDataException("bad scale format in stream"); }
+[[noreturn]] void ThrowBadScale() { throw new LoadDataException("bad scale format in stream"); }
+
+// Ascending, with any "nan" cell last: sorting needs a strict weak order.
+bool ValueLess(double a, double b) {
+  if (std::isnan(a)) return false;
+  if (std::isnan(b)) return true;
+  return a < b;
+}
 
 }  // namespace
 
@@ -69,7 +76,7 @@ bool IntervalScale::build(const std::map<std::string, double>& appearances, int 
   }
   if (total_weight > 0.0) variance_ /= total_weight;
   std::stable_sort(entries.begin(), entries.end(),
-                   [](const Entry& a, const Entry& b) { return a.value < b.value; });
+                   [](const Entry& a, const Entry& b) { return ValueLess(a.value, b.value); });
 
   intervals_.clear();
   const int k_count = count_;
@@ -126,7 +133,7 @@ bool IntervalScale::build(const std::map<std::string, double>& appearances, int 
     if (seen[j] && weight[j] > min_weight_) intervals_.emplace_back(lo[j], hi[j]);
   }
   std::stable_sort(intervals_.begin(), intervals_.end(),
-                   [](const auto& a, const auto& b) { return a.first < b.first; });
+                   [](const auto& a, const auto& b) { return ValueLess(a.first, b.first); });
 
   // Neighbours whose gap is narrow against their widths share a bound.
   for (size_t u = 0; u + 1 < intervals_.size(); ++u) {

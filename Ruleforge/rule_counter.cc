@@ -4,11 +4,11 @@
 #include <array>
 #include <bit>
 
-// The kernels get a copy for processors with a popcount instruction and
-// wide vectors, picked when the library loads; the plain copy runs anywhere.
+// The kernels get a copy for processors with a popcount instruction, picked
+// when the library loads; the plain copy runs anywhere.
 #if defined(__x86_64__) && defined(__has_attribute)
 #if __has_attribute(target_clones)
-#define KST_CLONES __attribute__((target_clones("arch=haswell", "default")))
+#define KST_CLONES __attribute__((target_clones("popcnt", "default")))
 #endif
 #endif
 #ifndef KST_CLONES

@@ -74,7 +74,8 @@ void RuleSearch::evaluate(Rule& rule, int depth) {
   const int n_not_p = rows - n_p;
   const int n_not_pc = counts.conclusion - n_pc;
   rule.support = n_p;
-  if (n_p < min_support) {
+  // A table without rows supports nothing.
+  if (n_p < min_support || n_p == 0) {
     rule.probability = 0.0;
     rule.fisherProbability = 1.0;
     rule.accepted = false;

@@ -56,6 +56,9 @@ void StatisticsTable::load() {
     }
     ++row_count_;
   }
+  indices_.shrink_to_fit();
+  cell_texts_.shrink_to_fit();
+  cell_ends_.shrink_to_fit();
 }
 
 }  // namespace kst

@@ -34,6 +34,7 @@ class StatisticsTable {
   std::span<const uint8_t> row(int i) const {
     return {indices_.data() + static_cast<size_t>(i) * featureCount(), static_cast<size_t>(featureCount())};
   }
+  size_t indexBytes() const { return indices_.capacity(); }
   // The whole text of feature `feature`'s cell in row `row`.
   std::string_view cellText(int row, int feature) const;
 

@@ -396,7 +396,9 @@ void Peer::SyncColour() {
 
 void Peer::SyncIcon() {
   if (model_.kind() == Kind::kStatic) {
-    widget_->image(backend_.ImageOf(static_cast<Static&>(model_).icon()));
+    const Icon* icon = static_cast<Static&>(model_).icon();
+    if (icon == nullptr) return;
+    widget_->image(backend_.ImageOf(icon));
     widget_->align(FL_ALIGN_INSIDE | FL_ALIGN_CENTER);
   } else if (window_ != nullptr) {
     if (auto* dialog = dynamic_cast<Dialog*>(&model_)) {

@@ -1,0 +1,303 @@
+// One sample dialog with every kind of control, played by the same script
+// against the headless back end and against real windows on a private
+// virtual X server; the real one is also photographed.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/ui/png_testutil.h"
+#include "platform/ui/testing.h"
+#include "platform/ui/ui.h"
+#include "platform/ui/xvfb_testutil.h"
+
+// The font libraries under the toolkit keep caches for the whole process.
+extern "C" const char* __lsan_default_suppressions() {
+  return "leak:libfontconfig.so\nleak:libXft.so\nleak:libX11.so\n";
+}
+
+namespace kst::ui {
+namespace {
+
+constexpr Color kRed{220, 30, 30};
+constexpr Color kBlue{40, 60, 200};
+
+DialogTemplate SampleTemplate() {
+  DialogTemplate t;
+  t.id = 900;
+  t.caption = "Sample of every control";
+  t.pixels = true;
+  t.cx = 560;
+  t.cy = 400;  // the menu bar takes 20 of it
+  const uint32_t v = kVisible;
+  t.controls = {
+      {Kind::kStatic, 100, "Left text", 10, 10, 140, 20, v, 0},
+      {Kind::kStatic, 101, "Centred text", 160, 10, 140, 20, v | kAlignCentre, 0},
+      {Kind::kStatic, 102, "Right text", 310, 10, 140, 20, v | kAlignRight, 0},
+      {Kind::kStatic, 103, "", 470, 10, 80, 20, v, 0},  // a red patch
+      {Kind::kEdit, 200, "", 10, 40, 200, 24, v | kBorder | kClientEdge | kAlignCentre, 0},
+      {Kind::kEdit, 201, "", 10, 72, 42, 20, v | kClientEdge | kDigitsOnly | kAlignRight, 0},
+      {Kind::kUpDown, 202, "", 50, 72, 37, 20, v | kClientEdge | kBorder, 0},
+      {Kind::kButton, 300, "Press", 10, 104, 80, 25, v, 0},
+      {Kind::kCheckBox, 301, "", 100, 108, 15, 15, v, 0},
+      {Kind::kStatic, 302, "Comments.", 120, 108, 95, 15, v, 0},
+      {Kind::kComboBox, 400, "", 220, 40, 200, 200, v | kDropDownList | kVScroll, 0},
+      {Kind::kComboBox, 401, "", 220, 72, 200, 200, v | kDropDown | kVScroll, 0},
+      {Kind::kListBox, 500, "", 220, 104, 200, 96, v | kBorder | kSorted | kExtendedSel | kVScroll, 0},
+      {Kind::kTree, 600, "", 10, 140, 190, 190, v | kClientEdge | kHasButtons | kHasLines | kLinesAtRoot, 0},
+      {Kind::kButton, kIdOk, "OK", 380, 345, 75, 25, v | kDefaultButton, 0},
+      {Kind::kButton, kIdCancel, "Cancel", 470, 345, 75, 25, v, 0},
+  };
+  return t;
+}
+
+// The sample: every notification lands in log.
+class Sample : public Dialog {
+ public:
+  Sample() : Dialog(900) {}
+
+  bool OnInitDialog() override {
+    menu_ = CurrentResources()->LoadMenu(152);
+    SetMenuBar(menu_.get());
+    menu_->EnableItem(1, By::kPosition, kMenuGrayed);  // "Profile"
+    DrawMenuBar();
+    font_ = Font{"Arial", 14, 400};
+    for (Window* child : children()) child->SetFont(&font_);
+    ChildAs<Static>(103)->SetBackground(kRed);
+    ChildAs<UpDown>(202)->SetRange32(0, 99);
+    ChildAs<Edit>(201)->SetText("98");
+    auto* combo = ChildAs<ComboBox>(400);
+    for (const char* item : {"Log title", "Analyzer title", "Warning level"}) combo->AddString(item);
+    combo->SetCurSel(0);
+    ChildAs<ComboBox>(401)->AddString("Memory::Available Bytes");
+    auto* list = ChildAs<ListBox>(500);
+    for (const char* item : {"\\System\\Threads", "\\Memory\\Pages/sec", "\\Processor(_Total)\\% Idle"}) {
+      list->AddString(item);
+    }
+    auto* tree = ChildAs<TreeCtrl>(600);
+    const Resources* res = CurrentResources();
+    for (int id : {129, 130, 131, 132, 136, 157}) images_.Add(res->LoadIcon(id));
+    tree->SetImageList(&images_);
+    root_ = tree->InsertItem("Profiles:", 4, 4);
+    alpha_ = tree->InsertItem("alpha", 1, 1, root_);
+    beta_ = tree->InsertItem("beta", 0, 0, root_);
+    tree->InsertItem("transporter1", 2, 2, alpha_);
+    tree->Expand(root_, ExpandCode::kExpand);
+    tree->Expand(alpha_, ExpandCode::kExpand);
+
+    pane_.Create(this, 666005, {430, 140, 550, 330});
+    pane_.SetBackground(kBlue);
+    pane_edit_.Create(&pane_, 701, {5, 5, 115, 29}, kVisible | kBorder);
+    pane_edit_.SetFont(&font_);
+    pane_.OnNotify(701, Event::kChange, [this](const NotifyInfo&) { return Log("pane " + pane_edit_.Text()); });
+
+    for (int id : {200, 201}) {
+      OnNotify(id, Event::kChange, [this, id](const NotifyInfo&) {
+        return Log("change " + std::to_string(id) + " " + Child(id)->Text());
+      });
+    }
+    OnNotify(202, Event::kDeltaPos, [this](const NotifyInfo& info) {
+      Log("step " + std::to_string(info.pos) + " " + std::to_string(info.delta));
+      int value = std::atoi(Child(201)->Text().c_str()) + info.delta;
+      if (value > 99) value = 99;
+      auto* edit = ChildAs<Edit>(201);
+      edit->SetSel(0, -1);
+      edit->ReplaceSel(std::to_string(value));
+      return 0;
+    });
+    OnCommand(300, [this] {
+      Log("press");
+      Log("box " + std::to_string(MessageBox(this, "Pressed.\nSure?", "Sample", MessageIcon::kInformation,
+                                              MessageButtons::kOkCancel)));
+    });
+    OnCommand(301, [this] {
+      bool on = ChildAs<CheckBox>(301)->IsChecked();
+      Log(std::string("check ") + (on ? "1" : "0"));
+      Child(300)->Enable(!on);
+    });
+    OnNotify(400, Event::kSelChange, [this](const NotifyInfo&) { return Log("combo " + Child(400)->Text()); });
+    OnNotify(401, Event::kSelChange, [this](const NotifyInfo&) { return Log("drop " + Child(401)->Text()); });
+    OnNotify(500, Event::kSelChange, [this](const NotifyInfo&) {
+      std::string items;
+      for (int i : ChildAs<ListBox>(500)->SelItems()) items += " " + ChildAs<ListBox>(500)->ItemText(i);
+      return Log("list" + items);
+    });
+    OnNotify(600, Event::kClick, [this](const NotifyInfo&) { return Log("click " + HitText()); });
+    OnNotify(600, Event::kRightClick, [this](const NotifyInfo&) {
+      Log("rclick " + HitText());
+      std::unique_ptr<Menu> context = CurrentResources()->LoadMenu(1241);
+      Log("popup " + std::to_string(TrackPopupMenu(*context->SubMenu(0), CursorPos(), *this)));
+      return 0;
+    });
+    OnNotify(600, Event::kSelChanged, [this](const NotifyInfo& info) {
+      return Log("sel " + ChildAs<TreeCtrl>(600)->ItemText(info.new_item));
+    });
+    OnCommand(32815, [this] { Log("and gate"); });
+    OnCommand(32791, [this] {
+      class Exit : public Dialog {
+       public:
+        Exit() : Dialog(6) { OnCommand(kIdNo, [this] { EndDialog(kIdNo); }); }
+      } exit;
+      Log("exit " + std::to_string(exit.DoModal()));
+    });
+    OnCommand(32840, [this] { Log("how to"); });
+    return true;
+  }
+  void OnMenuSelect() override { menu_->EnableItem(32840, By::kCommand, kMenuGrayed); }
+
+  std::vector<std::string> log;
+  TreeItem alpha_ = kNoItem, beta_ = kNoItem, root_ = kNoItem;
+
+ private:
+  int Log(std::string line) {
+    log.push_back(std::move(line));
+    return 0;
+  }
+  std::string HitText() {
+    auto* tree = ChildAs<TreeCtrl>(600);
+    TreeHit hit = tree->HitTest(tree->ScreenToClient(CursorPos()));
+    return (hit.flags & (kHitOnIcon | kHitOnLabel)) ? tree->ItemText(hit.item) : "-";
+  }
+
+  std::unique_ptr<Menu> menu_;
+  Font font_;
+  ImageList images_{16, 16};
+  Window pane_;
+  Edit pane_edit_;
+};
+
+class UiSampleTest : public ::testing::TestWithParam<const char*> {
+ protected:
+  void SetUp() override {
+    if (std::string(GetParam()) == "fltk") {
+      if (!testing::StartVirtualDisplay()) GTEST_SKIP() << "no X server can be started here";
+    }
+    ASSERT_TRUE(testing::UseBackend(GetParam()));
+    testing::Reset();
+    previous_ = SetCurrentResources(&AlerterResources());
+  }
+  void TearDown() override { SetCurrentResources(previous_); }
+  const Resources* previous_ = nullptr;
+};
+
+TEST_P(UiSampleTest, SameScriptSameBehaviour) {
+  Sample sample;
+  std::vector<std::string> refused;
+  auto expect = [&refused](bool done, const char* what) {
+    if (!done) refused.push_back(what);
+  };
+  testing::OnNextModal([&](Dialog&) {
+    Driver& user = testing::driver();
+    auto* tree = sample.ChildAs<TreeCtrl>(600);
+    expect(user.Type(*sample.Child(200), "hi"), "type 200");
+    expect(user.Type(*sample.Child(201), "9x"), "type 201");
+    expect(user.Step(*sample.Child(202), +1), "step up");
+    expect(user.Step(*sample.Child(202), +1), "step up again");
+    expect(user.Step(*sample.Child(202), -1), "step down");
+    testing::AnswerNextMessageBox(kIdCancel);
+    expect(user.Click(*sample.Child(300)), "press");
+    expect(user.Click(*sample.Child(301)), "check");
+    expect(user.Click(*sample.Child(300)), "press while disabled");
+    expect(user.Select(*sample.Child(400), 2), "combo");
+    expect(user.Type(*sample.Child(401), "typed"), "drop typed");
+    expect(user.Select(*sample.Child(401), 0), "drop select");
+    expect(user.Select(*sample.Child(500), 0), "list");
+    expect(user.Select(*sample.Child(500), 2, true), "list add");
+    expect(user.ClickItem(*tree, sample.beta_), "click beta");
+    testing::QueuePopupChoice(32815);
+    expect(user.ClickItem(*tree, sample.alpha_, true), "right click alpha");
+    expect(user.ChooseMenu(sample, 32840), "how to");
+    expect(user.ChooseMenu(sample, 32796), "activate under grey popup");
+    testing::OnNextModal([](Dialog& exit) { testing::driver().Click(*exit.Child(kIdNo)); });
+    expect(user.ChooseMenu(sample, 32791), "new profile");
+    expect(user.Type(*sample.Child(666005)->Child(701), "ok"), "pane type");
+    expect(user.PressEscape(sample), "escape");
+  });
+  EXPECT_EQ(sample.DoModal(SampleTemplate()), kIdCancel);
+  EXPECT_EQ(refused, (std::vector<std::string>{"press while disabled", "how to", "activate under grey popup"}));
+  std::vector<std::string> expected = {
+      "change 200 h", "change 200 hi", "change 201 9",
+      "step 0 1", "change 201 10",
+      "step 1 1", "change 201 11",
+      "step 2 -1", "change 201 10",
+      "press", "box 2",
+      "check 1",
+      "combo Warning level",
+      "drop Memory::Available Bytes",
+      "list \\Memory\\Pages/sec",
+      "list \\Memory\\Pages/sec \\System\\Threads",
+      "click beta", "sel beta",
+      "rclick alpha", "and gate", "popup 32815",
+      "exit 7",
+      "pane o", "pane ok",
+  };
+  EXPECT_EQ(sample.log, expected);
+  const auto& modals = testing::modal_log();
+  ASSERT_EQ(modals.size(), 3u);
+  EXPECT_EQ(modals[0].text, "Pressed.\nSure?");
+  EXPECT_EQ(modals[0].result, kIdCancel);
+  EXPECT_EQ(modals[1].caption, "Warning system");
+  EXPECT_EQ(modals[1].result, kIdNo);
+}
+
+INSTANTIATE_TEST_SUITE_P(UiBackends, UiSampleTest, ::testing::Values("headless", "fltk"),
+                         [](const auto& info) { return std::string(info.param); });
+
+class UiScreenshotTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!testing::StartVirtualDisplay()) GTEST_SKIP() << "no X server can be started here";
+    ASSERT_TRUE(testing::UseBackend("fltk"));
+    testing::Reset();
+    previous_ = SetCurrentResources(&AlerterResources());
+  }
+  void TearDown() override { SetCurrentResources(previous_); }
+  const Resources* previous_ = nullptr;
+};
+
+bool Near(Color a, Color b) {
+  return std::abs(a.r - b.r) < 24 && std::abs(a.g - b.g) < 24 && std::abs(a.b - b.b) < 24;
+}
+
+TEST_F(UiScreenshotTest, ControlsSitWhereTheirRectanglesSay) {
+  Sample sample;
+  Image shot;
+  testing::OnNextModal([&](Dialog& d) {
+    ASSERT_TRUE(testing::Capture(d, &shot));
+    d.EndDialog(kIdOk);
+  });
+  EXPECT_EQ(sample.DoModal(SampleTemplate()), kIdOk);
+  // The window holds the menu bar and the client area below it.
+  ASSERT_EQ(shot.width, 560);
+  ASSERT_EQ(shot.height, 400);
+  const char* keep = std::getenv("KST_UI_SCREENSHOT");
+  std::string path = keep != nullptr ? keep : (std::filesystem::temp_directory_path() / "kst_ui_sample.png").string();
+  EXPECT_TRUE(testing::WritePng(shot, path));
+  auto at = [&](int x, int y) { return shot.At(x, y + 20); };  // client pixels
+  Color face = at(300, 350);  // the dialog's own background
+  EXPECT_TRUE(Near(at(510, 20), kRed)) << "red patch";
+  EXPECT_FALSE(Near(at(468, 20), kRed)) << "left of the patch";
+  EXPECT_TRUE(Near(at(500, 200), kBlue)) << "pane";
+  EXPECT_FALSE(Near(at(428, 200), kBlue)) << "left of the pane";
+  EXPECT_TRUE(Near(at(480, 150), Color{255, 255, 255})) << "edit in the pane";
+  EXPECT_TRUE(Near(at(480, 140), kBlue)) << "above the edit in the pane";
+  EXPECT_TRUE(Near(at(150, 320), Color{255, 255, 255})) << "empty part of the tree";
+  EXPECT_FALSE(Near(at(150, 334), Color{255, 255, 255})) << "below the tree";
+  EXPECT_TRUE(Near(at(300, 190), Color{255, 255, 255})) << "list box";
+  EXPECT_FALSE(Near(at(300, 208), Color{255, 255, 255})) << "below the list box";
+  EXPECT_FALSE(Near(at(50, 116), face)) << "push button";
+  // Text of the right-aligned number box lies in its right half.
+  int first_dark = -1;
+  for (int x = 12; x < 50 && first_dark < 0; ++x) {
+    for (int y = 74; y < 90; ++y) {
+      if (at(x, y).r < 100) first_dark = x;
+    }
+  }
+  EXPECT_GT(first_dark, 22) << "right-aligned text";  // left-aligned starts near 14
+  EXPECT_TRUE(Near(at(95, 116), face)) << "between the button and the check box";
+}
+
+}  // namespace
+}  // namespace kst::ui
