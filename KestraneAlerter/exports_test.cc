@@ -4,6 +4,7 @@
 
 #include "KestraneAlerter/alerter_exports.h"
 #include "KestraneAlerter/alerter_testing.h"
+#include "KestraneAlerter/profile_set.h"
 #include "KestraneAlerter/signal_checker.h"
 #include "platform/module.h"
 #include "platform/services.h"
@@ -11,18 +12,39 @@
 namespace kst {
 namespace {
 
-class ExportsTest : public AlerterTest {};
+class ExportsTest : public AlerterTest {
+ protected:
+  static bool WaitForState(Service& service, uint32_t state) {
+    ServiceStatus status;
+    for (int i = 0; i < 1000; ++i) {
+      if (service.QueryStatus(&status) == kErrorSuccess && status.current_state == state) return true;
+      usleep(10000);
+    }
+    return false;
+  }
+};
 
-TEST_F(ExportsTest, SignalNeedsARunningChecker) {
+TEST_F(ExportsTest, ReloadSignalReachesARunningChecker) {
   EXPECT_EQ(signalCheckingService(), -13) << "no checking service installed";
   std::unique_ptr<ServiceManager> manager;
   ASSERT_EQ(ServiceManager::Open(kManagerConnect | kManagerCreateService, &manager), kErrorSuccess);
   ServiceConfig config;
   config.name = "Kestrane stat checker";
-  config.image_path = "/bin/true";
+  config.image_path = std::string("\"") + KST_RELOAD_SERVICE + "\" -service";
   std::unique_ptr<Service> service;
   ASSERT_EQ(manager->CreateService(config, kServiceAllAccess, &service), kErrorSuccess);
   EXPECT_EQ(signalCheckingService(), -14) << "installed but not running";
+
+  ASSERT_EQ(service->Start(), kErrorSuccess);
+  ASSERT_TRUE(WaitForState(*service, kServiceRunning)) << "a start may still be pending on return";
+  EXPECT_EQ(signalCheckingService(), 0);
+  // Saving the profiles asks for a reload too.
+  ProfileSet set;
+  set.addProfile("p");
+  EXPECT_EQ(set.saveAllProfiles(), 0);
+  ASSERT_EQ(service->Control(kServiceControlStop, nullptr), kErrorSuccess);
+  EXPECT_EQ(ReadFile(HomePath("controls")), "129\n129\n1\n");
+  EXPECT_TRUE(WaitForState(*service, kServiceStopped));
 }
 
 TEST_F(ExportsTest, CheckerLoadsTheLibraryAndHandsItAlerts) {

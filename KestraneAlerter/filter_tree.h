@@ -43,7 +43,7 @@ class FilterNode {
   Gate* parent() const { return parent_; }
 
  protected:
-  FilterNode(bool on) : on_(on) {}
+  explicit FilterNode(bool on) : on_(on) {}
   // Switches this node's children off (none for a leaf).
   virtual void switchOffChildren() {}
 

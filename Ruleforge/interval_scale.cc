@@ -187,24 +187,34 @@ void IntervalScale::write(std::ostream& out) const {
 }
 
 void IntervalScale::read(std::istream& in) {
-  uint8_t count_byte;
-  if (!in || !ReadU8(in, &count_byte)) ThrowBadScale();
+  // The stream is tested before each field but the last; a stream that
+  // ends inside the mean or the variance fails whatever reads after the
+  // scale.
+  auto test = [&in] {
+    if (!in) ThrowBadScale();
+  };
+  uint8_t count_byte = 0;
+  test();
+  ReadU8(in, &count_byte);
   count_ = count_byte;
   intervals_.assign(static_cast<size_t>(count_), {0.0, 0.0});
-  if (!in || !ReadF64(in, &min_weight_)) ThrowBadScale();
-  if (!in || !ReadF64(in, &epsilon_)) ThrowBadScale();
-  int32_t v;
-  if (!in || !ReadI32(in, &v)) ThrowBadScale();
-  max_iterations_ = v;
-  if (!in || !ReadI32(in, &v)) ThrowBadScale();
-  value_count_ = v;
+  test();
+  ReadF64(in, &min_weight_);
+  test();
+  ReadF64(in, &epsilon_);
+  int32_t v = 0;
+  test();
+  if (ReadI32(in, &v)) max_iterations_ = v;
+  test();
+  if (ReadI32(in, &v)) value_count_ = v;
   for (auto& [lo, hi] : intervals_) {
-    if (!in || !ReadF64(in, &lo)) ThrowBadScale();
-    if (!in || !ReadF64(in, &hi)) ThrowBadScale();
+    test();
+    ReadF64(in, &lo);
+    test();
+    ReadF64(in, &hi);
   }
-  if (!in || !ReadF64(in, &mean_)) ThrowBadScale();
-  // The last field goes untested here: a stream that ends inside it fails
-  // whatever reads after the scale.
+  test();
+  ReadF64(in, &mean_);
   ReadF64(in, &variance_);
 }
 

@@ -66,6 +66,8 @@ class Backend {
 // display is there, headless when KST_UI=headless or no DISPLAY is set).
 Backend& CurrentBackend();
 
+// What CurrentBackend chooses from the environment.
+std::unique_ptr<Backend> MakeBackendForEnvironment();
 std::unique_ptr<Backend> MakeHeadlessBackend();
 // Null when no display can be opened.
 std::unique_ptr<Backend> MakeFltkBackend();

@@ -27,7 +27,9 @@ State& state() {
   return *s;
 }
 
-std::unique_ptr<Backend> ChooseBackend() {
+}  // namespace
+
+std::unique_ptr<Backend> MakeBackendForEnvironment() {
   const char* forced = std::getenv("KST_UI");
   if (forced != nullptr && std::string(forced) == "headless") return MakeHeadlessBackend();
   const char* display = std::getenv("DISPLAY");
@@ -37,11 +39,9 @@ std::unique_ptr<Backend> ChooseBackend() {
   return MakeHeadlessBackend();
 }
 
-}  // namespace
-
 Backend& CurrentBackend() {
   State& s = state();
-  if (s.backend == nullptr) s.backend = ChooseBackend();
+  if (s.backend == nullptr) s.backend = MakeBackendForEnvironment();
   return *s.backend;
 }
 

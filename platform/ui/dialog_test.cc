@@ -177,8 +177,12 @@ TEST_F(UiDialogTest, MenusGreyRemoveAndRoute) {
       SetMenuBar(menu.get());
       return true;
     }
-    void OnMenuSelect() override { menu->EnableItem(32840, By::kCommand, kMenuGrayed); }
+    void OnMenuSelect() override {
+      ++selects;
+      menu->EnableItem(32840, By::kCommand, kMenuGrayed);
+    }
     std::unique_ptr<Menu> menu;
+    int selects = 0;
   } host;
   std::vector<int> commands;
   for (int id : {32791, 32840, 32815, 32814}) host.OnCommand(id, [&commands, id] { commands.push_back(id); });
@@ -193,9 +197,55 @@ TEST_F(UiDialogTest, MenusGreyRemoveAndRoute) {
   });
   EXPECT_EQ(host.DoModal(), kIdOk);
   EXPECT_EQ(commands, (std::vector<int>{32791, 32814}));
+  EXPECT_EQ(host.selects, 4);  // each menu heard of as it opened
   ASSERT_EQ(testing::popup_log().size(), 2u);
   EXPECT_EQ(testing::popup_log()[0].command, 0);
   EXPECT_EQ(testing::popup_log()[0].menu.count(), popup->count());
+}
+
+TEST_F(UiDialogTest, SystemMenuTakesAnExtraItem) {
+  class About : public Dialog {
+   public:
+    About() : Dialog(102) {}
+    bool OnInitDialog() override {
+      Menu* system = SystemMenu();
+      std::string text = AlerterResources().LoadString(101);
+      if (system != nullptr && !text.empty()) {
+        system->AppendSeparator();
+        system->Append(text, 16);
+      }
+      return true;
+    }
+    void OnSysCommand(int command) override {
+      commands.push_back(command);
+      Dialog::OnSysCommand(command);
+    }
+    std::vector<int> commands;
+  } dialog;
+  testing::OnNextModal([](Dialog& d) {
+    EXPECT_TRUE(testing::driver().ChooseSystemMenu(d, 16));
+    EXPECT_FALSE(testing::driver().ChooseSystemMenu(d, 17));
+    EXPECT_TRUE(d.running());
+    EXPECT_TRUE(testing::driver().ChooseSystemMenu(d, kScClose));
+  });
+  EXPECT_EQ(dialog.DoModal(), kIdCancel);
+  EXPECT_EQ(dialog.commands, (std::vector<int>{16, kScClose}));
+}
+
+TEST_F(UiDialogTest, MovingAndRedrawing) {
+  class Moved : public Window {
+   public:
+    void OnMoved() override { ++moves; }
+    int moves = 0;
+  } pane;
+  Window top;
+  ASSERT_TRUE(top.Create(nullptr, 0, {0, 0, 620, 430}));
+  ASSERT_TRUE(pane.Create(&top, 666005, {180, 200, 600, 500}));
+  pane.Move({180, 200, 576, 500});
+  EXPECT_EQ(pane.moves, 1);
+  EXPECT_EQ(pane.rect().width(), 396);
+  pane.Redraw();
+  EXPECT_EQ(pane.redraw_count(), 1);
 }
 
 TEST_F(UiDialogTest, EveryNamedIconHasAPicture) {

@@ -14,14 +14,14 @@ Backend* g_backend = nullptr;
 
 }  // namespace
 
-Backend::Backend() : driver_(MakeDriver(*this)) {
+Backend::Backend() : driver_(MakeDriver(*this)), previous_(g_backend) {
   g_backend = this;
   Fl::visual(FL_RGB);
   Fl::scheme("gtk+");
 }
 
 Backend::~Backend() {
-  if (g_backend == this) g_backend = nullptr;
+  if (g_backend == this) g_backend = previous_;
 }
 
 Backend& TheBackend() { return *g_backend; }

@@ -111,6 +111,7 @@ class Backend final : public kst::ui::Backend {
   std::set<Peer*> dirty_;
   std::map<const Icon*, std::pair<std::vector<unsigned char>, std::unique_ptr<Fl_RGB_Image>>> images_;
   std::unique_ptr<Driver> driver_;
+  Backend* previous_;  // the one that was current before, back when this one goes
 };
 
 Peer* PeerOf(kst::ui::Window& window);

@@ -1,6 +1,7 @@
 #include "platform/ui/menu.h"
 
 #include "platform/ui/backend.h"
+#include "platform/ui/dialog.h"
 #include "platform/ui/script.h"
 #include "platform/ui/window.h"
 
@@ -111,6 +112,8 @@ bool Menu::CanChoose(int command) const {
 }
 
 int TrackPopupMenu(const Menu& menu, Point screen, Window& owner) {
+  // The owner hears of the menu as it opens, as with its menu bar.
+  if (auto* dialog = dynamic_cast<Dialog*>(&owner)) dialog->OnMenuSelect();
   int command = 0;
   if (int scripted; TakePopupChoice(&scripted)) {
     command = menu.CanChoose(scripted) ? scripted : 0;

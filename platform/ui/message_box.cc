@@ -44,14 +44,14 @@ int MessageBox(Window* owner, std::string_view text, std::string_view caption, M
   int text_height = std::max(static_cast<int>(lines.size()) * line_height, icon == MessageIcon::kNone ? 0 : 32);
   int button_count = buttons == MessageButtons::kOk ? 1 : 2;
   int buttons_width = button_count * 75 + (button_count - 1) * 10;
-  tmpl.cx = std::max(text_left + text_width + 16, buttons_width + 32);
+  tmpl.cx = std::max(text_left + text_width + 24, buttons_width + 32);
   tmpl.cy = 16 + text_height + 16 + 23 + 12;
   if (icon != MessageIcon::kNone) {
     tmpl.controls.push_back({Kind::kStatic, kIconId, {}, 16, 16, 32, 32, kVisible | kIconStatic, 0});
   }
   int text_top = 16 + std::max(0, (text_height - static_cast<int>(lines.size()) * line_height) / 2);
   tmpl.controls.push_back(
-      {Kind::kStatic, kTextId, std::string(text), text_left, text_top, text_width + 4, text_height, kVisible, 0});
+      {Kind::kStatic, kTextId, std::string(text), text_left, text_top, text_width + 12, text_height, kVisible, 0});
   int x = (tmpl.cx - buttons_width) / 2;
   int y = tmpl.cy - 12 - 23;
   tmpl.controls.push_back({Kind::kButton, kIdOk, "OK", x, y, 75, 23, kVisible | kDefaultButton | kTabStop, 0});

@@ -101,6 +101,7 @@ bool Window::IsUsable() const {
 void Window::Move(const Rect& rect) {
   rect_ = rect;
   Touch(kAspectGeometry);
+  OnMoved();
 }
 
 Point Window::ClientOffset() const {

@@ -127,6 +127,8 @@ class Window {
   bool CreateAs(Kind kind, Window* parent, int id, const Rect& rect, uint32_t style,
                 std::string_view text);
   virtual void OnPaint() {}
+  // After Move has put the window at its new rectangle.
+  virtual void OnMoved() {}
   // Commands without a registered handler; false when not handled.
   virtual bool OnCommandId(int /*id*/) { return false; }
   // Notifications without a registered handler.

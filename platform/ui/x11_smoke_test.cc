@@ -299,5 +299,18 @@ TEST_F(UiScreenshotTest, ControlsSitWhereTheirRectanglesSay) {
   EXPECT_TRUE(Near(at(95, 116), face)) << "between the button and the check box";
 }
 
+TEST(UiBackendChoiceTest, RealWindowsWhenADisplayIsThere) {
+  if (!testing::StartVirtualDisplay()) GTEST_SKIP() << "no X server can be started here";
+  std::string display = std::getenv("DISPLAY");
+  unsetenv("KST_UI");
+  EXPECT_STREQ(MakeBackendForEnvironment()->name(), "fltk");
+  setenv("KST_UI", "headless", 1);
+  EXPECT_STREQ(MakeBackendForEnvironment()->name(), "headless");
+  unsetenv("KST_UI");
+  unsetenv("DISPLAY");
+  EXPECT_STREQ(MakeBackendForEnvironment()->name(), "headless");
+  setenv("DISPLAY", display.c_str(), 1);
+}
+
 }  // namespace
 }  // namespace kst::ui

@@ -37,7 +37,7 @@ class NetSendTest : public ::testing::Test {
   // the side the terminal's output can be read from.
   int AddLogin(const std::string& user) {
     int master = posix_openpt(O_RDWR | O_NOCTTY);
-    EXPECT_GE(master, 0);
+    if (master < 0) return -1;
     EXPECT_EQ(grantpt(master), 0);
     EXPECT_EQ(unlockpt(master), 0);
     std::string device = ptsname(master);
@@ -95,6 +95,7 @@ class NetSendTest : public ::testing::Test {
 
 TEST_F(NetSendTest, ReachesEveryTerminalOfTheUser) {
   int alice1 = AddLogin("alice");
+  if (alice1 < 0) GTEST_SKIP() << "no pseudo-terminals here";
   int alice2 = AddLogin("alice");
   int bob = AddLogin("bob");
   auto logins = ReadLogins(records_);
