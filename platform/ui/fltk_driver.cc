@@ -41,7 +41,8 @@ class FltkDriver final : public Driver {
       Fl::e_length = 1;
       Fl::e_keysym = static_cast<unsigned char>(c);
       Fl::e_state = 0;
-      input->handle(FL_KEYBOARD);
+      // Through FLTK's dispatch: the key goes to the focused box first.
+      if (input->window() != nullptr) Fl::handle(FL_KEYBOARD, input->window());
       backend_.Flush();
       if (!control.IsCreated()) break;
     }
@@ -177,7 +178,7 @@ class FltkDriver final : public Driver {
     Fl::e_text = const_cast<char*>(text);
     Fl::e_length = 1;
     Fl::e_state = 0;
-    peer->window()->handle(FL_SHORTCUT);
+    Fl::handle(FL_KEYBOARD, peer->window());
     Fl::e_text = saved_text;
     Fl::e_length = 0;
     backend_.Flush();
