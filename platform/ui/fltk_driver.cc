@@ -108,6 +108,22 @@ class FltkDriver final : public Driver {
     return true;
   }
 
+  bool Arrow(TreeCtrl& tree, int delta) override {
+    Fl_Widget* widget = Usable(tree);
+    if (widget == nullptr || widget->window() == nullptr) return false;
+    Fl::focus(widget);
+    char* saved_text = Fl::e_text;
+    static char none[] = "";
+    Fl::e_keysym = delta > 0 ? FL_Down : FL_Up;
+    Fl::e_text = none;
+    Fl::e_length = 0;
+    Fl::e_state = 0;
+    Fl::handle(FL_KEYBOARD, widget->window());
+    Fl::e_text = saved_text;
+    backend_.Flush();
+    return true;
+  }
+
   bool ChooseMenu(Dialog& dialog, int command) override {
     Peer* peer = PeerOf(dialog);
     if (peer == nullptr || dialog.menu_bar() == nullptr || !dialog.IsUsable()) return false;
