@@ -163,6 +163,13 @@ TEST_F(RuleSearchTableTest, BitsetCountsAgreeWithRowByRow) {
     for (int n = random.Next() % 5; n > 0; --n) r.conclusion.push_back(pair());
     ASSERT_EQ(fast.Count(r), reference.Count(r)) << i;
   }
+  // And every candidate the enumeration visits.
+  RuleSearch search(table_.get(), 0.9, 0.01, 0, {.seed = 1, .counter = &fast});
+  int visited = 0;
+  for (search.enumerate(0); search.enumerating(); search.enumerate(0), ++visited) {
+    ASSERT_EQ(fast.Count(search.candidate()), reference.Count(search.candidate())) << visited;
+  }
+  EXPECT_GT(visited, 1000);
 }
 
 TEST_F(RuleSearchTableTest, FastAndReferenceFindTheSameRules) {

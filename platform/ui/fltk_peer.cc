@@ -174,12 +174,14 @@ void Peer::Make() {
         combo->input()->callback([](Fl_Widget* w, void* data) {
           static_cast<ComboBox*>(data)->UserType(static_cast<Fl_Input*>(w)->value());
         }, &m);
+        combo->menubutton()->when(FL_WHEN_RELEASE_ALWAYS);  // choosing the same item again still tells
         combo->menubutton()->callback([](Fl_Widget* w, void* data) {
           static_cast<ComboBox*>(data)->UserSelect(static_cast<Fl_Menu_Button*>(w)->value());
         }, &m);
         widget_ = combo;
       } else {
         auto* choice = new Fl_Choice(0, 0, 10, 10);
+        choice->when(FL_WHEN_RELEASE_ALWAYS);
         choice->callback([](Fl_Widget* w, void* data) {
           static_cast<ComboBox*>(data)->UserSelect(static_cast<Fl_Choice*>(w)->value());
         }, &m);
@@ -192,6 +194,7 @@ void Peer::Make() {
       browser->format_char('\x01');
       browser->column_char('\x02');
       browser->box(EdgeBox(m, FL_DOWN_BOX));
+      browser->when(FL_WHEN_CHANGED);
       browser->callback([](Fl_Widget* w, void* data) {
         auto* b = static_cast<Fl_Browser*>(w);
         std::vector<int> selected;
