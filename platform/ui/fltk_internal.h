@@ -128,6 +128,8 @@ Fl_Widget* MakeTopWindow(kst::ui::Window& model, Fl_Double_Window** window, Fl_M
 Fl_Widget* MakeEdit(kst::ui::Window& model);
 Fl_Widget* MakeUpDown(kst::ui::Window& model);
 Fl_Widget* MakeTree(kst::ui::Window& model);
+// Brings a tree's scroll bar in line with its model.
+void RefreshTree(Fl_Widget* tree);
 // Alignment of an edit's text (0 left, 1 centre, 2 right).
 void SetEditAlignment(Fl_Widget* edit, int alignment);
 

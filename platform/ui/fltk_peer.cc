@@ -242,6 +242,7 @@ void Peer::Sync() {
   if (dirty & kAspectColour) SyncColour();
   if (dirty & kAspectIcon) SyncIcon();
   if (dirty & kAspectState) SyncState();
+  if (model_.kind() == Kind::kTree) RefreshTree(widget_);
   widget_->redraw();
   if (window_ == nullptr && widget_->parent() != nullptr) widget_->parent()->redraw();
 }

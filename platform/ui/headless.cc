@@ -34,6 +34,7 @@ class HeadlessDriver final : public Driver {
     if (!tree.ItemGeometry(item, &icon, &label)) return false;
     return tree.UserClick({(label.left + label.right) / 2, (label.top + label.bottom) / 2}, right);
   }
+  bool Arrow(TreeCtrl& tree, int delta) override { return tree.UserArrow(delta); }
   bool ChooseMenu(Dialog& dialog, int command) override { return dialog.UserChooseMenu(command); }
   bool ChooseSystemMenu(Dialog& dialog, int command) override { return dialog.UserChooseSystemMenu(command); }
   bool PressEscape(Dialog& dialog) override { return Key(dialog, &Dialog::UserEscape); }
