@@ -40,10 +40,9 @@ class MenuItems {
   bool Active(const Fl_Menu_Item* item) const;
 
  private:
-  void Add(const Menu& menu, bool active);
+  void Add(const Menu& menu);
   std::vector<std::unique_ptr<std::string>> labels_;
   std::vector<Fl_Menu_Item> items_;
-  std::map<const Fl_Menu_Item*, bool> path_active_;
 };
 
 // The mirror of one model window: its widget, and for a top-level window
