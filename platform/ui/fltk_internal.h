@@ -25,8 +25,6 @@
 
 namespace kst::ui::fltk {
 
-constexpr int kMenuBarHeight = 20;
-
 class Backend;
 
 // Items of a model menu as an FLTK menu array (labels owned here).
@@ -94,6 +92,7 @@ class Backend final : public kst::ui::Backend {
   std::unique_ptr<kst::ui::Peer> MakePeer(kst::ui::Window& window) override;
   void RunModal(Dialog& dialog, const ModalScript* script) override;
   int TrackPopup(const Menu& menu, Point screen, kst::ui::Window& owner) override;
+  Rect Screen() override { return {Fl::x(), Fl::y(), Fl::x() + Fl::w(), Fl::y() + Fl::h()}; }
   int TextWidth(const Font* font, std::string_view text) override;
   Driver& driver() override;
   bool Capture(kst::ui::Window& top, Image* out) override;
