@@ -149,6 +149,11 @@ TEST(DeliverySystemTest, DescriptionsAndMinimalWait) {
   fake_now = 1060;
   system.deliver({&m}, settings);
   EXPECT_EQ(system.lastSent(), 1060);
+  // A wait too long to add to the time holds; it does not wrap around.
+  settings.minimalWait = INT32_MAX;
+  fake_now = 2000000000;
+  system.deliver({&m}, settings);
+  EXPECT_EQ(system.lastSent(), 1060);
   settings.destination.clear();
   fake_now = 5000;
   EXPECT_EQ(system.deliver({&m}, settings), 0);

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "gtest/gtest.h"
+#include "platform/registry_testing.h"
 
 namespace kst {
 namespace {
@@ -45,16 +46,6 @@ TEST(SplitCommandLineTest, FollowsTheRuntimeRules) {
 
 class ProcessTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/kst_process_XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    home_ = tmpl;
-    ::setenv("KESTRANE_HOME", home_.c_str(), 1);
-  }
-  void TearDown() override {
-    std::string cmd = "rm -rf '" + home_ + "'";
-    ASSERT_EQ(std::system(cmd.c_str()), 0);
-  }
   std::string WriteScript(const std::string& name, const std::string& body) {
     std::string path = home_ + "/" + name;
     std::ofstream(path) << "#!/bin/sh\n" << body << "\n";
@@ -67,7 +58,8 @@ class ProcessTest : public ::testing::Test {
     s << in.rdbuf();
     return s.str();
   }
-  std::string home_;
+  TempKestraneHome home_dir_;
+  const std::string home_ = home_dir_.path();
 };
 
 TEST_F(ProcessTest, WaitsAndGivesExitCodeAndArguments) {

@@ -169,6 +169,7 @@ class ServiceImpl final : public Service {
     StartLock lock(name());
     if (lock.error() != kErrorSuccess) return lock.error();
     if (IsServing(name())) return kErrorServiceAlreadyRunning;
+    sc::ForgetFinalStatus(name());
 
     int pair[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) {
@@ -230,6 +231,8 @@ class ServiceImpl final : public Service {
     WinError error = sc::Exchange(name(), {sc::kOperationQuery, 0}, &answer, &current);
     if (error == kErrorServiceNotActive) {
       current = ServiceStatus();
+      sc::ReadFinalStatus(name(), &current);
+      current.current_state = kServiceStopped;
     } else if (error != kErrorSuccess) {
       return error;
     } else if (answer != kErrorSuccess) {
@@ -335,10 +338,12 @@ class ServiceManagerImpl final : public ServiceManager {
     std::string name;
     for (uint32_t i = 0; services.EnumSubkey(i, &name) == kErrorSuccess; ++i) {
       RegistryKey key;
-      if (RegistryKey::Open(KeyPath(name), RegAccess::kRead, &key) == kErrorSuccess &&
-          HasValue(key, "ImagePath")) {
-        names->push_back(name);
+      if (RegistryKey::Open(KeyPath(name), RegAccess::kRead, &key) != kErrorSuccess ||
+          !HasValue(key, "ImagePath")) {
+        continue;
       }
+      if (HasValue(key, "DeleteFlag") && !IsServing(name)) continue;  // gone once opened
+      names->push_back(name);
     }
     return kErrorSuccess;
   }

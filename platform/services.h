@@ -131,7 +131,8 @@ class Service {
   virtual WinError Control(uint32_t control, ServiceStatus* status) = 0;
 
   // The last status the program reported; a service whose program is not
-  // running is stopped. Needs kServiceQueryStatus.
+  // running is stopped, with the exit codes of its last stopped report
+  // (0 when it ended without one). Needs kServiceQueryStatus.
   virtual WinError QueryStatus(ServiceStatus* status) = 0;
 
   // Deletes the service: at once when it is not running, otherwise once its

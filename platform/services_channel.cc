@@ -136,6 +136,7 @@ WinError EnsureRunFolder() {
   std::string folder = RunFolder();
   ::mkdir(KestraneHome().c_str(), 0755);
   if (::mkdir(folder.c_str(), 0700) == 0) return kErrorSuccess;
+  if (errno == ENOENT) return kErrorPathNotFound;
   if (errno != EEXIST) return ErrnoToWinError(errno);
   struct stat st;
   if (::lstat(folder.c_str(), &st) != 0) return ErrnoToWinError(errno);
@@ -153,7 +154,7 @@ int Listen(std::string_view name, WinError* error) {
     *error = kErrorInvalidParameter;
     return -1;
   }
-  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) {
     *error = ErrnoToWinError(errno);
     return -1;
@@ -190,25 +191,29 @@ WinError Exchange(std::string_view name, const Request& request,
   unsigned char out[kRequestSize];
   unsigned char in[kAnswerSize];
   EncodeRequest(request, out);
+  bool timed_out = false;
   bool ok = WriteFully(fd, out, sizeof(out)) &&
-            ReadFully(fd, in, sizeof(in), /*timeout_ms=*/30000);
+            ReadFully(fd, in, sizeof(in), /*timeout_ms=*/30000, &timed_out);
   ::close(fd);
+  if (timed_out) return kErrorServiceRequestTimeout;
   // A program that goes away while it answers is not running any more.
   if (!ok) return kErrorServiceNotActive;
   DecodeAnswer(in, answer, status);
   return kErrorSuccess;
 }
 
-bool ReadFully(int fd, unsigned char* data, size_t size, int timeout_ms) {
+bool ReadFully(int fd, unsigned char* data, size_t size, int timeout_ms,
+               bool* timed_out) {
+  if (timed_out != nullptr) *timed_out = false;
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
   size_t done = 0;
   while (done < size) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now()).count();
-    if (left <= 0) return false;
     pollfd p{fd, POLLIN, 0};
-    int r = ::poll(&p, 1, static_cast<int>(left));
+    int r = left <= 0 ? 0 : ::poll(&p, 1, static_cast<int>(left));
     if (r < 0 && errno == EINTR) continue;
+    if (r == 0 && timed_out != nullptr) *timed_out = true;
     if (r <= 0) return false;
     ssize_t n = ::read(fd, data + done, size - done);
     if (n < 0 && errno == EINTR) continue;
@@ -227,6 +232,32 @@ bool WriteFully(int fd, const unsigned char* data, size_t size) {
     done += static_cast<size_t>(n);
   }
   return true;
+}
+
+void KeepFinalStatus(std::string_view name, const ServiceStatus& status) {
+  unsigned char bytes[kAnswerSize];
+  EncodeAnswer(kErrorSuccess, status, bytes);
+  std::string path = ServiceFile(name, ".status");
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0) return;
+  ssize_t ignored = ::write(fd, bytes, sizeof(bytes));
+  (void)ignored;
+  ::close(fd);
+}
+
+bool ReadFinalStatus(std::string_view name, ServiceStatus* status) {
+  int fd = ::open(ServiceFile(name, ".status").c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  unsigned char bytes[kAnswerSize];
+  bool ok = ::read(fd, bytes, sizeof(bytes)) == static_cast<ssize_t>(sizeof(bytes));
+  ::close(fd);
+  WinError ignored;
+  if (ok) DecodeAnswer(bytes, &ignored, status);
+  return ok;
+}
+
+void ForgetFinalStatus(std::string_view name) {
+  ::unlink(ServiceFile(name, ".status").c_str());
 }
 
 }  // namespace kst::service_channel

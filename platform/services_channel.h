@@ -57,8 +57,8 @@ WinError EnsureRunFolder();
 // The one place where errno becomes a Win32 number in the service layer.
 WinError ErrnoToWinError(int err);
 
-// A listening socket for the service (an old socket file is replaced), or
-// -1 and *error.
+// A listening socket for the service (an old socket file is replaced;
+// accept does not block), or -1 and *error.
 int Listen(std::string_view name, WinError* error);
 // Connects to a running service's socket; kErrorServiceNotActive when no
 // program serves it.
@@ -68,9 +68,17 @@ WinError Connect(std::string_view name, int* fd);
 WinError Exchange(std::string_view name, const Request& request,
                   WinError* answer, ServiceStatus* status);
 
-// Whole reads and writes with a time limit; false on error, end or time-out.
-bool ReadFully(int fd, unsigned char* data, size_t size, int timeout_ms);
+// Whole reads with a time limit: false on error, end or time-out
+// (*timed_out, may be null, tells the last apart), and whole writes.
+bool ReadFully(int fd, unsigned char* data, size_t size, int timeout_ms,
+               bool* timed_out = nullptr);
 bool WriteFully(int fd, const unsigned char* data, size_t size);
+
+// The status a service reported last before it stopped, kept beside its
+// socket so that queries still see its exit codes. Start forgets it.
+void KeepFinalStatus(std::string_view name, const ServiceStatus& status);
+bool ReadFinalStatus(std::string_view name, ServiceStatus* status);
+void ForgetFinalStatus(std::string_view name);
 
 }  // namespace kst::service_channel
 

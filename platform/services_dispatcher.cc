@@ -301,6 +301,7 @@ WinError ReportServiceStatus(ServiceStatusHandle handle, const ServiceStatus& st
   }
   std::lock_guard<std::mutex> lock(d->mu);
   d->status = status;
+  if (status.current_state == kServiceStopped) sc::KeepFinalStatus(d->name, status);
   Wake(d);
   return kErrorSuccess;
 }

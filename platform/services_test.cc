@@ -30,10 +30,6 @@ constexpr char kName[] = "Test Service";
 class ServicesTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/kst_services_XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    home_ = tmpl;
-    ::setenv("KESTRANE_HOME", home_.c_str(), 1);
     ASSERT_EQ(ServiceManager::Open(kManagerConnect | kManagerCreateService, &manager_),
               kErrorSuccess);
   }
@@ -48,10 +44,11 @@ class ServicesTest : public ::testing::Test {
         WaitStopped(service.get());
       }
     }
-    SetRegistryReadOnlyForTesting(false);
+    // A sanitizer's report in the daemon lands in its log.
+    std::string log = Slurp(std::string("log/") + kName + ".log");
+    EXPECT_EQ(log.find("Sanitizer"), std::string::npos) << log;
+    EXPECT_EQ(log.find("runtime error:"), std::string::npos) << log;
     SetServiceStartTimeoutForTesting(30000);
-    std::string cmd = "rm -rf '" + home_ + "'";
-    ASSERT_EQ(std::system(cmd.c_str()), 0);
   }
 
   std::unique_ptr<Service> Install(const std::string& image_path,
@@ -91,7 +88,8 @@ class ServicesTest : public ::testing::Test {
                              RegAccess::kRead, &key) == kErrorSuccess;
   }
 
-  std::string home_;
+  TempKestraneHome home_dir_;
+  const std::string home_ = home_dir_.path();
   std::unique_ptr<ServiceManager> manager_;
   const std::string program_ = KST_SERVICE_TESTPROG;
 };
@@ -186,6 +184,17 @@ TEST_F(ServicesTest, StartControlAndStop) {
   EXPECT_NE(log.find("dispatcher 0"), std::string::npos);
 
   // A stopped service starts again.
+  ASSERT_EQ(service->Start(), kErrorSuccess);
+  ASSERT_TRUE(WaitState(service.get(), kServiceRunning));
+  EXPECT_EQ(service->Control(kServiceControlStop, nullptr), kErrorSuccess);
+  EXPECT_TRUE(WaitStopped(service.get()));
+}
+
+TEST_F(ServicesTest, UnquotedProgramPathWithBlanksStarts) {
+  std::string folder = home_ + "/dir with blanks";
+  ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
+  ASSERT_EQ(::symlink(program_.c_str(), (folder + "/prog").c_str()), 0);
+  std::unique_ptr<Service> service = Install(folder + "/prog -service");
   ASSERT_EQ(service->Start(), kErrorSuccess);
   ASSERT_TRUE(WaitState(service.get(), kServiceRunning));
   EXPECT_EQ(service->Control(kServiceControlStop, nullptr), kErrorSuccess);

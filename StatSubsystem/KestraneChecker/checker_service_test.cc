@@ -44,6 +44,10 @@ class CheckerServiceTest : public ::testing::Test {
     if (QueryServiceState(kChecker, &state) == 0 && state != kServiceStateNotInstalled) {
       WaitForState(kServiceStateStopped);
     }
+    // A sanitizer's report in the daemon lands in its log.
+    std::string log = Slurp("log/Kestrane stat checker.log");
+    EXPECT_EQ(log.find("Sanitizer"), std::string::npos) << log;
+    EXPECT_EQ(log.find("runtime error:"), std::string::npos) << log;
   }
 
   static void SetInterval(int milliseconds) {
@@ -117,7 +121,17 @@ class CheckerServiceTest : public ::testing::Test {
   }
 
   // The error a failed service left in its key and in its log.
-  void ExpectStoppedWith(int code, const std::string& text) {
+  void ExpectStoppedWith(uint32_t specific_exit, int code, const std::string& text) {
+    std::unique_ptr<ServiceManager> manager;
+    std::unique_ptr<Service> service;
+    ServiceStatus status;
+    ASSERT_EQ(ServiceManager::Open(kManagerConnect, &manager), kErrorSuccess);
+    ASSERT_EQ(manager->OpenService("Kestrane stat checker", kServiceQueryStatus, &service),
+              kErrorSuccess);
+    ASSERT_EQ(service->QueryStatus(&status), kErrorSuccess);
+    EXPECT_EQ(status.current_state, kServiceStopped);
+    EXPECT_EQ(status.win32_exit_code, kErrorServiceSpecificError);
+    EXPECT_EQ(status.service_specific_exit_code, specific_exit);
     int number = 0;
     std::string message;
     ASSERT_EQ(ReadServiceDword(kChecker, "lastErrorNo", &number), 0);
@@ -191,7 +205,7 @@ TEST_F(CheckerServiceTest, UnopenableMessagesFileIsRetriedOtherFailuresStop) {
   SetCheckResult(-1);
   ASSERT_EQ(SendReloadControl(kChecker), 0);
   ASSERT_TRUE(WaitForState(kServiceStateStopped));
-  ExpectStoppedWith(12, "KestraneChecker::Check() call failed with return value -1");
+  ExpectStoppedWith(125, 12, "KestraneChecker::Check() call failed with return value -1");
 }
 
 TEST_F(CheckerServiceTest, ProgramInstallsOnceAndStopsOnABadInterval) {
@@ -212,7 +226,7 @@ TEST_F(CheckerServiceTest, ProgramInstallsOnceAndStopsOnABadInterval) {
   int result = StartServiceByName(kChecker);
   EXPECT_TRUE(result == 0 || result == -14) << result;
   ASSERT_TRUE(WaitForState(kServiceStateStopped));
-  ExpectStoppedWith(11, "KestraneChecker::LoadParameters() call failed with return value -3");
+  ExpectStoppedWith(128, 11, "KestraneChecker::LoadParameters() call failed with return value -3");
 }
 
 TEST_F(CheckerServiceTest, RemoveStopsARunningService) {

@@ -34,17 +34,19 @@ class FltkDriver final : public Driver {
     auto* input = static_cast<Fl_Input*>(widget);
     Fl::focus(input);
     input->position(input->size(), 0);
+    char* saved_text = Fl::e_text;
     for (char c : text) {
       char buffer[2] = {c, 0};
       Fl::e_text = buffer;
       Fl::e_length = 1;
       Fl::e_keysym = static_cast<unsigned char>(c);
       Fl::e_state = 0;
-      input->handle(FL_KEYBOARD);
+      // Through FLTK's dispatch: the key goes to the focused box first.
+      if (input->window() != nullptr) Fl::handle(FL_KEYBOARD, input->window());
       backend_.Flush();
       if (!control.IsCreated()) break;
     }
-    Fl::e_text = nullptr;
+    Fl::e_text = saved_text;
     Fl::e_length = 0;
     return true;
   }
@@ -106,6 +108,22 @@ class FltkDriver final : public Driver {
     return true;
   }
 
+  bool Arrow(TreeCtrl& tree, int delta) override {
+    Fl_Widget* widget = Usable(tree);
+    if (widget == nullptr || widget->window() == nullptr) return false;
+    Fl::focus(widget);
+    char* saved_text = Fl::e_text;
+    static char none[] = "";
+    Fl::e_keysym = delta > 0 ? FL_Down : FL_Up;
+    Fl::e_text = none;
+    Fl::e_length = 0;
+    Fl::e_state = 0;
+    Fl::handle(FL_KEYBOARD, widget->window());
+    Fl::e_text = saved_text;
+    backend_.Flush();
+    return true;
+  }
+
   bool ChooseMenu(Dialog& dialog, int command) override {
     Peer* peer = PeerOf(dialog);
     if (peer == nullptr || dialog.menu_bar() == nullptr || !dialog.IsUsable()) return false;
@@ -147,36 +165,37 @@ class FltkDriver final : public Driver {
     return widget->active_r() && widget->visible_r() ? widget : nullptr;
   }
 
+  // A press and release at window point x, y, dispatched by FLTK to
+  // whatever widget lies there: a control out of place misses the click.
   void Press(Fl_Widget* widget, int x, int y, int button) {
     Fl_Window* window = widget->window();
+    if (window == nullptr) return;
     Fl::e_x = x;
     Fl::e_y = y;
-    Fl::e_x_root = x + (window != nullptr ? window->x() : 0);
-    Fl::e_y_root = y + (window != nullptr ? window->y() : 0);
+    Fl::e_x_root = x + window->x();
+    Fl::e_y_root = y + window->y();
     Fl::e_keysym = FL_Button + button;
     Fl::e_state = button == FL_LEFT_MOUSE ? FL_BUTTON1 : button == FL_RIGHT_MOUSE ? FL_BUTTON3 : FL_BUTTON2;
     Fl::e_clicks = 0;
     Fl::e_is_click = 1;
-    Fl::pushed(widget);
-    widget->handle(FL_PUSH);
+    Fl_Widget_Tracker alive(window);
+    Fl::handle(FL_PUSH, window);
     Fl::e_state = 0;
-    // The press may have taken the widget away.
-    if (Fl::pushed() == widget) {
-      widget->handle(FL_RELEASE);
-      Fl::pushed(nullptr);
-    }
+    if (alive.exists()) Fl::handle(FL_RELEASE, window);
+    Fl::pushed(nullptr);
     backend_.Flush();
   }
 
   bool Key(Dialog& dialog, int key, const char* text) {
     Peer* peer = PeerOf(dialog);
     if (peer == nullptr || peer->window() == nullptr || !dialog.IsCreated()) return false;
+    char* saved_text = Fl::e_text;
     Fl::e_keysym = key;
     Fl::e_text = const_cast<char*>(text);
     Fl::e_length = 1;
     Fl::e_state = 0;
-    peer->window()->handle(FL_SHORTCUT);
-    Fl::e_text = nullptr;
+    Fl::handle(FL_KEYBOARD, peer->window());
+    Fl::e_text = saved_text;
     Fl::e_length = 0;
     backend_.Flush();
     return true;

@@ -12,6 +12,7 @@
 #include "tools/kstctl/action_table.h"
 #include "tools/kstctl/command.h"
 #include "tools/kstctl/config_support.h"
+#include "tools/kstctl/instance_args.h"
 
 namespace kst {
 namespace {
@@ -21,43 +22,6 @@ constexpr const char* kCommand = "instance";
 int Usage(const std::string& what) {
   std::fprintf(stderr, "kstctl %s: %s\n", kCommand, what.c_str());
   return 2;
-}
-
-// YYYY-MM-DD as the calendar time of that day's local midnight.
-bool ParseDate(const std::string& text, int32_t* calendar_time) {
-  std::tm fields{};
-  char extra = 0;
-  if (std::sscanf(text.c_str(), "%d-%d-%d%c", &fields.tm_year, &fields.tm_mon, &fields.tm_mday,
-                  &extra) != 3) {
-    return false;
-  }
-  fields.tm_year -= 1900;
-  fields.tm_mon -= 1;
-  fields.tm_isdst = -1;
-  const std::time_t t = std::mktime(&fields);
-  if (t == static_cast<std::time_t>(-1) || t < INT32_MIN || t > INT32_MAX) return false;
-  *calendar_time = static_cast<int32_t>(t);
-  return true;
-}
-
-// HH:MM-HH:MM as seconds since midnight.
-bool ParseWindow(const std::string& text, int32_t* from, int32_t* till) {
-  int h1 = 0, m1 = 0, h2 = 0, m2 = 0;
-  char extra = 0;
-  if (std::sscanf(text.c_str(), "%d:%d-%d:%d%c", &h1, &m1, &h2, &m2, &extra) != 4) return false;
-  auto valid = [](int h, int m) { return h >= 0 && h <= 23 && m >= 0 && m <= 59; };
-  if (!valid(h1, m1) || !valid(h2, m2)) return false;
-  *from = h1 * 3600 + m1 * 60;
-  *till = h2 * 3600 + m2 * 60;
-  return true;
-}
-
-bool ParseThreshold(const std::string& text, int8_t* threshold) {
-  char* end = nullptr;
-  const long value = std::strtol(text.c_str(), &end, 10);
-  if (text.empty() || *end != '\0' || value < 0 || value > 100) return false;
-  *threshold = static_cast<int8_t>(value);
-  return true;
 }
 
 int Add(const ActionArgs& args) {

@@ -14,6 +14,12 @@ int LogCommand(const std::vector<std::string>& args);
 int InstanceCommand(const std::vector<std::string>& args);
 int StoreCommand(const std::vector<std::string>& args);
 int SvcCommand(const std::vector<std::string>& args);
+int ProductCommand(const std::vector<std::string>& args);
+int CollectorCommand(const std::vector<std::string>& args);
+int ModuleCommand(const std::vector<std::string>& args);
+int TrainCommand(const std::vector<std::string>& args);
+int TuneCommand(const std::vector<std::string>& args);
+int ReloadCommand(const std::vector<std::string>& args);
 
 namespace {
 
@@ -29,6 +35,12 @@ const Subcommand kSubcommands[] = {
     {"instance", "write, remove and re-status a log's analyzer instances", InstanceCommand},
     {"store", "set up the counter store, list the buffer's counters, training tables", StoreCommand},
     {"svc", "start, stop, control, query and list the services", SvcCommand},
+    {"product", "show and set rootDirectory, the check interval and notifications", ProductCommand},
+    {"collector", "set up the collector's counters, interval and buffer; show them", CollectorCommand},
+    {"module", "show an analyzer plug-in's title, description and parameter profiles", ModuleCommand},
+    {"train", "train a new analyzer instance of a log from the collected buffer", TrainCommand},
+    {"tune", "query or set an analyzer instance's sensitivity", TuneCommand},
+    {"reload", "ask the checking service to reload its configuration", ReloadCommand},
 };
 
 void PrintUsage(FILE* out) {
@@ -40,7 +52,7 @@ void PrintUsage(FILE* out) {
                "\n"
                "Commands:\n");
   for (const Subcommand& c : kSubcommands)
-    std::fprintf(out, "  %-8s %s\n", c.name, c.help);
+    std::fprintf(out, "  %-10s %s\n", c.name, c.help);
   std::fprintf(out,
                "\n"
                "Run 'kstctl COMMAND --help' for a command's own help.\n");

@@ -15,6 +15,7 @@
 #include "tools/kstctl/action_table.h"
 #include "tools/kstctl/command.h"
 #include "tools/kstctl/config_support.h"
+#include "tools/kstctl/host_support.h"
 
 namespace kst {
 namespace {
@@ -82,27 +83,9 @@ int Training(const ActionArgs& args) {
     if (candidate.title == title) instance = &candidate;
   }
   if (instance == nullptr) return ConfigFail(kCommand, "no readable instance '" + title + "' in log '" + log + "'");
-  std::vector<std::string> wanted;
-  if (instance->usesTime) wanted.push_back("time::Time");
-  const std::vector<std::string>& counters = ReadLogCountersTitles(log, &result);
-  if (result < 0) return ConfigFail(kCommand, "reading the counters of '" + log + "'", result, "unreadable");
-  wanted.insert(wanted.end(), counters.begin(), counters.end());
-
-  const std::string table = RootDirectory() + "\\Temporary\\training";
-  ExportTrainingData(instance->trainingPeriod, interval, table, &result);
-  if (result < 0) {
-    return ConfigFail(kCommand, "exporting the training period", result,
-                      result == -10 ? "the period ends before it begins" : kNoExport);
-  }
-  PrepareTrainingCsv(wanted, table, output, &result);
-  std::error_code ignored;
-  std::filesystem::remove(NativePath(table), ignored);
-  if (result < 0) {
-    const char* meaning = "the exported table cannot be read";
-    if (result == -11) meaning = "the output file cannot be made";
-    if (result == -12) meaning = "a counter of the log is not in the ring buffer";
-    return ConfigFail(kCommand, "cutting the training table", result, meaning);
-  }
+  result = WriteTrainingTable(kCommand, log, *instance, interval,
+                              RootDirectory() + "\\Temporary\\training", output);
+  if (result < 0) return 1;
   std::printf("%d lines written to %s\n", result, output.c_str());
   return 0;
 }

@@ -1,0 +1,2 @@
+// A library that is no analyzer plug-in: it lacks the `check` export.
+extern "C" int getModuleTitleNumber() { return 7; }

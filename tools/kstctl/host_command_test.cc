@@ -1,0 +1,279 @@
+// kstctl as the management host: product, collector, module, train, tune
+// and reload, run as an administrator would.
+#include <algorithm>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "StatSubsystem/common/product_key.h"
+#include "StatSubsystem/common/ring_buffer.h"
+#include "StatSubsystem/common/service_keys.h"
+#include "gtest/gtest.h"
+#include "platform/registry.h"
+#include "platform/registry_testing.h"
+#include "tools/kstctl/kstctl_testing.h"
+
+namespace kst {
+namespace {
+
+const char kCollectorKey[] = "System\\CurrentControlSet\\Services\\Kestrane buffer creator";
+
+std::string BinDir() {
+  const char* bin = std::getenv("KST_BIN_DIR");
+  return bin != nullptr ? bin : "bin";
+}
+
+class HostCommandTest : public ::testing::Test {
+ protected:
+  KstctlOutcome Run(const std::vector<std::string>& words) { return Kstctl(words, home_.path()); }
+
+  // Runs and expects the exit status; stdout.
+  std::string Expect(int status, const std::vector<std::string>& words) {
+    const KstctlOutcome outcome = Run(words);
+    EXPECT_EQ(outcome.status, status) << words[0] << " " << (words.size() > 1 ? words[1] : "")
+                                      << "\n" << outcome.out << outcome.err;
+    return outcome.out;
+  }
+
+  void SetRoot() { Expect(0, {"product", "set", "rootDirectory", "C:\\Program Files\\Kestrane"}); }
+
+  void InstallCollector() {
+    RegistryKey key;
+    ASSERT_EQ(RegistryKey::Create(kCollectorKey, &key), kErrorSuccess);
+  }
+
+  std::string Raw(const char* key_path, const char* name) {
+    RegistryKey key;
+    std::string data;
+    RegType type = 0;
+    if (RegistryKey::Open(key_path, RegAccess::kRead, &key) != kErrorSuccess) return "(no key)";
+    if (key.QueryValue(name, &type, &data) != kErrorSuccess) return "(missing)";
+    return std::to_string(type) + ":" + data;
+  }
+
+  TempKestraneHome home_;
+};
+
+TEST_F(HostCommandTest, ProductValues) {
+  EXPECT_EQ(Expect(0, {"product", "show"}),
+            "rootDirectory              (not set)\n"
+            "intervalBetweenCheckings   (not set)\n"
+            "userNotificationStatus     (not set)\n");
+  SetRoot();
+  Expect(0, {"product", "set", "intervalBetweenCheckings", "2000"});
+  Expect(0, {"product", "set", "userNotificationStatus", "0"});
+  EXPECT_EQ(Raw("SOFTWARE\\Kestrane", "rootDirectory"),
+            std::string("1:C:\\Program Files\\Kestrane") + '\0');
+  EXPECT_EQ(Raw("SOFTWARE\\Kestrane", "intervalBetweenCheckings"), std::string("4:\xd0\x07\0\0", 6));
+  EXPECT_EQ(Expect(0, {"product", "show"}),
+            "rootDirectory              C:\\Program Files\\Kestrane\n"
+            "intervalBetweenCheckings   2000\n"
+            "userNotificationStatus     0\n");
+
+  // Refused before anything is written.
+  for (const std::vector<std::string>& words :
+       std::vector<std::vector<std::string>>{{"product", "set", "intervalBetweenCheckings", "0"},
+                                             {"product", "set", "intervalBetweenCheckings", "-5"},
+                                             {"product", "set", "userNotificationStatus", "on"},
+                                             {"product", "set", "userNotificationStatus", "4294967296"},
+                                             {"product", "set", "checkInterval", "5"},
+                                             {"product", "set", "rootDirectory"}}) {
+    Expect(2, words);
+  }
+  EXPECT_EQ(Raw("SOFTWARE\\Kestrane", "intervalBetweenCheckings"), std::string("4:\xd0\x07\0\0", 6));
+}
+
+TEST_F(HostCommandTest, CollectorOptionsAsApplyWritesThem) {
+  const char* path = "\\\\localhost\\Memory\\Available MBytes";
+  // Not installed: nothing is written, and the failure says so.
+  EXPECT_NE(Run({"collector", "set", path}).err.find("not installed"), std::string::npos);
+  EXPECT_EQ(Raw(kCollectorKey, "optCounters"), "(no key)");
+  InstallCollector();
+  Expect(2, {"collector", "set"});
+
+  struct Case {
+    std::vector<std::string> options;
+    int interval;
+    std::string buffer;
+  };
+  const Case cases[] = {
+      {{}, 1, "C:\\Program Files\\Kestrane\\cbuffer"},
+      {{"--interval", "12345"}, 1234, "C:\\Program Files\\Kestrane\\cbuffer"},
+      {{"--interval", ""}, 10, "C:\\Program Files\\Kestrane\\cbuffer"},
+      {{"--interval", "x5"}, 10, "C:\\Program Files\\Kestrane\\cbuffer"},
+      {{"--interval", "7", "--buffer", "D:\\b"}, 7, "D:\\b"},
+      {{"--buffer", ""}, 1, BinDir() + "/cbuffer"},
+  };
+  SetRoot();
+  for (const Case& c : cases) {
+    ASSERT_EQ(WriteServiceDword("kstCollector", "notFirstStartFlag", 1), 0);
+    std::vector<std::string> words = {"collector", "set"};
+    words.insert(words.end(), c.options.begin(), c.options.end());
+    words.push_back(path);
+    words.push_back("\\\\localhost\\Memory\\Cache Bytes");
+    Expect(0, words);
+    int flag = -1, interval = -1;
+    std::string buffer, csv;
+    std::vector<std::string> counters;
+    EXPECT_EQ(ReadServiceDword("kstCollector", "notFirstStartFlag", &flag), 0);
+    EXPECT_EQ(flag, 0);
+    EXPECT_EQ(ReadServiceDword("kstCollector", "optTimeInt", &interval), 0);
+    EXPECT_EQ(interval, c.interval) << words[3];
+    EXPECT_EQ(ReadServiceString("kstCollector", "optBufferName", &buffer), 0);
+    EXPECT_EQ(buffer, c.buffer);
+    EXPECT_EQ(ReadServiceString("kstCollector", "csvFileName", &csv), 0);
+    EXPECT_EQ(csv, "C:\\Program Files\\Kestrane\\CSVoutp");
+    EXPECT_EQ(ReadServiceMultiString("kstCollector", "optCounters", &counters), 0);
+    EXPECT_EQ(counters, (std::vector<std::string>{path, "\\\\localhost\\Memory\\Cache Bytes"}));
+  }
+  const std::string shown = Expect(0, {"collector", "show"});
+  EXPECT_NE(shown.find("optCounters        2\n  \\\\localhost\\Memory\\Available MBytes\n"),
+            std::string::npos)
+      << shown;
+}
+
+TEST_F(HostCommandTest, ModuleListsProfilesAndDefaults) {
+  const std::string out = Expect(0, {"module", "Discovery.dll"});
+  EXPECT_EQ(out.rfind("title: Ruleforge\n", 0), 0u) << out;
+  EXPECT_NE(out.find("parameter profiles: 3\n"), std::string::npos);
+  EXPECT_NE(out.find("  profile \"Single log, integral counters\" (figure 0.20)\n"
+                     "    FLOAT probability threshold=0.95000  (default 0.95000, 0.00000 to 1.00000)\n"),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find("    INT number of eras=20000  (default 10000, 0 to 2147483647, step 1)\n"),
+            std::string::npos);
+  EXPECT_NE(Run({"module", "KestraneAlerter.dll"}).err.find("not an analyzer plug-in"),
+            std::string::npos);
+  EXPECT_NE(Run({"module", "Missing.dll"}).err.find("cannot load"), std::string::npos);
+}
+
+// A collector ring buffer of two days of minutes with two counters that move
+// together, set up as a counter store with the log Memory.
+class TrainTest : public HostCommandTest {
+ protected:
+  void SetUp() override {
+    SetRoot();
+    InstallCollector();
+    std::filesystem::create_symlink(BinDir() + "/KestraneExporter",
+                                    home_.path() + "/KestraneExporter");
+    const std::string head = GroupLine({"Memory", "Memory"}) + HeaderLine({"Used", "Free"});
+    std::string bytes = head;
+    for (int day = 1; day <= 2; ++day) {
+      for (int m = 0; m < 1440; ++m) {
+        const double load = (m / 60) % 4;
+        bytes += EncodeSlot(RingBufferSlot{DateKey(3, day), double(m), {load * 10, 40 - load * 10}});
+      }
+    }
+    std::ofstream(home_.path() + "/cbuffer", std::ios::binary) << bytes;
+    ASSERT_EQ(WriteServiceDword("kstCollector", "optTimeInt", 1), 0);
+    ASSERT_EQ(WriteServiceDword("kstCollector", "optHeadGrpOffset", int(head.size())), 0);
+    ASSERT_EQ(WriteServiceDword("kstCollector", "optCollsCount", 4), 0);
+    ASSERT_EQ(WriteServiceString("kstCollector", "optBufferName", "C:\\Program Files\\Kestrane\\cbuffer"), 0);
+    Expect(0, {"store", "setup"});
+  }
+
+  // `train Memory TITLE` over 1 and 2 March with the extra words.
+  KstctlOutcome Train(const std::string& title, const std::vector<std::string>& extra) {
+    std::vector<std::string> words = {"train", "Memory", title, "--from", Day(1), "--till", Day(2),
+                                      "--interval", "600", "--param", "number of eras=200"};
+    words.insert(words.end(), extra.begin(), extra.end());
+    return Run(words);
+  }
+
+  static std::string Day(int day) {
+    std::tm now{};
+    const std::time_t t = std::time(nullptr);
+    localtime_r(&t, &now);
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d-03-%02d", now.tm_year + 1900, day);
+    return text;
+  }
+
+  std::string Instances() {
+    std::string listed = Expect(0, {"log", "list", "Memory"});
+    std::string names;
+    for (size_t at = listed.find("  instance "); at != std::string::npos;
+         at = listed.find("  instance ", at + 1)) {
+      names += listed.substr(at + 11, listed.find('\n', at) - at - 11) + ";";
+    }
+    return names;
+  }
+
+  bool StateExists(const std::string& name) {
+    return std::filesystem::exists(home_.path() + "/States/" + name);
+  }
+};
+
+TEST_F(TrainTest, TrainsListsAndTunes) {
+  const KstctlOutcome trained = Train("usage", {"--uses-time", "--threshold", "30"});
+  ASSERT_EQ(trained.status, 0) << trained.out << trained.err;
+  EXPECT_NE(trained.out.find("training table: 288 rows\n"), std::string::npos) << trained.out;
+  EXPECT_NE(trained.out.find("100%"), std::string::npos);
+  // Trained without a checking service: the request fails, the training stands.
+  EXPECT_NE(trained.err.find("reload not requested"), std::string::npos);
+  EXPECT_EQ(Instances(), "usage;");
+  EXPECT_TRUE(StateExists("usage.state"));
+  EXPECT_TRUE(std::filesystem::is_empty(home_.path() + "/Temporary"));
+  const std::string listed = Expect(0, {"log", "list", "Memory"});
+  EXPECT_NE(listed.find("\"INT number of eras=200\""), std::string::npos) << listed;
+  EXPECT_NE(listed.find("uses time:       yes\n    threshold:       30\n"), std::string::npos);
+
+  EXPECT_EQ(Expect(0, {"tune", "Memory", "usage"}), "sensitivity 0.50000\n");
+  Expect(0, {"tune", "Memory", "usage", "0.25"});
+  EXPECT_EQ(Expect(0, {"tune", "Memory", "usage"}), "sensitivity 0.25000\n");
+  Expect(2, {"tune", "Memory", "usage", "1.5"});
+  Expect(1, {"tune", "Memory", "nothing"});
+
+  // A second instance neither takes the title nor the state file of the first.
+  EXPECT_NE(Train("usage", {}).err.find("already"), std::string::npos);
+  EXPECT_NE(Train("other", {"--state", "usage.state"}).err.find("already"), std::string::npos);
+  EXPECT_EQ(Instances(), "usage;");
+}
+
+TEST_F(TrainTest, FailuresLeaveNothingListed) {
+  struct Case {
+    std::string title;
+    std::vector<std::string> extra;
+    int status;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"thrown", {"--plugin", KST_FAILING_PLUGIN}, 1, "training failed: Bad file format\n"},
+      {"profile", {"--profile", "Fast"}, 1, "has no profile \"Fast\""},
+      {"param", {"--param", "number of eras=-3"}, 1, "bad value '-3'"},
+      {"unknown", {"--param", "depth=3"}, 1, "has no parameter \"depth\""},
+      {"nosuch", {"--plugin", "Missing.dll"}, 1, "cannot load the plug-in"},
+      {"window", {"--window", "25:00-26:00"}, 2, "bad value for --window"},
+      {"late", {"--from", Day(2), "--till", Day(1)}, 2, "ends before it begins"},
+  };
+  for (const Case& c : cases) {
+    const KstctlOutcome outcome = Train(c.title, c.extra);
+    EXPECT_EQ(outcome.status, c.status) << c.title << "\n" << outcome.err;
+    EXPECT_NE(outcome.err.find(c.message), std::string::npos) << c.title << "\n" << outcome.err;
+    // One line says what went wrong.
+    EXPECT_EQ(std::count(outcome.err.begin(), outcome.err.end(), '\n'), c.status == 2 ? 2 : 1)
+        << c.title << "\n" << outcome.err;
+    EXPECT_FALSE(StateExists(c.title + ".state")) << c.title;
+  }
+  // No samples in the period, and a log that does not exist.
+  EXPECT_NE(Run({"train", "Memory", "empty", "--from", Day(20), "--till", Day(21)}).err.find("no samples"),
+            std::string::npos);
+  EXPECT_NE(Run({"train", "Disk", "x", "--from", Day(1), "--till", Day(2)}).err.find("no such log"),
+            std::string::npos);
+  EXPECT_EQ(Instances(), "");
+  EXPECT_TRUE(std::filesystem::is_empty(home_.path() + "/Temporary"));
+}
+
+TEST_F(HostCommandTest, ReloadWithoutCheckingService) {
+  SetRoot();
+  std::filesystem::create_symlink(BinDir() + "/KestraneAlerter.so", home_.path() + "/KestraneAlerter.so");
+  const KstctlOutcome outcome = Run({"reload"});
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.err, "kstctl reload: reload not requested: the checking service is not installed (result -13)\n");
+  Expect(2, {"reload", "now"});
+}
+
+}  // namespace
+}  // namespace kst

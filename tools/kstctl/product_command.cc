@@ -1,0 +1,116 @@
+// kstctl product: the values directly under the product key, which the
+// checking service, the alerter and the console read.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "StatSubsystem/common/product_key.h"
+#include "platform/registry.h"
+#include "tools/kstctl/action_table.h"
+#include "tools/kstctl/command.h"
+#include "tools/kstctl/config_support.h"
+#include "tools/kstctl/host_support.h"
+
+namespace kst {
+namespace {
+
+constexpr const char* kCommand = "product";
+
+struct ProductValue {
+  const char* name;
+  RegType type;
+  const char* meaning;
+};
+
+const ProductValue kValues[] = {
+    {"rootDirectory", kRegSz, "folder of the programs and data files"},
+    {"intervalBetweenCheckings", kRegDword, "milliseconds between two checks"},
+    {"userNotificationStatus", kRegDword, "0 switches notifications off"},
+};
+
+const ProductValue* Find(const std::string& name) {
+  for (const ProductValue& v : kValues) {
+    if (name == v.name) return &v;
+  }
+  return nullptr;
+}
+
+int Show(const ActionArgs&) {
+  for (const ProductValue& v : kValues) {
+    char buffer[1024];
+    int result = 0;
+    ReadProductValue("", v.name, v.type, buffer, sizeof buffer, &result);
+    std::string shown = "(not set)";
+    if (result >= 0 && v.type == kRegSz) {
+      shown = std::string(buffer, strnlen(buffer, static_cast<size_t>(result)));
+    } else if (result == 4 && v.type == kRegDword) {
+      shown = std::to_string(DwordFromBytes(buffer));
+    } else if (result >= 0 || result == -16) {
+      shown = "(not set, or not a " + std::string(v.type == kRegSz ? "REG_SZ" : "REG_DWORD") + ")";
+    }
+    std::printf("%-26s %s\n", v.name, shown.c_str());
+  }
+  return 0;
+}
+
+int Set(const ActionArgs& args) {
+  const ProductValue* value = Find(args[0]);
+  if (value == nullptr) {
+    std::fprintf(stderr, "kstctl %s: unknown value '%s' (see 'kstctl product --help')\n",
+                 kCommand, args[0].c_str());
+    return 2;
+  }
+  std::string data;
+  if (value->type == kRegSz) {
+    data = args[1];
+    data.push_back('\0');
+  } else {
+    uint32_t number = 0;
+    if (!ParseUnsigned(args[1], &number)) {
+      std::fprintf(stderr, "kstctl %s: %s takes a number, not '%s'\n", kCommand, value->name,
+                   args[1].c_str());
+      return 2;
+    }
+    if (std::strcmp(value->name, "intervalBetweenCheckings") == 0 && number == 0) {
+      std::fprintf(stderr, "kstctl %s: the checking service needs an interval above 0\n",
+                   kCommand);
+      return 2;
+    }
+    data = DwordBytes(number);
+  }
+  int result = 0;
+  WriteProductValue("", value->name, value->type, data.data(),
+                    static_cast<uint32_t>(data.size()), &result);
+  if (result != 0) {
+    return ConfigFail(kCommand, std::string("writing ") + value->name, result,
+                      "the product key cannot be created or written");
+  }
+  return 0;
+}
+
+const Action kActions[] = {
+    {"show", "show", "print the three values", 0, 0, Show},
+    {"set", "set NAME VALUE", "write one of them", 2, 2, Set},
+};
+
+}  // namespace
+
+int ProductCommand(const std::vector<std::string>& args) {
+  return DispatchAction(kCommand, kActions,
+                        "Reads and writes the values of the product key SOFTWARE\\Kestrane.\n",
+                        "\nValues:\n"
+                        "  rootDirectory             folder of the programs and data files, as\n"
+                        "                            the system names it (C:\\Program Files\\Kestrane\n"
+                        "                            stands for $KESTRANE_HOME)\n"
+                        "  intervalBetweenCheckings  milliseconds between two checks (above 0)\n"
+                        "  userNotificationStatus    0 switches notifications off, 1 on\n"
+                        "\nThe checking service reads them when it starts; the alerter reads\n"
+                        "userNotificationStatus at each reload ('kstctl reload').\n"
+                        "\nExit status: 0 done, 1 failed, 2 wrong usage.\n",
+                        args);
+}
+
+}  // namespace kst

@@ -1,0 +1,99 @@
+// kstctl reload: asks the checking service to reload its configuration
+// through the alerter library's ActivateWarningSystem, as the alerter's
+// configuration dialog does; and the library loading the other host
+// subcommands share.
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "KestraneAlerter/alerter_exports.h"
+#include "StatSubsystem/common/product_key.h"
+#include "platform/module.h"
+#include "platform/registry.h"
+#include "tools/kstctl/command.h"
+#include "tools/kstctl/host_support.h"
+
+namespace kst {
+
+std::unique_ptr<Module> LoadPlugin(const char* command, const std::string& file) {
+  std::string error;
+  std::unique_ptr<Module> module = LoadModule(file, &error);
+  if (module == nullptr) {
+    std::fprintf(stderr, "kstctl %s: cannot load the plug-in %s: %s\n", command, file.c_str(),
+                 error.c_str());
+  }
+  return module;
+}
+
+std::unique_ptr<Module> LoadAlerter(const char* command) {
+  char buffer[1024];
+  int result = 0;
+  ReadProductValue("", "rootDirectory", kRegSz, buffer, sizeof buffer, &result);
+  std::string error;
+  if (result > 0) {
+    const std::string root(buffer, strnlen(buffer, static_cast<size_t>(result)));
+    std::unique_ptr<Module> module = LoadModule(root + "\\KestraneAlerter.dll", &error);
+    if (module != nullptr) return module;
+  }
+  std::unique_ptr<Module> module = LoadModule("KestraneAlerter.dll", &error);
+  if (module == nullptr) {
+    std::fprintf(stderr, "kstctl %s: cannot load the alerter library KestraneAlerter.dll: %s\n",
+                 command, error.c_str());
+  }
+  return module;
+}
+
+bool RequestReload(const char* command) {
+  // Loaded once and never unloaded: the library keeps its own registry
+  // connection for the life of the process, and an unload would lose it.
+  static Module* const alerter = LoadAlerter(command).release();
+  if (alerter == nullptr) return false;
+  auto* activate = alerter->Bind<ActivateWarningSystemFn>("ActivateWarningSystem");
+  if (activate == nullptr) {
+    std::fprintf(stderr, "kstctl %s: the alerter library has no ActivateWarningSystem\n", command);
+    return false;
+  }
+  const int32_t result = activate();
+  const char* meaning = nullptr;
+  switch (result) {
+    case 0:
+      std::printf("reload requested: the checking service reloads before its next check\n");
+      return true;
+    case -12:
+      meaning = "the service manager cannot be opened";
+      break;
+    case -13:
+      meaning = "the checking service is not installed";
+      break;
+    case -14:
+      meaning = "the checking service refused the request (is it running?)";
+      break;
+    default:
+      meaning = "unknown answer";
+  }
+  std::fprintf(stderr, "kstctl %s: reload not requested: %s (result %d)\n", command, meaning,
+               result);
+  return false;
+}
+
+int ReloadCommand(const std::vector<std::string>& args) {
+  if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) {
+    std::printf(
+        "usage: kstctl reload\n\n"
+        "Asks the running checking service to reload its configuration (logs,\n"
+        "analyzer instances, plug-ins, notification profiles and\n"
+        "userNotificationStatus) before its next check, through the alerter\n"
+        "library's ActivateWarningSystem.\n"
+        "\nExit status: 0 requested, 1 failed, 2 wrong usage.\n");
+    return 0;
+  }
+  if (!args.empty()) {
+    std::fprintf(stderr, "usage: kstctl reload\n");
+    return 2;
+  }
+  return RequestReload("reload") ? 0 : 1;
+}
+
+}  // namespace kst
