@@ -79,10 +79,8 @@ TEST(FilterTest, ValuesBelongToTheirFieldTypes) {
   Filter level(3, 2, int64_t{-3});
   EXPECT_EQ(level.level(), -3);
 
-  Filter target(4, 1, std::string("x"));
   Gate gate(Gate::kAnd);
-  gate.switchOn();
-  // An empty AND gate cannot be switched on; give it a filter first.
+  EXPECT_FALSE(gate.switchOn()) << "nothing to filter with";
   gate.addChild(new Filter(6, 1, std::string("y")));
   ASSERT_TRUE(gate.switchOn());
   Filter* child = static_cast<Filter*>(gate.childAt(0));
@@ -108,7 +106,11 @@ std::unique_ptr<Gate> OnGate(int type, std::vector<FilterNode*> nodes) {
 TEST(GateTest, CombinesChildrenAndStopsEarly) {
   const AlertMessage m = Sample();
   EXPECT_TRUE(Gate(Gate::kAnd).evaluate(m)) << "a new root lets everything pass";
-  EXPECT_TRUE(OnGate(Gate::kOr, {})->evaluate(m)) << "a gate without children passes";
+  TextReader onWithoutChildren("1\n0\n");
+  Gate empty(Gate::kOr);
+  ASSERT_EQ(empty.load(onWithoutChildren), 0);
+  ASSERT_TRUE(empty.isOn());
+  EXPECT_TRUE(empty.evaluate(m)) << "a gate that is on without children passes";
 
   struct Case {
     int type;

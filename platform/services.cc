@@ -338,10 +338,12 @@ class ServiceManagerImpl final : public ServiceManager {
     std::string name;
     for (uint32_t i = 0; services.EnumSubkey(i, &name) == kErrorSuccess; ++i) {
       RegistryKey key;
-      if (RegistryKey::Open(KeyPath(name), RegAccess::kRead, &key) == kErrorSuccess &&
-          HasValue(key, "ImagePath")) {
-        names->push_back(name);
+      if (RegistryKey::Open(KeyPath(name), RegAccess::kRead, &key) != kErrorSuccess ||
+          !HasValue(key, "ImagePath")) {
+        continue;
       }
+      if (HasValue(key, "DeleteFlag") && !IsServing(name)) continue;  // gone once opened
+      names->push_back(name);
     }
     return kErrorSuccess;
   }

@@ -154,7 +154,7 @@ int Listen(std::string_view name, WinError* error) {
     *error = kErrorInvalidParameter;
     return -1;
   }
-  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) {
     *error = ErrnoToWinError(errno);
     return -1;

@@ -57,8 +57,8 @@ WinError EnsureRunFolder();
 // The one place where errno becomes a Win32 number in the service layer.
 WinError ErrnoToWinError(int err);
 
-// A listening socket for the service (an old socket file is replaced), or
-// -1 and *error.
+// A listening socket for the service (an old socket file is replaced;
+// accept does not block), or -1 and *error.
 int Listen(std::string_view name, WinError* error);
 // Connects to a running service's socket; kErrorServiceNotActive when no
 // program serves it.

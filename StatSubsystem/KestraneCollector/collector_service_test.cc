@@ -227,6 +227,25 @@ TEST_F(CollectorServiceTest, RetriesWhileTheBufferIsMissing) {
   EXPECT_EQ((std::filesystem::file_size(buffer_) - lines.size()) % 24, 0u);
 }
 
+// A tick that fails otherwise than with -2 stops the service: the first
+// tick's failure passes unnoticed, the next one ends the process.
+TEST_F(CollectorServiceTest, FailedTickEndsTheService) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const std::string lines = GroupLine({"\\Memory"}) + HeaderLine({"Available Bytes"});
+  Configure(1, {"\\Memory\\Available Bytes"});
+  ASSERT_EQ(WriteServiceDword(kId, "optCollsCount", 3), 0);
+  ASSERT_EQ(WriteServiceDword(kId, "optHeadGrpOffset", static_cast<int>(lines.size())), 0);
+  std::ofstream(buffer_, std::ios::binary) << lines << "stray";
+
+  static ServiceFrame frame;
+  frame = CollectorServiceFrame();
+  frame.interval_unit_ms = 1000;
+  UseServiceFrame(frame);
+  EXPECT_EXIT(ServiceMain(0, nullptr), ::testing::ExitedWithCode(1),
+              "error 11: KestraneCollector::Gather\\(\\) call failed with return value -3");
+  EXPECT_EQ(ReadFile(buffer_), lines + "stray");
+}
+
 TEST_F(CollectorServiceTest, ControlsWithoutAUserControl) {
   UseServiceFrame(CollectorServiceFrame());
   EXPECT_EQ(ServiceCtrlHandler(129, 0, nullptr, nullptr), 120u);

@@ -29,6 +29,8 @@ class Driver {
   virtual bool Step(Window& updown, int delta) = 0;
   // A click on an item's label.
   virtual bool ClickItem(TreeCtrl& tree, TreeItem item, bool right = false) = 0;
+  // The down (+1) or up (-1) arrow key in a tree.
+  virtual bool Arrow(TreeCtrl& tree, int delta) = 0;
   virtual bool ChooseMenu(Dialog& dialog, int command) = 0;
   virtual bool ChooseSystemMenu(Dialog& dialog, int command) = 0;
   virtual bool PressEscape(Dialog& dialog) = 0;

@@ -41,7 +41,8 @@ class FltkDriver final : public Driver {
       Fl::e_length = 1;
       Fl::e_keysym = static_cast<unsigned char>(c);
       Fl::e_state = 0;
-      input->handle(FL_KEYBOARD);
+      // Through FLTK's dispatch: the key goes to the focused box first.
+      if (input->window() != nullptr) Fl::handle(FL_KEYBOARD, input->window());
       backend_.Flush();
       if (!control.IsCreated()) break;
     }
@@ -104,6 +105,22 @@ class FltkDriver final : public Driver {
     Point off = tree.ClientOffset();
     Press(widget, widget->x() + off.x + (label.left + label.right) / 2,
           widget->y() + off.y + (label.top + label.bottom) / 2, right ? FL_RIGHT_MOUSE : FL_LEFT_MOUSE);
+    return true;
+  }
+
+  bool Arrow(TreeCtrl& tree, int delta) override {
+    Fl_Widget* widget = Usable(tree);
+    if (widget == nullptr || widget->window() == nullptr) return false;
+    Fl::focus(widget);
+    char* saved_text = Fl::e_text;
+    static char none[] = "";
+    Fl::e_keysym = delta > 0 ? FL_Down : FL_Up;
+    Fl::e_text = none;
+    Fl::e_length = 0;
+    Fl::e_state = 0;
+    Fl::handle(FL_KEYBOARD, widget->window());
+    Fl::e_text = saved_text;
+    backend_.Flush();
     return true;
   }
 
@@ -177,7 +194,7 @@ class FltkDriver final : public Driver {
     Fl::e_text = const_cast<char*>(text);
     Fl::e_length = 1;
     Fl::e_state = 0;
-    peer->window()->handle(FL_SHORTCUT);
+    Fl::handle(FL_KEYBOARD, peer->window());
     Fl::e_text = saved_text;
     Fl::e_length = 0;
     backend_.Flush();

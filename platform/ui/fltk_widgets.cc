@@ -2,6 +2,7 @@
 // the top-level window, the menu bar, the aligned digit-aware edit, the
 // up-down arrows and the tree.
 #include <FL/Fl_Input.H>
+#include <FL/Fl_Scrollbar.H>
 #include <FL/fl_draw.H>
 
 #include <algorithm>
@@ -166,17 +167,52 @@ class UpDownArrows final : public Fl_Widget {
   int pressed_ = 0;
 };
 
-class TreeView final : public Fl_Widget {
+class TreeView final : public Fl_Group {
  public:
-  TreeView(TreeCtrl& model) : Fl_Widget(0, 0, 10, 10), model_(model) {}
+  TreeView(TreeCtrl& model) : Fl_Group(0, 0, 10, 10), model_(model) {
+    bar_ = new Fl_Scrollbar(0, 0, 16, 10);
+    bar_->type(FL_VERTICAL);
+    bar_->hide();
+    bar_->callback([](Fl_Widget* w, void* data) {
+      static_cast<TreeCtrl*>(data)->SetScroll(static_cast<Fl_Scrollbar*>(w)->value());
+    }, &model_);
+    end();
+    resizable(nullptr);
+  }
+
+  // Shows the scroll bar while the shown rows do not fit.
+  void Refresh() {
+    Point off = model_.ClientOffset();
+    Rect client = model_.ClientRect();
+    bar_->resize(x() + off.x + client.width() - 16, y() + off.y, 16, std::max(1, client.height()));
+    int rows = static_cast<int>(model_.VisibleItems().size());
+    int fits = std::max(1, client.height() / model_.row_height());
+    if (rows > fits) {
+      bar_->value(model_.scroll(), fits, 0, rows);
+      bar_->show();
+    } else {
+      bar_->hide();
+    }
+  }
+
   int handle(int event) override {
+    if (bar_->visible() && (event == FL_PUSH || event == FL_DRAG || event == FL_RELEASE) &&
+        (Fl::pushed() == bar_ || Fl::event_inside(bar_))) {
+      return bar_->handle(event);
+    }
     Point origin = {x() + model_.ClientOffset().x, y() + model_.ClientOffset().y};
     if (event == FL_PUSH) {
+      Fl::focus(this);
       model_.UserClick({Fl::event_x() - origin.x, Fl::event_y() - origin.y}, Fl::event_button() == FL_RIGHT_MOUSE);
       return 1;
     }
     if (event == FL_MOUSEWHEEL) {
       model_.SetScroll(model_.scroll() + Fl::event_dy());
+      return 1;
+    }
+    if (event == FL_FOCUS || event == FL_UNFOCUS) return 1;
+    if (event == FL_KEYBOARD && (Fl::event_key() == FL_Up || Fl::event_key() == FL_Down)) {
+      model_.UserArrow(Fl::event_key() == FL_Down ? 1 : -1);
       return 1;
     }
     return 0;
@@ -189,7 +225,7 @@ class TreeView final : public Fl_Widget {
     Point off = model_.ClientOffset();
     int ox = x() + off.x, oy = y() + off.y;
     Rect client = model_.ClientRect();
-    fl_push_clip(ox, oy, client.width(), client.height());
+    fl_push_clip(ox, oy, client.width() - (bar_->visible() ? 16 : 0), client.height());
     fl_font(FontFace(model_.font()), FontSize(model_.font()));
     const ImageList* images = model_.image_list();
     int row = model_.row_height();
@@ -214,9 +250,11 @@ class TreeView final : public Fl_Widget {
       }
       fl_color(!active_r() ? fl_inactive(FL_FOREGROUND_COLOR) : chosen ? FL_WHITE : FL_FOREGROUND_COLOR);
       std::string text = model_.ItemText(item);
-      fl_draw(text.c_str(), static_cast<int>(text.size()), ox + label.left + 2, oy + label.top + row / 2 + fl_height() / 2 - fl_descent());
+      fl_draw(text.c_str(), static_cast<int>(text.size()), ox + label.left + 2,
+              oy + label.top + row / 2 + fl_height() / 2 - fl_descent());
     }
     fl_pop_clip();
+    if (bar_->visible()) draw_child(*bar_);
   }
 
  private:
@@ -243,6 +281,7 @@ class TreeView final : public Fl_Widget {
     }
   }
   TreeCtrl& model_;
+  Fl_Scrollbar* bar_;
 };
 
 }  // namespace
@@ -261,6 +300,8 @@ Fl_Widget* MakeTopWindow(kst::ui::Window& model, Fl_Double_Window** window, Fl_M
 Fl_Widget* MakeEdit(kst::ui::Window& model) { return new EditInput(static_cast<Edit&>(model)); }
 Fl_Widget* MakeUpDown(kst::ui::Window& model) { return new UpDownArrows(static_cast<UpDown&>(model)); }
 Fl_Widget* MakeTree(kst::ui::Window& model) { return new TreeView(static_cast<TreeCtrl&>(model)); }
+
+void RefreshTree(Fl_Widget* tree) { static_cast<TreeView*>(tree)->Refresh(); }
 
 void SetEditAlignment(Fl_Widget* edit, int alignment) { static_cast<EditInput*>(edit)->alignment(alignment); }
 

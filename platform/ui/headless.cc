@@ -34,6 +34,7 @@ class HeadlessDriver final : public Driver {
     if (!tree.ItemGeometry(item, &icon, &label)) return false;
     return tree.UserClick({(label.left + label.right) / 2, (label.top + label.bottom) / 2}, right);
   }
+  bool Arrow(TreeCtrl& tree, int delta) override { return tree.UserArrow(delta); }
   bool ChooseMenu(Dialog& dialog, int command) override { return dialog.UserChooseMenu(command); }
   bool ChooseSystemMenu(Dialog& dialog, int command) override { return dialog.UserChooseSystemMenu(command); }
   bool PressEscape(Dialog& dialog) override { return Key(dialog, &Dialog::UserEscape); }
@@ -59,6 +60,7 @@ class HeadlessBackend final : public Backend {
     if (dialog.running()) dialog.EndDialog(script == nullptr && dialog.is_message_box() ? kIdOk : kIdCancel);
   }
   int TrackPopup(const Menu&, Point, Window&) override { return 0; }
+  Rect Screen() override { return {0, 0, 1024, 768}; }
   int TextWidth(const Font* font, std::string_view text) override {
     int height = font != nullptr && font->height > 0 ? font->height : 11;
     return static_cast<int>(text.size()) * ((height + 1) / 2);

@@ -93,6 +93,7 @@ bool TreeCtrl::IsExpanded(TreeItem item) const {
 bool TreeCtrl::SelectItem(TreeItem item) {
   if (item != kNoItem && Find(item) == nullptr) return false;
   for (TreeItem up = Parent(item); up != kNoItem; up = Parent(up)) Find(up)->expanded = true;
+  if (item != kNoItem) EnsureVisible(item);
   if (item == selected_) return true;
   NotifyInfo info;
   info.old_item = selected_;
@@ -204,6 +205,16 @@ bool TreeCtrl::ItemGeometry(TreeItem item, Rect* icon, Rect* label) const {
   return true;
 }
 
+void TreeCtrl::EnsureVisible(TreeItem item) {
+  std::vector<TreeItem> rows = VisibleItems();
+  auto it = std::find(rows.begin(), rows.end(), item);
+  if (it == rows.end()) return;
+  int row = static_cast<int>(it - rows.begin());
+  int fits = std::max(1, ClientRect().height() / row_height());
+  if (row < scroll_) scroll_ = row;
+  if (row >= scroll_ + fits) scroll_ = row - fits + 1;
+}
+
 TreeHit TreeCtrl::HitTest(Point client) const {
   TreeHit hit;
   if (!ClientRect().Contains(client)) return hit;
@@ -244,6 +255,16 @@ bool TreeCtrl::UserClick(Point client, bool right) {
   } else if (hit.flags & (kHitOnIcon | kHitOnLabel)) {
     SelectItem(hit.item);  // a handler may have deleted it: then nothing
   }
+  return true;
+}
+
+bool TreeCtrl::UserArrow(int delta) {
+  if (!IsUsable()) return false;
+  std::vector<TreeItem> rows = VisibleItems();
+  if (rows.empty()) return true;
+  auto it = std::find(rows.begin(), rows.end(), selected_);
+  int row = it == rows.end() ? 0 : static_cast<int>(it - rows.begin()) + delta;
+  SelectItem(rows[std::clamp(row, 0, static_cast<int>(rows.size()) - 1)]);
   return true;
 }
 

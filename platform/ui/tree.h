@@ -86,6 +86,9 @@ class TreeCtrl : public Window {
   // The user clicks at a client point. The cursor moves there first, so
   // the parent's handler can hit-test it.
   bool UserClick(Point client, bool right);
+  // The user presses the down (+1) or up (-1) arrow: the selection moves
+  // to the next or previous shown item.
+  bool UserArrow(int delta);
 
  private:
   struct Node {
@@ -102,6 +105,8 @@ class TreeCtrl : public Window {
   const std::vector<TreeItem>& SiblingsOf(TreeItem parent) const;
   void EraseSubtree(TreeItem item);
   void OnDestroyed() override;
+  // Scrolls so that the item's row is inside the client area.
+  void EnsureVisible(TreeItem item);
 
   std::unordered_map<TreeItem, Node> nodes_;
   std::vector<TreeItem> roots_;

@@ -66,6 +66,26 @@ TEST_F(UiTreeTest, WalksAndDeletes) {
   EXPECT_EQ(tree_.Root(), kNoItem);
 }
 
+TEST_F(UiTreeTest, ArrowsWalkShownItemsAndSelectionScrollsIntoView) {
+  Driver& user = testing::driver();
+  EXPECT_TRUE(user.Arrow(tree_, +1));  // nothing selected: the first row
+  EXPECT_EQ(tree_.selected(), root_);
+  user.Arrow(tree_, +1);
+  user.Arrow(tree_, +1);  // alpha is collapsed: its child is skipped
+  EXPECT_EQ(tree_.selected(), b_);
+  user.Arrow(tree_, +1);  // stays on the last row
+  EXPECT_EQ(tree_.selected(), b_);
+  for (int i = 0; i < 40; ++i) tree_.InsertItem("more", 0, 0, b_);
+  TreeItem last = tree_.InsertItem("last", 0, 0, b_);
+  tree_.SelectItem(last);
+  EXPECT_TRUE(tree_.IsExpanded(b_));
+  Rect icon, label;
+  ASSERT_TRUE(tree_.ItemGeometry(last, &icon, &label));
+  EXPECT_LE(label.bottom, tree_.ClientRect().bottom);
+  EXPECT_GE(label.top, 0);
+  EXPECT_EQ(tree_.HitTest({label.left + 1, label.top + 1}).item, last);
+}
+
 TEST_F(UiTreeTest, HitTestingByPart) {
   Rect icon, label;
   ASSERT_TRUE(tree_.ItemGeometry(a_, &icon, &label));
@@ -112,6 +132,9 @@ TEST_F(UiTreeTest, HandlersMayRebuildOrPutTheSelectionBack) {
   });
   user.ClickItem(tree_, b_);
   EXPECT_EQ(tree_.selected(), a_);
+  user.Arrow(tree_, +1);  // keyboard moves are put back too
+  EXPECT_EQ(tree_.selected(), a_);
+  EXPECT_EQ(log_.back(), "sel alpha");
   // A click handler that rebuilds the tree leaves the clicked handle stale.
   top_.OnNotify(6001, Event::kClick, [this](const NotifyInfo&) {
     tree_.DeleteAllItems();

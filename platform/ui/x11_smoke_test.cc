@@ -206,6 +206,7 @@ TEST_P(UiSampleTest, SameScriptSameBehaviour) {
     expect(user.Select(*sample.Child(500), 0), "list");
     expect(user.Select(*sample.Child(500), 2, true), "list add");
     expect(user.ClickItem(*tree, sample.beta_), "click beta");
+    expect(user.Arrow(*tree, -1), "arrow up");
     testing::QueuePopupChoice(32815);
     expect(user.ClickItem(*tree, sample.alpha_, true), "right click alpha");
     expect(user.ChooseMenu(sample, 32840), "how to");
@@ -228,7 +229,7 @@ TEST_P(UiSampleTest, SameScriptSameBehaviour) {
       "drop Memory::Available Bytes",
       "list \\Memory\\Pages/sec",
       "list \\Memory\\Pages/sec \\System\\Threads",
-      "click beta", "sel beta",
+      "click beta", "sel beta", "sel transporter1",
       "rclick alpha", "and gate", "popup 32815",
       "exit 7",
       "pane o", "pane ok",
