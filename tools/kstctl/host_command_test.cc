@@ -219,6 +219,8 @@ TEST_F(TrainTest, TrainsListsAndTunes) {
   const std::string listed = Expect(0, {"log", "list", "Memory"});
   EXPECT_NE(listed.find("\"INT number of eras=200\""), std::string::npos) << listed;
   EXPECT_NE(listed.find("uses time:       yes\n    threshold:       30\n"), std::string::npos);
+  // The whole day, so that the checker judges every second of it.
+  EXPECT_NE(listed.find("daily 00:00:00 to 23:59:59\n"), std::string::npos) << listed;
 
   EXPECT_EQ(Expect(0, {"tune", "Memory", "usage"}), "sensitivity 0.50000\n");
   Expect(0, {"tune", "Memory", "usage", "0.25"});
