@@ -66,7 +66,7 @@ class CounterSource {
 
 std::unique_ptr<CounterSource> NewMachineSource();
 
-// Pieces the machine source shares between its files.
+// Helpers the machine source shares between its files.
 // The whole of a small file such as /proc/stat; false when it cannot be read.
 bool ReadSmallFile(const std::string& path, std::string* out);
 // A name from the system made fit for an instance: characters that a path
