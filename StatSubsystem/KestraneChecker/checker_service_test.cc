@@ -186,6 +186,23 @@ TEST_F(CheckerServiceTest, StartPauseReloadContinueStop) {
   EXPECT_EQ(Checks().size(), 2u);
 }
 
+// Until the wait sees a stop, the service is stop-pending: a query then
+// must not make it look running again, and a pause must not undo the stop.
+TEST_F(CheckerServiceTest, StopIsNotUndoneByAQueryAndAPause) {
+  SetInterval(60000);
+  InstallScriptedChecker();
+  ASSERT_EQ(StartServiceByName(kChecker), 0);
+  ASSERT_TRUE(WaitForChecks(1, 2));
+  ASSERT_EQ(StopServiceByName(kChecker), 0);
+  int state = -1;
+  EXPECT_EQ(QueryServiceState(kChecker, &state), 0);
+  EXPECT_EQ(state, kServiceStateStopped);
+  // Refused while stop-pending; not running any more once stopped.
+  int paused = PauseServiceByName(kChecker);
+  EXPECT_TRUE(paused == -15 || paused == -16) << paused;
+  EXPECT_TRUE(WaitForState(kServiceStateStopped));
+}
+
 TEST_F(CheckerServiceTest, PauseHoldsTheIntervalClock) {
   SetInterval(3000);
   InstallScriptedChecker();
