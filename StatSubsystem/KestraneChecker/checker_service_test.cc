@@ -299,6 +299,18 @@ TEST_F(CheckerServiceTest, CommandLineByHand) {
   EXPECT_EQ(RunChecker("-debug", &exit_code),
             "error 11: KestraneChecker::LoadParameters() call failed with return value -3\n");
   EXPECT_EQ(exit_code, 1u);
+
+  // Without rootDirectory the service body ends at once, silently.
+  RegistryKey product;
+  ASSERT_EQ(RegistryKey::Open("SOFTWARE\\Kestrane", RegAccess::kReadWrite, &product),
+            kErrorSuccess);
+  ASSERT_EQ(product.DeleteValue("rootDirectory"), kErrorSuccess);
+  product.Close();
+  ASSERT_EQ(WriteServiceDword(kChecker, "lastErrorNo", 0), 0);
+  EXPECT_EQ(RunChecker("-debug", &exit_code), "");
+  EXPECT_EQ(exit_code, 0u);
+  ASSERT_EQ(ReadServiceDword(kChecker, "lastErrorNo", &number), 0);
+  EXPECT_EQ(number, 0);
 }
 
 }  // namespace
