@@ -40,10 +40,7 @@ class CheckerServiceTest : public ::testing::Test {
 
   void TearDown() override {
     StopServiceByName(kChecker);
-    int state = -1;
-    if (QueryServiceState(kChecker, &state) == 0 && state != kServiceStateNotInstalled) {
-      WaitForState(kServiceStateStopped);
-    }
+    WaitStopped();
     // A sanitizer's report in the daemon lands in its log.
     std::string log = Slurp("log/Kestrane stat checker.log");
     EXPECT_EQ(log.find("Sanitizer"), std::string::npos) << log;
@@ -110,11 +107,23 @@ class CheckerServiceTest : public ::testing::Test {
     return Checks().size() >= count;
   }
 
-  static bool WaitForState(int wanted, double seconds = 3) {
+  // Waits until the service has stopped (QueryServiceState already calls a
+  // stop-pending service stopped).
+  static bool WaitStopped(double seconds = 3) {
+    std::unique_ptr<ServiceManager> manager;
+    std::unique_ptr<Service> service;
+    if (ServiceManager::Open(kManagerConnect, &manager) != kErrorSuccess ||
+        manager->OpenService("Kestrane stat checker", kServiceQueryStatus, &service) !=
+            kErrorSuccess) {
+      return true;
+    }
     auto end = Clock::now() + std::chrono::duration<double>(seconds);
-    int state = -1;
     while (Clock::now() < end) {
-      if (QueryServiceState(kChecker, &state) == 0 && state == wanted) return true;
+      ServiceStatus status;
+      if (service->QueryStatus(&status) == kErrorSuccess &&
+          status.current_state == kServiceStopped) {
+        return true;
+      }
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return false;
@@ -180,7 +189,7 @@ TEST_F(CheckerServiceTest, StartPauseReloadContinueStop) {
 
   auto stop = Clock::now();
   ASSERT_EQ(StopServiceByName(kChecker), 0);
-  ASSERT_TRUE(WaitForState(kServiceStateStopped));
+  ASSERT_TRUE(WaitStopped());
   EXPECT_LT(Clock::now() - stop, std::chrono::milliseconds(1200));
   EXPECT_EQ(StopServiceByName(kChecker), -16);
   EXPECT_EQ(Checks().size(), 2u);
@@ -200,7 +209,7 @@ TEST_F(CheckerServiceTest, StopIsNotUndoneByAQueryAndAPause) {
   // Refused while stop-pending; not running any more once stopped.
   int paused = PauseServiceByName(kChecker);
   EXPECT_TRUE(paused == -15 || paused == -16) << paused;
-  EXPECT_TRUE(WaitForState(kServiceStateStopped));
+  EXPECT_TRUE(WaitStopped());
 }
 
 TEST_F(CheckerServiceTest, PauseHoldsTheIntervalClock) {
@@ -236,7 +245,7 @@ TEST_F(CheckerServiceTest, UnopenableMessagesFileIsRetriedOtherFailuresStop) {
 
   SetCheckResult(-1);
   ASSERT_EQ(SendReloadControl(kChecker), 0);
-  ASSERT_TRUE(WaitForState(kServiceStateStopped));
+  ASSERT_TRUE(WaitStopped());
   ExpectStoppedWith(125, 12, "KestraneChecker::Check() call failed with return value -1");
 }
 
@@ -257,7 +266,7 @@ TEST_F(CheckerServiceTest, ProgramInstallsOnceAndStopsOnABadInterval) {
   SetInterval(0);
   int result = StartServiceByName(kChecker);
   EXPECT_TRUE(result == 0 || result == -14) << result;
-  ASSERT_TRUE(WaitForState(kServiceStateStopped));
+  ASSERT_TRUE(WaitStopped());
   ExpectStoppedWith(128, 11, "KestraneChecker::LoadParameters() call failed with return value -3");
 }
 
