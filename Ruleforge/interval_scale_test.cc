@@ -73,6 +73,16 @@ TEST(IntervalScaleTest, PlacesValuesByFirstMatchingInterval) {
   EXPECT_EQ(closed.indexOf("4.6"), 1);
 }
 
+TEST(IntervalScaleTest, NotANumberCellsLeaveTheOtherValuesInOrder) {
+  IntervalScale scale = Built(2, {{"nan", 0.2}, {"1", 0.2}, {"2", 0.2}, {"10", 0.2}, {"-nan", 0.2}});
+  ASSERT_GE(scale.count(), 1);
+  EXPECT_LE(scale.count(), 2);
+  for (size_t i = 0; i + 1 < scale.intervals().size(); ++i) {
+    EXPECT_LE(scale.intervals()[i].first, scale.intervals()[i + 1].first);
+  }
+  EXPECT_EQ(scale.indexOf("nan"), scale.count());  // no interval holds it
+}
+
 TEST(IntervalScaleTest, KeepsWeightedMeanAndVariance) {
   IntervalScale scale = Built(2, {{"0", 0.5}, {"4", 0.5}});
   EXPECT_DOUBLE_EQ(scale.mean(), 2.0);

@@ -142,6 +142,9 @@ TEST_F(PluginTest, InstallCheckAndTuneRoundTrip) {
   char small[8];
   EXPECT_EQ(Check(state_, broken, small, sizeof small, &details), level);
   EXPECT_STREQ(small, " Rulefo");
+  char untouched = 'x';
+  EXPECT_EQ(Check(state_, broken, &untouched, 0, &details), level);
+  EXPECT_EQ(untouched, 'x');
 
   // Too few values for the features.
   EXPECT_EQ(Check(state_, {1, 2}, message, sizeof message, &details), -1);

@@ -74,13 +74,12 @@ KST_CLONES void CountLong(const uint64_t* const* premise, size_t np, const uint6
 PairBitsets::PairBitsets(const StatisticsTable& table)
     : rows_(table.rowCount()), words_((static_cast<size_t>(table.rowCount()) + 63) / 64) {
   const int features = table.featureCount();
-  int pairs = 0;
   for (int f = 0; f < features; ++f) {
-    first_pair_.push_back(pairs);
+    first_pair_.push_back(pairs_);
     pair_counts_.push_back(table.indexCount(f));
-    pairs += table.indexCount(f);
+    pairs_ += table.indexCount(f);
   }
-  bits_.assign(static_cast<size_t>(pairs) * words_, 0);
+  bits_.assign(static_cast<size_t>(pairs_) * words_, 0);
   zeros_.assign(words_, 0);
   ones_.assign(words_, ~uint64_t{0});
   if (rows_ % 64 != 0) ones_.back() = (uint64_t{1} << (rows_ % 64)) - 1;

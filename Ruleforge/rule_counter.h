@@ -40,7 +40,7 @@ class PairBitsets final : public RuleCounter {
 
   int rowCount() const { return rows_; }
   int wordCount() const { return static_cast<int>(words_); }
-  int pairCount() const { return static_cast<int>(bits_.size() / (words_ ? words_ : 1)); }
+  int pairCount() const { return pairs_; }
   // The rows where the pair holds, wordCount() words; an all-zero bitset for
   // a pair the table lacks.
   const uint64_t* bits(FeaturePair pair) const;
@@ -49,6 +49,7 @@ class PairBitsets final : public RuleCounter {
  private:
   int rows_;
   size_t words_;
+  int pairs_ = 0;
   std::vector<int> first_pair_;  // per feature: index of its interval 0
   std::vector<int> pair_counts_;  // per feature: its index count
   std::vector<uint64_t> bits_;    // pair by pair

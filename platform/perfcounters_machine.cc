@@ -140,8 +140,8 @@ class MachineSource final : public CounterSource {
       case kPhysicalDisk: SampleDisks(out); break;
       case kLogicalDisk: SampleMounts(out); break;
       case kNetwork: SampleInterfaces(out); break;
-      case kProcess: SampleProcesses(now_, out); break;
-      case kThread: SampleThreads(now_, out); break;
+      case kProcess: tasks_.SampleProcesses(now_, out); break;
+      case kThread: tasks_.SampleThreads(now_, out); break;
       default: break;
     }
   }
@@ -332,6 +332,7 @@ class MachineSource final : public CounterSource {
   const std::vector<ObjectDef> objects_;
   double now_ = 0.0;
   std::map<std::string, std::string> files_;  // this collection's /proc files
+  TaskSampler tasks_;
 };
 
 }  // namespace

@@ -2,6 +2,8 @@
 // are counted per name (every process of one name adds to its instance), so
 // that a path stays valid while the processes behind it come and go; threads
 // are "process/index", numbered per process name in process and thread order.
+// The CPU time of a name and the totals are carried from reading to reading,
+// so that a process or thread that ends does not make them fall.
 #include <dirent.h>
 #include <unistd.h>
 
@@ -10,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <unordered_map>
 
 #include "platform/perfcounters_source.h"
 
@@ -98,12 +101,60 @@ ObjectDef ThreadObject() {
           {{"% Processor Time", CounterKind::kTimeShare}, {"Context Switches/sec", CounterKind::kRate}}};
 }
 
-void SampleProcesses(double now, ObjectSample* out) {
-  struct Sums {
-    double cpu = 0, working_set = 0, private_bytes = 0, threads = 0;
+// What the tasks of one object did, carried from reading to reading.
+struct TaskSampler::Sums {
+  // A task is known by its id and its start time, as ids are reused.
+  struct Task {
+    double start;
+    double cpu;
+    double switches;
+    bool seen;
   };
-  std::map<std::string, Sums> by_name;
-  Sums total;
+  std::unordered_map<long, Task> tasks;
+  std::map<std::string, double> cpu_by_name;  // names of the latest reading only
+  double cpu = 0;
+  double switches = 0;
+
+  // Counts one task's cumulative figures of this reading: what they grew
+  // since its last reading, or all of them for a task not read before (it
+  // began after that reading, or this is the first).
+  void Count(long id, double start, double task_cpu, double task_switches, double* cpu_growth,
+             double* switch_growth) {
+    auto [it, fresh] = tasks.try_emplace(id, Task{start, 0, 0, false});
+    Task& task = it->second;
+    if (!fresh && task.start != start) task = Task{start, 0, 0, false};
+    *cpu_growth = std::max(0.0, task_cpu - task.cpu);
+    *switch_growth = std::max(0.0, task_switches - task.switches);
+    task.cpu = task_cpu;
+    task.switches = task_switches;
+    task.seen = true;
+    cpu += *cpu_growth;
+    switches += *switch_growth;
+  }
+
+  // Ends a reading: forgets the tasks it did not see.
+  void EndReading() {
+    for (auto it = tasks.begin(); it != tasks.end();) {
+      if (it->second.seen) {
+        it->second.seen = false;
+        ++it;
+      } else {
+        it = tasks.erase(it);
+      }
+    }
+  }
+};
+
+TaskSampler::TaskSampler() : processes_(std::make_unique<Sums>()), threads_(std::make_unique<Sums>()) {}
+TaskSampler::~TaskSampler() = default;
+
+void TaskSampler::SampleProcesses(double now, ObjectSample* out) {
+  struct Gauges {
+    double working_set = 0, private_bytes = 0, threads = 0;
+  };
+  std::map<std::string, Gauges> by_name;
+  Gauges total;
+  std::map<std::string, double> cpu_by_name;
   for (long pid : NumericEntries("/proc")) {
     const std::string folder = "/proc/" + std::to_string(pid);
     StatLine stat;
@@ -114,30 +165,37 @@ void SampleProcesses(double now, ObjectSample* out) {
       // size resident shared text lib data dirty: the sixth is private data
       if (std::sscanf(statm.c_str(), "%*s %*s %*s %*s %*s %lf", &data_pages) != 1) data_pages = 0;
     }
-    Sums one{stat.Field(14) + stat.Field(15), stat.Field(24) * PageBytes(), data_pages * PageBytes(),
-             stat.Field(20)};
-    for (Sums* sums : {&by_name[stat.name], &total}) {
-      sums->cpu += one.cpu;
-      sums->working_set += one.working_set;
-      sums->private_bytes += one.private_bytes;
-      sums->threads += one.threads;
+    double cpu = 0, unused = 0;
+    processes_->Count(pid, stat.Field(22), stat.Field(14) + stat.Field(15), 0, &cpu, &unused);
+    // A name keeps its sum while some process of it lives.
+    auto known = processes_->cpu_by_name.find(stat.name);
+    auto sum = cpu_by_name.try_emplace(
+        stat.name, known == processes_->cpu_by_name.end() ? 0.0 : known->second).first;
+    sum->second += cpu;
+    const Gauges one{stat.Field(24) * PageBytes(), data_pages * PageBytes(), stat.Field(20)};
+    for (Gauges* gauges : {&by_name[stat.name], &total}) {
+      gauges->working_set += one.working_set;
+      gauges->private_bytes += one.private_bytes;
+      gauges->threads += one.threads;
     }
   }
+  processes_->EndReading();
+  processes_->cpu_by_name = cpu_by_name;
   const double clock = now * ClockTicks();
   by_name["_Total"] = total;
-  for (const auto& [name, sums] : by_name) {
+  cpu_by_name["_Total"] = processes_->cpu;
+  for (const auto& [name, gauges] : by_name) {
     InstanceSample process;
     process.name = name;
-    process.values = {RawValue{sums.cpu, clock, true}, RawValue{sums.working_set, 0, true},
-                      RawValue{sums.private_bytes, 0, true}, RawValue{sums.threads, 0, true}};
+    process.values = {RawValue{cpu_by_name[name], clock, true}, RawValue{gauges.working_set, 0, true},
+                      RawValue{gauges.private_bytes, 0, true}, RawValue{gauges.threads, 0, true}};
     out->push_back(std::move(process));
   }
 }
 
-void SampleThreads(double now, ObjectSample* out) {
+void TaskSampler::SampleThreads(double now, ObjectSample* out) {
   const double clock = now * ClockTicks();
   std::map<std::string, int> next_index;  // per process name
-  double total_cpu = 0, total_switches = 0;
   for (long pid : NumericEntries("/proc")) {
     const std::string folder = "/proc/" + std::to_string(pid);
     StatLine process;
@@ -148,8 +206,8 @@ void SampleThreads(double now, ObjectSample* out) {
       if (!ReadStat(task + "/stat", &stat)) continue;
       const double cpu = stat.Field(14) + stat.Field(15);
       const double switches = ContextSwitches(task + "/status");
-      total_cpu += cpu;
-      total_switches += switches;
+      double cpu_growth = 0, switch_growth = 0;
+      threads_->Count(tid, stat.Field(22), cpu, switches, &cpu_growth, &switch_growth);
       InstanceSample thread;
       thread.parent = process.name;
       thread.name = std::to_string(next_index[process.name]++);
@@ -157,10 +215,11 @@ void SampleThreads(double now, ObjectSample* out) {
       out->push_back(std::move(thread));
     }
   }
+  threads_->EndReading();
   InstanceSample total;
   total.parent = "_Total";
   total.name = "_Total";
-  total.values = {RawValue{total_cpu, clock, true}, RawValue{total_switches, now, true}};
+  total.values = {RawValue{threads_->cpu, clock, true}, RawValue{threads_->switches, now, true}};
   out->push_back(std::move(total));
 }
 

@@ -66,19 +66,33 @@ class CounterSource {
 
 std::unique_ptr<CounterSource> NewMachineSource();
 
-// Pieces the machine source shares between its files.
+// Helpers the machine source shares between its files.
 // The whole of a small file such as /proc/stat; false when it cannot be read.
 bool ReadSmallFile(const std::string& path, std::string* out);
 // A name from the system made fit for an instance: characters that a path
 // gives a meaning ("/", "\", "(", ")") and the ";" of the ring buffer's
 // header lines become "_".
 std::string InstanceName(std::string_view raw);
-// The Process and Thread objects, sampled at `now` seconds on the clock that
-// rate counters use.
+// The Process and Thread objects.
 ObjectDef ProcessObject();
 ObjectDef ThreadObject();
-void SampleProcesses(double now, ObjectSample* out);
-void SampleThreads(double now, ObjectSample* out);
+
+// Samples the Process and Thread objects at `now` seconds on the clock that
+// rate counters use. Sums over tasks (all processes of one name, the totals)
+// grow by what each living task did since its last reading, so a task that
+// ends does not take the CPU time it used out of them. One per source.
+class TaskSampler {
+ public:
+  TaskSampler();
+  ~TaskSampler();
+  void SampleProcesses(double now, ObjectSample* out);
+  void SampleThreads(double now, ObjectSample* out);
+
+ private:
+  struct Sums;
+  std::unique_ptr<Sums> processes_;
+  std::unique_ptr<Sums> threads_;
+};
 
 // Reads the script file; kPdhSourceUnreadable when it cannot be read or a
 // line makes no sense.

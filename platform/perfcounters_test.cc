@@ -1,6 +1,9 @@
 #include "platform/perfcounters.h"
 
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -323,6 +326,48 @@ TEST_F(PerfCountersTest, MachineCounters) {
   EXPECT_LE(value, 100.0);
   ASSERT_EQ(query->GetFormattedValue(switches, &value), kPdhSuccess);
   EXPECT_GE(value, 0.0);
+}
+
+// A process that ends between two collections must not take the CPU time it
+// had used out of the sums it was part of: they stay valid and not negative.
+TEST_F(PerfCountersTest, SumsSurviveAProcessThatEnds) {
+  std::unique_ptr<PerfQuery> query;
+  ASSERT_EQ(OpenQuery(&query), kPdhSuccess);
+  PerfCounterHandle processes, threads, switches;
+  ASSERT_EQ(query->AddCounter("\\Process(_Total)\\% Processor Time", &processes), kPdhSuccess);
+  ASSERT_EQ(query->AddCounter("\\Thread(_Total/_Total)\\% Processor Time", &threads), kPdhSuccess);
+  ASSERT_EQ(query->AddCounter("\\Thread(_Total/_Total)\\Context Switches/sec", &switches),
+            kPdhSuccess);
+
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // Half a second of CPU time: more than the rest of the machine can use
+    // between the two collections below.
+    timespec used{};
+    do {
+      ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &used);
+    } while (used.tv_sec == 0 && used.tv_nsec < 500000000);
+    (void)!::write(ready[1], "x", 1);
+    ::pause();
+    ::_exit(0);
+  }
+  char byte = 0;
+  ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+  ::close(ready[0]);
+  ::close(ready[1]);
+  ASSERT_EQ(query->Collect(), kPdhSuccess);
+  ::kill(child, SIGKILL);
+  ASSERT_EQ(::waitpid(child, nullptr, 0), child);
+  ASSERT_EQ(query->Collect(), kPdhSuccess);
+
+  for (PerfCounterHandle handle : {processes, threads, switches}) {
+    double value = -1;
+    EXPECT_EQ(query->GetFormattedValue(handle, &value), kPdhSuccess) << handle;
+    EXPECT_GE(value, 0.0) << handle;
+  }
 }
 
 }  // namespace

@@ -155,7 +155,10 @@ WinError PrepareLaunch(std::string_view command_line,
   sigset_t none;
   sigemptyset(&none);
   sigprocmask(SIG_SETMASK, &none, nullptr);
-  signal(SIGPIPE, SIG_DFL);
+  struct sigaction default_action;
+  memset(&default_action, 0, sizeof(default_action));
+  default_action.sa_handler = SIG_DFL;
+  sigaction(SIGPIPE, &default_action, nullptr);
   if (launch.stdin_fd >= 0) {
     dup2(launch.stdin_fd, 0);
     dup2(launch.stdout_fd, 1);

@@ -186,6 +186,21 @@ TEST_F(CheckerServiceTest, StartPauseReloadContinueStop) {
   EXPECT_EQ(Checks().size(), 2u);
 }
 
+TEST_F(CheckerServiceTest, PauseHoldsTheIntervalClock) {
+  SetInterval(3000);
+  InstallScriptedChecker();
+  ASSERT_EQ(StartServiceByName(kChecker), 0);
+  ASSERT_TRUE(WaitForChecks(1, 2));
+  ASSERT_EQ(PauseServiceByName(kChecker), 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+  EXPECT_EQ(Checks().size(), 1u);
+  ASSERT_EQ(ContinueServiceByName(kChecker), 0);
+  ASSERT_TRUE(WaitForChecks(2, 3));
+  // Unpaused the next check would have come within 3 s of the first.
+  std::vector<CheckSeen> checks = Checks();
+  EXPECT_GE(checks[1].ms - checks[0].ms, 3900);
+}
+
 TEST_F(CheckerServiceTest, UnopenableMessagesFileIsRetriedOtherFailuresStop) {
   SetInterval(60000);
   SetCheckResult(-3);

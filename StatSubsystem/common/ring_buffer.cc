@@ -4,14 +4,10 @@
 #include <istream>
 #include <ostream>
 
+#include "StatSubsystem/common/service_names.h"
+
 namespace kst {
 namespace {
-
-// The first two words of the group and header lines.
-constexpr const char* kGroupDate = "date";
-constexpr const char* kGroupTime = "time";
-constexpr const char* kHeaderDate = "Date";
-constexpr const char* kHeaderTime = "Time";
 
 std::string JoinLine(const char* first, const char* second,
                      const std::vector<std::string>& fields) {
@@ -64,11 +60,12 @@ double DateKey(int month, int day) { return month * 100 + day; }
 double MinuteOfDay(int hour, int minute) { return hour * 60 + minute; }
 
 std::string GroupLine(const std::vector<std::string>& object_parts) {
-  return JoinLine(kGroupDate, kGroupTime, object_parts);
+  return JoinLine(ServiceNameTable[kGroupDateField], ServiceNameTable[kGroupTimeField], object_parts);
 }
 
 std::string HeaderLine(const std::vector<std::string>& counter_names) {
-  return JoinLine(kHeaderDate, kHeaderTime, counter_names);
+  return JoinLine(ServiceNameTable[kHeaderDateField], ServiceNameTable[kHeaderTimeField],
+                  counter_names);
 }
 
 bool ReadHeaderLine(std::istream& in, std::string* line) {

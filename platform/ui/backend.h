@@ -54,6 +54,8 @@ class Backend {
   virtual void RunModal(Dialog& dialog, const ModalScript* script) = 0;
   // Lets the user pick from a popup menu at a screen point; the command or 0.
   virtual int TrackPopup(const Menu& menu, Point screen, Window& owner) = 0;
+  // The screen's size, where new dialogs are centred.
+  virtual Rect Screen() = 0;
   // Width of a text in the font (null: the dialog font).
   virtual int TextWidth(const Font* font, std::string_view text) = 0;
   // The hands that drive this back end's controls in tests.

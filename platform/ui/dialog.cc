@@ -10,13 +10,6 @@
 #include "platform/ui/script.h"
 
 namespace kst::ui {
-namespace {
-
-constexpr int kMenuBarHeight = 20;
-constexpr int kScreenWidth = 1024;
-constexpr int kScreenHeight = 768;
-
-}  // namespace
 
 Dialog::Dialog(int template_id, Window* owner) : template_id_(template_id), owner_(owner) {}
 
@@ -29,10 +22,11 @@ bool Dialog::Build(const DialogTemplate& tmpl, bool modal) {
   if (IsCreated()) return false;
   controls_.clear();
   Rect client = TemplateRect(tmpl, 0, 0, tmpl.cx, tmpl.cy);
-  int width = client.width() + 6;
-  int height = client.height() + 6 + ((tmpl.style & kCaption) ? 22 : 0);
-  int left = std::max(0, (kScreenWidth - width) / 2);
-  int top = std::max(0, (kScreenHeight - height) / 2);
+  int width = client.width() + 2 * kFrameBorder;
+  int height = client.height() + 2 * kFrameBorder + ((tmpl.style & kCaption) ? kCaptionHeight : 0);
+  Rect screen = CurrentBackend().Screen();
+  int left = std::max(screen.left, screen.left + (screen.width() - width) / 2);
+  int top = std::max(screen.top, screen.top + (screen.height() - height) / 2);
   uint32_t style = tmpl.style & ~kVisible;
   if (!CreateAs(Kind::kDialog, nullptr, template_id_, {left, top, left + width, top + height}, style,
                 tmpl.caption)) {

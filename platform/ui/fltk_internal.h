@@ -25,8 +25,6 @@
 
 namespace kst::ui::fltk {
 
-constexpr int kMenuBarHeight = 20;
-
 class Backend;
 
 // Items of a model menu as an FLTK menu array (labels owned here).
@@ -40,10 +38,9 @@ class MenuItems {
   bool Active(const Fl_Menu_Item* item) const;
 
  private:
-  void Add(const Menu& menu, bool active);
+  void Add(const Menu& menu);
   std::vector<std::unique_ptr<std::string>> labels_;
   std::vector<Fl_Menu_Item> items_;
-  std::map<const Fl_Menu_Item*, bool> path_active_;
 };
 
 // The mirror of one model window: its widget, and for a top-level window
@@ -95,6 +92,7 @@ class Backend final : public kst::ui::Backend {
   std::unique_ptr<kst::ui::Peer> MakePeer(kst::ui::Window& window) override;
   void RunModal(Dialog& dialog, const ModalScript* script) override;
   int TrackPopup(const Menu& menu, Point screen, kst::ui::Window& owner) override;
+  Rect Screen() override { return {Fl::x(), Fl::y(), Fl::x() + Fl::w(), Fl::y() + Fl::h()}; }
   int TextWidth(const Font* font, std::string_view text) override;
   Driver& driver() override;
   bool Capture(kst::ui::Window& top, Image* out) override;

@@ -37,13 +37,12 @@ Fl_Boxtype EdgeBox(const kst::ui::Window& model, Fl_Boxtype fallback) {
 void MenuItems::Build(const Menu& menu) {
   labels_.clear();
   items_.clear();
-  path_active_.clear();
   items_.reserve(256);
-  Add(menu, true);
+  Add(menu);
   items_.push_back(Fl_Menu_Item{});
 }
 
-void MenuItems::Add(const Menu& menu, bool active) {
+void MenuItems::Add(const Menu& menu) {
   for (int pos = 0; pos < menu.count(); ++pos) {
     int state = menu.ItemState(pos, By::kPosition);
     if (state & kMenuSeparator) {
@@ -58,14 +57,13 @@ void MenuItems::Add(const Menu& menu, bool active) {
     if (const Menu* popup = menu.SubMenu(pos)) {
       item.flags |= FL_SUBMENU;
       items_.push_back(item);
-      Add(*popup, active && usable);
+      Add(*popup);
       items_.push_back(Fl_Menu_Item{});
     } else {
       item.user_data_ = reinterpret_cast<void*>(static_cast<intptr_t>(menu.ItemCommand(pos)));
       items_.push_back(item);
     }
   }
-  (void)active;
 }
 
 const Fl_Menu_Item* MenuItems::Find(int command) const {

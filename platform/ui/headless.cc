@@ -60,6 +60,7 @@ class HeadlessBackend final : public Backend {
     if (dialog.running()) dialog.EndDialog(script == nullptr && dialog.is_message_box() ? kIdOk : kIdCancel);
   }
   int TrackPopup(const Menu&, Point, Window&) override { return 0; }
+  Rect Screen() override { return {0, 0, 1024, 768}; }
   int TextWidth(const Font* font, std::string_view text) override {
     int height = font != nullptr && font->height > 0 ? font->height : 11;
     return static_cast<int>(text.size()) * ((height + 1) / 2);

@@ -98,7 +98,11 @@ void Gate(Canvas& c, Art art) {
       c.Fill(Either(Box(0.18, 0.1, 0.45, 0.9), Disc(0.45, 0.5, 0.3, 0.4)), 0xff2e9b57);
       break;
     case Art::kOrGate:
-      c.Fill([](double u, double v) { return Disc(0.1, 0.5, 0.66, 0.42)(u, v) && !Disc(0.02, 0.5, 0.2, 0.45)(u, v) && u >= 0.14; },
+      // Curved sides meeting in a point, a hollow back.
+      c.Fill([](double u, double v) {
+               double dv = std::abs(v - 0.5) / 0.42, du = (u - 0.12) / 0.62;
+               return u >= 0.12 + 0.1 * (1 - dv * dv) && dv <= 1 - du * du;
+             },
              0xff2070e0);
       break;
     default:

@@ -5,13 +5,6 @@
 #include "platform/ui/backend.h"
 
 namespace kst::ui {
-namespace {
-
-// Frame of a top-level window, as the dialogs' pixel sizes assume it.
-constexpr int kFrameBorder = 3;
-constexpr int kCaptionHeight = 22;
-
-}  // namespace
 
 Window::Window() = default;
 

@@ -25,6 +25,12 @@ namespace kst::ui {
 class Peer;
 class Icon;
 
+// The frame of a top-level window, as the dialogs' outer pixel sizes
+// assume it: a border all round, a caption on top, then the menu bar.
+inline constexpr int kFrameBorder = 3;
+inline constexpr int kCaptionHeight = 22;
+inline constexpr int kMenuBarHeight = 20;
+
 enum class Kind { kWindow, kDialog, kStatic, kEdit, kButton, kCheckBox, kUpDown, kComboBox, kListBox, kTree };
 
 // What changed in a window, for the back end that mirrors it.

@@ -61,6 +61,6 @@ double DemoValue(const std::string& counter, double load) {
   return 100 + 100 * load;
 }
 
-double BrokenLoad(int index) { return index % 2 == 0 ? 0.02 : 0.98; }
+double BrokenLoad(int index) { return index % 2 == 0 ? 0.3 : 0.7; }
 
 }  // namespace kst

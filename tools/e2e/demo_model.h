@@ -23,8 +23,9 @@ double DemoLoad(std::time_t when);
 double DemoValue(const std::string& counter, double load);
 
 // The load that breaks the counters' usual agreement: counter number
-// `index` of a log is driven to an extreme low or high, alternately, so
-// that neighbouring counters contradict each other.
+// `index` of a log shows a low or a high load, alternately, so that
+// neighbouring counters contradict each other while each stays within the
+// range it had in the history.
 double BrokenLoad(int index);
 
 }  // namespace kst

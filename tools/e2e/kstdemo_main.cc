@@ -107,7 +107,6 @@ int Alerts() {
       return Fail("an unreadable record at byte " + std::to_string(at) + " of " + file);
     }
     message.print(std::cout);
-    std::cout << "\n";
     for (const auto& [id, value] : message.counterValues) {
       int found = 0;
       const std::string title = ReadCounterTitleById(static_cast<int64_t>(id), &found);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "StatSubsystem/common/product_key.h"
+#include "StatSubsystem/common/service_control.h"
 #include "StatSubsystem/common/service_keys.h"
 #include "StatSubsystem/common/service_names.h"
 #include "platform/process.h"
@@ -77,6 +78,12 @@ int Set(const ActionArgs& args) {
                       "the collector service is not installed (run KestraneCollector -install)");
   }
   key.Close();
+  // As in the console, a running collector's options stay as they are.
+  int state = kServiceStateStopped;
+  if (QueryServiceState(kCollector, &state) == 0 &&
+      (state == kServiceStateRunning || state == kServiceStatePaused)) {
+    return ConfigFail(kCommand, "the collector is running; stop it first (kstctl svc stop kstCollector)");
+  }
 
   if (buffer_name.size() > 1023) buffer_name.resize(1023);
   if (buffer_name.empty()) buffer_name = ProgramFolder() + "cbuffer";

@@ -134,6 +134,21 @@ TEST_F(HostCommandTest, CollectorOptionsAsApplyWritesThem) {
       << shown;
 }
 
+TEST_F(HostCommandTest, RunningCollectorKeepsItsOptions) {
+  SetRoot();
+  std::filesystem::create_symlink(BinDir() + "/KestraneCollector", home_.path() + "/KestraneCollector");
+  ASSERT_EQ(std::system((ShellQuote(home_.path() + "/KestraneCollector") + " -install").c_str()), 0);
+  Expect(0, {"collector", "set", "\\\\localhost\\Memory\\Available MBytes"});
+  Expect(0, {"svc", "start", "kstCollector"});
+  const KstctlOutcome refused = Run({"collector", "set", "--interval", "9", "\\\\localhost\\Memory\\Cache Bytes"});
+  Expect(0, {"svc", "stop", "kstCollector"});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_NE(refused.err.find("the collector is running"), std::string::npos) << refused.err;
+  int interval = 0;
+  EXPECT_EQ(ReadServiceDword("kstCollector", "optTimeInt", &interval), 0);
+  EXPECT_EQ(interval, 1);
+}
+
 TEST_F(HostCommandTest, ModuleListsProfilesAndDefaults) {
   const std::string out = Expect(0, {"module", "Discovery.dll"});
   EXPECT_EQ(out.rfind("title: Ruleforge\n", 0), 0u) << out;
@@ -219,6 +234,8 @@ TEST_F(TrainTest, TrainsListsAndTunes) {
   const std::string listed = Expect(0, {"log", "list", "Memory"});
   EXPECT_NE(listed.find("\"INT number of eras=200\""), std::string::npos) << listed;
   EXPECT_NE(listed.find("uses time:       yes\n    threshold:       30\n"), std::string::npos);
+  // The whole day, so that the checker judges every second of it.
+  EXPECT_NE(listed.find("daily 00:00:00 to 23:59:59\n"), std::string::npos) << listed;
 
   EXPECT_EQ(Expect(0, {"tune", "Memory", "usage"}), "sensitivity 0.50000\n");
   Expect(0, {"tune", "Memory", "usage", "0.25"});

@@ -111,7 +111,8 @@ int ParseOptions(const std::vector<std::string>& args, TrainOptions* o) {
   o->instance.title = args[1];
   o->instance.pluginFileName = "Discovery.dll";
   o->instance.trainingPeriod.dayTimeIntervalFrom = 0;
-  o->instance.trainingPeriod.dayTimeIntervalTill = 23 * 3600 + 59 * 60;
+  // The whole day: the checker judges up to the last second of it.
+  o->instance.trainingPeriod.dayTimeIntervalTill = 24 * 3600 - 1;
   TrainingPeriod& period = o->instance.trainingPeriod;
   for (size_t i = 2; i < args.size(); ++i) {
     const std::string& option = args[i];
@@ -332,6 +333,7 @@ int Train(const TrainOptions& o) {
   }
   std::printf("instance '%s' of log '%s' trained and activated (state file %s)\n",
               instance.title.c_str(), o.log.c_str(), state_path.c_str());
+  std::fflush(stdout);
   if (!RequestReload(kCommand)) {
     std::printf("the checking service will use it when it next starts or reloads\n");
   }
@@ -351,7 +353,7 @@ int TrainCommand(const std::vector<std::string>& args) {
         "checking service to reload. On failure nothing new is left listed.\n"
         "\nOptions:\n"
         "  --from, --till DATE     first and last day of the training period\n"
-        "  --window HH:MM-HH:MM    daily window (default 00:00-23:59)\n"
+        "  --window HH:MM-HH:MM    daily window (default the whole day)\n"
         "  --interval SECONDS      sampling interval of the table (default 60)\n"
         "  --uses-time             the time of day is the first feature\n"
         "  --plugin FILE           analyzer plug-in (default Discovery.dll)\n"

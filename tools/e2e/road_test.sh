@@ -1,0 +1,13 @@
+#!/bin/sh
+# The end-to-end test: the whole road, small and quick, in its own
+# temporary installation, which is removed when the road succeeds.
+#   road_test.sh BIN_DIR
+set -eu
+KESTRANE_HOME=$(mktemp -d /tmp/kst-road-XXXXXX)
+export KESTRANE_HOME
+if "$(dirname "$0")/road.sh" "$1" --fast; then
+  rm -rf "$KESTRANE_HOME"
+else
+  echo "installation kept for inspection: $KESTRANE_HOME" >&2
+  exit 1
+fi
