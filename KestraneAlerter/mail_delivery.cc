@@ -132,7 +132,9 @@ std::string SmtpDataBody(const std::string& text) {
     if (line_start && c == '.') body += '.';
     line_start = false;
     if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
-    if (c == '\n') {
+    // A bare CR ends a line too: sent alone, some servers would take a "."
+    // after it for the end of the data.
+    if (c == '\n' || c == '\r') {
       body += "\r\n";
       line_start = true;
       continue;

@@ -20,8 +20,9 @@ struct MailJob {
 // A server that stops answering ends it after a minute.
 void sendMailThread(MailJob* job);
 
-// The DATA part after the header: every line ended by CRLF, a line that
-// begins with "." gets a second one, and CRLF "." CRLF ends it.
+// The DATA part after the header: every line ended by CRLF (LF, CR and CRLF
+// each end a line), a line that begins with "." gets a second one, and
+// CRLF "." CRLF ends it.
 std::string SmtpDataBody(const std::string& text);
 
 }  // namespace kst

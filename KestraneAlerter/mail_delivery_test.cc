@@ -33,7 +33,8 @@ TEST(SmtpDataBodyTest, EndsLinesWithCrlfAndStuffsDots) {
       {"x\n.\n..y\nz.\n", "x\r\n..\r\n...y\r\nz.\r\n.\r\n"},
       {"cut mid-line", "cut mid-line\r\n.\r\n"},
       {"", "\r\n.\r\n"},
-      {"a\r\nb\rc\n", "a\r\nb\rc\r\n.\r\n"},
+      {"a\r\nb\rc\n", "a\r\nb\r\nc\r\n.\r\n"},
+      {"x\r.\r\nQUIT\n", "x\r\n..\r\nQUIT\r\n.\r\n"},
   };
   for (const Case& c : cases) EXPECT_EQ(SmtpDataBody(c.text), c.body) << c.text;
 }

@@ -301,17 +301,26 @@ TEST_F(CheckCycleTest, AlertCarriesCounterValuesAndPartsById) {
   EXPECT_THAT(alerts[1].counterParts[0].resultCounterIds, ElementsAre(11));
 }
 
-TEST_F(CheckCycleTest, ThrowingPluginIsReportedAndTheNextInstanceRuns) {
+TEST_F(CheckCycleTest, MisbehavingPluginsDoNotHarmTheCheck) {
   AddLog("Log", {kProcessorTitle});
   AddInstance("Log", "thrower", Thrown());
+  AddInstance("Log", "silent", Said(100, "unused"));
+  AddInstance("Log", "unterminated", Said(100, "unused"));
   AddInstance("Log", "next", Said(100, "still judged"));
+  std::ofstream(home_ + "/States/silent.st", std::ios::app) << "write=none\n";
+  std::ofstream(home_ + "/States/unterminated.st", std::ios::app) << "write=full\n";
   CheckCycle cycle;
   bool reload = true;
   std::string out;
   ASSERT_EQ(RunCheck(cycle, &reload, &out), 0);
   EXPECT_THAT(out, HasSubstr("exception has come from check method of analyzer thrower\n"));
+  EXPECT_THAT(out, HasSubstr("Log:silent   \n"));
+  EXPECT_THAT(out, HasSubstr("Log:unterminated   " + std::string(1023, 'x') + "\n"));
   EXPECT_THAT(out, HasSubstr("Log:next   still judged\n"));
-  ASSERT_EQ(Frames().size(), 1u);
+  const std::vector<AlertMessage> alerts = Frames();
+  ASSERT_EQ(alerts.size(), 3u);
+  EXPECT_EQ(alerts[0].description, "");
+  EXPECT_EQ(alerts[1].description, std::string(1023, 'x'));
 }
 
 TEST_F(CheckCycleTest, AlerterGetsEachAlertAndAFreshDispatcherPerReload) {

@@ -2,7 +2,9 @@
 // "key=value" lines: level (the answer), message, throw (1: throw instead of
 // answering) and details ("0,1>2;3>0": base features > result features, rules
 // apart by ";"). Each call appends the feature values it was given, one line,
-// to the state file's name followed by ".features".
+// to the state file's name followed by ".features". A misbehaving plug-in:
+// "write=none" leaves the message buffer alone, "write=full" fills all of it
+// with no terminating NUL.
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -36,13 +38,14 @@ extern "C" int check(const std::string& stateFile, const std::vector<double>* fe
   std::ifstream script(stateFile);
   if (!script) return -1;
   int level = 0;
-  std::string text, line;
+  std::string text, line, write;
   while (std::getline(script, line)) {
     const size_t eq = line.find('=');
     if (eq == std::string::npos) continue;
     const std::string key = line.substr(0, eq), value = line.substr(eq + 1);
     if (key == "level") level = std::stoi(value);
     if (key == "message") text = value;
+    if (key == "write") write = value;
     if (key == "throw" && value == "1") throw std::runtime_error("broken analyzer");
     if (key == "details") {
       std::stringstream rules(value);
@@ -58,6 +61,10 @@ extern "C" int check(const std::string& stateFile, const std::vector<double>* fe
   std::ofstream seen(stateFile + ".features", std::ios::app);
   for (double v : *featureValues) seen << v << ' ';
   seen << '\n';
-  std::snprintf(message, messageSize, "%s", text.c_str());
+  if (write == "full") {
+    std::memset(message, 'x', messageSize);
+  } else if (write != "none") {
+    std::snprintf(message, messageSize, "%s", text.c_str());
+  }
   return level;
 }
