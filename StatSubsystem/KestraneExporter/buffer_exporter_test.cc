@@ -176,6 +176,20 @@ TEST_F(BufferExporterTest, SpacingCountsFromLastKeptMinute) {
   EXPECT_EQ(Minutes(Run({"-day", "1", "-i", "0"}, Date(4, 1))).size(), 11u);
 }
 
+// The collector grows the file slot by slot; a slot it has only begun is not
+// a row yet.
+TEST_F(BufferExporterTest, SlotOnlyBegunAtTheEndGivesNoRow) {
+  MakeBuffer(60, {"A", "A"}, {"x", "y"});
+  Sample(4, 1, 0, {1, 2});
+  {
+    std::ofstream f(buffer_, std::ios::binary | std::ios::app);
+    const std::string next = EncodeSlot(RingBufferSlot{DateKey(4, 1), 60, {3, 4}});
+    f << next.substr(0, next.size() - 3);
+  }
+  EXPECT_EQ(Run({"-month", "4", "-ngh"}, Date(4, 1)), "0;1;2\n");
+  EXPECT_EQ(Run({"-day", "1", "-ngh"}, Date(4, 1)), "0;1;2\n");
+}
+
 TEST_F(BufferExporterTest, DayRangeWithBounds) {
   MakeBuffer(60, {"A"}, {"x"});
   for (int d = 2; d <= 6; ++d) FillDay(4, d);

@@ -64,8 +64,11 @@ int Add(const ActionArgs& args) {
     return 0;
   }
   const char* meaning = "registry failure";
-  if (result == -7) meaning = "empty log title";
-  if (result == -9) meaning = "empty title, plug-in or state file name, or parameters too long";
+  if (result == -7) meaning = "log title empty or with a backslash";
+  if (result == -9) {
+    meaning = "title empty or with a backslash, plug-in or state file name empty or of 260 "
+              "characters or more, or parameters too long";
+  }
   if (result == -3) meaning = "no such log";
   if (result == -4) meaning = "the instance exists already (or a failed earlier attempt left its key)";
   return ConfigFail(kCommand, "writing instance '" + instance.title + "'", result, meaning);
@@ -80,7 +83,7 @@ int Remove(const ActionArgs& args) {
     return 0;
   }
   const char* meaning = "registry failure";
-  if (result == -7) meaning = "empty title";
+  if (result == -7) meaning = "a title empty or with a backslash";
   if (result == -3) meaning = "no such log";
   if (result == -5) meaning = "no such instance, or the log's instance titles are unreadable";
   return ConfigFail(kCommand, "removing instance '" + args[1] + "'", result, meaning);

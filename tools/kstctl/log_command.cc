@@ -103,7 +103,7 @@ int Add(const ActionArgs& args) {
     return 0;
   }
   const char* meaning = "registry failure, or the counter store was never set up";
-  if (result == -7) meaning = "empty log or counter title";
+  if (result == -7) meaning = "empty counter title, or a log title empty or with a backslash";
   if (result == -2) meaning = "the log exists already";
   return ConfigFail(kCommand, "adding log '" + args[0] + "'", result, meaning);
 }
@@ -116,7 +116,7 @@ int Remove(const ActionArgs& args) {
     return 0;
   }
   const char* meaning = "registry failure";
-  if (result == -7) meaning = "empty log title";
+  if (result == -7) meaning = "log title empty or with a backslash";
   if (result == -3) meaning = "no such log";
   return ConfigFail(kCommand, "removing log '" + args[0] + "'", result, meaning);
 }
