@@ -55,11 +55,13 @@ class KestraneCollector {
   int CreateBuffer(std::fstream& file);
 
   std::function<time_t()> now_;
-  bool existing_buffer_ = false;
-  uint32_t time_interval_ = 0;
-  uint32_t record_width_ = 0;
-  uint32_t header_size_ = 0;
-  std::string buffer_file_;
+  // notFirstStartFlag, optTimeInt, optCollsCount, optHeadGrpOffset and
+  // optBufferName as the last load found them.
+  bool existingBuffer = false;
+  uint32_t timeInterval = 0;
+  uint32_t recordWidth = 0;
+  uint32_t headerSize = 0;
+  std::string bufferFile;
   CounterValueReader counters_;
 };
 

@@ -145,6 +145,13 @@ TEST_F(CollectorServiceTest, UsageAndFailedStart) {
             "-debug\truns the service as normal process\n"
             "-service\truns the process as a service\n");
 
+  // Started by hand, not by the service manager.
+  Program by_hand(home_.path(), {"-service"});
+  ASSERT_EQ(by_hand.Wait(milliseconds(10000)), 0);
+  EXPECT_EQ(by_hand.Err(),
+            "error 91: 'StartServiceCtrlDispatcher' error: ERROR_FAILED_SERVICE_CONTROLLER_CONNECT\n");
+  EXPECT_EQ(Dword("lastErrorNo"), 91);
+
   // A flag of 2 stops the service at start.
   Configure(2, {"\\Memory\\Available Bytes"});
   Program debug(home_.path(), {"-debug"});
