@@ -117,6 +117,9 @@ TEST_F(UiControlsTest, ComboBoxKeepsInsertionOrderAndNotifiesOnlyTheUsersChoice)
   EXPECT_TRUE(user().Type(drop, "Memory::Available Bytes"));
   EXPECT_EQ(drop.Text(), "Memory::Available Bytes");
   EXPECT_EQ(drop.CurSel(), -1);
+  drop.ResetContent();  // refilling for another log leaves no stale typed title
+  EXPECT_EQ(drop.Text(), "");
+  EXPECT_EQ(drop.count(), 0);
 }
 
 TEST_F(UiControlsTest, SortedListBoxWithExtendedSelection) {
