@@ -48,6 +48,25 @@ TEST_F(UiControlsTest, EditNotifiesEveryChangeAndKeepsDigitsOnly) {
   EXPECT_EQ(edit.selection(), std::make_pair(1, 2));
 }
 
+TEST_F(UiControlsTest, DigitsOnlyBoxesRefusePrintingKeysOnly) {
+  Edit digits, plain;
+  ASSERT_TRUE(digits.Create(&top_, 11, {0, 0, 40, 20}, kVisible | kDigitsOnly));
+  ASSERT_TRUE(plain.Create(&top_, 12, {0, 0, 40, 20}, kVisible));
+  struct Case {
+    const char* typed;
+    bool refused;
+  } cases[] = {
+      {"7", false}, {"x", true}, {" ", true}, {"-", true}, {"\xc3\xa9", true},  // a letter beyond ASCII
+      {"\x7f", false},  // Delete
+      {"\b", false},    // Backspace
+      {"", false},       // arrows and other keys that type nothing
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(digits.RefusesKey(c.typed), c.refused) << static_cast<int>(c.typed[0]);
+    EXPECT_FALSE(plain.RefusesKey(c.typed));
+  }
+}
+
 TEST_F(UiControlsTest, DisabledOrHiddenControlsRefuseTheUser) {
   Button button;
   CheckBox check;

@@ -87,9 +87,9 @@ class EditInput final : public Fl_Input {
   void alignment(int a) { alignment_ = a; redraw(); }
 
   int handle(int event) override {
-    if (event == FL_KEYBOARD && model_.HasStyle(kDigitsOnly) && !Fl::event_state(FL_CTRL)) {
-      const char* text = Fl::event_text();
-      if (Fl::event_length() > 0 && (text[0] < '0' || text[0] > '9') && text[0] >= ' ') return 1;
+    if (event == FL_KEYBOARD && !Fl::event_state(FL_CTRL | FL_ALT | FL_META) && Fl::event_length() > 0 &&
+        model_.RefusesKey(std::string_view(Fl::event_text(), Fl::event_length()))) {
+      return 1;
     }
     if (event == FL_PUSH || event == FL_DRAG || event == FL_RELEASE) {
       int saved = Fl::e_x;
