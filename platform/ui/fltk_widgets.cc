@@ -31,14 +31,11 @@ class TopWindow final : public Fl_Double_Window {
         dialog->UserEscape();
         return 1;
       }
+      // Alt+Space whatever has the focus, as no control claims it.
+      if (dialog != nullptr && key == ' ' && Fl::event_state(FL_ALT)) return dialog->UserOpenSystemMenu() ? 1 : 0;
       if (event == FL_KEYBOARD && Fl_Double_Window::handle(event)) return 1;
       if (dialog != nullptr && (key == FL_Enter || key == FL_KP_Enter)) {
         dialog->UserEnter();
-        return 1;
-      }
-      if (dialog != nullptr && key == ' ' && Fl::event_state(FL_ALT) && dialog->SystemMenu() != nullptr) {
-        int command = TheBackend().TrackPopup(*dialog->SystemMenu(), model_.ClientToScreen({0, 0}), model_);
-        if (command != 0) dialog->UserChooseSystemMenu(command);
         return 1;
       }
       if (event == FL_KEYBOARD) return 0;
