@@ -2,11 +2,9 @@
 // way the collector console's Apply writes them, so that collection can be
 // set up without a window.
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
-#include "StatSubsystem/common/product_key.h"
 #include "StatSubsystem/common/service_control.h"
 #include "StatSubsystem/common/service_keys.h"
 #include "StatSubsystem/common/service_names.h"
@@ -38,17 +36,9 @@ std::string ProgramFolder() {
   return path.substr(0, path.rfind('/') + 1);
 }
 
-std::string RootDirectoryOrEmpty() {
-  char buffer[1024];
-  int result = 0;
-  ReadProductValue("", "rootDirectory", kRegSz, buffer, sizeof buffer, &result);
-  if (result <= 0) return "";
-  return std::string(buffer, strnlen(buffer, static_cast<size_t>(result)));
-}
-
 int Set(const ActionArgs& args) {
   // The fields as the console fills them when it opens.
-  const std::string root = RootDirectoryOrEmpty();
+  const std::string root = ProductRootOrEmpty();
   std::string interval_text = "1";
   std::string buffer_name = root.empty() ? ProgramFolder() + "cbuffer" : root + "\\cbuffer";
   std::string csv_name = root.empty() ? ProgramFolder() + "CSVoutp" : root + "\\CSVoutp";

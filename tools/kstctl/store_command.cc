@@ -39,6 +39,7 @@ int Setup(const ActionArgs&) {
 
 int Counters(const ActionArgs&) {
   if (!LoadRootDirectory(kCommand)) return 1;
+  MakeWorkFolders();
   int result = 0;
   const std::vector<std::string>& titles = ExportLastDay(&result);
   if (result < 0) return ConfigFail(kCommand, "listing the buffer's counters", result, kNoExport);
@@ -74,6 +75,7 @@ int Training(const ActionArgs& args) {
     return ConfigFail(kCommand, "the collector has no optTimeInt; give the interval in seconds");
   }
   if (!LoadRootDirectory(kCommand)) return 1;
+  MakeWorkFolders();
 
   int result = 0;
   const std::vector<AnalyzerInstance> instances = ReadAnalyzerInstances(log, &result);

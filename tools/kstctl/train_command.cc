@@ -289,9 +289,8 @@ int Train(const TrainOptions& o) {
   AnalyzerInstance instance = o.instance;
   if (!BuildParameters(*plugin, o, &instance.parameters)) return 1;
 
+  MakeWorkFolders();
   const std::string temporary = RootDirectory() + "\\Temporary\\";
-  std::filesystem::create_directories(NativePath(temporary), ignored);
-  std::filesystem::create_directories(NativePath(RootDirectory() + "\\States"), ignored);
   const std::string exported = temporary + instance.stateFileName + ".export";
   const std::string table = temporary + instance.stateFileName + ".csv";
   auto cleanup = [&] {
