@@ -159,6 +159,11 @@ TEST_F(HostCommandTest, ModuleListsProfilesAndDefaults) {
       << out;
   EXPECT_NE(out.find("    INT number of eras=20000  (default 10000, 0 to 2147483647, step 1)\n"),
             std::string::npos);
+  // A bare name is the installation's copy, the one the checking service loads.
+  EXPECT_NE(Run({"module", "Installed.dll"}).err.find("cannot load"), std::string::npos);
+  SetRoot();
+  std::filesystem::create_symlink(BinDir() + "/Discovery.so", home_.path() + "/Installed.so");
+  EXPECT_EQ(Expect(0, {"module", "Installed.dll"}).rfind("title: Ruleforge\n", 0), 0u);
   EXPECT_NE(Run({"module", "KestraneAlerter.dll"}).err.find("not an analyzer plug-in"),
             std::string::npos);
   EXPECT_NE(Run({"module", "Missing.dll"}).err.find("cannot load"), std::string::npos);

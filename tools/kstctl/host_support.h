@@ -58,9 +58,10 @@ int WriteTrainingTable(const char* command, const std::string& log,
                        const AnalyzerInstance& instance, uint32_t interval_seconds,
                        const std::string& exported, const std::string& output);
 
-// Loads the analyzer plug-in `file` (a bare name such as "Discovery.dll" is
-// looked for beside kstctl first). Null, after a message "kstctl COMMAND:
-// ..." on stderr, when it does not load.
+// Loads the analyzer plug-in `file`. A bare name such as "Discovery.dll" is
+// looked for in the root directory first (the copy the checking service
+// loads), then beside kstctl. Null, after a message "kstctl COMMAND: ..."
+// on stderr, when it does not load.
 std::unique_ptr<Module> LoadPlugin(const char* command, const std::string& file);
 
 // Loads the installation's alerter library: the root directory's
