@@ -243,7 +243,9 @@ TEST_F(TrainTest, TrainsListsAndTunes) {
   EXPECT_NE(listed.find("daily 00:00:00 to 23:59:59\n"), std::string::npos) << listed;
 
   EXPECT_EQ(Expect(0, {"tune", "Memory", "usage"}), "sensitivity 0.50000\n");
-  Expect(0, {"tune", "Memory", "usage", "0.25"});
+  EXPECT_EQ(Expect(0, {"tune", "Memory", "usage", "0.25"}).rfind(
+                "sensitivity set to 0.25000 (it was 0.50000)\n", 0),
+            0u);
   EXPECT_EQ(Expect(0, {"tune", "Memory", "usage"}), "sensitivity 0.25000\n");
   Expect(2, {"tune", "Memory", "usage", "1.5"});
   Expect(1, {"tune", "Memory", "nothing"});
