@@ -73,6 +73,10 @@ std::unique_ptr<Module> LoadAlerter(const char* command);
 // (on stdout when the request was sent, else on stderr). True when sent.
 bool RequestReload(const char* command);
 
+// RequestReload after a change the checking service should see; when it
+// cannot be sent, says on stdout when the change takes effect.
+void ReloadAfterChange(const char* command);
+
 }  // namespace kst
 
 #endif  // KESTRANE_TOOLS_KSTCTL_HOST_SUPPORT_H_

@@ -78,6 +78,13 @@ bool RequestReload(const char* command) {
   return false;
 }
 
+void ReloadAfterChange(const char* command) {
+  std::fflush(stdout);
+  if (!RequestReload(command)) {
+    std::printf("the checking service will use it when it next starts or reloads\n");
+  }
+}
+
 int ReloadCommand(const std::vector<std::string>& args) {
   if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) {
     std::printf(

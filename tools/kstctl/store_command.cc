@@ -77,16 +77,10 @@ int Training(const ActionArgs& args) {
   if (!LoadRootDirectory(kCommand)) return 1;
   MakeWorkFolders();
 
-  int result = 0;
-  const std::vector<AnalyzerInstance> instances = ReadAnalyzerInstances(log, &result);
-  if (result < 0) return ConfigFail(kCommand, "reading log '" + log + "'", result, "no such log");
-  const AnalyzerInstance* instance = nullptr;
-  for (const AnalyzerInstance& candidate : instances) {
-    if (candidate.title == title) instance = &candidate;
-  }
-  if (instance == nullptr) return ConfigFail(kCommand, "no readable instance '" + title + "' in log '" + log + "'");
-  result = WriteTrainingTable(kCommand, log, *instance, interval,
-                              RootDirectory() + "\\Temporary\\training", output);
+  AnalyzerInstance instance;
+  if (!FindInstance(kCommand, log, title, &instance)) return 1;
+  const int result = WriteTrainingTable(kCommand, log, instance, interval,
+                                        RootDirectory() + "\\Temporary\\training", output);
   if (result < 0) return 1;
   std::printf("%d lines written to %s\n", result, output.c_str());
   return 0;

@@ -332,10 +332,7 @@ int Train(const TrainOptions& o) {
   }
   std::printf("instance '%s' of log '%s' trained and activated (state file %s)\n",
               instance.title.c_str(), o.log.c_str(), state_path.c_str());
-  std::fflush(stdout);
-  if (!RequestReload(kCommand)) {
-    std::printf("the checking service will use it when it next starts or reloads\n");
-  }
+  ReloadAfterChange(kCommand);
   return 0;
 }
 

@@ -92,10 +92,7 @@ int TuneCommand(const std::vector<std::string>& args) {
   // Setting answers the odds it replaced, p / (1 - p); shown as the
   // sensitivity it was.
   std::printf("sensitivity set to %.5f (it was %.5f)\n", p, answer / (1.0 + answer));
-  std::fflush(stdout);
-  if (!RequestReload(kCommand)) {
-    std::printf("the checking service will use it when it next starts or reloads\n");
-  }
+  ReloadAfterChange(kCommand);
   return 0;
 }
 
