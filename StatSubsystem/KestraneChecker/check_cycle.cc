@@ -191,6 +191,8 @@ int CheckCycle::CheckLogs(const CheckControls& controls, std::FILE* file) {
       AnomalyDetails* details = nullptr;
       int level;
       try {
+        // The plug-in opens the name it is given, so it gets the state
+        // file's place in States under the root, where training wrote it.
         level = instance.checkFunction(
             NativePath(controls.rootDirectory + "\\States\\" + instance.stateFileName),
             &features, message, kMessageSize, &details);
