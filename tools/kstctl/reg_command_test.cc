@@ -110,6 +110,7 @@ TEST_F(RegCommandTest, SetStoresTheBytesTheSystemReads) {
       {{""}, "string", kRegSz, std::string(1, '\0')},
       {{"0x01020304"}, "dword", kRegDword, "\x04\x03\x02\x01"},
       {{"-2"}, "dword", kRegDword, "\xfe\xff\xff\xff"},
+      {{"010"}, "dword", kRegDword, std::string("\x0a\0\0\0", 4)},
       {{"\\Memory\\Available Bytes", "\\System\\Processes"}, "multi", kRegMultiSz,
        std::string("\\Memory\\Available Bytes\0\\System\\Processes\0\0", 43)},
       {{}, "multi", kRegMultiSz, std::string(1, '\0')},
