@@ -85,6 +85,9 @@ step "counter store set up from the ring buffer's columns"
 "$K" store setup
 "$K" log list
 
+step "the analyzer plug-in and its parameter profiles"
+"$K" module Discovery.dll | grep -e '^title' -e 'profile'
+
 step "an instance of the log Memory trained on the history"
 FROM=$(date -d "-$((DAYS - 1)) day" +%F)
 TILL=$(date -d "-1 day" +%F)
