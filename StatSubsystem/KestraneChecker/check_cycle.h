@@ -6,6 +6,7 @@
 #ifndef KESTRANE_STATSUBSYSTEM_KESTRANECHECKER_CHECK_CYCLE_H_
 #define KESTRANE_STATSUBSYSTEM_KESTRANECHECKER_CHECK_CYCLE_H_
 
+#include <cstdio>
 #include <functional>
 #include <map>
 #include <memory>
