@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -369,6 +370,19 @@ TEST_F(RegistryTest, WritesAreSeenByOtherProcesses) {
   std::string data;
   ASSERT_EQ(key.QueryValue("rootDirectory", nullptr, &data), kErrorSuccess);
   EXPECT_EQ(data, std::string("/opt/two\0", 9));
+}
+
+TEST_F(RegistryTest, ReaderSeesTheFirstKeyAnotherProcessStores) {
+  // An empty database, read by a process that may not write it.
+  std::ofstream(home_.path() + "/registry.db");
+  SetRegistryReadOnlyForTesting(true);
+  RegistryKey key;
+  EXPECT_EQ(RegistryKey::Open("SOFTWARE", RegAccess::kRead, &key), kErrorFileNotFound);
+  ASSERT_EQ(RunWorker("set 'SOFTWARE\\Kestrane' rootDirectory /opt/one"), 0);
+  ASSERT_EQ(RegistryKey::Open("SOFTWARE\\Kestrane", RegAccess::kRead, &key), kErrorSuccess);
+  std::string data;
+  ASSERT_EQ(key.QueryValue("rootDirectory", nullptr, &data), kErrorSuccess);
+  EXPECT_EQ(data, std::string("/opt/one\0", 9));
 }
 
 TEST_F(RegistryTest, ProcessesHammeringTheSameKeysLoseNothing) {
