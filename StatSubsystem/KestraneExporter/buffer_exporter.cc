@@ -161,7 +161,9 @@ int BufferExporter::Export(ExporterOptions* options, bool truncate) {
   in.seekg(static_cast<std::streamoff>(position));
   const uint32_t value_count = width - kSlotHeadDoubles;
   const uint64_t slot_bytes = SlotBytes(width);
-  std::vector<unsigned char> value_bytes(SlotBytes(value_count));
+  // A width no slot of this file can have (a damaged optCollsCount) must not
+  // ask for a buffer of that size.
+  std::vector<unsigned char> value_bytes(slot_bytes <= file_length ? SlotBytes(value_count) : 0);
   std::string row;
   while (in && position + slot_bytes <= file_length) {
     const int accepted = AcceptRecord(in, out, options);

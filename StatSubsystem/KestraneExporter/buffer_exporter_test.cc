@@ -238,6 +238,13 @@ TEST_F(BufferExporterTest, Failures) {
   Run({"-day", "1"}, Date(4, 1), &err);
   EXPECT_EQ(err, "KestraneExporter.exe: error gatherer parameters loading failed\n");
 
+  // A width no slot of the file can have: no rows, and no buffer of its size.
+  MakeBuffer(60, {"A"}, {"x"});
+  Sample(4, 1, 0, {1});
+  ASSERT_EQ(WriteServiceDword("kstCollector", "optCollsCount", 0x7fffffff), 0);
+  EXPECT_EQ(Run({"-day", "1", "-ngh"}, Date(4, 1), &err), "");
+  EXPECT_EQ(err, "");
+
   MakeBuffer(60, {"A"}, {"x"});
   std::filesystem::remove(buffer_);
   Run({"-day", "1"}, Date(4, 1), &err);

@@ -96,7 +96,9 @@ int Status(const ActionArgs& args) {
     ReadInstanceStatus(args[0], args[1], &status, &result);
     if (result < 0) {
       return ConfigFail(kCommand, "reading the status of '" + args[1] + "'", result,
-                        result == -3 ? "no such instance" : "no readable status value");
+                        result == -3   ? "no such instance"
+                        : result == -7 ? "a title empty or with a backslash"
+                                       : "no readable status value");
     }
     const char* text = InstanceStatusText(status);
     std::printf("%s\n", text != nullptr ? text : "unknown");
@@ -107,7 +109,9 @@ int Status(const ActionArgs& args) {
   WriteInstanceStatus(args[0], args[1], status, &result);
   if (result >= 0) return 0;
   return ConfigFail(kCommand, "setting the status of '" + args[1] + "'", result,
-                    result == -3 ? "no such instance" : "registry failure");
+                    result == -3   ? "no such instance"
+                    : result == -7 ? "a title empty or with a backslash"
+                                   : "registry failure");
 }
 
 const Action kActions[] = {

@@ -66,7 +66,9 @@ bool PrintLog(const std::string& log) {
   const std::vector<std::string> counters = ReadLogCountersTitles(log, &result);
   if (result < 0) {
     ConfigFail(kCommand, "log '" + log + "'", result,
-               result == -3 ? "no such log" : "its counter titles cannot be read");
+               result == -3   ? "no such log"
+               : result == -7 ? "log title empty or with a backslash"
+                              : "its counter titles cannot be read");
     return false;
   }
   std::printf("log %s\n", log.c_str());
