@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
@@ -422,6 +423,23 @@ TEST_F(CheckCycleTest, ValuesAreRefreshedEveryCheckAndNamesOnlyOnReload) {
   ASSERT_EQ(RunCheck(cycle, &reload), 0);
   EXPECT_THAT(Features("inst"), ElementsAre(ElementsAre(12.5, 2048), ElementsAre(50, 2048),
                                             ElementsAre(50, 2048), ElementsAre(0, 8)));
+}
+
+TEST_F(CheckCycleTest, NamesAndValuesComeFromOneReadingOfTheCounterList) {
+  AddLog("Log", {kProcessorTitle, kMemoryTitle});
+  // Loading this instance's library swaps the two paths of the stored list
+  // while the reload is under way.
+  std::ofstream(home_ + "/counters_on_load") << kMemoryPath << "\n" << kProcessorPath << "\n";
+  AddInstance("Log", "changer", Said(0), false, 0, KST_LIST_CHANGING_PLUGIN);
+  AddInstance("Log", "inst", Said(0));
+  CheckCycle cycle;
+  bool reload = true;
+  ASSERT_EQ(RunCheck(cycle, &reload), 0);
+  ASSERT_EQ(RunCheck(cycle, &reload), 0);
+  reload = true;  // the swapped list, read whole
+  ASSERT_EQ(RunCheck(cycle, &reload), 0);
+  EXPECT_THAT(Features("inst"), ElementsAre(ElementsAre(12.5, 2048), ElementsAre(12.5, 2048),
+                                            ElementsAre(12.5, 2048)));
 }
 
 TEST_F(CheckCycleTest, FailuresOfTheCheckItself) {
