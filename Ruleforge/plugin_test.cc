@@ -1,6 +1,7 @@
 // The plug-in as a host sees it: loaded by file name, bound by name.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -152,6 +153,8 @@ TEST_F(PluginTest, InstallCheckAndTuneRoundTrip) {
   EXPECT_EQ(tune_(state_, -1.0), 0.5);
   EXPECT_EQ(tune_(state_, 0.9), 1.0);
   EXPECT_DOUBLE_EQ(tune_(state_, -1.0), 0.9);
+  EXPECT_EQ(tune_(state_, std::nan("")), -1.0);
+  EXPECT_DOUBLE_EQ(tune_(state_, -1.0), 0.9);
 }
 
 TEST_F(PluginTest, KnownInstancesAreNotReadAgain) {
@@ -196,6 +199,9 @@ TEST_F(PluginTest, BadCallsAndDamagedStateFiles) {
 
   std::vector<ParameterValue> params = *defaults_("", nullptr);
   params[0].setReal(-0.1);
+  EXPECT_EQ(install_(state_, &params, "x.csv", nullptr), -1);
+  params = *defaults_("", nullptr);
+  params[1].setReal(std::nan(""));
   EXPECT_EQ(install_(state_, &params, "x.csv", nullptr), -1);
   params = *defaults_("", nullptr);
   params[2].setInt(-1);

@@ -283,6 +283,48 @@ TEST_F(RuleSearchTableTest, EvaluateRejectsAPremiseThatAddsNothing) {
   }
 }
 
+TEST_F(RuleSearchTableTest, ConclusionOverEveryIntervalSaysNothing) {
+  RuleSearch search(table_.get(), 0.0, 1.0, 0, {.seed = 1});
+  Rule all;
+  for (int k = 0; k < table_->indexCount(0); ++k) all.conclusion.push_back({0, k});
+  ASSERT_GE(all.conclusion.size(), 2u);
+  Rule candidate = all;
+  search.evaluate(candidate, 0);
+  EXPECT_EQ(candidate.probability, 1.0);
+  EXPECT_FALSE(candidate.accepted);
+  // The deepest generalisations are not generalised again.
+  Rule deep = all;
+  search.evaluate(deep, 2);
+  EXPECT_TRUE(deep.accepted);
+}
+
+TEST_F(RuleSearchTableTest, CrossoverModeOrderAndChildCounters) {
+  // Nothing is accepted, so the child of the last mode is taken.
+  RuleSearch search(table_.get(), 1.5, 0.01, 0, {.seed = 1});
+  Rule p1 = MakeRule({{0, 0}}, {{4, 1}});
+  p1.trials = 3;
+  p1.successes = 2;
+  // Shared on the same side: mergeOther both ways, then mergeUnion.
+  Rule p2 = MakeRule({{0, 0}}, {{5, 1}});
+  p2.trials = 7;
+  p2.successes = 5;
+  Rule child = search.crossover(p1, p2, search.sharedPairs(p1, p2));
+  EXPECT_EQ(child.conclusion, (std::vector<FeaturePair>{{0, 0}}));
+  EXPECT_EQ(child.premise, (std::vector<FeaturePair>{{4, 1}, {5, 1}}));
+  EXPECT_EQ(child.trials, 3);
+  EXPECT_EQ(child.successes, 0);
+  // Shared across sides: mergeUnion, then mergeOther both ways.
+  Rule p3 = MakeRule({{4, 1}}, {{8, 2}});
+  p3.trials = 7;
+  p3.successes = 5;
+  child = search.crossover(p1, p3, search.sharedPairs(p1, p3));
+  EXPECT_EQ(child.conclusion, (std::vector<FeaturePair>{{4, 1}}));
+  EXPECT_EQ(child.premise, (std::vector<FeaturePair>{{0, 0}, {8, 2}}));
+  EXPECT_EQ(child.trials, 7);
+  EXPECT_EQ(child.successes, 0);
+  EXPECT_FALSE(child.accepted);
+}
+
 TEST_F(RuleSearchTableTest, MergesBuildTheirPairLists) {
   RuleSearch search(table_.get(), 0.9, 0.01, 0, {.seed = 1});
   const Rule p1 = MakeRule({{0, 0}}, {{4, 1}});

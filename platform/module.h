@@ -36,8 +36,8 @@ class Module {
 // ("KestraneAlerter.dll" under the root directory, a plug-in's bare
 // "Discovery.dll"). The text goes through NativePath; a name ending in ".dll"
 // (any case) that does not exist is tried with ".so" in its place; a bare
-// name (no folder) is looked for beside the running program first, then in
-// the current folder, then where the system's loader looks. Returns nullptr
+// name (no folder) is looked for beside the running program first, then
+// where the system's loader looks. Returns nullptr
 // when no candidate loads; `error`, when given, then receives the reason.
 std::unique_ptr<Module> LoadModule(std::string_view file_name,
                                    std::string* error = nullptr);

@@ -14,11 +14,7 @@ namespace perf {
 bool SameName(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
-    unsigned char x = static_cast<unsigned char>(a[i]);
-    unsigned char y = static_cast<unsigned char>(b[i]);
-    if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
-    if (x != y) return false;
+    if (FoldCase(a[i]) != FoldCase(b[i])) return false;
   }
   return true;
 }
@@ -33,8 +29,6 @@ PdhStatus OpenSource(std::unique_ptr<CounterSource>* source) {
 
 namespace {
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
 // "*" stands for any run of characters; everything else matches itself
 // without regard to case.
 bool GlobMatch(std::string_view pattern, std::string_view text) {
@@ -43,7 +37,7 @@ bool GlobMatch(std::string_view pattern, std::string_view text) {
     if (p < pattern.size() && pattern[p] == '*') {
       star = p++;
       resume = t;
-    } else if (p < pattern.size() && Lower(pattern[p]) == Lower(text[t])) {
+    } else if (p < pattern.size() && FoldCase(pattern[p]) == FoldCase(text[t])) {
       ++p;
       ++t;
     } else if (star != std::string_view::npos) {

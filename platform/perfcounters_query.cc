@@ -17,9 +17,9 @@ using perf::RawValue;
 std::string InstanceKey(std::string_view parent, std::string_view name) {
   std::string key;
   key.reserve(parent.size() + name.size() + 1);
-  for (char c : parent) key += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+  for (char c : parent) key += perf::FoldCase(c);
   key += '/';
-  for (char c : name) key += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+  for (char c : name) key += perf::FoldCase(c);
   return key;
 }
 

@@ -230,8 +230,10 @@ class Connections final {
 
   WinError Connect(const std::string& path, TxnKind kind) {
     bool want_write = kind == TxnKind::kWrite;
+    // A connection that found no tables yet is not kept: another process may
+    // have stored the first key since.
     if (conn_.db != nullptr && conn_.path == path && conn_.pid == ::getpid() &&
-        (conn_.writable || !want_write) && (conn_.has_schema || !want_write))
+        (conn_.writable || !want_write) && conn_.has_schema)
       return kErrorSuccess;
     Drop();
     MakeFolders(FolderOf(path));

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -283,11 +284,26 @@ TEST_F(RegistryTest, ReadOnlyHandlesAndDatabases) {
   EXPECT_EQ(data, "1");
 }
 
-TEST_F(RegistryTest, NotWritableFolderDeniesWriting) {
-  if (::geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
+TEST_F(RegistryTest, NotWritableDatabaseDeniesWriting) {
   {
     RegistryKey key = MakeKey("SOFTWARE\\Kestrane");
-    Set(key, "v", kRegSz, "1");
+    Set(key, "v", kRegSz, std::string("1\0", 2));
+  }
+  if (::geteuid() == 0) {
+    // Another user, who may read the home folder but not write it.
+    ASSERT_EQ(::chmod(home_.path().c_str(), 0755), 0);
+    ChildOutcome access, get;
+    if (!RunAsNobody(WorkerPath(), {"access", "SOFTWARE\\Kestrane"}, home_.path(), &access))
+      GTEST_SKIP() << "no user nobody to test another user's access";
+    EXPECT_EQ(access.status, 0) << access.err;
+    EXPECT_EQ(access.out, "5 5 5\n") << access.err;
+    ASSERT_TRUE(RunAsNobody(WorkerPath(), {"get", "SOFTWARE\\Kestrane", "v"}, home_.path(),
+                            &get));
+    EXPECT_EQ(get.status, 0) << get.err;
+    EXPECT_EQ(get.out, std::string("1\0", 2)) << get.err;
+    RegistryKey key;
+    EXPECT_EQ(RegistryKey::Open("SOFTWARE\\Kestrane", RegAccess::kRead, &key), kErrorSuccess);
+    return;
   }
   std::string db = home_.path() + "/registry.db";
   ASSERT_EQ(::chmod(db.c_str(), 0444), 0);
@@ -354,6 +370,19 @@ TEST_F(RegistryTest, WritesAreSeenByOtherProcesses) {
   std::string data;
   ASSERT_EQ(key.QueryValue("rootDirectory", nullptr, &data), kErrorSuccess);
   EXPECT_EQ(data, std::string("/opt/two\0", 9));
+}
+
+TEST_F(RegistryTest, ReaderSeesTheFirstKeyAnotherProcessStores) {
+  // An empty database, read by a process that may not write it.
+  std::ofstream(home_.path() + "/registry.db");
+  SetRegistryReadOnlyForTesting(true);
+  RegistryKey key;
+  EXPECT_EQ(RegistryKey::Open("SOFTWARE", RegAccess::kRead, &key), kErrorFileNotFound);
+  ASSERT_EQ(RunWorker("set 'SOFTWARE\\Kestrane' rootDirectory /opt/one"), 0);
+  ASSERT_EQ(RegistryKey::Open("SOFTWARE\\Kestrane", RegAccess::kRead, &key), kErrorSuccess);
+  std::string data;
+  ASSERT_EQ(key.QueryValue("rootDirectory", nullptr, &data), kErrorSuccess);
+  EXPECT_EQ(data, std::string("/opt/one\0", 9));
 }
 
 TEST_F(RegistryTest, ProcessesHammeringTheSameKeysLoseNothing) {

@@ -2,9 +2,18 @@
 #ifndef KESTRANE_PLATFORM_REGISTRY_TESTING_H_
 #define KESTRANE_PLATFORM_REGISTRY_TESTING_H_
 
+#include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
+#include <vector>
 
 namespace kst {
 
@@ -40,6 +49,63 @@ class TempKestraneHome {
  private:
   std::string path_;
 };
+
+struct ChildOutcome {
+  int status = -1;  // exit status; -1 when the program did not end normally
+  std::string out;
+  std::string err;
+};
+
+// Runs program with args as the user nobody, to show what another user may
+// do (permissions do not bind root). The program is copied into folder first,
+// so that it starts even where nobody may not enter the build tree, and it is
+// started with exec, so that it never shares this process's database
+// connection. False (outcome untouched) when this process is not root or
+// there is no user nobody.
+inline bool RunAsNobody(const std::string& program, const std::vector<std::string>& args,
+                        const std::string& folder, ChildOutcome* outcome) {
+  if (::geteuid() != 0) return false;
+  const passwd* nobody = ::getpwnam("nobody");
+  if (nobody == nullptr) return false;
+  const uid_t uid = nobody->pw_uid;
+  const gid_t gid = nobody->pw_gid;
+  std::string name = std::filesystem::path(program).filename().string();
+  std::string copy = folder + "/" + name;
+  std::string err_file = folder + "/" + name + ".stderr";
+  std::error_code ec;
+  std::filesystem::copy_file(program, copy, std::filesystem::copy_options::overwrite_existing,
+                             ec);
+  *outcome = ChildOutcome();
+  int fds[2];
+  if (ec || ::pipe(fds) != 0) return true;
+  std::vector<std::string> words{copy};
+  words.insert(words.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& w : words) argv.push_back(w.data());
+  argv.push_back(nullptr);
+  pid_t child = ::fork();
+  if (child == 0) {
+    // Only calls that are safe between fork and exec.
+    int err = ::open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (err < 0 || ::dup2(fds[1], 1) < 0 || ::dup2(err, 2) < 0 || ::chdir("/") != 0 ||
+        ::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0)
+      ::_exit(126);
+    ::execv(copy.c_str(), argv.data());
+    ::_exit(127);
+  }
+  ::close(fds[1]);
+  char buf[4096];
+  ssize_t n;
+  while ((n = ::read(fds[0], buf, sizeof buf)) > 0) outcome->out.append(buf, n);
+  ::close(fds[0]);
+  int status = 0;
+  if (child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status))
+    outcome->status = WEXITSTATUS(status);
+  std::stringstream err;
+  err << std::ifstream(err_file).rdbuf();
+  outcome->err = err.str();
+  return true;
+}
 
 }  // namespace kst
 

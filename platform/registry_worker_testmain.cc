@@ -3,6 +3,9 @@
 //   registry_worker get KEY VALUE         print a value's bytes
 //   registry_worker set KEY VALUE TEXT    set a REG_SZ value (with its zero)
 //   registry_worker fds                   print the targets of the open files
+//   registry_worker access KEY            try to change KEY; print the answers
+//                                         of opening for writing, creating a
+//                                         subkey and deleting the tree
 // Exits 1 with a message on the first failure.
 #include <dirent.h>
 #include <unistd.h>
@@ -68,6 +71,15 @@ int Main(int argc, char** argv) {
                        static_cast<uint32_t>(text.size() + 1));
     return err ? Fail("set", err) : 0;
   }
+  if (mode == "access" && argc == 3) {
+    std::string path = argv[2];
+    RegistryKey key;
+    WinError open = RegistryKey::Open(path, RegAccess::kReadWrite, &key);
+    WinError create = RegistryKey::Create(path + "\\New", &key);
+    WinError remove = DeleteKeyTree(path);
+    std::printf("%u %u %u\n", open, create, remove);
+    return 0;
+  }
   if (mode == "fds") {
     DIR* dir = opendir("/proc/self/fd");
     if (dir == nullptr) return Fail("opendir", 0);
@@ -80,7 +92,7 @@ int Main(int argc, char** argv) {
     closedir(dir);
     return 0;
   }
-  std::fprintf(stderr, "usage: registry_worker hammer|get|set|fds ...\n");
+  std::fprintf(stderr, "usage: registry_worker hammer|get|set|fds|access ...\n");
   return 2;
 }
 

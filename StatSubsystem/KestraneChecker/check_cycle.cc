@@ -29,7 +29,7 @@ uint64_t CounterId(const std::string& title) {
 std::string CheckerCounterName(const std::string& objectPart, const std::string& counterPart) {
   std::string name = objectPart + "::" + counterPart;
   for (char& c : name) {
-    if (c == '\\' || c == '/') c = '_';
+    if (c == '\\') c = '_';
   }
   return name;
 }
@@ -77,15 +77,18 @@ void CheckCycle::RenewDispatcher() {
 }
 
 int CheckCycle::Rebuild() {
-  std::vector<std::string> objects, counters;
-  if (ReadObjectNames(objects, true) < 0) return -1;
-  if (ReadCounterNames(counters, true) < 0) return -2;
+  // The names and the query come from one reading of the collector's list:
+  // read apart, a list changed in between would pair a name with another
+  // counter's value.
+  std::vector<std::string> paths;
+  if (ReadCollectorCounterPaths(&paths) != 0) return -1;
 
   values_.clear();
   counterNames_.clear();
-  for (size_t i = 0; i < counters.size() && i < objects.size(); ++i) {
-    counterNames_.push_back(CheckerCounterName(objects[i], counters[i]));
+  for (const std::string& path : paths) {
+    counterNames_.push_back(CheckerCounterName(CounterObjectPart(path), CounterNamePart(path)));
   }
+  counterValues_.Rebuild(paths);  // a failure shows as no values
 
   instances_.clear();  // releases every plug-in module
   countersTitles_.clear();
@@ -131,7 +134,7 @@ int CheckCycle::Check(const CheckControls& controls) {
   }
 
   std::vector<double> values;
-  ReadCurrentCounterValues(values, reload);
+  counterValues_.Read(values, false);
   for (size_t k = 0; k < values.size() && k < counterNames_.size(); ++k) {
     values_[counterNames_[k]] = values[k];
   }
@@ -188,6 +191,8 @@ int CheckCycle::CheckLogs(const CheckControls& controls, std::FILE* file) {
       AnomalyDetails* details = nullptr;
       int level;
       try {
+        // The plug-in opens the name it is given, so it gets the state
+        // file's place in States under the root, where training wrote it.
         level = instance.checkFunction(
             NativePath(controls.rootDirectory + "\\States\\" + instance.stateFileName),
             &features, message, kMessageSize, &details);

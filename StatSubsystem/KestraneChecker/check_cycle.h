@@ -6,6 +6,7 @@
 #ifndef KESTRANE_STATSUBSYSTEM_KESTRANECHECKER_CHECK_CYCLE_H_
 #define KESTRANE_STATSUBSYSTEM_KESTRANECHECKER_CHECK_CYCLE_H_
 
+#include <cstdio>
 #include <functional>
 #include <map>
 #include <memory>
@@ -16,6 +17,7 @@
 #include "Ruleforge/plugin_exports.h"
 #include "StatSubsystem/common/alert_message.h"
 #include "StatSubsystem/common/analyzer_instance.h"
+#include "StatSubsystem/common/counter_values.h"
 #include "platform/module.h"
 
 namespace kst {
@@ -59,9 +61,9 @@ class CheckCycle {
   CheckCycle& operator=(const CheckCycle&) = delete;
 
   // One check. 0 done; 1 a stop was seen between two instances (alerts
-  // raised before it are written); -1 the object names or -2 the counter
-  // names of the collector's counter list cannot be read (only in a check
-  // that reloads); -3 the "alertmessages" file cannot be opened.
+  // raised before it are written); -1 the collector's counter list cannot be
+  // read (only in a check that reloads); -3 the "alertmessages" file cannot
+  // be opened.
   int Check(const CheckControls& controls);
 
  private:
@@ -86,6 +88,7 @@ class CheckCycle {
   std::vector<std::vector<CheckedInstance>> instances_;
 
   std::vector<std::string> counterNames_;  // one per collector counter path
+  CounterValueReader counterValues_;       // over the same paths, same order
   std::map<std::string, double> values_;   // current value by counter name
 
   // Serialisation buffer of the check in progress.
@@ -99,7 +102,11 @@ class CheckCycle {
 };
 
 // The name the checker gives counter path i: the object part, "::" and the
-// counter part, with every backslash and slash made an underscore.
+// counter part, with every backslash made an underscore. This must equal the
+// title the counter store gives the same column from the exporter's header
+// lines, which turn backslashes only; a slash ("Bytes Received/sec", the
+// "process/index" of a thread) stays, or such counters would never find
+// their current values.
 std::string CheckerCounterName(const std::string& objectPart, const std::string& counterPart);
 
 // Whether an instance is judged at `secondOfDay`: inside its daily window,

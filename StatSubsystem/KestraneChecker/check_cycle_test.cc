@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
@@ -424,6 +425,23 @@ TEST_F(CheckCycleTest, ValuesAreRefreshedEveryCheckAndNamesOnlyOnReload) {
                                             ElementsAre(50, 2048), ElementsAre(0, 8)));
 }
 
+TEST_F(CheckCycleTest, NamesAndValuesComeFromOneReadingOfTheCounterList) {
+  AddLog("Log", {kProcessorTitle, kMemoryTitle});
+  // Loading this instance's library swaps the two paths of the stored list
+  // while the reload is under way.
+  std::ofstream(home_ + "/counters_on_load") << kMemoryPath << "\n" << kProcessorPath << "\n";
+  AddInstance("Log", "changer", Said(0), false, 0, KST_LIST_CHANGING_PLUGIN);
+  AddInstance("Log", "inst", Said(0));
+  CheckCycle cycle;
+  bool reload = true;
+  ASSERT_EQ(RunCheck(cycle, &reload), 0);
+  ASSERT_EQ(RunCheck(cycle, &reload), 0);
+  reload = true;  // the swapped list, read whole
+  ASSERT_EQ(RunCheck(cycle, &reload), 0);
+  EXPECT_THAT(Features("inst"), ElementsAre(ElementsAre(12.5, 2048), ElementsAre(12.5, 2048),
+                                            ElementsAre(12.5, 2048)));
+}
+
 TEST_F(CheckCycleTest, FailuresOfTheCheckItself) {
   AddLog("Log", {kProcessorTitle});
   AddInstance("Log", "inst", Said(100));
@@ -521,10 +539,21 @@ TEST_F(CheckCycleTest, DebugCheckerProcessWritesTheFrames) {
                           "process 2 90 Log:inst process alert parts 0 values 2"));
 }
 
-TEST(CheckerCounterNameTest, SlashesAndBackslashesBecomeUnderscores) {
-  EXPECT_EQ(CheckerCounterName("\\Memory", "Available Bytes"), "_Memory::Available Bytes");
-  EXPECT_EQ(CheckerCounterName("Network(eth0)", "Bytes Total/sec"),
-            "Network(eth0)::Bytes Total_sec");
+// The names must be the titles the counter store registers for the same
+// columns: the exporter's group line turns backslashes into underscores and
+// its header line keeps the counter names as they are.
+TEST(CheckerCounterNameTest, NamesMatchTheCounterStoreTitles) {
+  struct Case { const char* path; const char* title; } cases[] = {
+      {"\\Memory\\Available Bytes", "_Memory::Available Bytes"},
+      {"\\\\host\\Processor(_Total)\\% Processor Time", "Processor(_Total)::% Processor Time"},
+      {"\\Network Interface(eth0)\\Bytes Received/sec",
+       "_Network Interface(eth0)::Bytes Received/sec"},
+      {"\\Thread(sshd/0)\\Context Switches/sec", "_Thread(sshd/0)::Context Switches/sec"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(CheckerCounterName(CounterObjectPart(c.path), CounterNamePart(c.path)), c.title)
+        << c.path;
+  }
 }
 
 }  // namespace

@@ -29,22 +29,22 @@ int KestraneCollector::LoadParameters(uint32_t* interval) {
   int flag = 0;
   if (ReadServiceDword(kCollector, "notFirstStartFlag", &flag) != 0) return -1;
   if (flag != 0 && flag != 1) return -2;
-  existing_buffer_ = flag == 1;
-  if (ReadServiceString(kCollector, "optBufferName", &buffer_file_) != 0) return -3;
+  existingBuffer = flag == 1;
+  if (ReadServiceString(kCollector, "optBufferName", &bufferFile) != 0) return -3;
   int minutes = 0;
   if (ReadServiceDword(kCollector, "optTimeInt", &minutes) != 0) return -4;
   if (minutes <= 0) return -5;
-  if (existing_buffer_) {
+  if (existingBuffer) {
     int width = 0, header = 0;
     if (ReadServiceDword(kCollector, "optCollsCount", &width) != 0) return -6;
     if (width <= 0) return -7;
-    record_width_ = static_cast<uint32_t>(width);
+    recordWidth = static_cast<uint32_t>(width);
     if (ReadServiceDword(kCollector, "optHeadGrpOffset", &header) != 0) return -8;
     if (header <= 0) return -9;
-    header_size_ = static_cast<uint32_t>(header);
+    headerSize = static_cast<uint32_t>(header);
   }
-  time_interval_ = static_cast<uint32_t>(minutes);
-  *interval = time_interval_;
+  timeInterval = static_cast<uint32_t>(minutes);
+  *interval = timeInterval;
   return 0;
 }
 
@@ -65,10 +65,10 @@ int KestraneCollector::CreateBuffer(std::fstream& file) {
   const std::string lines = GroupLine(objects) + HeaderLine(counters);
   file.write(lines.data(), static_cast<std::streamsize>(lines.size()));
   if (!file) return -4;
-  header_size_ = static_cast<uint32_t>(file.tellp());
-  record_width_ = static_cast<uint32_t>(counters.size()) + kSlotHeadDoubles;
-  if (WriteServiceDword(kCollector, "optHeadGrpOffset", static_cast<int>(header_size_)) != 0) return -8;
-  if (WriteServiceDword(kCollector, "optCollsCount", static_cast<int>(record_width_)) != 0) return -9;
+  headerSize = static_cast<uint32_t>(file.tellp());
+  recordWidth = static_cast<uint32_t>(counters.size()) + kSlotHeadDoubles;
+  if (WriteServiceDword(kCollector, "optHeadGrpOffset", static_cast<int>(headerSize)) != 0) return -8;
+  if (WriteServiceDword(kCollector, "optCollsCount", static_cast<int>(recordWidth)) != 0) return -9;
   if (WriteServiceDword(kCollector, "notFirstStartFlag", 1) != 0) return -10;
   if (counters_.Rebuild(paths) != 0) return -7;
   return 0;
@@ -81,16 +81,16 @@ int KestraneCollector::Gather() {
   if (int result = ReadLocalTime(now_, &slot_time, -101, -102); result != 0) return result;
 
   std::fstream file;
-  const std::string native = NativePath(buffer_file_);
-  if (existing_buffer_) {
+  const std::string native = NativePath(bufferFile);
+  if (existingBuffer) {
     file.open(native, std::ios::in | std::ios::out | std::ios::binary);
     if (!file.is_open()) return -2;
     file.seekp(0, std::ios::end);
     const int64_t length = static_cast<int64_t>(file.tellp());
     // A file cut short of its header lines, or slots without room for the
     // date and minute, would be overwritten into something unreadable.
-    if (!LengthFitsSlots(length, header_size_, record_width_) || length < header_size_ ||
-        record_width_ < kSlotHeadDoubles) {
+    if (!LengthFitsSlots(length, headerSize, recordWidth) || length < headerSize ||
+        recordWidth < kSlotHeadDoubles) {
       return -3;
     }
   } else {
@@ -100,8 +100,8 @@ int KestraneCollector::Gather() {
   }
 
   const uint32_t slot =
-      SlotIndex(slot_time.tm_mday, slot_time.tm_hour, slot_time.tm_min, time_interval_);
-  file.seekp(static_cast<std::streamoff>(SlotOffset(header_size_, record_width_, slot)));
+      SlotIndex(slot_time.tm_mday, slot_time.tm_hour, slot_time.tm_min, timeInterval);
+  file.seekp(static_cast<std::streamoff>(SlotOffset(headerSize, recordWidth, slot)));
 
   std::tm stamp{};
   if (int result = ReadLocalTime(now_, &stamp, -103, -104); result != 0) return result;
@@ -109,7 +109,7 @@ int KestraneCollector::Gather() {
   record.date_key = DateKey(stamp.tm_mon + 1, stamp.tm_mday);
   record.minute = MinuteOfDay(stamp.tm_hour, stamp.tm_min);
   if (CollectCounterValues(record.values, false) != 0) return -7;
-  record.values.resize(record_width_ - kSlotHeadDoubles, 0.0);
+  record.values.resize(recordWidth - kSlotHeadDoubles, 0.0);
 
   if (!WriteSlot(file, record) || !file.flush()) return -11;
   file.close();

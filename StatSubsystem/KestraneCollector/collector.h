@@ -35,11 +35,11 @@ class KestraneCollector {
   // One tick. 0, or: -1 parameters not loadable; -2 the existing buffer
   // cannot be opened (the service retries); -3 its length does not end on a
   // slot, it is shorter than its header lines, or its slots are too narrow
-  // for the date and minute (optCollsCount < 2); -4 a new buffer cannot be created; -5 optCounters unreadable for a
-  // new buffer; -7 counter values not collectable; -8/-9/-10
-  // optHeadGrpOffset/optCollsCount/notFirstStartFlag not writable; -11 the
-  // slot cannot be written; -101/-102 and -103/-104 the first and second
-  // reading of the time failed.
+  // for the date and minute (optCollsCount < 2); -4 a new buffer cannot be
+  // created; -5 optCounters unreadable for a new buffer; -7 counter values
+  // not collectable; -8/-9/-10 optHeadGrpOffset/optCollsCount/
+  // notFirstStartFlag not writable; -11 the slot cannot be written;
+  // -101/-102 and -103/-104 the first and second reading of the time failed.
   //
   // A new buffer's header lines, optCollsCount and its query come from one
   // reading of optCounters, so they always agree; a slot always holds exactly
@@ -55,11 +55,13 @@ class KestraneCollector {
   int CreateBuffer(std::fstream& file);
 
   std::function<time_t()> now_;
-  bool existing_buffer_ = false;
-  uint32_t time_interval_ = 0;
-  uint32_t record_width_ = 0;
-  uint32_t header_size_ = 0;
-  std::string buffer_file_;
+  // notFirstStartFlag, optTimeInt, optCollsCount, optHeadGrpOffset and
+  // optBufferName as the last load found them.
+  bool existingBuffer = false;
+  uint32_t timeInterval = 0;
+  uint32_t recordWidth = 0;
+  uint32_t headerSize = 0;
+  std::string bufferFile;
   CounterValueReader counters_;
 };
 

@@ -13,10 +13,12 @@
 #include <thread>
 
 #include "StatSubsystem/common/ring_buffer.h"
+#include "StatSubsystem/common/service_control.h"
 #include "StatSubsystem/common/service_keys.h"
 #include "gtest/gtest.h"
 #include "platform/registry.h"
 #include "platform/registry_testing.h"
+#include "platform/services.h"
 
 namespace kst {
 namespace {
@@ -111,7 +113,10 @@ class CollectorServiceTest : public ::testing::Test {
     ASSERT_EQ(RegistryKey::Create("System\\CurrentControlSet\\Services\\Kestrane buffer creator", &key),
               kErrorSuccess);
   }
-  void TearDown() override { ::unsetenv("KESTRANE_PERF_SCRIPT"); }
+  void TearDown() override {
+    ::unsetenv("KESTRANE_PERF_SCRIPT");
+    StopServiceByName(kId);  // a service a failed test left running
+  }
 
   void Configure(int flag, const std::vector<std::string>& counters) {
     ASSERT_EQ(WriteServiceDword(kId, "notFirstStartFlag", flag), 0);
@@ -139,6 +144,13 @@ TEST_F(CollectorServiceTest, UsageAndFailedStart) {
             "-remove\tremoves the service from SCM database\n"
             "-debug\truns the service as normal process\n"
             "-service\truns the process as a service\n");
+
+  // Started by hand, not by the service manager.
+  Program by_hand(home_.path(), {"-service"});
+  ASSERT_EQ(by_hand.Wait(milliseconds(10000)), 0);
+  EXPECT_EQ(by_hand.Err(),
+            "error 91: 'StartServiceCtrlDispatcher' error: ERROR_FAILED_SERVICE_CONTROLLER_CONNECT\n");
+  EXPECT_EQ(Dword("lastErrorNo"), 91);
 
   // A flag of 2 stops the service at start.
   Configure(2, {"\\Memory\\Available Bytes"});
@@ -244,6 +256,47 @@ TEST_F(CollectorServiceTest, FailedTickEndsTheService) {
   EXPECT_EXIT(ServiceMain(0, nullptr), ::testing::ExitedWithCode(1),
               "error 11: KestraneCollector::Gather\\(\\) call failed with return value -3");
   EXPECT_EQ(ReadFile(buffer_), lines + "stray");
+}
+
+// Installed by the program itself and started by the service manager: it
+// samples until stopped, and a load failure stops it with 1066 and 124.
+TEST_F(CollectorServiceTest, AsAnInstalledService) {
+  Program install(home_.path(), {"-remove", "-install"});  // nothing to remove yet
+  ASSERT_EQ(install.Wait(milliseconds(10000)), 0);
+  std::string image;
+  ASSERT_EQ(ReadServiceString(kId, "ImagePath", &image), 0);
+  EXPECT_EQ(image, CollectorProgram() + " -service");
+
+  Configure(0, {"\\Memory\\Available Bytes"});
+  ASSERT_EQ(StartServiceByName(kId), 0);
+  EXPECT_TRUE(Eventually([&] { return Dword("notFirstStartFlag") == 1; }, milliseconds(10000)));
+  int state = -1;
+  EXPECT_EQ(QueryServiceState(kId, &state), 0);
+  EXPECT_EQ(state, kServiceStateRunning);
+  ASSERT_EQ(StopServiceByName(kId), 0);
+  EXPECT_TRUE(Eventually([&] { return QueryServiceState(kId, &state) == 0 && state == kServiceStateStopped; },
+                         milliseconds(5000)));
+
+  ASSERT_EQ(WriteServiceDword(kId, "notFirstStartFlag", 2), 0);
+  StartServiceByName(kId);  // it may have failed before the answer
+  ASSERT_TRUE(Eventually([&] { return QueryServiceState(kId, &state) == 0 && state == kServiceStateStopped; },
+                         milliseconds(5000)));
+  std::unique_ptr<ServiceManager> manager;
+  std::unique_ptr<Service> service;
+  ServiceStatus status;
+  ASSERT_EQ(ServiceManager::Open(kManagerConnect, &manager), kErrorSuccess);
+  ASSERT_EQ(manager->OpenService("Kestrane buffer creator", kServiceQueryStatus, &service), kErrorSuccess);
+  ASSERT_EQ(service->QueryStatus(&status), kErrorSuccess);
+  EXPECT_EQ(status.win32_exit_code, kErrorServiceSpecificError);
+  EXPECT_EQ(status.service_specific_exit_code, 124u);
+  std::string message;
+  ASSERT_EQ(ReadServiceString(kId, "lastErrorMessage", &message), 0);
+  EXPECT_EQ(message, "KestraneCollector::LoadParameters() call failed with return value -2");
+
+  Program remove(home_.path(), {"-remove"});
+  ASSERT_EQ(remove.Wait(milliseconds(10000)), 0);
+  EXPECT_EQ(QueryServiceState(kId, &state), 0);
+  EXPECT_EQ(state, kServiceStateNotInstalled);
 }
 
 TEST_F(CollectorServiceTest, ControlsWithoutAUserControl) {

@@ -1,5 +1,6 @@
 #include "StatSubsystem/KestraneExporter/buffer_exporter.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -150,14 +151,21 @@ int BufferExporter::Export(ExporterOptions* options, bool truncate) {
   const uint64_t end_mark = limit_day > 0 ? SlotOffset(header, width, FirstSlotOfDay(limit_day + 1, interval))
                                           : UINT64_MAX;
 
-  uint64_t position = SlotOffset(header, width, first_slot);
+  // Only slots that lie whole in the file are read: the collector grows the
+  // file as it goes, and a slot it has only begun would give a row that is
+  // just a minute.
   in.clear();
+  in.seekg(0, std::ios::end);
+  const uint64_t file_length = static_cast<uint64_t>(std::max<std::streamoff>(in.tellg(), 0));
+  uint64_t position = SlotOffset(header, width, first_slot);
   in.seekg(static_cast<std::streamoff>(position));
   const uint32_t value_count = width - kSlotHeadDoubles;
   const uint64_t slot_bytes = SlotBytes(width);
-  std::vector<unsigned char> value_bytes(SlotBytes(value_count));
+  // A width no slot of this file can have (a damaged optCollsCount) must not
+  // ask for a buffer of that size.
+  std::vector<unsigned char> value_bytes(slot_bytes <= file_length ? SlotBytes(value_count) : 0);
   std::string row;
-  while (in && in.peek() != std::char_traits<char>::eof()) {
+  while (in && position + slot_bytes <= file_length) {
     const int accepted = AcceptRecord(in, out, options);
     if (!in) break;
     if (accepted == 1) {

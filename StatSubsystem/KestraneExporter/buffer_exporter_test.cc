@@ -176,6 +176,20 @@ TEST_F(BufferExporterTest, SpacingCountsFromLastKeptMinute) {
   EXPECT_EQ(Minutes(Run({"-day", "1", "-i", "0"}, Date(4, 1))).size(), 11u);
 }
 
+// The collector grows the file slot by slot; a slot it has only begun is not
+// a row yet.
+TEST_F(BufferExporterTest, SlotOnlyBegunAtTheEndGivesNoRow) {
+  MakeBuffer(60, {"A", "A"}, {"x", "y"});
+  Sample(4, 1, 0, {1, 2});
+  {
+    std::ofstream f(buffer_, std::ios::binary | std::ios::app);
+    const std::string next = EncodeSlot(RingBufferSlot{DateKey(4, 1), 60, {3, 4}});
+    f << next.substr(0, next.size() - 3);
+  }
+  EXPECT_EQ(Run({"-month", "4", "-ngh"}, Date(4, 1)), "0;1;2\n");
+  EXPECT_EQ(Run({"-day", "1", "-ngh"}, Date(4, 1)), "0;1;2\n");
+}
+
 TEST_F(BufferExporterTest, DayRangeWithBounds) {
   MakeBuffer(60, {"A"}, {"x"});
   for (int d = 2; d <= 6; ++d) FillDay(4, d);
@@ -223,6 +237,13 @@ TEST_F(BufferExporterTest, Failures) {
   ASSERT_EQ(WriteServiceDword("kstCollector", "optCollsCount", 1), 0);
   Run({"-day", "1"}, Date(4, 1), &err);
   EXPECT_EQ(err, "KestraneExporter.exe: error gatherer parameters loading failed\n");
+
+  // A width no slot of the file can have: no rows, and no buffer of its size.
+  MakeBuffer(60, {"A"}, {"x"});
+  Sample(4, 1, 0, {1});
+  ASSERT_EQ(WriteServiceDword("kstCollector", "optCollsCount", 0x7fffffff), 0);
+  EXPECT_EQ(Run({"-day", "1", "-ngh"}, Date(4, 1), &err), "");
+  EXPECT_EQ(err, "");
 
   MakeBuffer(60, {"A"}, {"x"});
   std::filesystem::remove(buffer_);

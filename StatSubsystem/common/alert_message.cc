@@ -55,8 +55,9 @@ uint32_t RandomHalf(int32_t now) {
     seeded = true;
     std::srand(static_cast<uint32_t>(::getpid()) * static_cast<uint32_t>(now));
   }
-  uint32_t a = static_cast<uint32_t>(std::rand());
-  uint32_t b = static_cast<uint32_t>(std::rand());
+  // Two draws of 15 bits each, whatever the generator's range.
+  uint32_t a = static_cast<uint32_t>(std::rand()) & 0x7fff;
+  uint32_t b = static_cast<uint32_t>(std::rand()) & 0x7fff;
   return a * b;
 }
 

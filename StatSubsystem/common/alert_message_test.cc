@@ -160,6 +160,10 @@ TEST(AlertMessageTest, NewMessageIsStampedAndIdentified) {
   EXPECT_EQ(a.warningLevel, 42);
   EXPECT_TRUE(a.counterParts.empty() && a.counterValues.empty());
   EXPECT_NE(a.id >> 32, b.id >> 32);  // successive draws differ
+  // The high half is the product of two draws of 0..32767 each.
+  for (int i = 0; i < 64; ++i) {
+    EXPECT_LE(AlertMessage(1, "", "", "").id >> 32, 32767u * 32767u);
+  }
 }
 
 TEST(AlertMessageTest, PrintWritesOneLine) {

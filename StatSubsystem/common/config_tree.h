@@ -16,8 +16,10 @@
 //
 // Every operation sets *result to -1 before anything else and, on success, to
 // 0 or a count; each failure has its own negative code (see each operation).
-// Titles are used as given: no trimming, no case change. Nothing is rolled
-// back: a failure after a key was made leaves what was written.
+// Titles are used as given: no trimming, no case change; a log or instance
+// title that holds a backslash names a key path, not a key, and is refused
+// like an empty one. Nothing is rolled back: a failure after a key was made
+// leaves what was written.
 //
 // The list readers return a list the library owns for the whole process; each
 // call empties and refills it (and leaves it empty on failure), so callers
@@ -58,16 +60,18 @@ const std::vector<AnalyzerInstance>& ReadAnalyzerInstances(const std::string& lo
 
 // Adds an activated instance; number of the log's instances afterwards. -7
 // empty log title; -9 empty instance title, plug-in or state file name, a
-// parameter of kind none, or parameters that do not fit the 1 MiB the readers
-// take; -3 no such log; -4 the instance exists; -1 registry failure; or the
-// code of WriteInstanceStatus.
+// file name of 260 characters or more, a parameter of kind none, or
+// parameters that do not fit the 1 MiB the readers take (what the readers
+// could not take back); -3 no such log; -4 the instance exists; -1 registry
+// failure; or the code of WriteInstanceStatus.
 void WriteAnalyzerInstance(const std::string& logTitle, const AnalyzerInstance& instance,
                            int* result);
 
-// Deletes the instance's state file (root directory, "\States\", its name),
-// then its key, then its title in analyzersTitles. Number of instances left
-// (0 when analyzersTitles is not a multi-string); -7 empty title; -3 no such
-// log; -5 no such instance or analyzersTitles unreadable; -1 other failure.
+// Deletes the instance's state file (root directory, "\States\", its name;
+// never a folder, nor a name that leads out of States), then its key, then
+// its title in analyzersTitles. Number of instances left (0 when
+// analyzersTitles is not a multi-string); -7 empty title; -3 no such log; -5
+// no such instance or analyzersTitles unreadable; -1 other failure.
 void RemoveAnalyzerInstance(const std::string& logTitle, const std::string& instanceTitle,
                             int* result);
 

@@ -8,6 +8,13 @@
 
 namespace kst {
 
+// A title names a key of its own only when it is not empty and holds no
+// backslash: "L\I" would reach log L's instance I, and "\" the Logs key
+// itself, whose removal would take every log with it.
+inline bool NamesOwnKey(const std::string& title) {
+  return !title.empty() && title.find('\\') == std::string::npos;
+}
+
 inline std::string LogsKeyPath() { return std::string(kConfigurationKeyPath) + "\\Logs"; }
 
 inline std::string LogKeyPath(const std::string& logTitle) {

@@ -205,21 +205,78 @@ TEST_F(ConfigTreeTest, InstanceWriteResultCodes) {
 
 TEST_F(ConfigTreeTest, BadInstancesAreLeftOut) {
   AddLogOk("L", {"A::a"});
-  for (const char* title : {"I1", "I2", "I3", "I4", "I5"}) WriteInstanceOk("L", Instance(title));
+  for (const char* title : {"I1", "I2", "I3", "I4", "I5", "I6"}) WriteInstanceOk("L", Instance(title));
   const std::string dword_101("\x65\0\0\0", 4);
-  SetRaw(InstanceKeyPath("L", "I2"), "warningLevelThreshold", kRegDword, dword_101);
+  SetRaw(InstanceKeyPath("L", "I1"), "warningLevelThreshold", kRegDword, dword_101);
   SetRaw(InstanceKeyPath("L", "I3"), "dayIntervalFrom", kRegDword, std::string(4, '\0'));
   SetRaw(InstanceKeyPath("L", "I4"), "parameters", kRegSz, std::string("x\0", 2));
-  ASSERT_EQ(DeleteKeyTree(InstanceKeyPath("L", "I5")), kErrorSuccess);
+  ASSERT_EQ(DeleteKeyTree(InstanceKeyPath("L", "I6")), kErrorSuccess);
   // A till of another type is taken as it is.
-  SetRaw(InstanceKeyPath("L", "I1"), "dayIntervalTill", kRegDword, std::string("\x10\0\0\0", 4));
+  SetRaw(InstanceKeyPath("L", "I5"), "dayIntervalTill", kRegDword, std::string("\x10\0\0\0", 4));
 
   int result = 0;
   const std::vector<AnalyzerInstance>& instances = ReadAnalyzerInstances("L", &result);
+  EXPECT_EQ(result, 2);
+  ASSERT_EQ(instances.size(), 2u);
+  // Each survivor carries its own values, not a neighbour's.
+  EXPECT_EQ(instances[0].title, "I2");
+  EXPECT_EQ(instances[0].stateFileName, "I2.state");
+  EXPECT_EQ(instances[0].trainingPeriod.dayIntervalTill, 2000);
+  EXPECT_EQ(instances[1].title, "I5");
+  EXPECT_EQ(instances[1].stateFileName, "I5.state");
+  EXPECT_EQ(instances[1].trainingPeriod.dayIntervalTill, 16);
+}
+
+// A title with a backslash is a key path: "\" is the Logs key itself and
+// "L\I" is log L's instance I. None of them reaches a key.
+TEST_F(ConfigTreeTest, TitlesThatAreKeyPaths) {
+  AddLogOk("L", {"A::a"});
+  WriteInstanceOk("L", Instance("I"));
+  int result = 0, status = 0;
+  for (const std::string& title : {std::string("\\"), std::string("L\\I"), std::string("L\\")}) {
+    RemoveLog(title, &result);
+    EXPECT_EQ(result, -7) << title;
+    AddLog(title, {"A::a"}, &result);
+    EXPECT_EQ(result, -7) << title;
+    ReadLogCountersTitles(title, &result);
+    EXPECT_EQ(result, -7) << title;
+    ReadAnalyzerInstances(title, &result);
+    EXPECT_EQ(result, -7) << title;
+    RemoveAnalyzerInstance("L", title, &result);
+    EXPECT_EQ(result, -7) << title;
+    WriteInstanceStatus("L", title, 3, &result);
+    EXPECT_EQ(result, -7) << title;
+    ReadInstanceStatus(title, "I", &status, &result);
+    EXPECT_EQ(result, -7) << title;
+    WriteAnalyzerInstance("L", Instance(title), &result);
+    EXPECT_EQ(result, -9) << title;
+  }
+  EXPECT_EQ(ReadLogsTitles(&result), (Titles{"L"}));
+  EXPECT_EQ(ReadAnalyzerInstances("L", &result).size(), 1u);
+  ReadInstanceStatus("L", "I", &status, &result);
+  EXPECT_EQ(status, kStatusActivated);
+}
+
+// File names are read back into 260 bytes, the zero included.
+TEST_F(ConfigTreeTest, FileNamesTheReadersCanTake) {
+  AddLogOk("L", {"A::a"});
+  AnalyzerInstance longest = Instance("I1"), too_long_plugin = Instance("I2"),
+                   too_long_state = Instance("I3");
+  longest.pluginFileName = std::string(259, 'p');
+  longest.stateFileName = std::string(259, 's');
+  too_long_plugin.pluginFileName = std::string(260, 'p');
+  too_long_state.stateFileName = std::string(260, 's');
+  int result = 0;
+  WriteAnalyzerInstance("L", longest, &result);
   EXPECT_EQ(result, 1);
-  ASSERT_EQ(instances.size(), 1u);
-  EXPECT_EQ(instances[0].title, "I1");
-  EXPECT_EQ(instances[0].trainingPeriod.dayIntervalTill, 16);
+  WriteAnalyzerInstance("L", too_long_plugin, &result);
+  EXPECT_EQ(result, -9);
+  WriteAnalyzerInstance("L", too_long_state, &result);
+  EXPECT_EQ(result, -9);
+  const std::vector<AnalyzerInstance>& instances = ReadAnalyzerInstances("L", &result);
+  ASSERT_EQ(result, 1);
+  EXPECT_EQ(instances[0].pluginFileName, longest.pluginFileName);
+  EXPECT_EQ(instances[0].stateFileName, longest.stateFileName);
 }
 
 TEST_F(ConfigTreeTest, ParameterLines) {
@@ -325,11 +382,60 @@ TEST_F(ConfigTreeTest, RemoveInstance) {
   RemoveAnalyzerInstance("L", "", &result);
   EXPECT_EQ(result, -7);
 
+  // Without a readable stateFileName nothing is removed.
+  WriteInstanceOk("L", Instance("I4"));
+  WriteInstanceOk("L", Instance("I5"));
+  std::ofstream(states / "I4.state") << "trained";
+  std::ofstream(states / "I5.state") << "trained";
+  SetRaw(InstanceKeyPath("L", "I5"), "stateFileName", kRegBinary, "I5.state");
+  RemoveAnalyzerInstance("L", "I5", &result);
+  EXPECT_EQ(result, -1);
+  EXPECT_TRUE(std::filesystem::exists(states / "I5.state"));
+  EXPECT_NE(RawValue(InstanceKeyPath("L", "I5"), "status"), "<no key>");
+  // The state file and the key go before the titles are read: titles that
+  // cannot be read leave the instance half removed.
+  SetRaw(LogKeyPath("L"), "analyzersTitles", kRegMultiSz,
+         std::string(kMultiStringBufferSize, 'x') + std::string(2, '\0'));
+  RemoveAnalyzerInstance("L", "I4", &result);
+  EXPECT_EQ(result, -5);
+  EXPECT_FALSE(std::filesystem::exists(states / "I4.state"));
+  EXPECT_EQ(RawValue(InstanceKeyPath("L", "I4"), "status"), "<no key>");
+  SetRaw(LogKeyPath("L"), "analyzersTitles", kRegMultiSz, std::string("I3\0\0", 4));
+
   // A titles value of another type: the instance goes, the count is 0.
   SetRaw(LogKeyPath("L"), "analyzersTitles", kRegSz, std::string("I3\0", 3));
   RemoveAnalyzerInstance("L", "I3", &result);
   EXPECT_EQ(result, 0);
   EXPECT_FALSE(std::filesystem::exists(states / "I3.state"));
+}
+
+// Names stored by another writer: only a file inside States is deleted.
+TEST_F(ConfigTreeTest, RemoveInstanceDeletesNothingOutsideStates) {
+  AddLogOk("L", {"A::a"});
+  const std::filesystem::path home(home_.path());
+  std::filesystem::create_directories(home / "States" / "sub");
+  std::ofstream(home / "keep") << "data";
+  std::ofstream(home / "States" / "sub" / "x.state") << "trained";
+  const struct {
+    const char* title;
+    std::string stored;  // stateFileName's bytes
+  } cases[] = {
+      {"empty", std::string("\0", 1)},
+      {"dot", std::string(".\0", 2)},
+      {"parent", std::string("..\\keep\0", 8)},
+      {"folder", std::string("sub\0", 4)},
+      {"nested", std::string("sub\\x.state\0", 12)},
+  };
+  for (const auto& c : cases) {
+    WriteInstanceOk("L", Instance(c.title));
+    SetRaw(InstanceKeyPath("L", c.title), "stateFileName", kRegSz, c.stored);
+    int result = 0;
+    RemoveAnalyzerInstance("L", c.title, &result);
+    EXPECT_GE(result, 0) << c.title;
+  }
+  EXPECT_TRUE(std::filesystem::is_directory(home / "States" / "sub"));
+  EXPECT_TRUE(std::filesystem::exists(home / "keep"));
+  EXPECT_FALSE(std::filesystem::exists(home / "States" / "sub" / "x.state"));
 }
 
 }  // namespace

@@ -95,8 +95,28 @@ bool ReadInstance(const std::string& logTitle, const std::string& title,
   return true;
 }
 
+bool FitsFileNameBuffer(const std::string& name) {
+  return !name.empty() && name.size() < kFileNameBufferSize;
+}
+
+// Deletes the state file `name` under the root's States folder. Only a file
+// inside that folder goes: an empty name must not take the folder itself, nor
+// one that climbs out with ".." a file beyond it. A missing file is fine.
+void RemoveStateFile(const std::string& name) {
+  namespace fs = std::filesystem;
+  const fs::path states = fs::path(NativePath(RootDirectory() + "\\States")).lexically_normal();
+  const fs::path file =
+      fs::path(NativePath(RootDirectory() + "\\States\\" + name)).lexically_normal();
+  const fs::path inside = file.lexically_relative(states);
+  if (inside.empty() || inside == "." || *inside.begin() == "..") return;
+  std::error_code ignored;
+  if (fs::is_directory(fs::symlink_status(file, ignored))) return;
+  fs::remove(file, ignored);
+}
+
+// True, with *result -7, when either title names no key of its own.
 bool EmptyTitle(const std::string& a, const std::string& b, int* result) {
-  if (!a.empty() && !b.empty()) return false;
+  if (NamesOwnKey(a) && NamesOwnKey(b)) return false;
   *result = -7;
   return true;
 }
@@ -108,7 +128,7 @@ const std::vector<AnalyzerInstance>& ReadAnalyzerInstances(const std::string& lo
   static std::vector<AnalyzerInstance> instances;
   *result = -1;
   instances.clear();
-  if (logTitle.empty()) {
+  if (!NamesOwnKey(logTitle)) {
     *result = -7;
     return instances;
   }
@@ -133,12 +153,14 @@ const std::vector<AnalyzerInstance>& ReadAnalyzerInstances(const std::string& lo
 void WriteAnalyzerInstance(const std::string& logTitle, const AnalyzerInstance& instance,
                            int* result) {
   *result = -1;
-  if (logTitle.empty()) {
+  if (!NamesOwnKey(logTitle)) {
     *result = -7;
     return;
   }
-  if (instance.title.empty() || instance.pluginFileName.empty() ||
-      instance.stateFileName.empty()) {
+  // A file name the readers' buffers cannot take back is refused too: the
+  // instance would be written, yet never read.
+  if (!NamesOwnKey(instance.title) || !FitsFileNameBuffer(instance.pluginFileName) ||
+      !FitsFileNameBuffer(instance.stateFileName)) {
     *result = -9;
     return;
   }
@@ -219,8 +241,7 @@ void RemoveAnalyzerInstance(const std::string& logTitle, const std::string& inst
     }
     if (!ReadText(key, "stateFileName", kFileNameBufferSize, &state_file)) return;
   }
-  std::error_code ignored;
-  std::filesystem::remove(NativePath(RootDirectory() + "\\States\\" + state_file), ignored);
+  RemoveStateFile(state_file);
   if (DeleteKeyTree(InstanceKeyPath(logTitle, instanceTitle)) != kErrorSuccess) return;
 
   std::string bytes;

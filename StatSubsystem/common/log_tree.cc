@@ -28,7 +28,7 @@ const std::vector<std::string>& ReadLogsTitles(int* result) {
 void AddLog(const std::string& logTitle, const std::vector<std::string>& countersTitles,
             int* result) {
   *result = -1;
-  if (logTitle.empty()) {
+  if (!NamesOwnKey(logTitle)) {
     *result = -7;
     return;
   }
@@ -63,7 +63,7 @@ void AddLog(const std::string& logTitle, const std::vector<std::string>& counter
 
 void RemoveLog(const std::string& logTitle, int* result) {
   *result = -1;
-  if (logTitle.empty()) {
+  if (!NamesOwnKey(logTitle)) {
     *result = -7;
     return;
   }
@@ -87,7 +87,7 @@ const std::vector<std::string>& ReadLogCountersTitles(const std::string& logTitl
   static std::vector<std::string> titles;
   *result = -1;
   titles.clear();
-  if (logTitle.empty()) {
+  if (!NamesOwnKey(logTitle)) {
     *result = -7;
     return titles;
   }

@@ -1,7 +1,7 @@
-// The collector's ring-buffer file: one calendar month of samples, one fixed
-// slot per sampling step, written in place so that each month overwrites the
-// one before. The collector writes it; the exporter reads it. Neither locks it:
-// a reader may meet a slot that is half written.
+// RingBufferFile, the collector's ring-buffer file: one calendar month of
+// samples, one fixed slot per sampling step, written in place so that each
+// month overwrites the one before. The collector writes it; the exporter
+// reads it. Neither locks it: a reader may meet a slot that is half written.
 //
 // Layout, byte for byte (every number a little-endian IEEE 754 binary64):
 //

@@ -64,8 +64,11 @@ int Add(const ActionArgs& args) {
     return 0;
   }
   const char* meaning = "registry failure";
-  if (result == -7) meaning = "empty log title";
-  if (result == -9) meaning = "empty title, plug-in or state file name, or parameters too long";
+  if (result == -7) meaning = "log title empty or with a backslash";
+  if (result == -9) {
+    meaning = "title empty or with a backslash, plug-in or state file name empty or of 260 "
+              "characters or more, or parameters too long";
+  }
   if (result == -3) meaning = "no such log";
   if (result == -4) meaning = "the instance exists already (or a failed earlier attempt left its key)";
   return ConfigFail(kCommand, "writing instance '" + instance.title + "'", result, meaning);
@@ -80,7 +83,7 @@ int Remove(const ActionArgs& args) {
     return 0;
   }
   const char* meaning = "registry failure";
-  if (result == -7) meaning = "empty title";
+  if (result == -7) meaning = "a title empty or with a backslash";
   if (result == -3) meaning = "no such log";
   if (result == -5) meaning = "no such instance, or the log's instance titles are unreadable";
   return ConfigFail(kCommand, "removing instance '" + args[1] + "'", result, meaning);
@@ -93,7 +96,9 @@ int Status(const ActionArgs& args) {
     ReadInstanceStatus(args[0], args[1], &status, &result);
     if (result < 0) {
       return ConfigFail(kCommand, "reading the status of '" + args[1] + "'", result,
-                        result == -3 ? "no such instance" : "no readable status value");
+                        result == -3   ? "no such instance"
+                        : result == -7 ? "a title empty or with a backslash"
+                                       : "no readable status value");
     }
     const char* text = InstanceStatusText(status);
     std::printf("%s\n", text != nullptr ? text : "unknown");
@@ -104,7 +109,9 @@ int Status(const ActionArgs& args) {
   WriteInstanceStatus(args[0], args[1], status, &result);
   if (result >= 0) return 0;
   return ConfigFail(kCommand, "setting the status of '" + args[1] + "'", result,
-                    result == -3 ? "no such instance" : "registry failure");
+                    result == -3   ? "no such instance"
+                    : result == -7 ? "a title empty or with a backslash"
+                                   : "registry failure");
 }
 
 const Action kActions[] = {

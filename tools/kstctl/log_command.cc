@@ -66,7 +66,9 @@ bool PrintLog(const std::string& log) {
   const std::vector<std::string> counters = ReadLogCountersTitles(log, &result);
   if (result < 0) {
     ConfigFail(kCommand, "log '" + log + "'", result,
-               result == -3 ? "no such log" : "its counter titles cannot be read");
+               result == -3   ? "no such log"
+               : result == -7 ? "log title empty or with a backslash"
+                              : "its counter titles cannot be read");
     return false;
   }
   std::printf("log %s\n", log.c_str());
@@ -103,7 +105,7 @@ int Add(const ActionArgs& args) {
     return 0;
   }
   const char* meaning = "registry failure, or the counter store was never set up";
-  if (result == -7) meaning = "empty log or counter title";
+  if (result == -7) meaning = "empty counter title, or a log title empty or with a backslash";
   if (result == -2) meaning = "the log exists already";
   return ConfigFail(kCommand, "adding log '" + args[0] + "'", result, meaning);
 }
@@ -116,7 +118,7 @@ int Remove(const ActionArgs& args) {
     return 0;
   }
   const char* meaning = "registry failure";
-  if (result == -7) meaning = "empty log title";
+  if (result == -7) meaning = "log title empty or with a backslash";
   if (result == -3) meaning = "no such log";
   return ConfigFail(kCommand, "removing log '" + args[0] + "'", result, meaning);
 }

@@ -8,22 +8,14 @@
 #include <vector>
 
 #include "platform/registry.h"
+#include "tools/kstctl/action_table.h"
 #include "tools/kstctl/command.h"
 
 namespace kst {
 
 namespace {
 
-using Args = std::vector<std::string>;
-
-struct Action {
-  const char* name;
-  const char* synopsis;
-  const char* help;
-  size_t min_args;  // after the action's name
-  size_t max_args;  // SIZE_MAX: any number
-  int (*run)(const Args& args);
-};
+using Args = ActionArgs;
 
 int Fail(const std::string& message) {
   std::fprintf(stderr, "kstctl reg: %s\n", message.c_str());
@@ -140,9 +132,12 @@ int List(const Args& args) {
 
 bool ParseDword(const std::string& text, std::string* bytes) {
   if (text.empty()) return false;
+  // Decimal unless "0x" leads: "010" is ten, not eight.
+  size_t sign = text[0] == '-' ? 1 : 0;
+  bool hex = text.compare(sign, 2, "0x") == 0 || text.compare(sign, 2, "0X") == 0;
   char* end = nullptr;
   errno = 0;
-  long long v = std::strtoll(text.c_str(), &end, 0);
+  long long v = std::strtoll(text.c_str(), &end, hex ? 16 : 10);
   if (*end != '\0' || errno == ERANGE || v < INT32_MIN || v > UINT32_MAX)
     return false;
   uint32_t u = static_cast<uint32_t>(v);
@@ -232,57 +227,31 @@ const Action kActions[] = {
      List},
 };
 
-void PrintHelp(FILE* out) {
-  std::fprintf(out,
-               "usage: kstctl reg ACTION ARGS...\n"
-               "\n"
-               "Reads and changes the registry (HKEY_LOCAL_MACHINE) kept in\n"
-               "$KESTRANE_HOME/registry.db. KEY is a path of key names separated\n"
-               "by backslashes, e.g. 'SOFTWARE\\Kestrane' (quote it for the shell);\n"
-               "key and value names compare without regard to case. VALUE '' is\n"
-               "the key's default value.\n"
-               "\n"
-               "Actions:\n");
-  for (const Action& a : kActions)
-    std::fprintf(out, "  %-28s %s\n", a.synopsis, a.help);
-  std::fprintf(out,
-               "\n"
-               "TYPE and DATA of set:\n"
-               "  string WORD      REG_SZ, stored with its terminating zero\n"
-               "  dword NUMBER     REG_DWORD, decimal or 0x hex, -2147483648 to 4294967295\n"
-               "  multi WORD...    REG_MULTI_SZ, one string per word (none: empty list)\n"
-               "  binary HEX       REG_BINARY, two hex digits per byte ('' for none)\n"
-               "\n"
-               "Values print as NAME<tab>TYPE<tab>DATA: REG_SZ as text, REG_DWORD as\n"
-               "hex and decimal, REG_MULTI_SZ as quoted strings, others as hex.\n"
-               "Subkeys print as NAME\\.\n"
-               "Exit status: 0 done, 1 failed (missing key or value, access\n"
-               "denied), 2 wrong usage.\n");
-}
+constexpr const char kIntro[] =
+    "Reads and changes the registry (HKEY_LOCAL_MACHINE) kept in\n"
+    "$KESTRANE_HOME/registry.db. KEY is a path of key names separated\n"
+    "by backslashes, e.g. 'SOFTWARE\\Kestrane' (quote it for the shell);\n"
+    "key and value names compare without regard to case. VALUE '' is\n"
+    "the key's default value.\n";
+
+constexpr const char kNotes[] =
+    "\n"
+    "TYPE and DATA of set:\n"
+    "  string WORD      REG_SZ, stored with its terminating zero\n"
+    "  dword NUMBER     REG_DWORD, decimal or 0x hex, -2147483648 to 4294967295\n"
+    "  multi WORD...    REG_MULTI_SZ, one string per word (none: empty list)\n"
+    "  binary HEX       REG_BINARY, two hex digits per byte ('' for none)\n"
+    "\n"
+    "Values print as NAME<tab>TYPE<tab>DATA: REG_SZ as text, REG_DWORD as\n"
+    "hex and decimal, REG_MULTI_SZ as quoted strings, others as hex.\n"
+    "Subkeys print as NAME\\.\n"
+    "Exit status: 0 done, 1 failed (missing key or value, access\n"
+    "denied), 2 wrong usage.\n";
 
 }  // namespace
 
 int RegCommand(const std::vector<std::string>& args) {
-  if (args.empty()) {
-    PrintHelp(stderr);
-    return 2;
-  }
-  if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
-    PrintHelp(stdout);
-    return 0;
-  }
-  for (const Action& a : kActions) {
-    if (args[0] != a.name) continue;
-    Args rest(args.begin() + 1, args.end());
-    if (rest.size() < a.min_args || rest.size() > a.max_args) {
-      std::fprintf(stderr, "usage: kstctl reg %s\n", a.synopsis);
-      return 2;
-    }
-    return a.run(rest);
-  }
-  std::fprintf(stderr, "kstctl reg: unknown action '%s'\n", args[0].c_str());
-  std::fprintf(stderr, "Run 'kstctl reg --help' for the list of actions.\n");
-  return 2;
+  return DispatchAction("reg", kActions, kIntro, kNotes, args);
 }
 
 }  // namespace kst

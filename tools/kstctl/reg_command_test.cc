@@ -110,6 +110,7 @@ TEST_F(RegCommandTest, SetStoresTheBytesTheSystemReads) {
       {{""}, "string", kRegSz, std::string(1, '\0')},
       {{"0x01020304"}, "dword", kRegDword, "\x04\x03\x02\x01"},
       {{"-2"}, "dword", kRegDword, "\xfe\xff\xff\xff"},
+      {{"010"}, "dword", kRegDword, std::string("\x0a\0\0\0", 4)},
       {{"\\Memory\\Available Bytes", "\\System\\Processes"}, "multi", kRegMultiSz,
        std::string("\\Memory\\Available Bytes\0\\System\\Processes\0\0", 43)},
       {{}, "multi", kRegMultiSz, std::string(1, '\0')},
@@ -128,7 +129,21 @@ TEST_F(RegCommandTest, SetStoresTheBytesTheSystemReads) {
 
 TEST_F(RegCommandTest, ReadOnlyRegistryIsReported) {
   ASSERT_EQ(Run({"reg", "set", "SOFTWARE", "v", "dword", "1"}).status, 0);
-  if (::geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
+  if (::geteuid() == 0) {
+    // Another user, who may read the home folder but not write it.
+    ASSERT_EQ(::chmod(home_.path().c_str(), 0755), 0);
+    const char* bin = std::getenv("KST_BIN_DIR");
+    std::string kstctl = std::string(bin ? bin : "bin") + "/kstctl";
+    ChildOutcome set, query;
+    if (!RunAsNobody(kstctl, {"reg", "set", "SOFTWARE", "v", "dword", "2"}, home_.path(), &set))
+      GTEST_SKIP() << "no user nobody to test another user's access";
+    EXPECT_EQ(set.status, 1);
+    EXPECT_NE(set.err.find("access denied"), std::string::npos) << set.err;
+    ASSERT_TRUE(RunAsNobody(kstctl, {"reg", "query", "SOFTWARE", "v"}, home_.path(), &query));
+    EXPECT_EQ(query.status, 0) << query.err;
+    EXPECT_EQ(query.out, "v\tREG_DWORD\t0x00000001 (1)\n");
+    return;
+  }
   ASSERT_EQ(::chmod(home_.path().c_str(), 0555), 0);
   Outcome o = Run({"reg", "set", "SOFTWARE", "v", "dword", "2"});
   EXPECT_EQ(o.status, 1);
