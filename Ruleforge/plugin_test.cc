@@ -180,6 +180,25 @@ TEST_F(PluginTest, SavedInstanceLoadsInAFreshModule) {
   EXPECT_DOUBLE_EQ(tune_(state_, -1.0), 0.75);
 }
 
+TEST_F(PluginTest, InstanceLeftUntrainedSavesAFileThatLoads) {
+  // Learning fails after making the first of three scales.
+  const std::string csv = home_->path() + "/empty.csv";
+  std::ofstream(csv) << "a;b;c\nu;u;u\n";
+  try {
+    Install(csv);
+    ADD_FAILURE();
+  } catch (Exception* e) {
+    std::unique_ptr<Exception> owned(e);
+    EXPECT_EQ(std::string(e->message()), "no rows in statistic file");
+  }
+  EXPECT_EQ(tune_(state_, 0.5), 1.0);
+  module_.reset();
+  module_ = LoadModule(std::string(std::getenv("KST_BIN_DIR")) + "/Discovery.dll");
+  ASSERT_NE(module_, nullptr);
+  tune_ = module_->Bind<TuneExport>("tune");
+  EXPECT_DOUBLE_EQ(tune_(state_, -1.0), 0.5);
+}
+
 TEST_F(PluginTest, BadCallsAndDamagedStateFiles) {
   char message[64] = "x";
   std::vector<AnomalyDetail>* details = nullptr;
