@@ -5,9 +5,11 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "StatSubsystem/common/product_key.h"
+#include "platform/paths.h"
 #include "platform/registry.h"
 
 namespace kst {
@@ -24,18 +26,34 @@ inline int ConfigFail(const char* command, const std::string& what, int code,
   return ConfigFail(command, what + " failed: " + meaning + " (result " + std::to_string(code) + ")");
 }
 
-// Hands the product key's rootDirectory to the library; false, after a
-// message, when it is not set.
-inline bool LoadRootDirectory(const char* command) {
+// The product key's rootDirectory; empty when it cannot be read.
+inline std::string ProductRootOrEmpty() {
   char buffer[1024];
   int result = 0;
   ReadProductValue("", "rootDirectory", kRegSz, buffer, sizeof buffer, &result);
-  if (result <= 0) {
+  if (result <= 0) return "";
+  return std::string(buffer, strnlen(buffer, static_cast<size_t>(result)));
+}
+
+// Hands the product key's rootDirectory to the library; false, after a
+// message, when it is not set.
+inline bool LoadRootDirectory(const char* command) {
+  const std::string root = ProductRootOrEmpty();
+  if (root.empty()) {
     ConfigFail(command, "the product key SOFTWARE\\Kestrane has no rootDirectory");
     return false;
   }
-  SetRootDirectory(std::string(buffer, strnlen(buffer, static_cast<size_t>(result))));
+  SetRootDirectory(root);
   return true;
+}
+
+// Makes the root directory's Temporary and States folders (an existing one
+// is fine): the exporter's output and the state files go there, and a new
+// installation has neither. REQUIRES: the root directory is set.
+inline void MakeWorkFolders() {
+  std::error_code ignored;
+  std::filesystem::create_directories(NativePath(RootDirectory() + "\\Temporary"), ignored);
+  std::filesystem::create_directories(NativePath(RootDirectory() + "\\States"), ignored);
 }
 
 }  // namespace kst

@@ -159,6 +159,11 @@ TEST_F(HostCommandTest, ModuleListsProfilesAndDefaults) {
       << out;
   EXPECT_NE(out.find("    INT number of eras=20000  (default 10000, 0 to 2147483647, step 1)\n"),
             std::string::npos);
+  // A bare name is the installation's copy, the one the checking service loads.
+  EXPECT_NE(Run({"module", "Installed.dll"}).err.find("cannot load"), std::string::npos);
+  SetRoot();
+  std::filesystem::create_symlink(BinDir() + "/Discovery.so", home_.path() + "/Installed.so");
+  EXPECT_EQ(Expect(0, {"module", "Installed.dll"}).rfind("title: Ruleforge\n", 0), 0u);
   EXPECT_NE(Run({"module", "KestraneAlerter.dll"}).err.find("not an analyzer plug-in"),
             std::string::npos);
   EXPECT_NE(Run({"module", "Missing.dll"}).err.find("cannot load"), std::string::npos);
@@ -238,7 +243,9 @@ TEST_F(TrainTest, TrainsListsAndTunes) {
   EXPECT_NE(listed.find("daily 00:00:00 to 23:59:59\n"), std::string::npos) << listed;
 
   EXPECT_EQ(Expect(0, {"tune", "Memory", "usage"}), "sensitivity 0.50000\n");
-  Expect(0, {"tune", "Memory", "usage", "0.25"});
+  EXPECT_EQ(Expect(0, {"tune", "Memory", "usage", "0.25"}).rfind(
+                "sensitivity set to 0.25000 (it was 0.50000)\n", 0),
+            0u);
   EXPECT_EQ(Expect(0, {"tune", "Memory", "usage"}), "sensitivity 0.25000\n");
   Expect(2, {"tune", "Memory", "usage", "1.5"});
   Expect(1, {"tune", "Memory", "nothing"});

@@ -289,9 +289,8 @@ int Train(const TrainOptions& o) {
   AnalyzerInstance instance = o.instance;
   if (!BuildParameters(*plugin, o, &instance.parameters)) return 1;
 
+  MakeWorkFolders();
   const std::string temporary = RootDirectory() + "\\Temporary\\";
-  std::filesystem::create_directories(NativePath(temporary), ignored);
-  std::filesystem::create_directories(NativePath(RootDirectory() + "\\States"), ignored);
   const std::string exported = temporary + instance.stateFileName + ".export";
   const std::string table = temporary + instance.stateFileName + ".csv";
   auto cleanup = [&] {
@@ -333,10 +332,7 @@ int Train(const TrainOptions& o) {
   }
   std::printf("instance '%s' of log '%s' trained and activated (state file %s)\n",
               instance.title.c_str(), o.log.c_str(), state_path.c_str());
-  std::fflush(stdout);
-  if (!RequestReload(kCommand)) {
-    std::printf("the checking service will use it when it next starts or reloads\n");
-  }
+  ReloadAfterChange(kCommand);
   return 0;
 }
 
