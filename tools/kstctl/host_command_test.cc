@@ -272,6 +272,7 @@ TEST_F(TrainTest, FailuresLeaveNothingListed) {
       {"window", {"--window", "25:00-26:00"}, 2, "bad value for --window"},
       {"late", {"--from", Day(2), "--till", Day(1)}, 2, "ends before it begins"},
       {"long", {"--till", Day(1, 5)}, 2, "crosses more than one month end"},
+      {"midnight", {"--window", "22:00-06:00"}, 2, "must end after it begins"},
   };
   for (const Case& c : cases) {
     const KstctlOutcome outcome = Train(c.title, c.extra);

@@ -163,6 +163,12 @@ int ParseOptions(const std::vector<std::string>& args, TrainOptions* o) {
   if (period.dayIntervalFrom > period.dayIntervalTill) {
     return Usage("the training period ends before it begins");
   }
+  // The exporter cuts each day from the window's start to its end, so a
+  // window across midnight would export nothing, and equal ends one minute.
+  if (period.dayTimeIntervalFrom >= period.dayTimeIntervalTill) {
+    return Usage("the daily window must end after it begins on the same day "
+                 "(leave --window out for the whole day)");
+  }
   // The export takes the first and the last month of a period, so a longer
   // one would train on less than was asked; the buffer holds a month anyway.
   if (MonthsBetween(period.dayIntervalFrom, period.dayIntervalTill) > 1) {
@@ -366,7 +372,8 @@ int TrainCommand(const std::vector<std::string>& args) {
         "\nOptions:\n"
         "  --from, --till DATE     first and last day of the training period (it\n"
         "                          may cross one month end)\n"
-        "  --window HH:MM-HH:MM    daily window (default the whole day)\n"
+        "  --window HH:MM-HH:MM    daily window, not across midnight (default the\n"
+        "                          whole day)\n"
         "  --interval SECONDS      sampling interval of the table (default 60)\n"
         "  --uses-time             the time of day is the first feature\n"
         "  --plugin FILE           analyzer plug-in (default Discovery.dll)\n"
