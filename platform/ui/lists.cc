@@ -20,7 +20,7 @@ int ComboBox::AddString(std::string_view item) {
 void ComboBox::ResetContent() {
   items_.clear();
   cur_sel_ = -1;
-  if (HasStyle(kDropDownList)) text_.clear();
+  text_.clear();
   Touch(kAspectItems | kAspectText | kAspectSelection);
 }
 

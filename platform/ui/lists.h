@@ -18,6 +18,7 @@ class ComboBox : public Window {
  public:
   bool Create(Window* parent, int id, const Rect& rect, uint32_t style);
   int AddString(std::string_view item);
+  // Drops every item and the text, typed text included.
   void ResetContent();
   int count() const { return static_cast<int>(items_.size()); }
   std::string ItemText(int index) const;
