@@ -136,6 +136,10 @@ TEST_F(UiControlsTest, ComboBoxKeepsInsertionOrderAndNotifiesOnlyTheUsersChoice)
   EXPECT_TRUE(user().Type(drop, "Memory::Available Bytes"));
   EXPECT_EQ(drop.Text(), "Memory::Available Bytes");
   EXPECT_EQ(drop.CurSel(), -1);
+  drop.SetCurSel(0);
+  drop.SetCurSel(-1);
+  EXPECT_EQ(drop.Text(), "");
+  drop.UserType("typed again");
   drop.ResetContent();  // refilling for another log leaves no stale typed title
   EXPECT_EQ(drop.Text(), "");
   EXPECT_EQ(drop.count(), 0);

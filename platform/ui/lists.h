@@ -23,7 +23,7 @@ class ComboBox : public Window {
   int count() const { return static_cast<int>(items_.size()); }
   std::string ItemText(int index) const;
   int CurSel() const { return cur_sel_; }
-  // -1 clears the selection; false for an index out of range.
+  // -1 clears the selection and the text; false for an index out of range.
   bool SetCurSel(int index);
   // Index of the item equal to text, ignoring ASCII case, searching after
   // start (-1: from the top) and wrapping; -1 when none.

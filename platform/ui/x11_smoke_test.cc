@@ -222,6 +222,10 @@ TEST_P(UiSampleTest, SameScriptSameBehaviour) {
     expect(user.ChooseMenu(sample, 32796), "activate under grey popup");
     testing::OnNextModal([](Dialog& exit) { testing::driver().Click(*exit.Child(kIdNo)); });
     expect(user.ChooseMenu(sample, 32791), "new profile");
+    testing::OnNextModal([](Dialog& exit) { testing::driver().PressEnter(exit); });
+    expect(user.ChooseMenu(sample, 32791), "new profile, Enter");
+    testing::OnNextModal([](Dialog& exit) { testing::driver().CloseBox(exit); });
+    expect(user.ChooseMenu(sample, 32791), "new profile, close box");
     expect(user.Type(*sample.Child(666005)->Child(701), "ok"), "pane type");
     expect(user.PressEscape(sample), "escape");
   });
@@ -241,14 +245,14 @@ TEST_P(UiSampleTest, SameScriptSameBehaviour) {
       "list \\Memory\\Pages/sec \\System\\Threads",
       "click beta", "sel beta", "sel transporter1",
       "rclick alpha", "and gate", "popup 32815",
-      "exit 7",
+      "exit 7", "exit 1", "exit 2",
       "pane o", "pane ok",
   };
   EXPECT_EQ(sample.log, expected);
   ASSERT_EQ(testing::popup_log().size(), 2u);  // the system menu and the tree's
   EXPECT_EQ(testing::popup_log()[0].command, 16);
   const auto& modals = testing::modal_log();
-  ASSERT_EQ(modals.size(), 3u);
+  ASSERT_EQ(modals.size(), 5u);
   EXPECT_EQ(modals[0].text, "Pressed.\nSure?");
   EXPECT_EQ(modals[0].result, kIdCancel);
   EXPECT_EQ(modals[1].caption, "Warning system");

@@ -202,12 +202,12 @@ class TrainTest : public HostCommandTest {
     return Run(words);
   }
 
-  static std::string Day(int day) {
+  static std::string Day(int day, int month = 3) {
     std::tm now{};
     const std::time_t t = std::time(nullptr);
     localtime_r(&t, &now);
     char text[32];
-    std::snprintf(text, sizeof text, "%04d-03-%02d", now.tm_year + 1900, day);
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d", now.tm_year + 1900, month, day);
     return text;
   }
 
@@ -271,6 +271,8 @@ TEST_F(TrainTest, FailuresLeaveNothingListed) {
       {"nosuch", {"--plugin", "Missing.dll"}, 1, "cannot load the plug-in"},
       {"window", {"--window", "25:00-26:00"}, 2, "bad value for --window"},
       {"late", {"--from", Day(2), "--till", Day(1)}, 2, "ends before it begins"},
+      {"long", {"--till", Day(1, 5)}, 2, "crosses more than one month end"},
+      {"midnight", {"--window", "22:00-06:00"}, 2, "must end after it begins"},
   };
   for (const Case& c : cases) {
     const KstctlOutcome outcome = Train(c.title, c.extra);
