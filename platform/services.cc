@@ -63,7 +63,7 @@ uint32_t ReadNumber(const RegistryKey& key, std::string_view value, uint32_t fal
       size != 4) {
     return fallback;
   }
-  return bytes[0] | (bytes[1] << 8) | (bytes[2] << 16) | (static_cast<uint32_t>(bytes[3]) << 24);
+  return sc::Get32(bytes);
 }
 
 WinError WriteText(RegistryKey* key, std::string_view value, std::string_view text) {
@@ -74,7 +74,7 @@ WinError WriteText(RegistryKey* key, std::string_view value, std::string_view te
 
 WinError WriteNumber(RegistryKey* key, std::string_view value, uint32_t number) {
   unsigned char bytes[4];
-  for (int i = 0; i < 4; ++i) bytes[i] = static_cast<unsigned char>(number >> (8 * i));
+  sc::Put32(bytes, number);
   return key->SetValue(value, kRegDword, bytes, 4);
 }
 
@@ -194,8 +194,7 @@ class ServiceImpl final : public Service {
       if (!sc::ReadFully(pair[0], answer, sizeof(answer), g_start_timeout_ms.load())) {
         error = kErrorServiceRequestTimeout;
       } else {
-        error = answer[0] | (answer[1] << 8) | (answer[2] << 16) |
-                (static_cast<uint32_t>(answer[3]) << 24);
+        error = sc::Get32(answer);
       }
     }
     ::close(pair[0]);

@@ -18,16 +18,6 @@ namespace kst::service_channel {
 
 namespace {
 
-void Put32(unsigned char* out, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out[i] = static_cast<unsigned char>(v >> (8 * i));
-}
-
-uint32_t Get32(const unsigned char* in) {
-  uint32_t v = 0;
-  for (int i = 0; i < 4; ++i) v |= static_cast<uint32_t>(in[i]) << (8 * i);
-  return v;
-}
-
 // Socket addresses are short; a long home folder is reached through a
 // descriptor of the run folder instead of its path.
 class SocketAddress {
@@ -59,6 +49,16 @@ class SocketAddress {
 };
 
 }  // namespace
+
+void Put32(unsigned char* out, uint32_t v) {
+  for (int i = 0; i < 4; ++i) out[i] = static_cast<unsigned char>(v >> (8 * i));
+}
+
+uint32_t Get32(const unsigned char* in) {
+  uint32_t v = 0;
+  for (int i = 0; i < 4; ++i) v |= static_cast<uint32_t>(in[i]) << (8 * i);
+  return v;
+}
 
 void EncodeRequest(const Request& request, unsigned char out[kRequestSize]) {
   Put32(out, kRequestTag);

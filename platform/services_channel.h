@@ -30,6 +30,10 @@ inline constexpr uint32_t kOperationQuery = 2;
 inline constexpr size_t kRequestSize = 12;
 inline constexpr size_t kAnswerSize = 32;
 
+// A 32-bit little-endian number, written and read byte by byte.
+void Put32(unsigned char* out, uint32_t value);
+uint32_t Get32(const unsigned char* in);
+
 struct Request {
   uint32_t operation = 0;
   uint32_t control = 0;

@@ -175,7 +175,7 @@ bool TakeStartupEnvironment(int* fd, std::string* name) {
 
 void ReportStartup(int fd, WinError error) {
   unsigned char out[4];
-  for (int i = 0; i < 4; ++i) out[i] = static_cast<unsigned char>(error >> (8 * i));
+  sc::Put32(out, error);
   sc::WriteFully(fd, out, sizeof(out));
   ::close(fd);
 }
