@@ -213,6 +213,27 @@ TEST_F(CheckerServiceTest, StopIsNotUndoneByAQueryAndAPause) {
   EXPECT_TRUE(WaitStopped());
 }
 
+// A started service that is neither running nor starting a second later
+// gives -14 with the last error of its own key (the collector's key would
+// tell of another service).
+TEST_F(CheckerServiceTest, StartThatDoesNotComeUpGivesItsOwnLastError) {
+  std::unique_ptr<ServiceManager> manager;
+  ASSERT_EQ(ServiceManager::Open(kManagerCreateService, &manager), kErrorSuccess);
+  ServiceConfig config;
+  config.name = "Kestrane stat checker";
+  config.image_path = std::string(KST_SERVICE_TESTPROG) + " -paused";
+  std::unique_ptr<Service> service;
+  ASSERT_EQ(manager->CreateService(config, kServiceAllAccess, &service), kErrorSuccess);
+  ASSERT_EQ(WriteServiceDword(kChecker, "lastErrorNo", 12), 0);
+  ASSERT_EQ(WriteServiceString(kChecker, "lastErrorMessage", "the checker's"), 0);
+  ASSERT_EQ(WriteServiceDword("kstCollector", "lastErrorNo", 11), 0);
+  ASSERT_EQ(WriteServiceString("kstCollector", "lastErrorMessage", "the collector's"), 0);
+
+  std::string detail;
+  EXPECT_EQ(StartServiceByName(kChecker, &detail), -14);
+  EXPECT_EQ(detail, "service error 12 the checker's");
+}
+
 TEST_F(CheckerServiceTest, PauseHoldsTheIntervalClock) {
   SetInterval(3000);
   InstallScriptedChecker();

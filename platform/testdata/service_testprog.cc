@@ -1,6 +1,7 @@
 // A small service program for the service layer's tests. Modes:
 //   -service      connect to the manager and serve until stopped
 //   -slow-stop    as -service, but stays stop-pending for a second
+//   -paused       as -service, but reports itself paused, not running
 //   -no-dispatch  end at once without connecting
 //   -hang         wait without connecting
 // Every control it is given is appended to $KESTRANE_HOME/events.
@@ -22,6 +23,7 @@ std::mutex g_mu;
 std::condition_variable g_cv;
 bool g_stop = false;
 bool g_slow_stop = false;
+bool g_paused = false;
 kst::ServiceStatusHandle g_handle = 0;
 kst::ServiceStatus g_status;
 
@@ -62,7 +64,7 @@ void ServiceMain(uint32_t argc, char** argv) {
                                kst::kServiceAcceptPauseContinue |
                                kst::kServiceAcceptShutdown;
   std::unique_lock<std::mutex> lock(g_mu);
-  Report(kst::kServiceRunning);
+  Report(g_paused ? kst::kServicePaused : kst::kServiceRunning);
   g_cv.wait(lock, [] { return g_stop; });
   if (g_slow_stop) {
     lock.unlock();
@@ -84,6 +86,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   g_slow_stop = mode == "-slow-stop";
+  g_paused = mode == "-paused";
   kst::ServiceTableEntry table[] = {{"test service", ServiceMain}, {nullptr, nullptr}};
   kst::WinError error = kst::RunServiceDispatcher(table);
   std::printf("dispatcher %u\n", error);
