@@ -273,6 +273,7 @@ TEST_F(TrainTest, FailuresLeaveNothingListed) {
       {"late", {"--from", Day(2), "--till", Day(1)}, 2, "ends before it begins"},
       {"long", {"--till", Day(1, 5)}, 2, "crosses more than one month end"},
       {"midnight", {"--window", "22:00-06:00"}, 2, "must end after it begins"},
+      {"nodate", {"--till", Day(32)}, 2, "bad value for --till"},
   };
   for (const Case& c : cases) {
     const KstctlOutcome outcome = Train(c.title, c.extra);
