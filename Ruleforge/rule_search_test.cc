@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
 #include <memory>
 
 #include "Ruleforge/analyzer.h"
@@ -120,6 +121,17 @@ TEST(RuleSearchTest, InsertionPlaceKeepsTheListDescending) {
   for (const Case& c : cases) EXPECT_EQ(RuleSearch::InsertionPlace(rules, c.child), c.place);
 }
 
+// A rule of probability 1 that a generalisation test rejects; the deepest
+// generalisations are not tested again.
+void ExpectSureButRejectedUntilDepth2(RuleSearch& search, const Rule& rule) {
+  for (int depth : {0, 1, 2}) {
+    Rule r = rule;
+    search.evaluate(r, depth);
+    EXPECT_EQ(r.probability, 1.0);
+    EXPECT_EQ(r.accepted, depth == 2) << depth;
+  }
+}
+
 // A learned analyzer gives the scales; the table is built over them.
 class RuleSearchTableTest : public ::testing::Test {
  protected:
@@ -127,6 +139,11 @@ class RuleSearchTableTest : public ::testing::Test {
     home_ = std::make_unique<TempKestraneHome>();
     csv_ = home_->path() + "/train.csv";
     WriteStructuredCsv(csv_, 1500, 12, 7);
+    Train();
+  }
+
+  // Scales and table of csv_.
+  void Train() {
     analyzer_ = std::make_unique<DiscoveryAnalyzer>(0.9, 0.01, 0, "");
     analyzer_->setSearchOptions({.seed = 1});
     analyzer_->learn(csv_.c_str(), nullptr);
@@ -281,6 +298,16 @@ TEST_F(RuleSearchTableTest, EvaluateRejectsAPremiseThatAddsNothing) {
       EXPECT_FALSE(with.accepted) << k;
     }
   }
+
+  // Column 0 is constant: every premise gives it probability 1, as no
+  // premise does, and the Fisher test at 1.0 lets that pass.
+  std::ofstream out(csv_);
+  out << "a;b\nu;u\n";
+  for (int r = 0; r < 200; ++r) out << "5;" << r % 4 << "\n";
+  out.close();
+  Train();
+  RuleSearch constant(table_.get(), 0.0, 1.0, 0, {.seed = 1});
+  ExpectSureButRejectedUntilDepth2(constant, MakeRule({{0, 0}}, {{1, 0}}));
 }
 
 TEST_F(RuleSearchTableTest, ConclusionOverEveryIntervalSaysNothing) {
@@ -288,14 +315,7 @@ TEST_F(RuleSearchTableTest, ConclusionOverEveryIntervalSaysNothing) {
   Rule all;
   for (int k = 0; k < table_->indexCount(0); ++k) all.conclusion.push_back({0, k});
   ASSERT_GE(all.conclusion.size(), 2u);
-  Rule candidate = all;
-  search.evaluate(candidate, 0);
-  EXPECT_EQ(candidate.probability, 1.0);
-  EXPECT_FALSE(candidate.accepted);
-  // The deepest generalisations are not generalised again.
-  Rule deep = all;
-  search.evaluate(deep, 2);
-  EXPECT_TRUE(deep.accepted);
+  ExpectSureButRejectedUntilDepth2(search, all);
 }
 
 TEST_F(RuleSearchTableTest, CrossoverModeOrderAndChildCounters) {

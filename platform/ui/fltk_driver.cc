@@ -143,10 +143,13 @@ class FltkDriver final : public Driver {
   bool ChooseSystemMenu(Dialog& dialog, int command) override {
     // The window manager keeps the frame's own menu; ours opens on Alt+Space.
     if (dialog.SystemMenu() == nullptr || !dialog.SystemMenu()->CanChoose(command)) return false;
-    testing::QueuePopupChoice(command);
-    if (!Key(dialog, ' ', " ", FL_ALT)) return false;
+    size_t shown = testing::popup_log().size();
+    QueuePopupChoiceFirst(command);
+    Key(dialog, ' ', " ", FL_ALT);
+    if (testing::popup_log().size() != shown) return true;
     int unused;
-    return !TakePopupChoice(&unused);  // still queued: the keys never opened it
+    TakePopupChoice(&unused);  // the keys never opened it: drop the choice
+    return false;
   }
 
   bool PressEscape(Dialog& dialog) override { return Key(dialog, FL_Escape, "\x1b", 0); }

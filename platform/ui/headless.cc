@@ -4,7 +4,8 @@
 #include "platform/ui/controls.h"
 #include "platform/ui/dialog.h"
 #include "platform/ui/driver.h"
-#include "platform/ui/testing.h"
+#include "platform/ui/menu.h"
+#include "platform/ui/script.h"
 
 namespace kst::ui {
 namespace {
@@ -40,7 +41,7 @@ class HeadlessDriver final : public Driver {
   bool ChooseSystemMenu(Dialog& dialog, int command) override {
     // Opened as on screen, so both back ends show and record the same menu.
     if (dialog.SystemMenu() == nullptr || !dialog.SystemMenu()->CanChoose(command)) return false;
-    testing::QueuePopupChoice(command);
+    QueuePopupChoiceFirst(command);
     return dialog.UserOpenSystemMenu();
   }
   bool PressEscape(Dialog& dialog) override { return Key(dialog, &Dialog::UserEscape); }
