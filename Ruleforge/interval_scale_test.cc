@@ -133,6 +133,17 @@ TEST(IntervalScaleTest, ClearEmptiesTheIntervals) {
   IntervalScale scale = Built(2, {{"1", 0.5}, {"2", 0.5}});
   EXPECT_TRUE(scale.clear());
   EXPECT_TRUE(scale.intervals().empty());
+  // Everything is out of bounds now, and the scale still writes and reads.
+  EXPECT_EQ(scale.indexCount(), 1);
+  EXPECT_EQ(scale.indexOf("1"), 0);
+  EXPECT_STREQ(scale.intervalText(0, nullptr), "(out of bounds)");
+  EXPECT_EQ(scale.intervalText(1, nullptr), nullptr);
+  std::stringstream stream;
+  scale.write(stream);
+  IntervalScale copy;
+  copy.read(stream);
+  EXPECT_EQ(copy.count(), 0);
+  EXPECT_TRUE(copy.intervals().empty());
   EXPECT_EQ(scale.kindId()[0], 0x1c);
   EXPECT_EQ(scale.kindId()[15], 0x04);
 }
