@@ -273,6 +273,16 @@ TEST_F(AnalyzerTest, RulesNamingWhatTheFileLacksFailToLoad) {
     DiscoveryAnalyzer analyzer;
     EXPECT_EQ(LoadError(analyzer, file.Bytes()), c.error) << c.rule.conclusion[0].interval;
   }
+  // The damaged file is reported on standard error too, and nothing ends.
+  StateFile bad;
+  bad.scales = {Scale("0", "1"), Scale("0", "1")};
+  bad.groups.assign(2, FeatureGroup{{0, 0, 0}, 0});
+  bad.rules = {{{{1, 3}}, {}}};
+  DiscoveryAnalyzer reported;
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(LoadError(reported, bad.Bytes()), "rule names a missing interval");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), " Error in intervals 3 2\n");
+
   StateFile few_groups;
   few_groups.scales = {Scale("0", "1"), Scale("0", "1")};
   few_groups.groups.assign(1, FeatureGroup{{0, 0, 0}, 0});
