@@ -222,7 +222,8 @@ class TrainTest : public HostCommandTest {
   }
 
   bool StateExists(const std::string& name) {
-    return std::filesystem::exists(home_.path() + "/States/" + name);
+    std::error_code ignored;  // a name too long for the file system is not there
+    return std::filesystem::exists(home_.path() + "/States/" + name, ignored);
   }
 };
 
@@ -273,6 +274,9 @@ TEST_F(TrainTest, FailuresLeaveNothingListed) {
       {"late", {"--from", Day(2), "--till", Day(1)}, 2, "ends before it begins"},
       {"long", {"--till", Day(1, 5)}, 2, "crosses more than one month end"},
       {"midnight", {"--window", "22:00-06:00"}, 2, "must end after it begins"},
+      {"nodate", {"--till", Day(32)}, 2, "bad value for --till"},
+      {"back\\slash", {}, 2, "backslash"},
+      {std::string(255, 'x'), {}, 2, "too long"},
   };
   for (const Case& c : cases) {
     const KstctlOutcome outcome = Train(c.title, c.extra);
