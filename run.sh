@@ -6,11 +6,12 @@ set -euo pipefail
 cd "$(dirname "$0")"
 scripts/install-deps.sh
 
-echo "=== build"
+echo "=== build (a few minutes the first time; the compiler's output goes to build/run-build.log)"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 if ! cmake --build build -j "$(nproc)" --target kstctl kstdemo KestraneCollector \
     KestraneChecker KestraneExporter KestraneAlerter Discovery net >build/run-build.log 2>&1; then
   cat build/run-build.log
+  echo "build FAILED: its output is above and in build/run-build.log" >&2
   exit 1
 fi
 

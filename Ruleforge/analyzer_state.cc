@@ -54,7 +54,8 @@ void DiscoveryAnalyzer::save(std::ostream& out) const {
     WritePairs(out, rule.premiseCount, rule.premise);
   }
   WriteI32(out, scale_count_);
-  for (const auto& scale : scales_) scale->write(out);
+  // A learning that failed leaves the list sized but scale_count_ at 0.
+  for (int i = 0; i < scale_count_; ++i) scales_[i]->write(out);
   WriteI32(out, static_cast<int32_t>(feature_groups_.size()));
   for (const FeatureGroup& group : feature_groups_) {
     WriteI32(out, static_cast<int32_t>(group.lengthCounts.size()));

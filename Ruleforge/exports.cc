@@ -140,7 +140,8 @@ int install(const std::string& stateFile, std::vector<ParameterValue>* params, c
   const double probability_threshold = p[0].data().r.value;
   const double fisher_threshold = p[1].data().r.value;
   const int eras = p[2].data().i.value;
-  if (probability_threshold < 0.0 || fisher_threshold < 0.0 || eras < 0) return -1;
+  // Written so that a NaN threshold is refused too.
+  if (!(probability_threshold >= 0.0) || !(fisher_threshold >= 0.0) || eras < 0) return -1;
   const std::string rules_file = p[3].data().s.value;
 
   auto* analyzer = new DiscoveryAnalyzer(probability_threshold, fisher_threshold, eras, rules_file);
@@ -172,7 +173,8 @@ int check(const std::string& stateFile, const std::vector<double>* featureValues
 
 double tune(const std::string& stateFile, double p) {
   if (stateFile.empty()) return 0.5;
-  if ((p < 0.0 && p != -1.0) || p > 1.0) return -1.0;
+  // A NaN would be stored as the sensitivity.
+  if (p != -1.0 && !(p >= 0.0 && p <= 1.0)) return -1.0;
   DiscoveryAnalyzer* analyzer = FindAnalyzer(stateFile);
   if (analyzer == nullptr) analyzer = LoadAnalyzer(stateFile);
   if (analyzer == nullptr) return -1.0;

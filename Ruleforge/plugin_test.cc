@@ -1,6 +1,7 @@
 // The plug-in as a host sees it: loaded by file name, bound by name.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -19,6 +20,15 @@ class PluginTest : public ::testing::Test {
  protected:
   void SetUp() override {
     home_ = std::make_unique<TempKestraneHome>();
+    ASSERT_NO_FATAL_FAILURE(LoadPlugin());
+    state_ = home_->path() + "/States/one";
+    std::filesystem::create_directories(home_->path() + "/States");
+  }
+
+  // Loads the plug-in and binds its exports; a loaded one (and every
+  // instance it holds) goes first.
+  void LoadPlugin() {
+    module_.reset();
     const char* bin = std::getenv("KST_BIN_DIR");
     ASSERT_NE(bin, nullptr);
     std::string error;
@@ -29,8 +39,6 @@ class PluginTest : public ::testing::Test {
     tune_ = module_->Bind<TuneExport>("tune");
     defaults_ = module_->Bind<GetModuleDefaultParametersExport>("getModuleDefaultParameters");
     ASSERT_TRUE(check_ && install_ && tune_ && defaults_);
-    state_ = home_->path() + "/States/one";
-    std::filesystem::create_directories(home_->path() + "/States");
   }
 
   // Trains the instance of state_ on a generated table.
@@ -152,6 +160,8 @@ TEST_F(PluginTest, InstallCheckAndTuneRoundTrip) {
   EXPECT_EQ(tune_(state_, -1.0), 0.5);
   EXPECT_EQ(tune_(state_, 0.9), 1.0);
   EXPECT_DOUBLE_EQ(tune_(state_, -1.0), 0.9);
+  EXPECT_EQ(tune_(state_, std::nan("")), -1.0);
+  EXPECT_DOUBLE_EQ(tune_(state_, -1.0), 0.9);
 }
 
 TEST_F(PluginTest, KnownInstancesAreNotReadAgain) {
@@ -170,11 +180,24 @@ TEST_F(PluginTest, KnownInstancesAreNotReadAgain) {
 TEST_F(PluginTest, SavedInstanceLoadsInAFreshModule) {
   ASSERT_EQ(Install(TrainingTable()), 0);
   ASSERT_EQ(tune_(state_, 0.75), 1.0);
-  module_.reset();
-  module_ = LoadModule(std::string(std::getenv("KST_BIN_DIR")) + "/Discovery.dll");
-  ASSERT_NE(module_, nullptr);
-  tune_ = module_->Bind<TuneExport>("tune");
+  ASSERT_NO_FATAL_FAILURE(LoadPlugin());
   EXPECT_DOUBLE_EQ(tune_(state_, -1.0), 0.75);
+}
+
+TEST_F(PluginTest, InstanceLeftUntrainedSavesAFileThatLoads) {
+  // Learning fails after making the first of three scales.
+  const std::string csv = home_->path() + "/empty.csv";
+  std::ofstream(csv) << "a;b;c\nu;u;u\n";
+  try {
+    Install(csv);
+    ADD_FAILURE();
+  } catch (Exception* e) {
+    std::unique_ptr<Exception> owned(e);
+    EXPECT_EQ(std::string(e->message()), "no rows in statistic file");
+  }
+  EXPECT_EQ(tune_(state_, 0.5), 1.0);
+  ASSERT_NO_FATAL_FAILURE(LoadPlugin());
+  EXPECT_DOUBLE_EQ(tune_(state_, -1.0), 0.5);
 }
 
 TEST_F(PluginTest, BadCallsAndDamagedStateFiles) {
@@ -196,6 +219,9 @@ TEST_F(PluginTest, BadCallsAndDamagedStateFiles) {
 
   std::vector<ParameterValue> params = *defaults_("", nullptr);
   params[0].setReal(-0.1);
+  EXPECT_EQ(install_(state_, &params, "x.csv", nullptr), -1);
+  params = *defaults_("", nullptr);
+  params[1].setReal(std::nan(""));
   EXPECT_EQ(install_(state_, &params, "x.csv", nullptr), -1);
   params = *defaults_("", nullptr);
   params[2].setInt(-1);

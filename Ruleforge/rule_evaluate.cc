@@ -91,6 +91,16 @@ void RuleSearch::evaluate(Rule& rule, int depth) {
   if (!rule.accepted) return;
 
   auto reject = [&rule] { rule.accepted = false; };
+  // The rule with item i of one of its lists alone, and without it; both
+  // evaluated one level deeper.
+  auto split = [&](std::vector<FeaturePair> Rule::*list, int i, Rule& alone, Rule& without) {
+    alone = rule;
+    alone.*list = {(rule.*list)[i]};
+    without = rule;
+    (without.*list).erase((without.*list).begin() + i);
+    evaluate(alone, depth + 1);
+    evaluate(without, depth + 1);
+  };
 
   // Conclusion generalisations.
   const int conclusion_tries = PairsToTry(rule.conclusion.size(), depth);
@@ -100,12 +110,8 @@ void RuleSearch::evaluate(Rule& rule, int depth) {
     for (const FeaturePair& p : rule.conclusion) same_feature += p.feature == f;
     if (same_feature == table_->indexCount(f)) return reject();  // says nothing
 
-    Rule r1 = rule;
-    r1.conclusion = {rule.conclusion[i]};
-    Rule r2 = rule;
-    r2.conclusion.erase(r2.conclusion.begin() + i);
-    evaluate(r1, depth + 1);
-    evaluate(r2, depth + 1);
+    Rule r1, r2;
+    split(&Rule::conclusion, i, r1, r2);
     if (rule.probability <= r1.probability || rule.probability <= r2.probability) return reject();
     const double q_low = std::min(r1.probability, r2.probability);
     const double q_high = std::max(r1.probability, r2.probability);
@@ -126,12 +132,8 @@ void RuleSearch::evaluate(Rule& rule, int depth) {
     if (rule.probability <= r0.probability) return reject();
   }
   for (int j = 0; j < premise_tries; ++j) {
-    Rule a = rule;
-    a.premise = {rule.premise[j]};
-    Rule b = rule;
-    b.premise.erase(b.premise.begin() + j);
-    evaluate(a, depth + 1);
-    evaluate(b, depth + 1);
+    Rule a, b;
+    split(&Rule::premise, j, a, b);
     if (rule.probability <= a.probability || rule.probability <= b.probability) return reject();
     if ((a.accepted || b.accepted) && a.probability > 0 && b.probability > 0 && general.probability > 0 &&
         a.support >= 1 && b.support >= 1 && general.support >= 1) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
 #include <memory>
 
 #include "Ruleforge/analyzer.h"
@@ -120,6 +121,17 @@ TEST(RuleSearchTest, InsertionPlaceKeepsTheListDescending) {
   for (const Case& c : cases) EXPECT_EQ(RuleSearch::InsertionPlace(rules, c.child), c.place);
 }
 
+// A rule of probability 1 that a generalisation test rejects; the deepest
+// generalisations are not tested again.
+void ExpectSureButRejectedUntilDepth2(RuleSearch& search, const Rule& rule) {
+  for (int depth : {0, 1, 2}) {
+    Rule r = rule;
+    search.evaluate(r, depth);
+    EXPECT_EQ(r.probability, 1.0);
+    EXPECT_EQ(r.accepted, depth == 2) << depth;
+  }
+}
+
 // A learned analyzer gives the scales; the table is built over them.
 class RuleSearchTableTest : public ::testing::Test {
  protected:
@@ -127,6 +139,11 @@ class RuleSearchTableTest : public ::testing::Test {
     home_ = std::make_unique<TempKestraneHome>();
     csv_ = home_->path() + "/train.csv";
     WriteStructuredCsv(csv_, 1500, 12, 7);
+    Train();
+  }
+
+  // Scales and table of csv_.
+  void Train() {
     analyzer_ = std::make_unique<DiscoveryAnalyzer>(0.9, 0.01, 0, "");
     analyzer_->setSearchOptions({.seed = 1});
     analyzer_->learn(csv_.c_str(), nullptr);
@@ -201,6 +218,12 @@ TEST_F(RuleSearchTableTest, SameSeedSameRulesOtherSeedOtherEvolution) {
   for (size_t i = 0; i < first.size(); ++i) EXPECT_TRUE(first[i] == second[i]);
   // Stored rules stay in descending order.
   for (size_t i = 0; i + 1 < a.rules().size(); ++i) EXPECT_TRUE(a.rules()[i] > a.rules()[i + 1]) << i;
+  // Each new accepted child counts once for each parent, and starts at none
+  // itself; duplicates count nowhere.
+  int successes = 0;
+  for (const Rule& r : a.rules()) successes += r.successes;
+  EXPECT_GT(a.evolvedCount(), 0);
+  EXPECT_EQ(successes, 2 * a.evolvedCount());
 }
 
 TEST_F(RuleSearchTableTest, NoAcceptedCandidateEndsWithoutAnEra) {
@@ -281,6 +304,51 @@ TEST_F(RuleSearchTableTest, EvaluateRejectsAPremiseThatAddsNothing) {
       EXPECT_FALSE(with.accepted) << k;
     }
   }
+
+  // Column 0 is constant: every premise gives it probability 1, as no
+  // premise does, and the Fisher test at 1.0 lets that pass.
+  std::ofstream out(csv_);
+  out << "a;b\nu;u\n";
+  for (int r = 0; r < 200; ++r) out << "5;" << r % 4 << "\n";
+  out.close();
+  Train();
+  RuleSearch constant(table_.get(), 0.0, 1.0, 0, {.seed = 1});
+  ExpectSureButRejectedUntilDepth2(constant, MakeRule({{0, 0}}, {{1, 0}}));
+}
+
+TEST_F(RuleSearchTableTest, ConclusionOverEveryIntervalSaysNothing) {
+  RuleSearch search(table_.get(), 0.0, 1.0, 0, {.seed = 1});
+  Rule all;
+  for (int k = 0; k < table_->indexCount(0); ++k) all.conclusion.push_back({0, k});
+  ASSERT_GE(all.conclusion.size(), 2u);
+  ExpectSureButRejectedUntilDepth2(search, all);
+}
+
+TEST_F(RuleSearchTableTest, CrossoverModeOrderAndChildCounters) {
+  // Nothing is accepted, so the child of the last mode is taken.
+  RuleSearch search(table_.get(), 1.5, 0.01, 0, {.seed = 1});
+  Rule p1 = MakeRule({{0, 0}}, {{4, 1}});
+  p1.trials = 3;
+  p1.successes = 2;
+  // Shared on the same side: mergeOther both ways, then mergeUnion.
+  Rule p2 = MakeRule({{0, 0}}, {{5, 1}});
+  p2.trials = 7;
+  p2.successes = 5;
+  Rule child = search.crossover(p1, p2, search.sharedPairs(p1, p2));
+  EXPECT_EQ(child.conclusion, (std::vector<FeaturePair>{{0, 0}}));
+  EXPECT_EQ(child.premise, (std::vector<FeaturePair>{{4, 1}, {5, 1}}));
+  EXPECT_EQ(child.trials, 3);
+  EXPECT_EQ(child.successes, 0);
+  // Shared across sides: mergeUnion, then mergeOther both ways.
+  Rule p3 = MakeRule({{4, 1}}, {{8, 2}});
+  p3.trials = 7;
+  p3.successes = 5;
+  child = search.crossover(p1, p3, search.sharedPairs(p1, p3));
+  EXPECT_EQ(child.conclusion, (std::vector<FeaturePair>{{4, 1}}));
+  EXPECT_EQ(child.premise, (std::vector<FeaturePair>{{0, 0}, {8, 2}}));
+  EXPECT_EQ(child.trials, 7);
+  EXPECT_EQ(child.successes, 0);
+  EXPECT_FALSE(child.accepted);
 }
 
 TEST_F(RuleSearchTableTest, MergesBuildTheirPairLists) {

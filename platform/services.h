@@ -124,7 +124,9 @@ class Service {
   // Sends a control code and waits for the program's handler to take it.
   // *status (may be null) gets the status after the control, also when the
   // service answers kErrorServiceCannotAcceptCtrl. A handler answer other
-  // than 0 is the error. Needs the right of the control: stop and shutdown
+  // than 0 is the error. A pending service (starting, stopping, ...) takes
+  // no control (kErrorServiceCannotAcceptCtrl) but interrogate, which it
+  // answers with its last status without calling the handler. Needs the right of the control: stop and shutdown
   // kServiceStop, pause and continue kServicePauseContinue, interrogate
   // kServiceInterrogate, 128-255 kServiceUserDefinedControl. Other codes
   // give kErrorInvalidParameter.

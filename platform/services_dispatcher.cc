@@ -82,7 +82,12 @@ WinError DeliverControl(Dispatcher* d, uint32_t control, ServiceStatus* after) {
     if (d->status.current_state == kServiceStopped) return kErrorServiceNotActive;
     handler = d->handler;
     context = d->context;
-    if (control != kServiceControlInterrogate) {
+    if (control == kServiceControlInterrogate) {
+      // A pending service is answered from its last report: its handler
+      // would report a settled state over the pending one (a stop pending
+      // would look running and then take a pause that undoes the stop).
+      if (IsPending(d->status.current_state)) return kErrorSuccess;
+    } else {
       uint32_t bit = AcceptBitFor(control);
       if (handler == nullptr || IsPending(d->status.current_state) ||
           (bit != 0 && (d->status.controls_accepted & bit) == 0)) {

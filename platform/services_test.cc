@@ -190,6 +190,22 @@ TEST_F(ServicesTest, StartControlAndStop) {
   EXPECT_TRUE(WaitStopped(service.get()));
 }
 
+// A stop-pending service takes no control; interrogate is answered from its
+// last report without its handler, which would report it settled again.
+TEST_F(ServicesTest, PendingServiceTakesOnlyInterrogate) {
+  std::unique_ptr<Service> service = Install(program_ + " -slow-stop");
+  ASSERT_EQ(service->Start(), kErrorSuccess);
+  ASSERT_TRUE(WaitState(service.get(), kServiceRunning));
+  ASSERT_EQ(service->Control(kServiceControlStop, nullptr), kErrorSuccess);
+  ServiceStatus status;
+  EXPECT_EQ(service->Control(kServiceControlInterrogate, &status), kErrorSuccess);
+  EXPECT_EQ(status.current_state, kServiceStopPending);
+  EXPECT_EQ(service->Control(kServiceControlPause, &status), kErrorServiceCannotAcceptCtrl);
+  EXPECT_EQ(status.current_state, kServiceStopPending);
+  ASSERT_TRUE(WaitStopped(service.get()));
+  EXPECT_EQ(Slurp("events"), std::string("main 1 ") + kName + "\ncontrol 1\n");
+}
+
 TEST_F(ServicesTest, UnquotedProgramPathWithBlanksStarts) {
   std::string folder = home_ + "/dir with blanks";
   ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);

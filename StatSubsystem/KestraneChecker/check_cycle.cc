@@ -29,7 +29,7 @@ uint64_t CounterId(const std::string& title) {
 std::string CheckerCounterName(const std::string& objectPart, const std::string& counterPart) {
   std::string name = objectPart + "::" + counterPart;
   for (char& c : name) {
-    if (c == '\\' || c == '/') c = '_';
+    if (c == '\\') c = '_';
   }
   return name;
 }

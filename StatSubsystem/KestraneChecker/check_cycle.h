@@ -102,7 +102,11 @@ class CheckCycle {
 };
 
 // The name the checker gives counter path i: the object part, "::" and the
-// counter part, with every backslash and slash made an underscore.
+// counter part, with every backslash made an underscore. This must equal the
+// title the counter store gives the same column from the exporter's header
+// lines, which turn backslashes only; a slash ("Bytes Received/sec", the
+// "process/index" of a thread) stays, or such counters would never find
+// their current values.
 std::string CheckerCounterName(const std::string& objectPart, const std::string& counterPart);
 
 // Whether an instance is judged at `secondOfDay`: inside its daily window,

@@ -539,10 +539,21 @@ TEST_F(CheckCycleTest, DebugCheckerProcessWritesTheFrames) {
                           "process 2 90 Log:inst process alert parts 0 values 2"));
 }
 
-TEST(CheckerCounterNameTest, SlashesAndBackslashesBecomeUnderscores) {
-  EXPECT_EQ(CheckerCounterName("\\Memory", "Available Bytes"), "_Memory::Available Bytes");
-  EXPECT_EQ(CheckerCounterName("Network(eth0)", "Bytes Total/sec"),
-            "Network(eth0)::Bytes Total_sec");
+// The names must be the titles the counter store registers for the same
+// columns: the exporter's group line turns backslashes into underscores and
+// its header line keeps the counter names as they are.
+TEST(CheckerCounterNameTest, NamesMatchTheCounterStoreTitles) {
+  struct Case { const char* path; const char* title; } cases[] = {
+      {"\\Memory\\Available Bytes", "_Memory::Available Bytes"},
+      {"\\\\host\\Processor(_Total)\\% Processor Time", "Processor(_Total)::% Processor Time"},
+      {"\\Network Interface(eth0)\\Bytes Received/sec",
+       "_Network Interface(eth0)::Bytes Received/sec"},
+      {"\\Thread(sshd/0)\\Context Switches/sec", "_Thread(sshd/0)::Context Switches/sec"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(CheckerCounterName(CounterObjectPart(c.path), CounterNamePart(c.path)), c.title)
+        << c.path;
+  }
 }
 
 }  // namespace

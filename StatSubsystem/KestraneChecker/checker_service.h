@@ -11,8 +11,8 @@ namespace kst {
 
 // The checker's state between ticks. Touched only by the service thread.
 struct CheckerState {
+  // The interval between checks lives in the frame's ServiceMain.
   std::string rootDirectory;    // the product key's rootDirectory, read at start
-  int checkInterval = 0;        // intervalBetweenCheckings, milliseconds
   bool reloadRequested = true;  // the next check rebuilds its configuration
 };
 CheckerState& Checker();

@@ -40,10 +40,7 @@ class CheckerServiceTest : public ::testing::Test {
 
   void TearDown() override {
     StopServiceByName(kChecker);
-    int state = -1;
-    if (QueryServiceState(kChecker, &state) == 0 && state != kServiceStateNotInstalled) {
-      WaitForState(kServiceStateStopped);
-    }
+    WaitStopped();
     // A sanitizer's report in the daemon lands in its log.
     std::string log = Slurp("log/Kestrane stat checker.log");
     EXPECT_EQ(log.find("Sanitizer"), std::string::npos) << log;
@@ -110,11 +107,23 @@ class CheckerServiceTest : public ::testing::Test {
     return Checks().size() >= count;
   }
 
-  static bool WaitForState(int wanted, double seconds = 3) {
+  // Waits until the service has stopped (QueryServiceState already calls a
+  // stop-pending service stopped).
+  static bool WaitStopped(double seconds = 3) {
+    std::unique_ptr<ServiceManager> manager;
+    std::unique_ptr<Service> service;
+    if (ServiceManager::Open(kManagerConnect, &manager) != kErrorSuccess ||
+        manager->OpenService("Kestrane stat checker", kServiceQueryStatus, &service) !=
+            kErrorSuccess) {
+      return true;
+    }
     auto end = Clock::now() + std::chrono::duration<double>(seconds);
-    int state = -1;
     while (Clock::now() < end) {
-      if (QueryServiceState(kChecker, &state) == 0 && state == wanted) return true;
+      ServiceStatus status;
+      if (service->QueryStatus(&status) == kErrorSuccess &&
+          status.current_state == kServiceStopped) {
+        return true;
+      }
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return false;
@@ -180,10 +189,27 @@ TEST_F(CheckerServiceTest, StartPauseReloadContinueStop) {
 
   auto stop = Clock::now();
   ASSERT_EQ(StopServiceByName(kChecker), 0);
-  ASSERT_TRUE(WaitForState(kServiceStateStopped));
+  ASSERT_TRUE(WaitStopped());
   EXPECT_LT(Clock::now() - stop, std::chrono::milliseconds(1200));
   EXPECT_EQ(StopServiceByName(kChecker), -16);
   EXPECT_EQ(Checks().size(), 2u);
+}
+
+// Until the wait sees a stop, the service is stop-pending: a query then
+// must not make it look running again, and a pause must not undo the stop.
+TEST_F(CheckerServiceTest, StopIsNotUndoneByAQueryAndAPause) {
+  SetInterval(60000);
+  InstallScriptedChecker();
+  ASSERT_EQ(StartServiceByName(kChecker), 0);
+  ASSERT_TRUE(WaitForChecks(1, 2));
+  ASSERT_EQ(StopServiceByName(kChecker), 0);
+  int state = -1;
+  EXPECT_EQ(QueryServiceState(kChecker, &state), 0);
+  EXPECT_EQ(state, kServiceStateStopped);
+  // Refused while stop-pending; not running any more once stopped.
+  int paused = PauseServiceByName(kChecker);
+  EXPECT_TRUE(paused == -15 || paused == -16) << paused;
+  EXPECT_TRUE(WaitStopped());
 }
 
 TEST_F(CheckerServiceTest, PauseHoldsTheIntervalClock) {
@@ -219,7 +245,7 @@ TEST_F(CheckerServiceTest, UnopenableMessagesFileIsRetriedOtherFailuresStop) {
 
   SetCheckResult(-1);
   ASSERT_EQ(SendReloadControl(kChecker), 0);
-  ASSERT_TRUE(WaitForState(kServiceStateStopped));
+  ASSERT_TRUE(WaitStopped());
   ExpectStoppedWith(125, 12, "KestraneChecker::Check() call failed with return value -1");
 }
 
@@ -240,7 +266,7 @@ TEST_F(CheckerServiceTest, ProgramInstallsOnceAndStopsOnABadInterval) {
   SetInterval(0);
   int result = StartServiceByName(kChecker);
   EXPECT_TRUE(result == 0 || result == -14) << result;
-  ASSERT_TRUE(WaitForState(kServiceStateStopped));
+  ASSERT_TRUE(WaitStopped());
   ExpectStoppedWith(128, 11, "KestraneChecker::LoadParameters() call failed with return value -3");
 }
 
@@ -282,6 +308,18 @@ TEST_F(CheckerServiceTest, CommandLineByHand) {
   EXPECT_EQ(RunChecker("-debug", &exit_code),
             "error 11: KestraneChecker::LoadParameters() call failed with return value -3\n");
   EXPECT_EQ(exit_code, 1u);
+
+  // Without rootDirectory the service body ends at once, silently.
+  RegistryKey product;
+  ASSERT_EQ(RegistryKey::Open("SOFTWARE\\Kestrane", RegAccess::kReadWrite, &product),
+            kErrorSuccess);
+  ASSERT_EQ(product.DeleteValue("rootDirectory"), kErrorSuccess);
+  product.Close();
+  ASSERT_EQ(WriteServiceDword(kChecker, "lastErrorNo", 0), 0);
+  EXPECT_EQ(RunChecker("-debug", &exit_code), "");
+  EXPECT_EQ(exit_code, 0u);
+  ASSERT_EQ(ReadServiceDword(kChecker, "lastErrorNo", &number), 0);
+  EXPECT_EQ(number, 0);
 }
 
 }  // namespace

@@ -273,20 +273,22 @@ TEST_F(CollectorServiceTest, AsAnInstalledService) {
   int state = -1;
   EXPECT_EQ(QueryServiceState(kId, &state), 0);
   EXPECT_EQ(state, kServiceStateRunning);
-  ASSERT_EQ(StopServiceByName(kId), 0);
-  EXPECT_TRUE(Eventually([&] { return QueryServiceState(kId, &state) == 0 && state == kServiceStateStopped; },
-                         milliseconds(5000)));
-
-  ASSERT_EQ(WriteServiceDword(kId, "notFirstStartFlag", 2), 0);
-  StartServiceByName(kId);  // it may have failed before the answer
-  ASSERT_TRUE(Eventually([&] { return QueryServiceState(kId, &state) == 0 && state == kServiceStateStopped; },
-                         milliseconds(5000)));
+  // QueryServiceState already calls a stop-pending service stopped: wait
+  // for the service's own stopped state before starting it again.
   std::unique_ptr<ServiceManager> manager;
   std::unique_ptr<Service> service;
   ServiceStatus status;
   ASSERT_EQ(ServiceManager::Open(kManagerConnect, &manager), kErrorSuccess);
   ASSERT_EQ(manager->OpenService("Kestrane buffer creator", kServiceQueryStatus, &service), kErrorSuccess);
-  ASSERT_EQ(service->QueryStatus(&status), kErrorSuccess);
+  auto stopped = [&] {
+    return service->QueryStatus(&status) == kErrorSuccess && status.current_state == kServiceStopped;
+  };
+  ASSERT_EQ(StopServiceByName(kId), 0);
+  EXPECT_TRUE(Eventually(stopped, milliseconds(5000)));
+
+  ASSERT_EQ(WriteServiceDword(kId, "notFirstStartFlag", 2), 0);
+  StartServiceByName(kId);  // it may have failed before the answer
+  ASSERT_TRUE(Eventually(stopped, milliseconds(5000)));
   EXPECT_EQ(status.win32_exit_code, kErrorServiceSpecificError);
   EXPECT_EQ(status.service_specific_exit_code, 124u);
   std::string message;

@@ -19,11 +19,11 @@ namespace {
 // Never destroyed: the service thread may end the process while the main
 // thread still serves controls.
 struct FrameState {
-  std::mutex state_lock;
-  int run_state = kRunStateRunning;  // guarded by state_lock
-  bool stop_requested = false;       // guarded by state_lock
-  ServiceStatus status;              // the service thread's record
-  std::atomic<ServiceStatusHandle> status_handle{0};
+  std::mutex stateLock;
+  int runState = kRunStateRunning;  // guarded by stateLock
+  bool stopRequested = false;       // guarded by stateLock
+  ServiceStatus serviceStatus;      // the service thread's record
+  std::atomic<ServiceStatusHandle> statusHandle{0};
   const ServiceFrame* frame = nullptr;
 };
 
@@ -35,7 +35,7 @@ FrameState& State() {
 const ServiceFrame& Frame() { return *State().frame; }
 
 void Report(const ServiceStatus& status) {
-  ReportServiceStatus(State().status_handle, status);
+  ReportServiceStatus(State().statusHandle, status);
 }
 
 // A failed load or tick: stopped with a service-specific code, the error
@@ -43,10 +43,10 @@ void Report(const ServiceStatus& status) {
 [[noreturn]] void StopOnFailure(uint32_t exit_code, int error_code, const char* function,
                                 int result) {
   FrameState& s = State();
-  s.status.win32_exit_code = kErrorServiceSpecificError;
-  s.status.service_specific_exit_code = exit_code;
-  s.status.current_state = kServiceStopped;
-  Report(s.status);
+  s.serviceStatus.win32_exit_code = kErrorServiceSpecificError;
+  s.serviceStatus.service_specific_exit_code = exit_code;
+  s.serviceStatus.current_state = kServiceStopped;
+  Report(s.serviceStatus);
   ReportError(error_code,
               std::string(function) + " call failed with return value " + std::to_string(result));
   std::exit(1);
@@ -54,8 +54,8 @@ void Report(const ServiceStatus& status) {
 
 void ReportStopped() {
   FrameState& s = State();
-  s.status.current_state = kServiceStopped;
-  Report(s.status);
+  s.serviceStatus.current_state = kServiceStopped;
+  Report(s.serviceStatus);
 }
 
 // One tick and its retries. False when the service was stopped meanwhile.
@@ -124,23 +124,23 @@ void ServiceMain(uint32_t /*argc*/, char** /*argv*/) {
   const ServiceFrame& f = Frame();
   if (f.prepare != nullptr && !f.prepare()) return;
   {
-    std::lock_guard<std::mutex> lock(s.state_lock);
-    s.stop_requested = false;
+    std::lock_guard<std::mutex> lock(s.stateLock);
+    s.stopRequested = false;
   }
-  s.status_handle = RegisterServiceHandler(f.service.name, ServiceCtrlHandler,
+  s.statusHandle = RegisterServiceHandler(f.service.name, ServiceCtrlHandler,
                                            const_cast<char*>(f.service.identifier), nullptr);
-  s.status = ServiceStatus();
-  s.status.service_type = kServiceWin32OwnProcess;
-  s.status.current_state = kServiceStartPending;
-  s.status.controls_accepted = f.controls_accepted;
-  s.status.check_point = 1;
-  s.status.wait_hint = 2000;
-  Report(s.status);
+  s.serviceStatus = ServiceStatus();
+  s.serviceStatus.service_type = kServiceWin32OwnProcess;
+  s.serviceStatus.current_state = kServiceStartPending;
+  s.serviceStatus.controls_accepted = f.controls_accepted;
+  s.serviceStatus.check_point = 1;
+  s.serviceStatus.wait_hint = 2000;
+  Report(s.serviceStatus);
   auto report_running = [&] {
-    s.status.current_state = kServiceRunning;
-    s.status.check_point = 2;
-    s.status.wait_hint = 0;
-    Report(s.status);
+    s.serviceStatus.current_state = kServiceRunning;
+    s.serviceStatus.check_point = 2;
+    s.serviceStatus.wait_hint = 0;
+    Report(s.serviceStatus);
     RaiseCurrentThreadPriority(f.priority_steps);
   };
   if (f.running_before_load) report_running();
@@ -164,7 +164,7 @@ uint32_t ServiceCtrlHandler(uint32_t control, uint32_t /*event_type*/, void* /*e
                             void* /*context*/) {
   FrameState& s = State();
   const ServiceFrame& f = Frame();
-  std::lock_guard<std::mutex> lock(s.state_lock);
+  std::lock_guard<std::mutex> lock(s.stateLock);
   ServiceStatus fresh;
   fresh.service_type = kServiceWin32OwnProcess;
   fresh.controls_accepted = f.controls_accepted;
@@ -173,29 +173,29 @@ uint32_t ServiceCtrlHandler(uint32_t control, uint32_t /*event_type*/, void* /*e
     case kServiceControlShutdown:
       fresh.current_state = kServiceStopPending;
       fresh.check_point = 4;
-      s.run_state = kRunStateStopped;
-      s.stop_requested = true;
+      s.runState = kRunStateStopped;
+      s.stopRequested = true;
       break;
     case kServiceControlPause:
       fresh.current_state = kServicePaused;
       fresh.check_point = 6;
-      s.run_state = kRunStatePaused;
-      s.stop_requested = true;
+      s.runState = kRunStatePaused;
+      s.stopRequested = true;
       break;
     case kServiceControlContinue:
       fresh.current_state = kServiceRunning;
       fresh.check_point = 6;
-      s.run_state = kRunStateRunning;
-      s.stop_requested = false;
+      s.runState = kRunStateRunning;
+      s.stopRequested = false;
       break;
     case kServiceControlInterrogate:
-      fresh.current_state = s.run_state == kRunStatePaused ? kServicePaused : kServiceRunning;
+      fresh.current_state = s.runState == kRunStatePaused ? kServicePaused : kServiceRunning;
       fresh.check_point = 5;
       break;
     default:
       if (f.reload_control == 0 || control != f.reload_control) return kErrorCallNotImplemented;
       // A paused service ignores the request.
-      if (s.run_state != kRunStatePaused) s.run_state = kRunStateReload;
+      if (s.runState != kRunStatePaused) s.runState = kRunStateReload;
       return 0;
   }
   Report(fresh);
@@ -207,13 +207,13 @@ int WaitInterruptible(int64_t milliseconds) {
   int64_t deadline = static_cast<int64_t>(std::time(nullptr)) + milliseconds / 1000;
   while (true) {
     {
-      std::lock_guard<std::mutex> lock(s.state_lock);
-      if (s.run_state == kRunStateStopped) return 0;
-      if (s.run_state == kRunStateReload) {
-        s.run_state = kRunStateRunning;
+      std::lock_guard<std::mutex> lock(s.stateLock);
+      if (s.runState == kRunStateStopped) return 0;
+      if (s.runState == kRunStateReload) {
+        s.runState = kRunStateRunning;
         return kRunStateReload;
       }
-      if (s.run_state == kRunStatePaused) ++deadline;
+      if (s.runState == kRunStatePaused) ++deadline;
     }
     if (static_cast<int64_t>(std::time(nullptr)) >= deadline) return 1;
     std::this_thread::sleep_for(std::chrono::milliseconds(1000));
@@ -249,14 +249,14 @@ void PrintUsage() {
 
 bool StopRequested() {
   FrameState& s = State();
-  std::lock_guard<std::mutex> lock(s.state_lock);
-  return s.stop_requested;
+  std::lock_guard<std::mutex> lock(s.stateLock);
+  return s.stopRequested;
 }
 
 int RunState() {
   FrameState& s = State();
-  std::lock_guard<std::mutex> lock(s.state_lock);
-  return s.run_state;
+  std::lock_guard<std::mutex> lock(s.stateLock);
+  return s.runState;
 }
 
 }  // namespace kst

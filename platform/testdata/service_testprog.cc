@@ -1,5 +1,6 @@
 // A small service program for the service layer's tests. Modes:
 //   -service      connect to the manager and serve until stopped
+//   -slow-stop    as -service, but stays stop-pending for a second
 //   -no-dispatch  end at once without connecting
 //   -hang         wait without connecting
 // Every control it is given is appended to $KESTRANE_HOME/events.
@@ -20,6 +21,7 @@ namespace {
 std::mutex g_mu;
 std::condition_variable g_cv;
 bool g_stop = false;
+bool g_slow_stop = false;
 kst::ServiceStatusHandle g_handle = 0;
 kst::ServiceStatus g_status;
 
@@ -62,6 +64,11 @@ void ServiceMain(uint32_t argc, char** argv) {
   std::unique_lock<std::mutex> lock(g_mu);
   Report(kst::kServiceRunning);
   g_cv.wait(lock, [] { return g_stop; });
+  if (g_slow_stop) {
+    lock.unlock();
+    ::sleep(1);
+    lock.lock();
+  }
   Report(kst::kServiceStopped);
 }
 
@@ -76,6 +83,7 @@ int main(int argc, char** argv) {
     ::sleep(3);
     return 0;
   }
+  g_slow_stop = mode == "-slow-stop";
   kst::ServiceTableEntry table[] = {{"test service", ServiceMain}, {nullptr, nullptr}};
   kst::WinError error = kst::RunServiceDispatcher(table);
   std::printf("dispatcher %u\n", error);

@@ -65,6 +65,8 @@ bool TakePopupChoice(int* command) {
   return true;
 }
 
+void QueuePopupChoiceFirst(int command) { state().popup_choices.push_front(command); }
+
 void RecordModal(const Dialog& dialog) {
   testing::ModalRecord record;
   record.message_box = dialog.is_message_box();

@@ -48,6 +48,25 @@ TEST_F(UiControlsTest, EditNotifiesEveryChangeAndKeepsDigitsOnly) {
   EXPECT_EQ(edit.selection(), std::make_pair(1, 2));
 }
 
+TEST_F(UiControlsTest, DigitsOnlyBoxesRefusePrintingKeysOnly) {
+  Edit digits, plain;
+  ASSERT_TRUE(digits.Create(&top_, 11, {0, 0, 40, 20}, kVisible | kDigitsOnly));
+  ASSERT_TRUE(plain.Create(&top_, 12, {0, 0, 40, 20}, kVisible));
+  struct Case {
+    const char* typed;
+    bool refused;
+  } cases[] = {
+      {"7", false}, {"x", true}, {" ", true}, {"-", true}, {"\xc3\xa9", true},  // a letter beyond ASCII
+      {"\x7f", false},  // Delete
+      {"\b", false},    // Backspace
+      {"", false},       // arrows and other keys that type nothing
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(digits.RefusesKey(c.typed), c.refused) << static_cast<int>(c.typed[0]);
+    EXPECT_FALSE(plain.RefusesKey(c.typed));
+  }
+}
+
 TEST_F(UiControlsTest, DisabledOrHiddenControlsRefuseTheUser) {
   Button button;
   CheckBox check;
@@ -117,6 +136,13 @@ TEST_F(UiControlsTest, ComboBoxKeepsInsertionOrderAndNotifiesOnlyTheUsersChoice)
   EXPECT_TRUE(user().Type(drop, "Memory::Available Bytes"));
   EXPECT_EQ(drop.Text(), "Memory::Available Bytes");
   EXPECT_EQ(drop.CurSel(), -1);
+  drop.SetCurSel(0);
+  drop.SetCurSel(-1);
+  EXPECT_EQ(drop.Text(), "");
+  drop.UserType("typed again");
+  drop.ResetContent();  // refilling for another log leaves no stale typed title
+  EXPECT_EQ(drop.Text(), "");
+  EXPECT_EQ(drop.count(), 0);
 }
 
 TEST_F(UiControlsTest, SortedListBoxWithExtendedSelection) {

@@ -156,6 +156,14 @@ bool Dialog::UserChooseSystemMenu(int command) {
   return true;
 }
 
+bool Dialog::UserOpenSystemMenu() {
+  if (!IsCreated() || system_menu_ == nullptr) return false;
+  OnMenuSelect();
+  int command = ChoosePopup(*system_menu_, ClientToScreen({0, 0}), *this);
+  if (command != 0) UserChooseSystemMenu(command);
+  return true;
+}
+
 void Dialog::UserEscape() {
   if (IsCreated()) SendCommand(kIdCancel);
 }

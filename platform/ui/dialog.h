@@ -74,6 +74,9 @@ class Dialog : public Window {
   // The user's side; false when the user could not do it.
   bool UserChooseMenu(int command);
   bool UserChooseSystemMenu(int command);
+  // Alt+Space: the system menu pops up at the client area's top left and
+  // what the user picks goes to OnSysCommand. False without a system menu.
+  bool UserOpenSystemMenu();
   void UserEscape();
   void UserEnter();
   void UserCloseBox();

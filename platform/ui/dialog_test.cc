@@ -222,8 +222,10 @@ TEST_F(UiDialogTest, SystemMenuTakesAnExtraItem) {
     }
     std::vector<int> commands;
   } dialog;
+  testing::QueuePopupChoice(32815);  // meant for a context menu later on
   testing::OnNextModal([](Dialog& d) {
     EXPECT_TRUE(testing::driver().ChooseSystemMenu(d, 16));
+    EXPECT_EQ(TrackPopupMenu(*AlerterResources().LoadMenu(1241)->SubMenu(0), {0, 0}, d), 32815);
     EXPECT_FALSE(testing::driver().ChooseSystemMenu(d, 17));
     EXPECT_TRUE(d.running());
     EXPECT_TRUE(testing::driver().ChooseSystemMenu(d, kScClose));

@@ -11,6 +11,8 @@
 #include "platform/ui/controls.h"
 #include "platform/ui/driver.h"
 #include "platform/ui/fltk_internal.h"
+#include "platform/ui/script.h"
+#include "platform/ui/testing.h"
 
 namespace kst::ui::fltk {
 namespace {
@@ -139,14 +141,19 @@ class FltkDriver final : public Driver {
   }
 
   bool ChooseSystemMenu(Dialog& dialog, int command) override {
-    // The window manager owns the real one; Alt+Space shows ours.
-    bool chosen = dialog.UserChooseSystemMenu(command);
-    backend_.Flush();
-    return chosen;
+    // The window manager keeps the frame's own menu; ours opens on Alt+Space.
+    if (dialog.SystemMenu() == nullptr || !dialog.SystemMenu()->CanChoose(command)) return false;
+    size_t shown = testing::popup_log().size();
+    QueuePopupChoiceFirst(command);
+    Key(dialog, ' ', " ", FL_ALT);
+    if (testing::popup_log().size() != shown) return true;
+    int unused;
+    TakePopupChoice(&unused);  // the keys never opened it: drop the choice
+    return false;
   }
 
-  bool PressEscape(Dialog& dialog) override { return Key(dialog, FL_Escape, "\x1b"); }
-  bool PressEnter(Dialog& dialog) override { return Key(dialog, FL_Enter, "\r"); }
+  bool PressEscape(Dialog& dialog) override { return Key(dialog, FL_Escape, "\x1b", 0); }
+  bool PressEnter(Dialog& dialog) override { return Key(dialog, FL_Enter, "\r", 0); }
 
   bool CloseBox(Dialog& dialog) override {
     Peer* peer = PeerOf(dialog);
@@ -186,15 +193,16 @@ class FltkDriver final : public Driver {
     backend_.Flush();
   }
 
-  bool Key(Dialog& dialog, int key, const char* text) {
+  bool Key(Dialog& dialog, int key, const char* text, int state) {
     Peer* peer = PeerOf(dialog);
     if (peer == nullptr || peer->window() == nullptr || !dialog.IsCreated()) return false;
     char* saved_text = Fl::e_text;
     Fl::e_keysym = key;
     Fl::e_text = const_cast<char*>(text);
     Fl::e_length = 1;
-    Fl::e_state = 0;
+    Fl::e_state = state;
     Fl::handle(FL_KEYBOARD, peer->window());
+    Fl::e_state = 0;
     Fl::e_text = saved_text;
     Fl::e_length = 0;
     backend_.Flush();

@@ -1,5 +1,5 @@
-// The FLTK back end's own pieces, shared by its files only (they alone see
-// the toolkit's headers).
+// The FLTK back end's own classes and helpers, shared by its files only
+// (they alone see the toolkit's headers).
 #ifndef KST_PLATFORM_UI_FLTK_INTERNAL_H_
 #define KST_PLATFORM_UI_FLTK_INTERNAL_H_
 

@@ -31,14 +31,11 @@ class TopWindow final : public Fl_Double_Window {
         dialog->UserEscape();
         return 1;
       }
+      // Alt+Space whatever has the focus, as no control claims it.
+      if (dialog != nullptr && key == ' ' && Fl::event_state(FL_ALT)) return dialog->UserOpenSystemMenu() ? 1 : 0;
       if (event == FL_KEYBOARD && Fl_Double_Window::handle(event)) return 1;
       if (dialog != nullptr && (key == FL_Enter || key == FL_KP_Enter)) {
         dialog->UserEnter();
-        return 1;
-      }
-      if (dialog != nullptr && key == ' ' && Fl::event_state(FL_ALT) && dialog->SystemMenu() != nullptr) {
-        int command = TheBackend().TrackPopup(*dialog->SystemMenu(), model_.ClientToScreen({0, 0}), model_);
-        if (command != 0) dialog->UserChooseSystemMenu(command);
         return 1;
       }
       if (event == FL_KEYBOARD) return 0;
@@ -87,9 +84,9 @@ class EditInput final : public Fl_Input {
   void alignment(int a) { alignment_ = a; redraw(); }
 
   int handle(int event) override {
-    if (event == FL_KEYBOARD && model_.HasStyle(kDigitsOnly) && !Fl::event_state(FL_CTRL)) {
-      const char* text = Fl::event_text();
-      if (Fl::event_length() > 0 && (text[0] < '0' || text[0] > '9') && text[0] >= ' ') return 1;
+    if (event == FL_KEYBOARD && !Fl::event_state(FL_CTRL | FL_ALT | FL_META) && Fl::event_length() > 0 &&
+        model_.RefusesKey(std::string_view(Fl::event_text(), Fl::event_length()))) {
+      return 1;
     }
     if (event == FL_PUSH || event == FL_DRAG || event == FL_RELEASE) {
       int saved = Fl::e_x;

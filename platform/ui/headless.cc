@@ -4,6 +4,8 @@
 #include "platform/ui/controls.h"
 #include "platform/ui/dialog.h"
 #include "platform/ui/driver.h"
+#include "platform/ui/menu.h"
+#include "platform/ui/script.h"
 
 namespace kst::ui {
 namespace {
@@ -36,7 +38,12 @@ class HeadlessDriver final : public Driver {
   }
   bool Arrow(TreeCtrl& tree, int delta) override { return tree.UserArrow(delta); }
   bool ChooseMenu(Dialog& dialog, int command) override { return dialog.UserChooseMenu(command); }
-  bool ChooseSystemMenu(Dialog& dialog, int command) override { return dialog.UserChooseSystemMenu(command); }
+  bool ChooseSystemMenu(Dialog& dialog, int command) override {
+    // Opened as on screen, so both back ends show and record the same menu.
+    if (dialog.SystemMenu() == nullptr || !dialog.SystemMenu()->CanChoose(command)) return false;
+    QueuePopupChoiceFirst(command);
+    return dialog.UserOpenSystemMenu();
+  }
   bool PressEscape(Dialog& dialog) override { return Key(dialog, &Dialog::UserEscape); }
   bool PressEnter(Dialog& dialog) override { return Key(dialog, &Dialog::UserEnter); }
   bool CloseBox(Dialog& dialog) override { return Key(dialog, &Dialog::UserCloseBox); }

@@ -20,7 +20,7 @@ int ComboBox::AddString(std::string_view item) {
 void ComboBox::ResetContent() {
   items_.clear();
   cur_sel_ = -1;
-  if (HasStyle(kDropDownList)) text_.clear();
+  text_.clear();
   Touch(kAspectItems | kAspectText | kAspectSelection);
 }
 
@@ -32,11 +32,7 @@ std::string ComboBox::ItemText(int index) const {
 bool ComboBox::SetCurSel(int index) {
   if (index >= count() || index < -1) return false;
   cur_sel_ = index;
-  if (index >= 0) {
-    text_ = items_[index];
-  } else if (HasStyle(kDropDownList)) {
-    text_.clear();
-  }
+  text_ = index >= 0 ? items_[index] : std::string();
   Touch(kAspectSelection | kAspectText);
   return true;
 }

@@ -18,11 +18,12 @@ class ComboBox : public Window {
  public:
   bool Create(Window* parent, int id, const Rect& rect, uint32_t style);
   int AddString(std::string_view item);
+  // Drops every item and the text, typed text included.
   void ResetContent();
   int count() const { return static_cast<int>(items_.size()); }
   std::string ItemText(int index) const;
   int CurSel() const { return cur_sel_; }
-  // -1 clears the selection; false for an index out of range.
+  // -1 clears the selection and the text; false for an index out of range.
   bool SetCurSel(int index);
   // Index of the item equal to text, ignoring ASCII case, searching after
   // start (-1: from the top) and wrapping; -1 when none.

@@ -114,6 +114,12 @@ bool Menu::CanChoose(int command) const {
 int TrackPopupMenu(const Menu& menu, Point screen, Window& owner) {
   // The owner hears of the menu as it opens, as with its menu bar.
   if (auto* dialog = dynamic_cast<Dialog*>(&owner)) dialog->OnMenuSelect();
+  int command = ChoosePopup(menu, screen, owner);
+  if (command != 0) owner.SendCommand(command);
+  return command;
+}
+
+int ChoosePopup(const Menu& menu, Point screen, Window& owner) {
   int command = 0;
   if (int scripted; TakePopupChoice(&scripted)) {
     command = menu.CanChoose(scripted) ? scripted : 0;
@@ -121,7 +127,6 @@ int TrackPopupMenu(const Menu& menu, Point screen, Window& owner) {
     command = CurrentBackend().TrackPopup(menu, screen, owner);
   }
   RecordPopup(menu, command);
-  if (command != 0) owner.SendCommand(command);
   return command;
 }
 

@@ -9,9 +9,17 @@ namespace kst::ui {
 
 class Dialog;
 class Menu;
+class Window;
 
 bool TakeModalScript(ModalScript* out);
 bool TakePopupChoice(int* command);
+// A driver's own choice for the popup it is about to open, ahead of any
+// the test has queued for later popups.
+void QueuePopupChoiceFirst(int command);
+// The user's pick from a popup menu at a screen point: the queued choice
+// when there is one (0 when it cannot be chosen), else the back end's.
+// Recorded; nothing is sent.
+int ChoosePopup(const Menu& menu, Point screen, Window& owner);
 void RecordModal(const Dialog& dialog);
 void RecordPopup(const Menu& menu, int command);
 

@@ -43,11 +43,18 @@ void Edit::ReplaceSel(std::string_view text) {
   Changed();
 }
 
+bool Edit::RefusesKey(std::string_view typed) const {
+  if (!HasStyle(kDigitsOnly) || typed.empty()) return false;
+  auto c = static_cast<unsigned char>(typed.front());
+  bool prints = c >= 0x20 && c != 0x7f;  // lead bytes of other letters print too
+  return prints && (c < '0' || c > '9');
+}
+
 bool Edit::UserType(std::string_view text) {
   if (!IsUsable()) return false;
   SetSel(0, -1);
   for (char c : text) {
-    if (HasStyle(kDigitsOnly) && (c < '0' || c > '9')) continue;
+    if (RefusesKey(std::string_view(&c, 1))) continue;
     ReplaceSel(std::string_view(&c, 1));
     if (!IsCreated()) break;  // a handler may have taken the box away
   }

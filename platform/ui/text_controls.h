@@ -25,7 +25,9 @@ class Static : public Window {
 
 // A one-line edit box. Every change of its text, by code or by the user,
 // notifies the parent with Event::kChange; a user's typing notifies once
-// per character. Text set by code leaves the caret at the start.
+// per character. Text set by code leaves the caret at the start. The text
+// is never cut to the box's width, with or without kAutoHScroll: number
+// boxes narrower than their longest value must still take what is typed.
 class Edit : public Window {
  public:
   bool Create(Window* parent, int id, const Rect& rect, uint32_t style);
@@ -37,6 +39,11 @@ class Edit : public Window {
   void ReplaceSel(std::string_view text);
   // Scrolling the caret into view is the toolkit's business.
   void ScrollCaret() {}
+
+  // Whether the box refuses a key that types `typed` (the toolkit's text
+  // for it): a digits-only box refuses every printable character but 0-9;
+  // keys that print nothing (Backspace, Delete, arrows) always pass.
+  bool RefusesKey(std::string_view typed) const;
 
   // The user's side. UserType selects everything first, as tabbing into
   // the box does, then types each character (refusing non-digits in a

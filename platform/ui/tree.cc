@@ -7,6 +7,15 @@
 #include "platform/ui/ui.h"
 
 namespace kst::ui {
+namespace {
+
+// One count for every tree (UI thread only).
+TreeItem NextHandle() {
+  static TreeItem next = 1;
+  return next++;
+}
+
+}  // namespace
 
 bool TreeCtrl::Create(Window* parent, int id, const Rect& rect, uint32_t style) {
   return CreateAs(Kind::kTree, parent, id, rect, style, {});
@@ -38,7 +47,7 @@ const std::vector<TreeItem>& TreeCtrl::SiblingsOf(TreeItem parent) const {
 
 TreeItem TreeCtrl::InsertItem(std::string_view text, int image, int selected_image, TreeItem parent) {
   if (!IsCreated() || (parent != kNoItem && Find(parent) == nullptr)) return kNoItem;
-  TreeItem handle = next_handle_++;
+  TreeItem handle = NextHandle();
   Node node;
   node.text = std::string(text);
   node.image = image;

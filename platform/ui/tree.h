@@ -2,8 +2,9 @@
 // hit-testing, an image list, and click, right-click and selection-changed
 // notifications to the parent.
 //
-// Items are named by handles that are never reused, so a handle of a
-// deleted item is simply not found (every call then does nothing).
+// Items are named by handles that are never reused and that no two trees
+// share, so a handle of a deleted item, or of another tree's item, is
+// simply not found (every call then does nothing).
 #ifndef KST_PLATFORM_UI_TREE_H_
 #define KST_PLATFORM_UI_TREE_H_
 
@@ -110,7 +111,6 @@ class TreeCtrl : public Window {
 
   std::unordered_map<TreeItem, Node> nodes_;
   std::vector<TreeItem> roots_;
-  TreeItem next_handle_ = 1;
   TreeItem selected_ = kNoItem;
   const ImageList* images_ = nullptr;
   int scroll_ = 0;

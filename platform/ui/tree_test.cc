@@ -66,6 +66,19 @@ TEST_F(UiTreeTest, WalksAndDeletes) {
   EXPECT_EQ(tree_.Root(), kNoItem);
 }
 
+TEST_F(UiTreeTest, AnotherTreesItemIsNotFound) {
+  TreeCtrl filters;
+  ASSERT_TRUE(filters.Create(&top_, 6002, {185, 10, 600, 200}, kVisible));
+  TreeItem gate = filters.InsertItem("Gate", 0, 0);
+  for (TreeItem mine : {root_, a_, b_, mail_}) EXPECT_NE(gate, mine);
+  EXPECT_FALSE(tree_.Exists(gate));
+  EXPECT_FALSE(tree_.SetItemImage(gate, 7, 7));
+  EXPECT_FALSE(tree_.DeleteItem(gate));
+  EXPECT_FALSE(filters.Exists(a_));
+  EXPECT_EQ(tree_.Depth(gate), -1);
+  EXPECT_TRUE(filters.Exists(gate));
+}
+
 TEST_F(UiTreeTest, ArrowsWalkShownItemsAndSelectionScrollsIntoView) {
   Driver& user = testing::driver();
   EXPECT_TRUE(user.Arrow(tree_, +1));  // nothing selected: the first row

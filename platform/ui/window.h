@@ -103,9 +103,12 @@ class Window {
   bool has_background() const { return has_background_; }
   Color background() const { return background_; }
 
-  // Asks for a repaint; Paint runs OnPaint where a back end draws.
+  // Asks for a repaint of the window and its children.
   void Redraw();
   int redraw_count() const { return redraw_count_; }
+  // Runs the window's own OnPaint. No back end calls it: the toolkit draws
+  // a window's children with it, and the window manager draws a minimised
+  // window's icon (the dialog's icon), so OnPaint need not do either.
   void Paint() { OnPaint(); }
 
   // Handlers, as a message map: commands (button clicks, menu commands)

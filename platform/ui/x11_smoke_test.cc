@@ -1,6 +1,7 @@
 // One sample dialog with every kind of control, played by the same script
 // against the headless back end and against real windows on a private
-// virtual X server; the real one is also photographed.
+// virtual X server; the real one is also photographed. A missing X server
+// fails these tests rather than skipping them, so no run passes unseen.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -63,6 +64,8 @@ class Sample : public Dialog {
     SetMenuBar(menu_.get());
     menu_->EnableItem(1, By::kPosition, kMenuGrayed);  // "Profile"
     DrawMenuBar();
+    SystemMenu()->AppendSeparator();
+    SystemMenu()->Append("&About...", 16);
     font_ = Font{"Arial", 14, 400};
     for (Window* child : children()) child->SetFont(&font_);
     ChildAs<Static>(103)->SetBackground(kRed);
@@ -146,6 +149,10 @@ class Sample : public Dialog {
     return true;
   }
   void OnMenuSelect() override { menu_->EnableItem(32840, By::kCommand, kMenuGrayed); }
+  void OnSysCommand(int command) override {
+    Log("sys " + std::to_string(command));
+    Dialog::OnSysCommand(command);
+  }
 
   std::vector<std::string> log;
   TreeItem alpha_ = kNoItem, beta_ = kNoItem, root_ = kNoItem;
@@ -172,7 +179,7 @@ class UiSampleTest : public ::testing::TestWithParam<const char*> {
  protected:
   void SetUp() override {
     if (std::string(GetParam()) == "fltk") {
-      if (!testing::StartVirtualDisplay()) GTEST_SKIP() << "no X server can be started here";
+      if (!testing::StartVirtualDisplay()) FAIL() << "Xvfb cannot be started (scripts/packages.txt installs it)";
     }
     ASSERT_TRUE(testing::UseBackend(GetParam()));
     testing::Reset();
@@ -193,6 +200,8 @@ TEST_P(UiSampleTest, SameScriptSameBehaviour) {
     auto* tree = sample.ChildAs<TreeCtrl>(600);
     expect(user.Type(*sample.Child(200), "hi"), "type 200");
     expect(user.Type(*sample.Child(201), "9x"), "type 201");
+    expect(user.ChooseSystemMenu(sample, 16), "about");  // Alt+Space while a number box has the keys
+    expect(user.ChooseSystemMenu(sample, 17), "no such system command");
     expect(user.Step(*sample.Child(202), +1), "step up");
     expect(user.Step(*sample.Child(202), +1), "step up again");
     expect(user.Step(*sample.Child(202), -1), "step down");
@@ -213,13 +222,18 @@ TEST_P(UiSampleTest, SameScriptSameBehaviour) {
     expect(user.ChooseMenu(sample, 32796), "activate under grey popup");
     testing::OnNextModal([](Dialog& exit) { testing::driver().Click(*exit.Child(kIdNo)); });
     expect(user.ChooseMenu(sample, 32791), "new profile");
+    testing::OnNextModal([](Dialog& exit) { testing::driver().PressEnter(exit); });
+    expect(user.ChooseMenu(sample, 32791), "new profile, Enter");
+    testing::OnNextModal([](Dialog& exit) { testing::driver().CloseBox(exit); });
+    expect(user.ChooseMenu(sample, 32791), "new profile, close box");
     expect(user.Type(*sample.Child(666005)->Child(701), "ok"), "pane type");
     expect(user.PressEscape(sample), "escape");
   });
   EXPECT_EQ(sample.DoModal(SampleTemplate()), kIdCancel);
-  EXPECT_EQ(refused, (std::vector<std::string>{"press while disabled", "how to", "activate under grey popup"}));
+  EXPECT_EQ(refused, (std::vector<std::string>{"no such system command", "press while disabled", "how to",
+                                               "activate under grey popup"}));
   std::vector<std::string> expected = {
-      "change 200 h", "change 200 hi", "change 201 9",
+      "change 200 h", "change 200 hi", "change 201 9", "sys 16",
       "step 0 1", "change 201 10",
       "step 1 1", "change 201 11",
       "step 2 -1", "change 201 10",
@@ -231,12 +245,14 @@ TEST_P(UiSampleTest, SameScriptSameBehaviour) {
       "list \\Memory\\Pages/sec \\System\\Threads",
       "click beta", "sel beta", "sel transporter1",
       "rclick alpha", "and gate", "popup 32815",
-      "exit 7",
+      "exit 7", "exit 1", "exit 2",
       "pane o", "pane ok",
   };
   EXPECT_EQ(sample.log, expected);
+  ASSERT_EQ(testing::popup_log().size(), 2u);  // the system menu and the tree's
+  EXPECT_EQ(testing::popup_log()[0].command, 16);
   const auto& modals = testing::modal_log();
-  ASSERT_EQ(modals.size(), 3u);
+  ASSERT_EQ(modals.size(), 5u);
   EXPECT_EQ(modals[0].text, "Pressed.\nSure?");
   EXPECT_EQ(modals[0].result, kIdCancel);
   EXPECT_EQ(modals[1].caption, "Warning system");
@@ -249,7 +265,7 @@ INSTANTIATE_TEST_SUITE_P(UiBackends, UiSampleTest, ::testing::Values("headless",
 class UiScreenshotTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!testing::StartVirtualDisplay()) GTEST_SKIP() << "no X server can be started here";
+    if (!testing::StartVirtualDisplay()) FAIL() << "Xvfb cannot be started (scripts/packages.txt installs it)";
     ASSERT_TRUE(testing::UseBackend("fltk"));
     testing::Reset();
     previous_ = SetCurrentResources(&AlerterResources());
@@ -301,7 +317,7 @@ TEST_F(UiScreenshotTest, ControlsSitWhereTheirRectanglesSay) {
 }
 
 TEST(UiBackendChoiceTest, RealWindowsWhenADisplayIsThere) {
-  if (!testing::StartVirtualDisplay()) GTEST_SKIP() << "no X server can be started here";
+  if (!testing::StartVirtualDisplay()) FAIL() << "Xvfb cannot be started (scripts/packages.txt installs it)";
   std::string display = std::getenv("DISPLAY");
   unsetenv("KST_UI");
   EXPECT_STREQ(MakeBackendForEnvironment()->name(), "fltk");

@@ -28,13 +28,31 @@ else
   DAYS=30; INTERVAL_MIN=1; CHECK_MS=2000; SETTLE=7
 fi
 
-step() { printf '\n== %s\n' "$*"; }
+current=""
+step() { current=$*; printf '\n== %s\n' "$*"; }
 
+# Stops the services this road started and waits (at most 10 s each) until
+# their programs have ended, so that nothing is left running.
 started=""
-cleanup() {
+stop_services() {
   for s in $started; do "$K" svc stop "$s" >/dev/null 2>&1 || true; done
+  for s in $started; do
+    for _ in $(seq 20); do
+      "$K" svc query "$s" 2>/dev/null | grep -q '^state: *stopped$' && break
+      sleep 0.5
+    done
+  done
+  started=""
 }
-trap cleanup EXIT
+on_exit() {
+  status=$?
+  stop_services
+  if [ "$status" -ne 0 ]; then
+    echo "road FAILED in the step \"$current\"; the installation stays in $H" \
+      "(the services' output in $H/log)" >&2
+  fi
+}
+trap on_exit EXIT
 
 step "installation in $H"
 for f in KestraneCollector KestraneChecker KestraneExporter KestraneAlerter.so Discovery.so net; do
@@ -133,8 +151,7 @@ if [ -s "$H/notifications.txt" ]; then
 fi
 
 step "services stopped"
-cleanup
-started=""
+stop_services
 "$K" svc list
 
 step "where everything is"
@@ -147,7 +164,11 @@ alert messages file:     $H/alertmessages (kstdemo alerts decodes it)
 notification profiles:   $H/Profiles/
 notifications received:  $H/notifications.txt
 service output:          $H/log/
+to look around:          KESTRANE_HOME=$H $K log list
+                         (any kstctl command; 'kstctl --help' lists them)
+to remove it:            rm -rf $H   (its services are stopped)
 SUMMARY
+current="the final check"
 
 alerts=$(tail -n +$((lines_before + 1)) "$CHECKER_LOG" | grep -c 'Memory:memory balance' || true)
 frames=$(tail -1 "$H/alerts.txt" | cut -d' ' -f1)

@@ -2,11 +2,9 @@
 // way the collector console's Apply writes them, so that collection can be
 // set up without a window.
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
-#include "StatSubsystem/common/product_key.h"
 #include "StatSubsystem/common/service_control.h"
 #include "StatSubsystem/common/service_keys.h"
 #include "StatSubsystem/common/service_names.h"
@@ -38,17 +36,9 @@ std::string ProgramFolder() {
   return path.substr(0, path.rfind('/') + 1);
 }
 
-std::string RootDirectoryOrEmpty() {
-  char buffer[1024];
-  int result = 0;
-  ReadProductValue("", "rootDirectory", kRegSz, buffer, sizeof buffer, &result);
-  if (result <= 0) return "";
-  return std::string(buffer, strnlen(buffer, static_cast<size_t>(result)));
-}
-
 int Set(const ActionArgs& args) {
   // The fields as the console fills them when it opens.
-  const std::string root = RootDirectoryOrEmpty();
+  const std::string root = ProductRootOrEmpty();
   std::string interval_text = "1";
   std::string buffer_name = root.empty() ? ProgramFolder() + "cbuffer" : root + "\\cbuffer";
   std::string csv_name = root.empty() ? ProgramFolder() + "CSVoutp" : root + "\\CSVoutp";
@@ -96,8 +86,9 @@ int Set(const ActionArgs& args) {
                   WriteServiceDword(kCollector, "optTimeInt", interval) == 0 &&
                   WriteServiceMultiString(kCollector, "optCounters", counters) == 0;
   if (!ok) return ConfigFail(kCommand, "writing the collector's options failed");
-  std::printf("%zu counters every %d minutes into %s; the collector starts a new buffer\n",
-              counters.size(), interval, buffer_name.c_str());
+  std::printf("%zu counters every %d minute%s into %s; the collector starts a new ring buffer\n"
+              "when it next starts ('kstctl svc start kstCollector')\n",
+              counters.size(), interval, interval == 1 ? "" : "s", buffer_name.c_str());
   return 0;
 }
 
@@ -135,8 +126,8 @@ int Show(const ActionArgs&) {
 }
 
 const Action kActions[] = {
-    {"set", "set [--interval MIN] [--buffer FILE] [--csv FILE] PATH...",
-     "write the options and ask for a new ring buffer", 1, SIZE_MAX, Set},
+    {"set", "set [OPTION...] PATH...", "write the options and ask for a new ring buffer", 1,
+     SIZE_MAX, Set},
     {"show", "show", "print the options and what the collector stored", 0, 0, Show},
 };
 
@@ -148,13 +139,17 @@ int CollectorCommand(const std::vector<std::string>& args) {
       "Sets up collection in the collector's service key, as the console's Apply\n"
       "does: notFirstStartFlag 0, optBufferName, csvFileName, optTimeInt and\n"
       "optCounters (the counter paths, such as \\\\host\\Memory\\Available Bytes).\n"
-      "The collector starts a new ring buffer on its next tick; a changed counter\n"
-      "list takes effect when the service is restarted ('kstctl svc').\n",
-      "\nDefaults, as the console proposes them: interval 1 minute, the buffer\n"
-      "rootDirectory\\cbuffer and the CSV name rootDirectory\\CSVoutp. The interval\n"
-      "is read from its first 4 characters (10 when they hold no number); an empty\n"
-      "name stands for cbuffer or CSVoutp beside kstctl.\n"
-      "\nExit status: 0 done, 1 failed (collector not installed), 2 wrong usage.\n",
+      "A running collector keeps its options: stop it first. When it next starts\n"
+      "it makes a new ring buffer with them.\n",
+      "\nOptions of set, with the defaults the console proposes:\n"
+      "  --interval MIN   minutes between two samples (default 1); read from its\n"
+      "                   first 4 characters, 10 when they hold no number\n"
+      "  --buffer FILE    the ring buffer (default rootDirectory\\cbuffer)\n"
+      "  --csv FILE       the CSV file name (default rootDirectory\\CSVoutp)\n"
+      "Without rootDirectory, and for an empty FILE, the file is cbuffer or\n"
+      "CSVoutp beside kstctl.\n"
+      "\nExit status: 0 done, 1 failed (the collector not installed, or running),\n"
+      "2 wrong usage.\n",
       args);
 }
 

@@ -5,9 +5,11 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "StatSubsystem/common/product_key.h"
+#include "platform/paths.h"
 #include "platform/registry.h"
 
 namespace kst {
@@ -24,18 +26,51 @@ inline int ConfigFail(const char* command, const std::string& what, int code,
   return ConfigFail(command, what + " failed: " + meaning + " (result " + std::to_string(code) + ")");
 }
 
-// Hands the product key's rootDirectory to the library; false, after a
-// message, when it is not set.
-inline bool LoadRootDirectory(const char* command) {
+// What a failed WriteAnalyzerInstance's result means.
+inline const char* WriteInstanceMeaning(int result) {
+  switch (result) {
+    case -7:
+      return "log title empty or with a backslash";
+    case -9:
+      return "title empty or with a backslash, plug-in or state file name empty or of 260 "
+             "characters or more, or parameters too long";
+    case -3:
+      return "no such log";
+    case -4:
+      return "the instance exists already (or a failed earlier attempt left its key)";
+    default:
+      return "registry failure";
+  }
+}
+
+// The product key's rootDirectory; empty when it cannot be read.
+inline std::string ProductRootOrEmpty() {
   char buffer[1024];
   int result = 0;
   ReadProductValue("", "rootDirectory", kRegSz, buffer, sizeof buffer, &result);
-  if (result <= 0) {
+  if (result <= 0) return "";
+  return std::string(buffer, strnlen(buffer, static_cast<size_t>(result)));
+}
+
+// Hands the product key's rootDirectory to the library; false, after a
+// message, when it is not set.
+inline bool LoadRootDirectory(const char* command) {
+  const std::string root = ProductRootOrEmpty();
+  if (root.empty()) {
     ConfigFail(command, "the product key SOFTWARE\\Kestrane has no rootDirectory");
     return false;
   }
-  SetRootDirectory(std::string(buffer, strnlen(buffer, static_cast<size_t>(result))));
+  SetRootDirectory(root);
   return true;
+}
+
+// Makes the root directory's Temporary and States folders (an existing one
+// is fine): the exporter's output and the state files go there, and a new
+// installation has neither. REQUIRES: the root directory is set.
+inline void MakeWorkFolders() {
+  std::error_code ignored;
+  std::filesystem::create_directories(NativePath(RootDirectory() + "\\Temporary"), ignored);
+  std::filesystem::create_directories(NativePath(RootDirectory() + "\\States"), ignored);
 }
 
 }  // namespace kst

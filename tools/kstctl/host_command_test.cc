@@ -159,6 +159,11 @@ TEST_F(HostCommandTest, ModuleListsProfilesAndDefaults) {
       << out;
   EXPECT_NE(out.find("    INT number of eras=20000  (default 10000, 0 to 2147483647, step 1)\n"),
             std::string::npos);
+  // A bare name is the installation's copy, the one the checking service loads.
+  EXPECT_NE(Run({"module", "Installed.dll"}).err.find("cannot load"), std::string::npos);
+  SetRoot();
+  std::filesystem::create_symlink(BinDir() + "/Discovery.so", home_.path() + "/Installed.so");
+  EXPECT_EQ(Expect(0, {"module", "Installed.dll"}).rfind("title: Ruleforge\n", 0), 0u);
   EXPECT_NE(Run({"module", "KestraneAlerter.dll"}).err.find("not an analyzer plug-in"),
             std::string::npos);
   EXPECT_NE(Run({"module", "Missing.dll"}).err.find("cannot load"), std::string::npos);
@@ -197,12 +202,12 @@ class TrainTest : public HostCommandTest {
     return Run(words);
   }
 
-  static std::string Day(int day) {
+  static std::string Day(int day, int month = 3) {
     std::tm now{};
     const std::time_t t = std::time(nullptr);
     localtime_r(&t, &now);
     char text[32];
-    std::snprintf(text, sizeof text, "%04d-03-%02d", now.tm_year + 1900, day);
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d", now.tm_year + 1900, month, day);
     return text;
   }
 
@@ -217,7 +222,8 @@ class TrainTest : public HostCommandTest {
   }
 
   bool StateExists(const std::string& name) {
-    return std::filesystem::exists(home_.path() + "/States/" + name);
+    std::error_code ignored;  // a name too long for the file system is not there
+    return std::filesystem::exists(home_.path() + "/States/" + name, ignored);
   }
 };
 
@@ -238,7 +244,9 @@ TEST_F(TrainTest, TrainsListsAndTunes) {
   EXPECT_NE(listed.find("daily 00:00:00 to 23:59:59\n"), std::string::npos) << listed;
 
   EXPECT_EQ(Expect(0, {"tune", "Memory", "usage"}), "sensitivity 0.50000\n");
-  Expect(0, {"tune", "Memory", "usage", "0.25"});
+  EXPECT_EQ(Expect(0, {"tune", "Memory", "usage", "0.25"}).rfind(
+                "sensitivity set to 0.25000 (it was 0.50000)\n", 0),
+            0u);
   EXPECT_EQ(Expect(0, {"tune", "Memory", "usage"}), "sensitivity 0.25000\n");
   Expect(2, {"tune", "Memory", "usage", "1.5"});
   Expect(1, {"tune", "Memory", "nothing"});
@@ -264,6 +272,11 @@ TEST_F(TrainTest, FailuresLeaveNothingListed) {
       {"nosuch", {"--plugin", "Missing.dll"}, 1, "cannot load the plug-in"},
       {"window", {"--window", "25:00-26:00"}, 2, "bad value for --window"},
       {"late", {"--from", Day(2), "--till", Day(1)}, 2, "ends before it begins"},
+      {"long", {"--till", Day(1, 5)}, 2, "crosses more than one month end"},
+      {"midnight", {"--window", "22:00-06:00"}, 2, "must end after it begins"},
+      {"nodate", {"--till", Day(32)}, 2, "bad value for --till"},
+      {"back\\slash", {}, 2, "backslash"},
+      {std::string(255, 'x'), {}, 2, "too long"},
   };
   for (const Case& c : cases) {
     const KstctlOutcome outcome = Train(c.title, c.extra);

@@ -58,9 +58,10 @@ int WriteTrainingTable(const char* command, const std::string& log,
                        const AnalyzerInstance& instance, uint32_t interval_seconds,
                        const std::string& exported, const std::string& output);
 
-// Loads the analyzer plug-in `file` (a bare name such as "Discovery.dll" is
-// looked for beside kstctl first). Null, after a message "kstctl COMMAND:
-// ..." on stderr, when it does not load.
+// Loads the analyzer plug-in `file`. A bare name such as "Discovery.dll" is
+// looked for in the root directory first (the copy the checking service
+// loads), then beside kstctl. Null, after a message "kstctl COMMAND: ..."
+// on stderr, when it does not load.
 std::unique_ptr<Module> LoadPlugin(const char* command, const std::string& file);
 
 // Loads the installation's alerter library: the root directory's
@@ -71,6 +72,10 @@ std::unique_ptr<Module> LoadAlerter(const char* command);
 // reloads its configuration before its next check; prints what happened
 // (on stdout when the request was sent, else on stderr). True when sent.
 bool RequestReload(const char* command);
+
+// RequestReload after a change the checking service should see; when it
+// cannot be sent, says on stdout when the change takes effect.
+void ReloadAfterChange(const char* command);
 
 }  // namespace kst
 

@@ -90,8 +90,9 @@ int ModuleCommand(const std::vector<std::string>& args) {
     std::printf(
         "usage: kstctl module [FILE]\n\n"
         "Loads the analyzer plug-in FILE (default Discovery.dll; a bare name is\n"
-        "looked for beside kstctl) and prints its title, description, the counters\n"
-        "it requires, its parameter profiles and each profile's default\n"
+        "looked for in the root directory, where the checking service loads it\n"
+        "from, then beside kstctl) and prints its title, description, the\n"
+        "counters it requires, its parameter profiles and each profile's default\n"
         "parameters, as 'kstctl train' takes them.\n"
         "\nExit status: 0 done, 1 failed, 2 wrong usage.\n");
     return 0;

@@ -3,46 +3,46 @@
 // configuration dialog does; and the library loading the other host
 // subcommands share.
 #include <cstdio>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "KestraneAlerter/alerter_exports.h"
-#include "StatSubsystem/common/product_key.h"
 #include "platform/module.h"
-#include "platform/registry.h"
 #include "tools/kstctl/command.h"
+#include "tools/kstctl/config_support.h"
 #include "tools/kstctl/host_support.h"
 
 namespace kst {
 
-std::unique_ptr<Module> LoadPlugin(const char* command, const std::string& file) {
+namespace {
+
+// A bare name is looked for in the root directory first, where the checking
+// service loads it from, then beside kstctl and where the system looks.
+std::unique_ptr<Module> LoadFromInstallation(const char* command, const char* what,
+                                             const std::string& file) {
   std::string error;
+  const std::string root = ProductRootOrEmpty();
+  if (!root.empty() && file.find_first_of("/\\") == std::string::npos) {
+    std::unique_ptr<Module> module = LoadModule(root + "\\" + file, &error);
+    if (module != nullptr) return module;
+  }
   std::unique_ptr<Module> module = LoadModule(file, &error);
   if (module == nullptr) {
-    std::fprintf(stderr, "kstctl %s: cannot load the plug-in %s: %s\n", command, file.c_str(),
+    std::fprintf(stderr, "kstctl %s: cannot load %s %s: %s\n", command, what, file.c_str(),
                  error.c_str());
   }
   return module;
 }
 
+}  // namespace
+
+std::unique_ptr<Module> LoadPlugin(const char* command, const std::string& file) {
+  return LoadFromInstallation(command, "the plug-in", file);
+}
+
 std::unique_ptr<Module> LoadAlerter(const char* command) {
-  char buffer[1024];
-  int result = 0;
-  ReadProductValue("", "rootDirectory", kRegSz, buffer, sizeof buffer, &result);
-  std::string error;
-  if (result > 0) {
-    const std::string root(buffer, strnlen(buffer, static_cast<size_t>(result)));
-    std::unique_ptr<Module> module = LoadModule(root + "\\KestraneAlerter.dll", &error);
-    if (module != nullptr) return module;
-  }
-  std::unique_ptr<Module> module = LoadModule("KestraneAlerter.dll", &error);
-  if (module == nullptr) {
-    std::fprintf(stderr, "kstctl %s: cannot load the alerter library KestraneAlerter.dll: %s\n",
-                 command, error.c_str());
-  }
-  return module;
+  return LoadFromInstallation(command, "the alerter library", "KestraneAlerter.dll");
 }
 
 bool RequestReload(const char* command) {
@@ -76,6 +76,13 @@ bool RequestReload(const char* command) {
   std::fprintf(stderr, "kstctl %s: reload not requested: %s (result %d)\n", command, meaning,
                result);
   return false;
+}
+
+void ReloadAfterChange(const char* command) {
+  std::fflush(stdout);
+  if (!RequestReload(command)) {
+    std::printf("the checking service will use it when it next starts or reloads\n");
+  }
 }
 
 int ReloadCommand(const std::vector<std::string>& args) {

@@ -39,6 +39,7 @@ int Setup(const ActionArgs&) {
 
 int Counters(const ActionArgs&) {
   if (!LoadRootDirectory(kCommand)) return 1;
+  MakeWorkFolders();
   int result = 0;
   const std::vector<std::string>& titles = ExportLastDay(&result);
   if (result < 0) return ConfigFail(kCommand, "listing the buffer's counters", result, kNoExport);
@@ -74,17 +75,12 @@ int Training(const ActionArgs& args) {
     return ConfigFail(kCommand, "the collector has no optTimeInt; give the interval in seconds");
   }
   if (!LoadRootDirectory(kCommand)) return 1;
+  MakeWorkFolders();
 
-  int result = 0;
-  const std::vector<AnalyzerInstance> instances = ReadAnalyzerInstances(log, &result);
-  if (result < 0) return ConfigFail(kCommand, "reading log '" + log + "'", result, "no such log");
-  const AnalyzerInstance* instance = nullptr;
-  for (const AnalyzerInstance& candidate : instances) {
-    if (candidate.title == title) instance = &candidate;
-  }
-  if (instance == nullptr) return ConfigFail(kCommand, "no readable instance '" + title + "' in log '" + log + "'");
-  result = WriteTrainingTable(kCommand, log, *instance, interval,
-                              RootDirectory() + "\\Temporary\\training", output);
+  AnalyzerInstance instance;
+  if (!FindInstance(kCommand, log, title, &instance)) return 1;
+  const int result = WriteTrainingTable(kCommand, log, instance, interval,
+                                        RootDirectory() + "\\Temporary\\training", output);
   if (result < 0) return 1;
   std::printf("%d lines written to %s\n", result, output.c_str());
   return 0;

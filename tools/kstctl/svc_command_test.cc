@@ -22,7 +22,15 @@ class SvcCommandTest : public ::testing::Test {
     Run({"reg", "set", "System\\CurrentControlSet\\Services\\Kestrane buffer creator",
          "notFirstStartFlag", "dword", "1"});
   }
-  void TearDown() override { Run({"svc", "stop", "kstChecker"}); }
+  void TearDown() override {
+    // The program ends before its home goes.
+    Run({"svc", "stop", "kstChecker"});
+    for (int i = 0; i < 150; ++i) {
+      std::string list = Run({"svc", "list"}).out;
+      if (list.empty() || list.find(" stopped ") != std::string::npos) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  }
   KstctlOutcome Run(const std::vector<std::string>& words) { return Kstctl(words, home_.path()); }
   void Install() {
     std::string command = "KESTRANE_HOME=" + ShellQuote(home_.path()) + " " +
@@ -53,6 +61,11 @@ TEST_F(SvcCommandTest, ServicesFromInstallationToStop) {
   EXPECT_EQ(again.status, 1);
   EXPECT_NE(again.err.find("already running (error 1056)"), std::string::npos) << again.err;
 
+  // The start returns once the program connected; its first status (with
+  // the controls it accepts) may come a moment later.
+  for (int i = 0; i < 100 && Run({"svc", "list"}).out.find("running") == std::string::npos; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
   KstctlOutcome query = Run({"svc", "query", "kstChecker"});
   EXPECT_EQ(query.status, 0);
   EXPECT_NE(query.out.find("command:     " + checker_ + " -service\n"), std::string::npos)
@@ -60,9 +73,6 @@ TEST_F(SvcCommandTest, ServicesFromInstallationToStop) {
   EXPECT_NE(query.out.find("accepts:     stop pause/continue shutdown\n"), std::string::npos)
       << query.out;
 
-  for (int i = 0; i < 100 && Run({"svc", "list"}).out.find("running") == std::string::npos; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
   EXPECT_EQ(Run({"svc", "pause", "kstChecker"}).out, "Kestrane stat checker: paused\n");
   EXPECT_EQ(Run({"svc", "control", "4", "kstChecker"}).out, "Kestrane stat checker: paused\n");
   EXPECT_EQ(Run({"svc", "continue", "kstChecker"}).out, "Kestrane stat checker: running\n");

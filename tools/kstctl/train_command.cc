@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <ctime>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -106,6 +107,15 @@ std::string StateNameFor(const std::string& title) {
   return name + ".state";
 }
 
+// How many month ends lie between two calendar times, in local time.
+int MonthsBetween(int32_t from, int32_t till) {
+  const std::time_t t1 = from, t2 = till;
+  std::tm a{}, b{};
+  localtime_r(&t1, &a);
+  localtime_r(&t2, &b);
+  return (b.tm_year * 12 + b.tm_mon) - (a.tm_year * 12 + a.tm_mon);
+}
+
 int ParseOptions(const std::vector<std::string>& args, TrainOptions* o) {
   o->log = args[0];
   o->instance.title = args[1];
@@ -149,11 +159,30 @@ int ParseOptions(const std::vector<std::string>& args, TrainOptions* o) {
     }
     if (!ok) return Usage("bad value for " + option + ": '" + value + "'");
   }
+  // Refused now rather than by the registry after a long training.
+  if (o->instance.title.empty() || o->instance.title.find('\\') != std::string::npos) {
+    return Usage("TITLE may be neither empty nor hold a backslash");
+  }
   if (!o->have_from || !o->have_till) return Usage("--from and --till are needed");
   if (period.dayIntervalFrom > period.dayIntervalTill) {
     return Usage("the training period ends before it begins");
   }
+  // The exporter cuts each day from the window's start to its end, so a
+  // window across midnight would export nothing, and equal ends one minute.
+  if (period.dayTimeIntervalFrom >= period.dayTimeIntervalTill) {
+    return Usage("the daily window must end after it begins on the same day "
+                 "(leave --window out for the whole day)");
+  }
+  // The export takes the first and the last month of a period, so a longer
+  // one would train on less than was asked; the buffer holds a month anyway.
+  if (MonthsBetween(period.dayIntervalFrom, period.dayIntervalTill) > 1) {
+    return Usage("the training period crosses more than one month end "
+                 "(the ring buffer holds one month)");
+  }
   if (o->instance.stateFileName.empty()) o->instance.stateFileName = StateNameFor(args[1]);
+  if (o->instance.stateFileName.size() >= 260) {
+    return Usage("the state file name is too long; give a shorter one with --state NAME");
+  }
   return 0;
 }
 
@@ -289,9 +318,8 @@ int Train(const TrainOptions& o) {
   AnalyzerInstance instance = o.instance;
   if (!BuildParameters(*plugin, o, &instance.parameters)) return 1;
 
+  MakeWorkFolders();
   const std::string temporary = RootDirectory() + "\\Temporary\\";
-  std::filesystem::create_directories(NativePath(temporary), ignored);
-  std::filesystem::create_directories(NativePath(RootDirectory() + "\\States"), ignored);
   const std::string exported = temporary + instance.stateFileName + ".export";
   const std::string table = temporary + instance.stateFileName + ".csv";
   auto cleanup = [&] {
@@ -328,15 +356,11 @@ int Train(const TrainOptions& o) {
       RemoveAnalyzerInstance(o.log, instance.title, &removed);
     }
     std::filesystem::remove(state_path, ignored);
-    return ConfigFail(kCommand, "writing the instance", result,
-                      result == -4 ? "the instance exists already" : "registry failure");
+    return ConfigFail(kCommand, "writing the instance", result, WriteInstanceMeaning(result));
   }
   std::printf("instance '%s' of log '%s' trained and activated (state file %s)\n",
               instance.title.c_str(), o.log.c_str(), state_path.c_str());
-  std::fflush(stdout);
-  if (!RequestReload(kCommand)) {
-    std::printf("the checking service will use it when it next starts or reloads\n");
-  }
+  ReloadAfterChange(kCommand);
   return 0;
 }
 
@@ -352,8 +376,10 @@ int TrainCommand(const std::vector<std::string>& args) {
         "install with a progress bar, writes the instance (activated) and asks the\n"
         "checking service to reload. On failure nothing new is left listed.\n"
         "\nOptions:\n"
-        "  --from, --till DATE     first and last day of the training period\n"
-        "  --window HH:MM-HH:MM    daily window (default the whole day)\n"
+        "  --from, --till DATE     first and last day of the training period (it\n"
+        "                          may cross one month end)\n"
+        "  --window HH:MM-HH:MM    daily window, not across midnight (default the\n"
+        "                          whole day)\n"
         "  --interval SECONDS      sampling interval of the table (default 60)\n"
         "  --uses-time             the time of day is the first feature\n"
         "  --plugin FILE           analyzer plug-in (default Discovery.dll)\n"

@@ -89,8 +89,10 @@ int TuneCommand(const std::vector<std::string>& args) {
     std::printf("sensitivity %.5f\n", answer);
     return 0;
   }
-  std::printf("sensitivity set to %.5f (tune answered %.5f)\n", p, answer);
-  RequestReload(kCommand);
+  // Setting answers the odds it replaced, p / (1 - p); shown as the
+  // sensitivity it was.
+  std::printf("sensitivity set to %.5f (it was %.5f)\n", p, answer / (1.0 + answer));
+  ReloadAfterChange(kCommand);
   return 0;
 }
 
