@@ -250,6 +250,14 @@ TEST_F(AnalyzerTest, NoRulesSavesZeroRules) {
   analyzer.save(out);
   EXPECT_EQ(out.str(), file.Bytes());
   EXPECT_EQ(out.str().substr(16, 4), std::string(4, '\0'));
+
+  // A reset analyzer has no scales left, and its file says so.
+  EXPECT_TRUE(analyzer.reset());
+  EXPECT_EQ(analyzer.scaleCount(), 0);
+  std::ostringstream after_reset;
+  analyzer.save(after_reset);
+  DiscoveryAnalyzer reloaded;
+  EXPECT_EQ(LoadError(reloaded, after_reset.str()), "");
 }
 
 TEST_F(AnalyzerTest, RulesNamingWhatTheFileLacksFailToLoad) {
