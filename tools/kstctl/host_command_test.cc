@@ -7,10 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "Ruleforge/plugin_exports.h"
 #include "StatSubsystem/common/product_key.h"
 #include "StatSubsystem/common/ring_buffer.h"
 #include "StatSubsystem/common/service_keys.h"
 #include "gtest/gtest.h"
+#include "platform/module.h"
 #include "platform/registry.h"
 #include "platform/registry_testing.h"
 #include "tools/kstctl/kstctl_testing.h"
@@ -255,6 +257,23 @@ TEST_F(TrainTest, TrainsListsAndTunes) {
   EXPECT_NE(Train("usage", {}).err.find("already"), std::string::npos);
   EXPECT_NE(Train("other", {"--state", "usage.state"}).err.find("already"), std::string::npos);
   EXPECT_EQ(Instances(), "usage;");
+}
+
+// The checking service reloads by unloading its plug-ins and loading them
+// again; only then does a plug-in read a state file that kstctl rewrote.
+TEST_F(TrainTest, PluginLoadedAgainReadsTheTunedStateFile) {
+  ASSERT_EQ(Train("usage", {}).status, 0);
+  const std::string state = home_.path() + "/States/usage.state";
+  auto sensitivity = [&] {
+    std::string error;
+    std::unique_ptr<Module> plugin = LoadModule(BinDir() + "/Discovery.so", &error);
+    EXPECT_NE(plugin, nullptr) << error;
+    auto* tune = plugin ? plugin->Bind<TuneExport>("tune") : nullptr;
+    return tune ? tune(state, -1.0) : -2.0;
+  };
+  EXPECT_EQ(sensitivity(), 0.5);
+  Expect(0, {"tune", "Memory", "usage", "0.25"});
+  EXPECT_EQ(sensitivity(), 0.25);
 }
 
 TEST_F(TrainTest, FailuresLeaveNothingListed) {
