@@ -59,6 +59,8 @@ double DiscoveryAnalyzer::tune(double p) {
 bool DiscoveryAnalyzer::reset() {
   rule_base_.clear();
   scales_.clear();
+  // The state file counts the scales there are.
+  scale_count_ = 0;
   return true;
 }
 

@@ -88,6 +88,7 @@ class DiscoveryAnalyzer final : public AnalyzerBase, public Resettable {
   double tune(double p) override;
   bool check(std::string& message, const std::vector<double>* values) override;
   virtual ParameterList& parameters() { return parameters_; }
+  // Drops the rules and the scales; thresholds, groups and odds stay.
   bool reset() override;
 
   // How the search of learn draws and counts; time-seeded by default.

@@ -250,6 +250,14 @@ TEST_F(AnalyzerTest, NoRulesSavesZeroRules) {
   analyzer.save(out);
   EXPECT_EQ(out.str(), file.Bytes());
   EXPECT_EQ(out.str().substr(16, 4), std::string(4, '\0'));
+
+  // A reset analyzer has no scales left, and its file says so.
+  EXPECT_TRUE(analyzer.reset());
+  EXPECT_EQ(analyzer.scaleCount(), 0);
+  std::ostringstream after_reset;
+  analyzer.save(after_reset);
+  DiscoveryAnalyzer reloaded;
+  EXPECT_EQ(LoadError(reloaded, after_reset.str()), "");
 }
 
 TEST_F(AnalyzerTest, RulesNamingWhatTheFileLacksFailToLoad) {
@@ -273,6 +281,16 @@ TEST_F(AnalyzerTest, RulesNamingWhatTheFileLacksFailToLoad) {
     DiscoveryAnalyzer analyzer;
     EXPECT_EQ(LoadError(analyzer, file.Bytes()), c.error) << c.rule.conclusion[0].interval;
   }
+  // The damaged file is reported on standard error too, and nothing ends.
+  StateFile bad;
+  bad.scales = {Scale("0", "1"), Scale("0", "1")};
+  bad.groups.assign(2, FeatureGroup{{0, 0, 0}, 0});
+  bad.rules = {{{{1, 3}}, {}}};
+  DiscoveryAnalyzer reported;
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(LoadError(reported, bad.Bytes()), "rule names a missing interval");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), " Error in intervals 3 2\n");
+
   StateFile few_groups;
   few_groups.scales = {Scale("0", "1"), Scale("0", "1")};
   few_groups.groups.assign(1, FeatureGroup{{0, 0, 0}, 0});

@@ -168,7 +168,10 @@ const char* IntervalScale::intervalText(int index, char* buffer) const {
 }
 
 bool IntervalScale::clear() {
+  // count() names the intervals there are; placing or writing must not
+  // reach past them.
   intervals_.clear();
+  count_ = 0;
   return true;
 }
 

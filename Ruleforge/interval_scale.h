@@ -61,6 +61,7 @@ class IntervalScale final : public Scale, public Clearable {
   double mean() const override { return mean_; }
   // The weighted variance of the values about mean().
   double variance() const override { return variance_; }
+  // Drops every interval: count() becomes 0 and every value is out of bounds.
   bool clear() override;
 
   int count() const { return count_; }

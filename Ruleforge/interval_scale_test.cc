@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <cstdint>
 #include <memory>
 #include <sstream>
 
@@ -106,6 +108,39 @@ TEST(IntervalScaleTest, WriteThenReadReproducesTheScale) {
   EXPECT_EQ(copy.variance(), scale.variance());
 }
 
+TEST(IntervalScaleTest, BinaryFormFieldByField) {
+  std::string bytes;
+  auto put = [&bytes](uint64_t bits, int size) {
+    for (int i = 0; i < size; ++i) bytes.push_back(static_cast<char>(bits >> (8 * i)));
+  };
+  auto f64 = [&put](double v) { put(std::bit_cast<uint64_t>(v), 8); };
+  put(2, 1);  // count
+  f64(0.002);
+  f64(0.02);
+  put(300, 4);  // maxIterations
+  put(7, 4);    // valueCount
+  f64(1.5);
+  f64(2.5);
+  f64(3.0);
+  f64(-4.0);
+  f64(2.25);  // mean
+  f64(0.75);  // variance
+  std::istringstream in(bytes);
+  IntervalScale scale;
+  scale.read(in);
+  EXPECT_EQ(scale.count(), 2);
+  EXPECT_EQ(scale.minWeight(), 0.002);
+  EXPECT_EQ(scale.epsilon(), 0.02);
+  EXPECT_EQ(scale.maxIterations(), 300);
+  EXPECT_EQ(scale.valueCount(), 7);
+  EXPECT_EQ(scale.intervals(), (Intervals{{1.5, 2.5}, {3.0, -4.0}}));
+  EXPECT_EQ(scale.mean(), 2.25);
+  EXPECT_EQ(scale.variance(), 0.75);
+  std::ostringstream out;
+  scale.write(out);
+  EXPECT_EQ(out.str(), bytes);
+}
+
 TEST(IntervalScaleTest, ShortStreamThrowsUpToTheMean) {
   IntervalScale scale = Built(4, {{"1", 0.5}, {"2", 0.5}});
   std::stringstream full;
@@ -133,6 +168,17 @@ TEST(IntervalScaleTest, ClearEmptiesTheIntervals) {
   IntervalScale scale = Built(2, {{"1", 0.5}, {"2", 0.5}});
   EXPECT_TRUE(scale.clear());
   EXPECT_TRUE(scale.intervals().empty());
+  // Everything is out of bounds now, and the scale still writes and reads.
+  EXPECT_EQ(scale.indexCount(), 1);
+  EXPECT_EQ(scale.indexOf("1"), 0);
+  EXPECT_STREQ(scale.intervalText(0, nullptr), "(out of bounds)");
+  EXPECT_EQ(scale.intervalText(1, nullptr), nullptr);
+  std::stringstream stream;
+  scale.write(stream);
+  IntervalScale copy;
+  copy.read(stream);
+  EXPECT_EQ(copy.count(), 0);
+  EXPECT_TRUE(copy.intervals().empty());
   EXPECT_EQ(scale.kindId()[0], 0x1c);
   EXPECT_EQ(scale.kindId()[15], 0x04);
 }

@@ -218,6 +218,12 @@ TEST_F(RuleSearchTableTest, SameSeedSameRulesOtherSeedOtherEvolution) {
   for (size_t i = 0; i < first.size(); ++i) EXPECT_TRUE(first[i] == second[i]);
   // Stored rules stay in descending order.
   for (size_t i = 0; i + 1 < a.rules().size(); ++i) EXPECT_TRUE(a.rules()[i] > a.rules()[i + 1]) << i;
+  // Each new accepted child counts once for each parent, and starts at none
+  // itself; duplicates count nowhere.
+  int successes = 0;
+  for (const Rule& r : a.rules()) successes += r.successes;
+  EXPECT_GT(a.evolvedCount(), 0);
+  EXPECT_EQ(successes, 2 * a.evolvedCount());
 }
 
 TEST_F(RuleSearchTableTest, NoAcceptedCandidateEndsWithoutAnEra) {

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "Ruleforge/exceptions.h"
+#include "StatSubsystem/common/csv_cells.h"
 #include "platform/paths.h"
 
 namespace kst {
@@ -15,17 +16,7 @@ constexpr size_t kPlacedCellLength = 13;
 
 }  // namespace
 
-std::vector<std::string_view> SplitFields(std::string_view line) {
-  std::vector<std::string_view> fields;
-  size_t pos = 0;
-  while (pos < line.size()) {
-    size_t end = line.find(';', pos);
-    if (end == std::string_view::npos) end = line.size();
-    if (end > pos) fields.push_back(line.substr(pos, end - pos));
-    pos = end + 1;
-  }
-  return fields;
-}
+std::vector<std::string_view> SplitFields(std::string_view line) { return SplitCellViews(line, ";"); }
 
 StatisticsTable::StatisticsTable(const char* fileName,
                                  const std::vector<std::unique_ptr<IntervalScale>>* scales)

@@ -12,6 +12,8 @@ namespace kst {
 // The cells of `line` between any of the `separators`. Empty cells are passed
 // over: two separators in a row count as one.
 std::vector<std::string> SplitCells(std::string_view line, std::string_view separators);
+// The same cells as views into `line`, for readers of large tables.
+std::vector<std::string_view> SplitCellViews(std::string_view line, std::string_view separators);
 
 // Reads one line without its line end (LF, or CR LF); false at the end of
 // the input.

@@ -4,6 +4,7 @@
 // the frames of the alertmessages file.
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <fstream>
 #include <iostream>
@@ -19,6 +20,7 @@
 #include "StatSubsystem/common/service_keys.h"
 #include "StatSubsystem/common/service_names.h"
 #include "platform/paths.h"
+#include "platform/registry.h"
 #include "tools/e2e/demo_history.h"
 #include "tools/e2e/demo_model.h"
 
@@ -88,9 +90,11 @@ uint32_t Le32(const std::string& bytes, size_t at) {
 int Alerts() {
   char root[1024];
   int result = 0;
-  ReadProductValue("", "rootDirectory", 1, root, sizeof root, &result);
+  ReadProductValue("", "rootDirectory", kRegSz, root, sizeof root, &result);
   if (result <= 0) return Fail("rootDirectory is not set");
-  const std::string file = NativePath(std::string(root) + "\\alertmessages");
+  // A text that fills the buffer has no room for its terminating zero.
+  const std::string folder(root, strnlen(root, static_cast<size_t>(result)));
+  const std::string file = NativePath(folder + "\\alertmessages");
   std::ifstream in(file, std::ios::binary);
   std::stringstream whole;
   whole << in.rdbuf();

@@ -48,11 +48,15 @@ on_exit() {
   status=$?
   stop_services
   if [ "$status" -ne 0 ]; then
-    echo "road FAILED in the step \"$current\"; the installation stays in $H" \
+    what=FAILED
+    [ "$status" -eq 130 ] && what=interrupted
+    echo "road $what in the step \"$current\"; the installation stays in $H" \
       "(the services' output in $H/log)" >&2
   fi
 }
 trap on_exit EXIT
+# A signal would end the shell without its EXIT trap, leaving services running.
+trap 'exit 130' INT TERM HUP
 
 step "installation in $H"
 for f in KestraneCollector KestraneChecker KestraneExporter KestraneAlerter.so Discovery.so net; do

@@ -26,6 +26,23 @@ inline int ConfigFail(const char* command, const std::string& what, int code,
   return ConfigFail(command, what + " failed: " + meaning + " (result " + std::to_string(code) + ")");
 }
 
+// What a failed WriteAnalyzerInstance's result means.
+inline const char* WriteInstanceMeaning(int result) {
+  switch (result) {
+    case -7:
+      return "log title empty or with a backslash";
+    case -9:
+      return "title empty or with a backslash, plug-in or state file name empty or of 260 "
+             "characters or more, or parameters too long";
+    case -3:
+      return "no such log";
+    case -4:
+      return "the instance exists already (or a failed earlier attempt left its key)";
+    default:
+      return "registry failure";
+  }
+}
+
 // The product key's rootDirectory; empty when it cannot be read.
 inline std::string ProductRootOrEmpty() {
   char buffer[1024];

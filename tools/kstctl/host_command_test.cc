@@ -7,10 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "Ruleforge/plugin_exports.h"
 #include "StatSubsystem/common/product_key.h"
 #include "StatSubsystem/common/ring_buffer.h"
 #include "StatSubsystem/common/service_keys.h"
 #include "gtest/gtest.h"
+#include "platform/module.h"
 #include "platform/registry.h"
 #include "platform/registry_testing.h"
 #include "tools/kstctl/kstctl_testing.h"
@@ -222,7 +224,8 @@ class TrainTest : public HostCommandTest {
   }
 
   bool StateExists(const std::string& name) {
-    return std::filesystem::exists(home_.path() + "/States/" + name);
+    std::error_code ignored;  // a name too long for the file system is not there
+    return std::filesystem::exists(home_.path() + "/States/" + name, ignored);
   }
 };
 
@@ -256,6 +259,23 @@ TEST_F(TrainTest, TrainsListsAndTunes) {
   EXPECT_EQ(Instances(), "usage;");
 }
 
+// The checking service reloads by unloading its plug-ins and loading them
+// again; only then does a plug-in read a state file that kstctl rewrote.
+TEST_F(TrainTest, PluginLoadedAgainReadsTheTunedStateFile) {
+  ASSERT_EQ(Train("usage", {}).status, 0);
+  const std::string state = home_.path() + "/States/usage.state";
+  auto sensitivity = [&] {
+    std::string error;
+    std::unique_ptr<Module> plugin = LoadModule(BinDir() + "/Discovery.so", &error);
+    EXPECT_NE(plugin, nullptr) << error;
+    auto* tune = plugin ? plugin->Bind<TuneExport>("tune") : nullptr;
+    return tune ? tune(state, -1.0) : -2.0;
+  };
+  EXPECT_EQ(sensitivity(), 0.5);
+  Expect(0, {"tune", "Memory", "usage", "0.25"});
+  EXPECT_EQ(sensitivity(), 0.25);
+}
+
 TEST_F(TrainTest, FailuresLeaveNothingListed) {
   struct Case {
     std::string title;
@@ -273,6 +293,9 @@ TEST_F(TrainTest, FailuresLeaveNothingListed) {
       {"late", {"--from", Day(2), "--till", Day(1)}, 2, "ends before it begins"},
       {"long", {"--till", Day(1, 5)}, 2, "crosses more than one month end"},
       {"midnight", {"--window", "22:00-06:00"}, 2, "must end after it begins"},
+      {"nodate", {"--till", Day(32)}, 2, "bad value for --till"},
+      {"back\\slash", {}, 2, "backslash"},
+      {std::string(255, 'x'), {}, 2, "too long"},
   };
   for (const Case& c : cases) {
     const KstctlOutcome outcome = Train(c.title, c.extra);

@@ -22,8 +22,14 @@ inline bool ParseDate(const std::string& text, int32_t* calendar_time) {
   fields.tm_year -= 1900;
   fields.tm_mon -= 1;
   fields.tm_isdst = -1;
+  const std::tm asked = fields;
   const std::time_t t = std::mktime(&fields);
   if (t == static_cast<std::time_t>(-1) || t < INT32_MIN || t > INT32_MAX) return false;
+  // mktime moves a day past the month's end (2026-02-30) into the next one.
+  if (fields.tm_year != asked.tm_year || fields.tm_mon != asked.tm_mon ||
+      fields.tm_mday != asked.tm_mday) {
+    return false;
+  }
   *calendar_time = static_cast<int32_t>(t);
   return true;
 }

@@ -63,15 +63,8 @@ int Add(const ActionArgs& args) {
     std::printf("%d instances in log %s\n", result, args[0].c_str());
     return 0;
   }
-  const char* meaning = "registry failure";
-  if (result == -7) meaning = "log title empty or with a backslash";
-  if (result == -9) {
-    meaning = "title empty or with a backslash, plug-in or state file name empty or of 260 "
-              "characters or more, or parameters too long";
-  }
-  if (result == -3) meaning = "no such log";
-  if (result == -4) meaning = "the instance exists already (or a failed earlier attempt left its key)";
-  return ConfigFail(kCommand, "writing instance '" + instance.title + "'", result, meaning);
+  return ConfigFail(kCommand, "writing instance '" + instance.title + "'", result,
+                    WriteInstanceMeaning(result));
 }
 
 int Remove(const ActionArgs& args) {

@@ -30,7 +30,8 @@ int Setup(const ActionArgs&) {
   InitializeCounterStore(&result);
   if (result < 0) {
     return ConfigFail(kCommand, "setting up the counter store", result,
-                      "the exporter wrote no usable header lines, or a registry failure");
+                      "the exporter wrote no usable header lines (has the collector made its "
+                      "ring buffer yet?), or a registry failure");
   }
   std::printf("counter store set up; logs:\n");
   for (const std::string& log : ReadLogsTitles(&result)) std::printf("  %s\n", log.c_str());

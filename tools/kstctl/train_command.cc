@@ -6,8 +6,8 @@
 
 #include <atomic>
 #include <chrono>
-#include <ctime>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -159,6 +159,10 @@ int ParseOptions(const std::vector<std::string>& args, TrainOptions* o) {
     }
     if (!ok) return Usage("bad value for " + option + ": '" + value + "'");
   }
+  // Refused now rather than by the registry after a long training.
+  if (o->instance.title.empty() || o->instance.title.find('\\') != std::string::npos) {
+    return Usage("TITLE may be neither empty nor hold a backslash");
+  }
   if (!o->have_from || !o->have_till) return Usage("--from and --till are needed");
   if (period.dayIntervalFrom > period.dayIntervalTill) {
     return Usage("the training period ends before it begins");
@@ -176,6 +180,9 @@ int ParseOptions(const std::vector<std::string>& args, TrainOptions* o) {
                  "(the ring buffer holds one month)");
   }
   if (o->instance.stateFileName.empty()) o->instance.stateFileName = StateNameFor(args[1]);
+  if (o->instance.stateFileName.size() >= 260) {
+    return Usage("the state file name is too long; give a shorter one with --state NAME");
+  }
   return 0;
 }
 
@@ -349,8 +356,7 @@ int Train(const TrainOptions& o) {
       RemoveAnalyzerInstance(o.log, instance.title, &removed);
     }
     std::filesystem::remove(state_path, ignored);
-    return ConfigFail(kCommand, "writing the instance", result,
-                      result == -4 ? "the instance exists already" : "registry failure");
+    return ConfigFail(kCommand, "writing the instance", result, WriteInstanceMeaning(result));
   }
   std::printf("instance '%s' of log '%s' trained and activated (state file %s)\n",
               instance.title.c_str(), o.log.c_str(), state_path.c_str());
