@@ -26,6 +26,11 @@ inline int ConfigFail(const char* command, const std::string& what, int code,
   return ConfigFail(command, what + " failed: " + meaning + " (result " + std::to_string(code) + ")");
 }
 
+// What a failed exporter run (result -1) most likely means.
+inline constexpr const char* kExporterFailed =
+    "the exporter could not run or wrote nothing (is KestraneExporter in the root directory, "
+    "and has the collector made its ring buffer?)";
+
 // What a failed WriteAnalyzerInstance's result means.
 inline const char* WriteInstanceMeaning(int result) {
   switch (result) {

@@ -21,8 +21,6 @@ namespace kst {
 namespace {
 
 constexpr const char* kCommand = "store";
-constexpr const char* kNoExport =
-    "the exporter could not run or wrote nothing (is the collector's ring buffer there?)";
 
 int Setup(const ActionArgs&) {
   if (!LoadRootDirectory(kCommand)) return 1;
@@ -30,8 +28,7 @@ int Setup(const ActionArgs&) {
   InitializeCounterStore(&result);
   if (result < 0) {
     return ConfigFail(kCommand, "setting up the counter store", result,
-                      "the exporter wrote no usable header lines (has the collector made its "
-                      "ring buffer yet?), or a registry failure");
+                      (std::string(kExporterFailed) + ", or a registry failure").c_str());
   }
   std::printf("counter store set up; logs:\n");
   for (const std::string& log : ReadLogsTitles(&result)) std::printf("  %s\n", log.c_str());
@@ -43,7 +40,7 @@ int Counters(const ActionArgs&) {
   MakeWorkFolders();
   int result = 0;
   const std::vector<std::string>& titles = ExportLastDay(&result);
-  if (result < 0) return ConfigFail(kCommand, "listing the buffer's counters", result, kNoExport);
+  if (result < 0) return ConfigFail(kCommand, "listing the buffer's counters", result, kExporterFailed);
   for (const std::string& title : titles) std::printf("%s\n", title.c_str());
   return 0;
 }

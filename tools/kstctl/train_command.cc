@@ -60,7 +60,7 @@ int WriteTrainingTable(const char* command, const std::string& log,
     std::filesystem::remove(NativePath(exported), ignored);
     ConfigFail(command, "exporting the training period", result,
                result == -10 ? "the period ends before it begins, or the interval is 0"
-                             : "the exporter could not be run or wrote nothing");
+                             : kExporterFailed);
     return -1;
   }
   PrepareTrainingCsv(wanted, exported, output, &result);
