@@ -9,6 +9,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 
@@ -84,6 +86,7 @@ struct Launch {
   int stdout_fd = -1;
   int inherit_fd = -1;
   bool new_session = false;
+  int fd_limit = 1024;  // where closing one by one stops, when it must
 
   ~Launch() {
     if (stdin_fd >= 0) ::close(stdin_fd);
@@ -133,6 +136,10 @@ WinError PrepareLaunch(std::string_view command_line,
   for (std::string& e : launch->env) launch->envp.push_back(e.data());
   launch->envp.push_back(nullptr);
   launch->inherit_fd = options.inherit_fd;
+  rlimit files{};
+  if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY) {
+    launch->fd_limit = static_cast<int>(std::min<rlim_t>(files.rlim_cur, 65536));
+  }
   if (options.hidden) {
     launch->new_session = true;
     launch->stdin_fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
@@ -147,6 +154,14 @@ WinError PrepareLaunch(std::string_view command_line,
     if (launch->stdout_fd < 0) return ErrnoToWinError(errno);
   }
   return kErrorSuccess;
+}
+
+// Closes every descriptor from `first` up to `last` (both included), also
+// those the caller inherited without close-on-exec. Async-signal-safe.
+void CloseRange(int first, int last, int limit) {
+  if (first > last) return;
+  if (::close_range(static_cast<unsigned>(first), static_cast<unsigned>(last), 0) == 0) return;
+  for (int fd = first; fd <= last && fd < limit; ++fd) ::close(fd);
 }
 
 // Runs in the child after fork: sets up and execs, or reports errno on the
@@ -164,6 +179,17 @@ WinError PrepareLaunch(std::string_view command_line,
     dup2(launch.stdout_fd, 1);
     dup2(launch.stdout_fd, 2);
   }
+  // Only the standard streams, the named descriptor and the start report
+  // (closed by the exec) stay open.
+  int low = report_fd, high = launch.inherit_fd;
+  if (low > high) {
+    low = launch.inherit_fd;
+    high = report_fd;
+  }
+  if (low < 3) low = 2;
+  CloseRange(3, low - 1, launch.fd_limit);
+  CloseRange(low + 1, high - 1, launch.fd_limit);
+  CloseRange(high + 1, INT_MAX, launch.fd_limit);
   if (launch.inherit_fd >= 0) fcntl(launch.inherit_fd, F_SETFD, 0);
   int err = 0;
   if (!launch.working_directory.empty() &&

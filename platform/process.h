@@ -8,9 +8,10 @@
 // once more without a trailing ".exe". A name without a slash is looked for
 // beside the running program first, then along PATH.
 //
-// Descriptors: everything the platform layer opens is close-on-exec, so a
-// started program inherits only its standard input, output and error (and
-// the one descriptor ProcessOptions::inherit_fd names).
+// Descriptors: a started program inherits only its standard input, output
+// and error (and the one descriptor ProcessOptions::inherit_fd names); every
+// other one is closed in it, also those the caller itself inherited without
+// close-on-exec, so that a long-running program holds none of them open.
 //
 // Threads: any thread may call. Nothing here touches the registry or takes a
 // lock between fork and exec.
