@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "benchmark/benchmark.h"
+#include "bench/time_reporter.h"
 #include "platform/perfcounters.h"
 
 namespace kst {
@@ -61,34 +62,18 @@ BENCHMARK(BM_CollectEveryCounter)->Unit(benchmark::kMillisecond);
 void BM_CollectProcessorCounters(benchmark::State& state) { CollectAll(state, "\\Processor(*)\\*"); }
 BENCHMARK(BM_CollectProcessorCounters)->Unit(benchmark::kMicrosecond);
 
-// Keeps each benchmark's time per iteration so that main can print ratios.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs) {
-      if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
-        seconds_[run.benchmark_name()] = run.GetAdjustedRealTime() /
-                                         benchmark::GetTimeUnitMultiplier(run.time_unit);
-      }
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-  std::map<std::string, double> seconds_;
-};
-
 }  // namespace
 }  // namespace kst
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
-  kst::RatioReporter reporter;
+  kst::TimeReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
-  const auto& s = reporter.seconds_;
-  auto base = s.find("BM_ReadProcStatOnce");
-  if (base != s.end() && base->second > 0) {
+  const double base = reporter.Seconds("BM_ReadProcStatOnce");
+  if (base > 0) {
     for (const char* name : {"BM_CollectEveryCounter", "BM_CollectProcessorCounters"}) {
-      auto it = s.find(name);
-      if (it != s.end()) std::printf("%s / BM_ReadProcStatOnce = %.1f\n", name, it->second / base->second);
+      const double seconds = reporter.Seconds(name);
+      if (seconds > 0) std::printf("%s / BM_ReadProcStatOnce = %.1f\n", name, seconds / base);
     }
   }
   benchmark::Shutdown();

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "Ruleforge/analyzer.h"
+#include "bench/time_reporter.h"
 #include "Ruleforge/ruleforge_testing.h"
 
 namespace kst {
@@ -168,70 +169,43 @@ void BM_Install10000Eras(benchmark::State& state) {
 }
 BENCHMARK(BM_Install10000Eras)->Unit(benchmark::kSecond)->Iterations(1);
 
-// Keeps each benchmark's time per iteration for the closing ratios.
-class RatioReporter final : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs) {
-      seconds_[run.benchmark_name()] = run.GetAdjustedRealTime() / UnitScale(run.time_unit);
-      if (run.benchmark_name() == "BM_Install10000Eras/iterations:1") install_seconds_ = seconds_[run.benchmark_name()];
-    }
-    ConsoleReporter::ReportRuns(runs);
+// Prints the closing ratios from the times of one run.
+void PrintRatios(const TimeReporter& reporter) {
+  const double install_seconds = reporter.Seconds("BM_Install10000Eras");
+  const double fast = reporter.Seconds("BM_CountFast");
+  const double reference = reporter.Seconds("BM_CountReference");
+  const double popcount = reporter.Seconds("BM_PopcountPass");
+  std::printf("\nper candidate: fast %.3f us, row-by-row %.1f us: fast is %.0f times faster (aim >= 100)\n",
+              fast / kCandidates * 1e6, reference / kCandidates * 1e6, reference / fast);
+  const double evaluate_fast = reporter.Seconds("BM_EvaluateFast");
+  const double evaluate_reference = reporter.Seconds("BM_EvaluateReference");
+  std::printf("whole evaluation per candidate: fast %.3f us, row-by-row %.1f us: %.0f times faster\n",
+              evaluate_fast / kCandidates * 1e6, evaluate_reference / kCandidates * 1e6,
+              evaluate_reference / evaluate_fast);
+  std::printf("fast counting runs at %.2f of a plain popcount pass over the same bitsets (aim >= 0.5)\n",
+              popcount / fast);
+  const Fixture& d = Data();
+  const double floor_bytes = static_cast<double>(kRows) * d.fast->pairCount() / 8;
+  std::printf("memory: bitsets %.2f MB, with the table's interval indices %.2f MB: %.2f times rows x pairs / 8 "
+              "(%d pairs)\n",
+              d.fast->memoryBytes() / 1e6, (d.fast->memoryBytes() + d.table->indexBytes()) / 1e6,
+              (d.fast->memoryBytes() + d.table->indexBytes()) / floor_bytes, d.fast->pairCount());
+  if (install_seconds > 0) {
+    std::printf("install, 10000 eras: %.2f s; counting %.0f%%, Fisher test %.0f%% (%lld counts, %lld tests)\n",
+                install_seconds, 100 * install_stats.countSeconds / install_seconds,
+                100 * install_stats.fisherSeconds / install_seconds, install_stats.counts,
+                install_stats.fisherTests);
   }
-
-  void PrintRatios() const {
-    auto find = [this](const std::string& prefix) {
-      for (const auto& [name, s] : seconds_)
-        if (name.rfind(prefix, 0) == 0) return s;
-      return 0.0;
-    };
-    const double fast = find("BM_CountFast");
-    const double reference = find("BM_CountReference");
-    const double popcount = find("BM_PopcountPass");
-    std::printf("\nper candidate: fast %.3f us, row-by-row %.1f us: fast is %.0f times faster (aim >= 100)\n",
-                fast / kCandidates * 1e6, reference / kCandidates * 1e6, reference / fast);
-    const double evaluate_fast = find("BM_EvaluateFast");
-    const double evaluate_reference = find("BM_EvaluateReference");
-    std::printf("whole evaluation per candidate: fast %.3f us, row-by-row %.1f us: %.0f times faster\n",
-                evaluate_fast / kCandidates * 1e6, evaluate_reference / kCandidates * 1e6,
-                evaluate_reference / evaluate_fast);
-    std::printf("fast counting runs at %.2f of a plain popcount pass over the same bitsets (aim >= 0.5)\n",
-                popcount / fast);
-    const Fixture& d = Data();
-    const double floor_bytes = static_cast<double>(kRows) * d.fast->pairCount() / 8;
-    std::printf("memory: bitsets %.2f MB, with the table's interval indices %.2f MB: %.2f times rows x pairs / 8 "
-                "(%d pairs)\n",
-                d.fast->memoryBytes() / 1e6, (d.fast->memoryBytes() + d.table->indexBytes()) / 1e6,
-                (d.fast->memoryBytes() + d.table->indexBytes()) / floor_bytes, d.fast->pairCount());
-    if (install_seconds_ > 0) {
-      std::printf("install, 10000 eras: %.2f s; counting %.0f%%, Fisher test %.0f%% (%lld counts, %lld tests)\n",
-                  install_seconds_, 100 * install_stats.countSeconds / install_seconds_,
-                  100 * install_stats.fisherSeconds / install_seconds_, install_stats.counts,
-                  install_stats.fisherTests);
-    }
-  }
-
- private:
-  static double UnitScale(benchmark::TimeUnit unit) {
-    switch (unit) {
-      case benchmark::kNanosecond: return 1e9;
-      case benchmark::kMicrosecond: return 1e6;
-      case benchmark::kMillisecond: return 1e3;
-      default: return 1;
-    }
-  }
-  std::map<std::string, double> seconds_;
-  double install_seconds_ = 0;
-};
+}
 
 }  // namespace
 }  // namespace kst
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
-  kst::RatioReporter reporter;
+  kst::TimeReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
-  reporter.PrintRatios();
+  kst::PrintRatios(reporter);
   benchmark::Shutdown();
   return 0;
 }
