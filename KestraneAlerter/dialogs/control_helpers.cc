@@ -21,6 +21,25 @@ std::unique_ptr<ui::Font> MakePaneFont() {
   return font;
 }
 
+bool PaneControls::Build(ui::Window& pane, const ui::Font* font, const std::vector<ControlSpec>& specs) {
+  for (const ControlSpec& spec : specs) {
+    std::unique_ptr<ui::Window> control = ui::CreateControl(spec.kind, &pane, spec.id, spec.rect, spec.style, spec.text);
+    if (control == nullptr) return false;
+    if (spec.font) {
+      control->SetFont(font);
+      control->Redraw();
+    }
+    controls_.push_back(std::move(control));
+  }
+  return true;
+}
+
+bool PaneControls::DestroyAll() {
+  bool all = true;
+  for (auto& control : controls_) all = control->DestroyWindow() && all;
+  return all;
+}
+
 void ShowPaneMessage(ui::Window* owner, std::string_view text) {
   ui::MessageBox(owner, text, kMessageCaption, ui::MessageIcon::kNone, ui::MessageButtons::kOk);
 }

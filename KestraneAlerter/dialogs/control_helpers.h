@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/ui/controls.h"
 #include "platform/ui/types.h"
@@ -18,6 +19,38 @@ namespace kst {
 // Arial, height 14, normal weight: every pane makes its own and deletes it
 // when its controls are gone.
 std::unique_ptr<ui::Font> MakePaneFont();
+
+// One control of a pane, in creation order: rectangle in pane client
+// pixels; `font` gives it the pane's font.
+struct ControlSpec {
+  ui::Kind kind;
+  int id;
+  std::string_view text;  // statics and check boxes only
+  ui::Rect rect;
+  uint32_t style;
+  bool font;
+};
+
+// A pane's controls, owned and kept in creation order.
+class PaneControls {
+ public:
+  // Creates each control of `specs` as a child of `pane`, in order; false
+  // at the first one that cannot be made (those made so far stay).
+  bool Build(ui::Window& pane, const ui::Font* font, const std::vector<ControlSpec>& specs);
+  // Destroys every control's window (the objects stay); true when each was
+  // created until then.
+  bool DestroyAll();
+  size_t size() const { return controls_.size(); }
+  // The control made from specs[index]; it must have been made.
+  template <class T>
+  T& get(size_t index) const {
+    return dynamic_cast<T&>(*controls_.at(index));
+  }
+  ui::Window& at(size_t index) const { return *controls_.at(index); }
+
+ private:
+  std::vector<std::unique_ptr<ui::Window>> controls_;
+};
 
 // A plain message box with an OK button, owned by `owner`.
 void ShowPaneMessage(ui::Window* owner, std::string_view text);

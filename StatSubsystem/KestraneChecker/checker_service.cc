@@ -58,7 +58,7 @@ const ServiceFrame& CheckerServiceFrame() {
     ServiceFrame f;
     f.service = kCheckerService;
     f.controls_accepted = 7;
-    f.reload_control = kReloadControlCode;
+    f.reload_control = reloadControlCode;
     f.prepare = ReadRootDirectory;
     f.running_before_load = true;
     f.priority_steps = 1;

@@ -106,7 +106,7 @@ int ContinueServiceByName(const std::string& identifier) {
 
 int SendReloadControl(const std::string& identifier) {
   if (identifier != ServiceNameTable[kCheckerId]) return -15;
-  return SendControl(identifier, kServiceUserDefinedControl, kReloadControlCode);
+  return SendControl(identifier, kServiceUserDefinedControl, reloadControlCode);
 }
 
 int QueryServiceState(const std::string& identifier, int* state) {

@@ -11,7 +11,7 @@
 namespace kst {
 
 // The checker's user control that makes it reload its configuration.
-inline constexpr unsigned kReloadControlCode = 129;
+inline constexpr unsigned reloadControlCode = 129;
 
 // States of QueryServiceState.
 inline constexpr int kServiceStateStopped = 0;

@@ -1,0 +1,191 @@
+#include "KestraneAlerter/dialogs/transporter_settings_pane.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+#include "KestraneAlerter/delivery_settings.h"
+#include "KestraneAlerter/dialogs/pane_testing.h"
+#include "KestraneAlerter/profile_set.h"
+
+namespace kst {
+namespace {
+
+class TransporterSettingsPaneTest : public PaneTest {
+ protected:
+  void SetUp() override {
+    PaneTest::SetUp();
+    ASSERT_EQ(set_.addProfile("Ops"), 0);
+    auto mail = std::make_unique<MailDeliverySettings>("Mail");
+    mail->recipient = "ops@example.test";
+    mail->sender = "kestrane@example.test";
+    mail->mailServer = "smtp.example.test";
+    mail->minimalWait = 60;
+    mail->maxMessageLength = 2000;
+    mail->includeDescription = false;
+    Ops().deliverySettings.push_back(std::move(mail));
+    auto net = std::make_unique<NetSendDeliverySettings>("Console");
+    net->destination = "desk7";
+    net->maxMessageLength = 500;
+    Ops().deliverySettings.push_back(std::move(net));
+    auto shell = std::make_unique<ShellDeliverySettings>("Script");
+    shell->executionFilePath = "/usr/local/bin/page";
+    shell->maxMessageLength = 100;
+    Ops().deliverySettings.push_back(std::move(shell));
+  }
+  Profile& Ops() { return *set_.findProfile("Ops"); }
+  DeliverySettings& Settings(size_t i) { return *Ops().deliverySettings[i]; }
+  // Builds `pane` for the i-th transporter in a 420 by 300 pane area.
+  void Build(TransporterSettingsPane& pane, size_t i) {
+    ASSERT_TRUE(pane.createControls(&Settings(i), "Ops", {180, 200, 600, 500}, &host_));
+  }
+  // The n-th child with the id (several text fields share theirs).
+  static ui::Window& Nth(const ui::Window& pane, int id, int n = 0) {
+    for (ui::Window* child : pane.children()) {
+      if (child->id() == id && n-- == 0) return *child;
+    }
+    ADD_FAILURE() << "no control " << id;
+    return const_cast<ui::Window&>(pane);
+  }
+  static ui::Edit& Box(const ui::Window& pane, int id, int n = 0) { return dynamic_cast<ui::Edit&>(Nth(pane, id, n)); }
+
+  ProfileSet set_;
+};
+
+TEST_F(TransporterSettingsPaneTest, MailPaneShowsItsSettings) {
+  MailSettingsPane pane;
+  Build(pane, 0);
+  EXPECT_EQ(pane.id(), kPaneId);
+  ASSERT_EQ(pane.children().size(), 22u);
+  EXPECT_EQ(Box(pane, 6201).Text(), "Mail");
+  EXPECT_EQ(Box(pane, 6211).Text(), "60");
+  EXPECT_EQ(Box(pane, 6221).Text(), "2000");
+  EXPECT_EQ(Box(pane, 6203, 0).Text(), "ops@example.test");
+  EXPECT_EQ(Box(pane, 6203, 1).Text(), "kestrane@example.test");
+  EXPECT_EQ(Box(pane, 6203, 2).Text(), "smtp.example.test");
+  EXPECT_EQ(Nth(pane, 6204, 2).Text(), "Use mail server:");
+  EXPECT_EQ(Nth(pane, 6204, 0).rect(), (ui::Rect{170, 48, 295, 63}));
+  EXPECT_TRUE(dynamic_cast<ui::CheckBox&>(Nth(pane, 6231)).IsChecked());
+  EXPECT_FALSE(dynamic_cast<ui::CheckBox&>(Nth(pane, 6251)).IsChecked());
+  EXPECT_EQ(Nth(pane, 6262).Text(), "Include counter names.");
+  EXPECT_EQ(dynamic_cast<ui::UpDown&>(Nth(pane, 6222)).upper(), 9999);
+  for (ui::Window* child : pane.children()) {
+    ASSERT_NE(child->font(), nullptr);
+    EXPECT_EQ(child->font()->face, "Arial");
+  }
+  EXPECT_TRUE(pane.DestroyWindow());
+  EXPECT_TRUE(host_.children().empty());
+}
+
+TEST_F(TransporterSettingsPaneTest, FlagsMoveDownInATallPane) {
+  ShellSettingsPane pane;
+  ASSERT_TRUE(pane.createControls(&Settings(2), "Ops", {0, 0, 420, 340}, &host_));
+  EXPECT_EQ(Nth(pane, 6231).rect().top, 125);
+  EXPECT_EQ(Nth(pane, 6261).rect().top, 185);
+  EXPECT_EQ(Nth(pane, 6204).Text(), "Execution file path:");
+  EXPECT_EQ(dynamic_cast<ui::UpDown&>(Nth(pane, 6222)).upper(), 1024);
+}
+
+TEST_F(TransporterSettingsPaneTest, RefusesSettingsOfAnotherKind) {
+  NetSendSettingsPane net;
+  EXPECT_FALSE(net.createControls(&Settings(0), "Ops", {0, 0, 420, 300}, &host_));
+  EXPECT_FALSE(net.createControls(&Ops(), "Ops", {0, 0, 420, 300}, &host_));
+  EXPECT_TRUE(host_.children().empty());
+}
+
+TEST_F(TransporterSettingsPaneTest, ValidateFaults) {
+  MailSettingsPane mail;
+  Build(mail, 0);
+  NetSendSettingsPane net;
+  Build(net, 1);
+  struct Case {
+    TransporterSettingsPane* pane;
+    int box;
+    const char* text;
+    const char* message;
+  } cases[] = {
+      {&mail, 6201, "Mail 2 night", ""},
+      {&mail, 6201, "mail.ops", "Name must contain only Latin characters and numbers."},
+      {&mail, 6201, "Console", "Profile with the same name already exists!"},
+      {&mail, 6201, "console", ""},
+      {&mail, 6211, "10000", "\"Notification time span\" mustn't exceed 9999 sec."},
+      {&mail, 6211, "100000", "Invalid value in \"Notification time span\" box."},
+      {&mail, 6211, "", "Invalid value in \"Notification time span\" box."},
+      {&mail, 6211, "1 2", "One of the fields contains unacceptable character."},
+      {&mail, 6221, "1025", ""},
+      {&mail, 6221, "10000", "\"Maximaze message lenght\" mustn't exceed 9999 symbols."},
+      {&mail, 6221, "", "Invalid value in \"Maximaze message lenght\" box."},
+      {&net, 6221, "1024", ""},
+      {&net, 6221, "1025", "\"Maximaze message lenght\" mustn't exceed 1024\n for Program notification."},
+      {&net, 6221, "x", "One of the fields contains unacceptable character."},
+  };
+  for (const Case& c : cases) {
+    Box(*c.pane, c.box).SetText(c.text);
+    EXPECT_EQ(c.pane->validate(set_), *c.message == '\0') << c.box << " " << c.text;
+    EXPECT_EQ(OneMessage(), c.message) << c.box << " " << c.text;
+    Box(*c.pane, 6201).SetText(c.pane == &mail ? "Mail" : "Console");
+    Box(*c.pane, 6211).SetText("0");
+    Box(*c.pane, 6221).SetText("100");
+  }
+}
+
+TEST_F(TransporterSettingsPaneTest, ApplyResults) {
+  MailSettingsPane pane;
+  Build(pane, 0);
+  EXPECT_EQ(pane.apply(set_), kApplyUnchanged);
+  ASSERT_TRUE(user().Click(Nth(pane, 6251)));
+  EXPECT_EQ(pane.apply(set_), kApplyChanged);
+  EXPECT_TRUE(Settings(0).includeDescription);
+  ASSERT_TRUE(user().Type(Box(pane, 6203, 1), "alerts@example.test"));
+  ASSERT_TRUE(user().Type(Box(pane, 6221), "1025"));
+  EXPECT_EQ(pane.apply(set_), kApplyChanged);
+  auto& mail = dynamic_cast<MailDeliverySettings&>(Settings(0));
+  EXPECT_EQ(mail.sender, "alerts@example.test");
+  EXPECT_EQ(mail.maxMessageLength, 1025);
+  EXPECT_EQ(mail.recipient, "ops@example.test");
+
+  ASSERT_TRUE(user().Type(Box(pane, 6201), "Mail night"));
+  ASSERT_TRUE(user().Click(Nth(pane, 6231)));
+  EXPECT_EQ(pane.apply(set_), kApplyRenamed);
+  EXPECT_EQ(mail.name, "Mail night");
+  EXPECT_FALSE(mail.includeComments);
+  // The host keeps the pane; applying it again still finds the renamed transporter.
+  EXPECT_EQ(pane.apply(set_), kApplyUnchanged);
+  EXPECT_TRUE(TakeMessages().empty());
+}
+
+TEST_F(TransporterSettingsPaneTest, InvalidOrVanishedStoresNothing) {
+  ShellSettingsPane pane;
+  Build(pane, 2);
+  ASSERT_TRUE(user().Type(Box(pane, 6203), "/bin/other"));
+  ASSERT_TRUE(user().Type(Box(pane, 6221), "2000"));
+  EXPECT_EQ(pane.apply(set_), kApplyInvalid);
+  EXPECT_EQ(OneMessage(), "\"Maximaze message lenght\" mustn't exceed 1024\n for Program notification.");
+  EXPECT_EQ(dynamic_cast<ShellDeliverySettings&>(Settings(2)).executionFilePath, "/usr/local/bin/page");
+
+  ASSERT_TRUE(user().Type(Box(pane, 6221), "20"));
+  Ops().deliverySettings.pop_back();
+  EXPECT_EQ(pane.apply(set_), kApplyInvalid);
+  EXPECT_EQ(OneMessage(), "This profile already deleted!");
+  ASSERT_EQ(set_.removeProfile("Ops"), 0);
+  EXPECT_FALSE(pane.validate(set_));
+  EXPECT_EQ(OneMessage(), "This profile already deleted!");
+}
+
+TEST_F(TransporterSettingsPaneTest, SpinsHoldTheirRange) {
+  NetSendSettingsPane pane;
+  Build(pane, 1);
+  auto& lengthSpin = dynamic_cast<ui::UpDown&>(Nth(pane, 6222));
+  Box(pane, 6221).SetText("1024");
+  ASSERT_TRUE(user().Step(lengthSpin, 1));
+  EXPECT_EQ(Box(pane, 6221).Text(), "1024");
+  ASSERT_TRUE(user().Step(lengthSpin, -1));
+  EXPECT_EQ(Box(pane, 6221).Text(), "1023");
+  Box(pane, 6211).SetText("0");
+  ASSERT_TRUE(user().Step(dynamic_cast<ui::UpDown&>(Nth(pane, 6212)), -1));
+  EXPECT_EQ(Box(pane, 6211).Text(), "0");
+}
+
+}  // namespace
+}  // namespace kst
