@@ -3,29 +3,30 @@
 #include <cstring>
 
 #include "KestraneAlerter/delivery_settings.h"
+#include "KestraneAlerter/dialogs/exit_dialog.h"
+#include "KestraneAlerter/dialogs/filter_dialog.h"
+#include "KestraneAlerter/dialogs/filter_settings_pane.h"
+#include "KestraneAlerter/dialogs/profile_settings_pane.h"
+#include "KestraneAlerter/dialogs/transporter_settings_pane.h"
 #include "KestraneAlerter/filter_tree.h"
-#include "platform/ui/dialog.h"
 
 namespace kst {
-namespace {
 
-constexpr int kExitTemplate = 6;
-
-// Stands in for a pane not built yet: an empty window that keeps every
-// value as it was.
-class PlaceholderPane final : public SettingsPane {
- public:
-  bool createControls(PaneObject, const std::string&, const ui::Rect& rect, ui::Window* parent) override {
-    return Create(parent, kPaneId, rect);
+std::unique_ptr<SettingsPane> MakeSettingsPane(PaneKind kind) {
+  switch (kind) {
+    case PaneKind::kProfile:
+      return std::make_unique<ProfileSettingsPane>();
+    case PaneKind::kMail:
+      return std::make_unique<MailSettingsPane>();
+    case PaneKind::kShell:
+      return std::make_unique<ShellSettingsPane>();
+    case PaneKind::kNetSend:
+      return std::make_unique<NetSendSettingsPane>();
+    case PaneKind::kFilter:
+      return std::make_unique<FilterSettingsPane>();
   }
-  bool validate(ProfileSet&) override { return true; }
-  int apply(ProfileSet&) override { return kApplyUnchanged; }
-  bool DestroyWindow() override { return ui::Window::DestroyWindow(); }
-};
-
-}  // namespace
-
-std::unique_ptr<SettingsPane> MakeSettingsPane(PaneKind) { return std::make_unique<PlaceholderPane>(); }
+  return nullptr;
+}
 
 bool TransporterPaneKind(const DeliverySettings& settings, PaneKind* kind) {
   const char* type = settings.typeName();
@@ -42,11 +43,15 @@ bool TransporterPaneKind(const DeliverySettings& settings, PaneKind* kind) {
 }
 
 int AskExitQuestion() {
-  ui::Dialog exit(kExitTemplate);
-  exit.OnCommand(ui::kIdNo, [&exit] { exit.EndDialog(ui::kIdNo); });
+  CExitDialog exit(nullptr);
   return exit.DoModal();
 }
 
-bool AskNewFilter(Filter*) { return false; }
+bool AskNewFilter(Filter* filter) {
+  CFilterSettingsDlg dialog(nullptr);
+  if (dialog.DoModal() != ui::kIdOk) return false;
+  filter->assignFrom(dialog.resultFilter());
+  return true;
+}
 
 }  // namespace kst
