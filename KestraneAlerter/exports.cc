@@ -3,6 +3,7 @@
 #include <new>
 
 #include "KestraneAlerter/alert_dispatcher.h"
+#include "KestraneAlerter/dialogs/config_dialog_launch.h"
 #include "KestraneAlerter/signal_checker.h"
 
 #define KST_EXPORT extern "C" __attribute__((visibility("default")))
@@ -35,5 +36,12 @@ KST_EXPORT int32_t ActivateWarningSystem() {
     return kst::signalCheckingService();
   } catch (...) {
     return -14;
+  }
+}
+
+KST_EXPORT void LaunchUpdaterDialog() {
+  try {
+    kst::LaunchUpdaterDialog();
+  } catch (...) {
   }
 }
