@@ -116,9 +116,15 @@ std::string MakeCounterPath(const CounterPath& path) {
 
 bool IsLocalMachine(std::string_view host) {
   if (host.empty() || host == "." || SameName(host, "localhost")) return true;
-  char name[256] = {};
-  if (::gethostname(name, sizeof name - 1) != 0) return false;
-  return SameName(host, name);
+  std::string name;
+  return LocalHostName(&name) && SameName(host, name);
+}
+
+bool LocalHostName(std::string* name) {
+  char buffer[256] = {};
+  if (::gethostname(buffer, sizeof buffer - 1) != 0) return false;
+  *name = buffer;
+  return true;
 }
 
 namespace {

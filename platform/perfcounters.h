@@ -82,6 +82,10 @@ std::string MakeCounterPath(const CounterPath& path);
 // name, without regard to case.
 bool IsLocalMachine(std::string_view host);
 
+// This machine's host name (at most 255 characters); false when it cannot
+// be read.
+bool LocalHostName(std::string* name);
+
 // Identifies a counter within its query; 0 is never a valid handle.
 using PerfCounterHandle = uint32_t;
 

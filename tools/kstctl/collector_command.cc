@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "StatSubsystem/common/collector_options.h"
 #include "StatSubsystem/common/service_control.h"
 #include "StatSubsystem/common/service_keys.h"
 #include "StatSubsystem/common/service_names.h"
@@ -16,33 +17,18 @@
 
 namespace kst {
 
-// The interval as Apply reads it from its edit field: "%d" over the first 4
-// characters; 10 when no number is there. No range is checked.
-int CollectorIntervalFromText(const std::string& text) {
-  int interval = 0;
-  if (std::sscanf(text.substr(0, 4).c_str(), "%d", &interval) != 1) return 10;
-  return interval;
-}
-
 namespace {
 
 constexpr const char* kCommand = "collector";
 const char* const kCollector = ServiceNameTable[kCollectorId];
 
-// The console's folder with its trailing separator: where Apply puts the
-// buffer and CSV files whose names were left empty.
-std::string ProgramFolder() {
-  std::string path = CurrentProgramPath();
-  return path.substr(0, path.rfind('/') + 1);
-}
-
 int Set(const ActionArgs& args) {
   // The fields as the console fills them when it opens.
-  const std::string root = ProductRootOrEmpty();
-  std::string interval_text = "1";
-  std::string buffer_name = root.empty() ? ProgramFolder() + "cbuffer" : root + "\\cbuffer";
-  std::string csv_name = root.empty() ? ProgramFolder() + "CSVoutp" : root + "\\CSVoutp";
-  std::vector<std::string> counters;
+  CollectorFields fields = DefaultCollectorFields(ReadRootFolder(), ProgramFolder());
+  std::string& interval_text = fields.interval_text;
+  std::string& buffer_name = fields.buffer_name;
+  std::string& csv_name = fields.csv_name;
+  std::vector<std::string>& counters = fields.counters;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& word = args[i];
     if (word == "--interval" || word == "--buffer" || word == "--csv") {
@@ -75,17 +61,11 @@ int Set(const ActionArgs& args) {
     return ConfigFail(kCommand, "the collector is running; stop it first (kstctl svc stop kstCollector)");
   }
 
-  if (buffer_name.size() > 1023) buffer_name.resize(1023);
-  if (buffer_name.empty()) buffer_name = ProgramFolder() + "cbuffer";
-  if (csv_name.empty()) csv_name = ProgramFolder() + "CSVoutp";
   const int interval = CollectorIntervalFromText(interval_text);
-  // Apply's order; a failed write is reported here, where the console kept quiet.
-  const bool ok = WriteServiceDword(kCollector, "notFirstStartFlag", 0) == 0 &&
-                  WriteServiceString(kCollector, "optBufferName", buffer_name) == 0 &&
-                  WriteServiceString(kCollector, "csvFileName", csv_name) == 0 &&
-                  WriteServiceDword(kCollector, "optTimeInt", interval) == 0 &&
-                  WriteServiceMultiString(kCollector, "optCounters", counters) == 0;
-  if (!ok) return ConfigFail(kCommand, "writing the collector's options failed");
+  // A failed write is reported here, where the console keeps quiet.
+  if (!WriteCollectorOptions(fields, ProgramFolder(), &buffer_name)) {
+    return ConfigFail(kCommand, "writing the collector's options failed");
+  }
   std::printf("%zu counters every %d minute%s into %s; the collector starts a new ring buffer\n"
               "when it next starts ('kstctl svc start kstCollector')\n",
               counters.size(), interval, interval == 1 ? "" : "s", buffer_name.c_str());

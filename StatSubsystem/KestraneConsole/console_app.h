@@ -1,0 +1,21 @@
+// The console program: shows the collector settings dialog, or, with the
+// one argument "-install", sets up and starts collection of every system
+// counter without showing the dialog (message boxes still appear).
+#ifndef KESTRANE_STATSUBSYSTEM_KESTRANECONSOLE_CONSOLE_APP_H_
+#define KESTRANE_STATSUBSYSTEM_KESTRANECONSOLE_CONSOLE_APP_H_
+
+#include <string>
+#include <vector>
+
+namespace kst {
+
+class ConsoleApp {
+ public:
+  // args: the command line's words after the program name. The exit code,
+  // which does not report the outcome: always 0.
+  int InitInstance(const std::vector<std::string>& args);
+};
+
+}  // namespace kst
+
+#endif  // KESTRANE_STATSUBSYSTEM_KESTRANECONSOLE_CONSOLE_APP_H_
