@@ -65,6 +65,9 @@ bool NotificationConfigDlg::OnInitDialog() {
   SetIcon(icon_, false);
 
   contextItem_ = ui::kNoItem;
+  // Nothing of an earlier run may outlive the profiles that load replaces.
+  dropPane();
+  filterProfile_ = nullptr;
   profileSet_->load();
   paneRect_ = {180, 200, 600, 500};
 

@@ -137,6 +137,19 @@ Fl_RGB_Image* Backend::ImageOf(const Icon* icon) {
   return slot.second.get();
 }
 
+// The layouts were drawn for Arial's character widths; Liberation Sans has
+// the same metrics, so labels fit the rectangles they were given. Where it
+// is not installed, fontconfig falls back to another sans-serif face.
+void UseArialMetrics() {
+  static bool done = false;
+  if (done) return;
+  done = true;
+  Fl::set_font(FL_HELVETICA, " Liberation Sans");
+  Fl::set_font(FL_HELVETICA_BOLD, "BLiberation Sans");
+  Fl::set_font(FL_HELVETICA_ITALIC, "ILiberation Sans");
+  Fl::set_font(FL_HELVETICA_BOLD_ITALIC, "PLiberation Sans");
+}
+
 int FontFace(const Font* font) {
   int face = FL_HELVETICA;
   if (font != nullptr) {
@@ -149,7 +162,13 @@ int FontFace(const Font* font) {
   return face;
 }
 
-int FontSize(const Font* font) { return font != nullptr && font->height > 0 ? font->height : 12; }
+// A dialog's font height is the height of its character cell (ascent plus
+// descent), as the layouts were drawn for; the toolkit sizes fonts by their
+// em square, which for the Arial metrics is the cell height / 1.117.
+int FontSize(const Font* font) {
+  if (font == nullptr || font->height <= 0) return 12;
+  return (font->height * 1000 + 558) / 1117;
+}
 
 std::string PlainLabel(std::string_view text, bool shortcuts) {
   std::string out;
@@ -170,6 +189,7 @@ std::unique_ptr<Backend> MakeFltkBackend() {
     if (display == nullptr) return nullptr;
     fl_open_display(display);
   }
+  fltk::UseArialMetrics();
   return std::make_unique<fltk::Backend>();
 }
 
