@@ -10,11 +10,14 @@
 namespace kst {
 
 // A-Z become a-z; every other byte stays.
-inline char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+inline char FoldAscii(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 inline bool EqualNoCase(std::string_view a, std::string_view b) {
   return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return FoldAscii(x) == FoldAscii(y); });
+         std::equal(a.begin(), a.end(), b.begin(),
+                    [](char x, char y) { return FoldAscii(x) == FoldAscii(y); });
 }
 
 inline bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
@@ -22,7 +25,8 @@ inline bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
 }
 
 inline bool EndsWithNoCase(std::string_view text, std::string_view suffix) {
-  return text.size() >= suffix.size() && EqualNoCase(text.substr(text.size() - suffix.size()), suffix);
+  return text.size() >= suffix.size() &&
+         EqualNoCase(text.substr(text.size() - suffix.size()), suffix);
 }
 
 // Orders as unsigned bytes after folding, so "a" < "B" < "c".

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "StatSubsystem/common/product_key.h"
+#include "platform/registry.h"
 
 namespace kst {
 
@@ -28,10 +29,19 @@ inline std::string InstanceKeyPath(const std::string& logTitle, const std::strin
   return LogKeyPath(logTitle) + "\\" + instanceTitle;
 }
 
+// Opens the key at `path` of the tree. False when it cannot be opened, with
+// *result set to -3 when the key is missing and left as it is otherwise.
+inline bool OpenTreeKey(const std::string& path, RegAccess access, RegistryKey* key, int* result) {
+  const WinError error = RegistryKey::Open(path, access, key);
+  if (error == kErrorFileNotFound) *result = -3;
+  return error == kErrorSuccess;
+}
+
 // Reads the multi-string `value` of log logTitle's key into *lines (emptied
 // first). 0; -7 the title names no key of its own; -3 no such log; -1 any
 // other failure, *lines then empty.
-int ReadLogList(const std::string& logTitle, std::string_view value, std::vector<std::string>* lines);
+int ReadLogList(const std::string& logTitle, std::string_view value,
+                std::vector<std::string>* lines);
 
 }  // namespace kst
 

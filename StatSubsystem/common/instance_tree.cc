@@ -153,11 +153,7 @@ void WriteAnalyzerInstance(const std::string& logTitle, const AnalyzerInstance& 
     return;
   }
   RegistryKey log;
-  const WinError error = RegistryKey::Open(LogKeyPath(logTitle), RegAccess::kReadWrite, &log);
-  if (error != kErrorSuccess) {
-    if (error == kErrorFileNotFound) *result = -3;
-    return;
-  }
+  if (!OpenTreeKey(LogKeyPath(logTitle), RegAccess::kReadWrite, &log, result)) return;
   RegistryKey key;
   bool created = false;
   if (RegistryKey::Create(InstanceKeyPath(logTitle, instance.title), &key, &created) !=
@@ -214,11 +210,7 @@ void RemoveAnalyzerInstance(const std::string& logTitle, const std::string& inst
   *result = -1;
   if (EmptyTitle(logTitle, instanceTitle, result)) return;
   RegistryKey log;
-  const WinError error = RegistryKey::Open(LogKeyPath(logTitle), RegAccess::kReadWrite, &log);
-  if (error != kErrorSuccess) {
-    if (error == kErrorFileNotFound) *result = -3;
-    return;
-  }
+  if (!OpenTreeKey(LogKeyPath(logTitle), RegAccess::kReadWrite, &log, result)) return;
   std::string state_file;
   {
     RegistryKey key;
@@ -256,10 +248,7 @@ void ReadInstanceStatus(const std::string& logTitle, const std::string& instance
   *status = kStatusUnknown;
   if (EmptyTitle(logTitle, instanceTitle, result)) return;
   RegistryKey key;
-  const WinError error =
-      RegistryKey::Open(InstanceKeyPath(logTitle, instanceTitle), RegAccess::kRead, &key);
-  if (error != kErrorSuccess) {
-    if (error == kErrorFileNotFound) *result = -3;
+  if (!OpenTreeKey(InstanceKeyPath(logTitle, instanceTitle), RegAccess::kRead, &key, result)) {
     return;
   }
   std::string text;
@@ -280,10 +269,7 @@ void WriteInstanceStatus(const std::string& logTitle, const std::string& instanc
     return;
   }
   RegistryKey key;
-  const WinError error = RegistryKey::Open(InstanceKeyPath(logTitle, instanceTitle),
-                                           RegAccess::kReadWrite, &key);
-  if (error != kErrorSuccess) {
-    if (error == kErrorFileNotFound) *result = -3;
+  if (!OpenTreeKey(InstanceKeyPath(logTitle, instanceTitle), RegAccess::kReadWrite, &key, result)) {
     return;
   }
   if (!WriteText(key, "status", text)) return;

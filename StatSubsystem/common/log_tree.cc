@@ -69,9 +69,7 @@ void RemoveLog(const std::string& logTitle, int* result) {
   }
   {
     RegistryKey log;
-    const WinError error = RegistryKey::Open(LogKeyPath(logTitle), RegAccess::kRead, &log);
-    if (error == kErrorFileNotFound) *result = -3;
-    if (error != kErrorSuccess) return;
+    if (!OpenTreeKey(LogKeyPath(logTitle), RegAccess::kRead, &log, result)) return;
   }
   if (DeleteKeyTree(LogKeyPath(logTitle)) != kErrorSuccess) return;
   RegistryKey logs;
@@ -87,9 +85,8 @@ int ReadLogList(const std::string& logTitle, std::string_view value, std::vector
   lines->clear();
   if (!NamesOwnKey(logTitle)) return -7;
   RegistryKey log;
-  const WinError error = RegistryKey::Open(LogKeyPath(logTitle), RegAccess::kRead, &log);
-  if (error == kErrorFileNotFound) return -3;
-  if (error != kErrorSuccess) return -1;
+  int result = -1;
+  if (!OpenTreeKey(LogKeyPath(logTitle), RegAccess::kRead, &log, &result)) return result;
   return ReadMultiString(log, value, lines) ? 0 : -1;
 }
 
