@@ -1,18 +1,13 @@
 #include "KestraneAlerter/configuration.h"
 
-#include <cstring>
-
 #include "StatSubsystem/common/product_key.h"
 #include "platform/registry.h"
 
 namespace kst {
 
 std::string AlerterRootDirectory() {
-  char buffer[261] = {};
   int result;
-  ReadProductValue("", "rootDirectory", kRegSz, buffer, 260, &result);
-  if (result < 0) return std::string();
-  return std::string(buffer, strnlen(buffer, static_cast<size_t>(result)));
+  return ReadProductRootDirectory(260, &result);
 }
 
 std::string CounterTitle(uint64_t id) {

@@ -2,12 +2,11 @@
 
 #include <memory>
 
+#include "StatSubsystem/common/service_control.h"
 #include "StatSubsystem/common/service_names.h"
 #include "platform/services.h"
 
 namespace kst {
-
-static constexpr uint32_t kReloadControlCode = 129;
 
 int signalCheckingService() {
   std::unique_ptr<ServiceManager> manager;
@@ -17,7 +16,7 @@ int signalCheckingService() {
       kErrorSuccess) {
     return -13;
   }
-  return checker->Control(kReloadControlCode, nullptr) == kErrorSuccess ? 0 : -14;
+  return checker->Control(reloadControlCode, nullptr) == kErrorSuccess ? 0 : -14;
 }
 
 }  // namespace kst

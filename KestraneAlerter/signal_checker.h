@@ -4,7 +4,7 @@
 
 namespace kst {
 
-// Sends the user control 129 to the checking service: 0 sent; -12 no
+// Sends reloadControlCode to the checking service: 0 sent; -12 no
 // service manager; -13 the service is not installed or cannot be opened;
 // -14 the control was refused (for instance the service is not running).
 // Shows nothing.

@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "platform/ascii.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 
@@ -27,13 +28,6 @@ class DlModule final : public Module {
  private:
   void* const handle_;
 };
-
-bool EndsWithDll(const std::string& name) {
-  if (name.size() < 4) return false;
-  std::string tail = name.substr(name.size() - 4);
-  for (char& c : tail) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-  return tail == ".dll";
-}
 
 bool IsFile(const std::string& path) {
   struct stat st;
@@ -63,7 +57,7 @@ std::unique_ptr<Module> LoadModule(std::string_view file_name, std::string* erro
     return nullptr;
   }
   std::vector<std::string> names = {native};
-  if (EndsWithDll(native)) names.push_back(native.substr(0, native.size() - 4) + ".so");
+  if (EndsWithNoCase(native, ".dll")) names.push_back(native.substr(0, native.size() - 4) + ".so");
 
   const bool bare = native.find('/') == std::string::npos;
   if (bare) {

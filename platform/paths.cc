@@ -1,22 +1,23 @@
 #include "platform/paths.h"
 
+#include <algorithm>
 #include <cstdlib>
+
+#include "platform/ascii.h"
 
 namespace kst {
 
 namespace {
 
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i) {
-    char a = text[i], b = prefix[i];
-    if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
-    if (b >= 'A' && b <= 'Z') b = static_cast<char>(b - 'A' + 'a');
-    // Either separator may follow the drive letter in a stored text.
-    if ((a == '/' && b == '\\') || (a == '\\' && b == '/')) continue;
-    if (a != b) return false;
-  }
-  return true;
+bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+
+// StartsWithNoCase, except that either separator may follow the drive
+// letter in a stored text.
+bool StartsWithPath(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() &&
+         std::equal(prefix.begin(), prefix.end(), text.begin(), [](char p, char t) {
+           return (IsSeparator(p) && IsSeparator(t)) || FoldAscii(p) == FoldAscii(t);
+         });
 }
 
 }  // namespace
@@ -30,10 +31,9 @@ std::string KestraneHome() {
 std::string NativePath(std::string_view windows_path) {
   std::string out;
   std::string_view rest = windows_path;
-  if (StartsWithNoCase(windows_path, kWindowsInstallDir) &&
+  if (StartsWithPath(windows_path, kWindowsInstallDir) &&
       (windows_path.size() == kWindowsInstallDir.size() ||
-       windows_path[kWindowsInstallDir.size()] == '\\' ||
-       windows_path[kWindowsInstallDir.size()] == '/')) {
+       IsSeparator(windows_path[kWindowsInstallDir.size()]))) {
     out = KestraneHome();
     rest = windows_path.substr(kWindowsInstallDir.size());
   }

@@ -6,18 +6,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/ascii.h"
 #include "platform/perfcounters_source.h"
 
 namespace kst {
 namespace perf {
-
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (FoldCase(a[i]) != FoldCase(b[i])) return false;
-  }
-  return true;
-}
 
 // The source every query and enumeration of this process uses.
 PdhStatus OpenSource(std::unique_ptr<CounterSource>* source) {
@@ -37,7 +30,7 @@ bool GlobMatch(std::string_view pattern, std::string_view text) {
     if (p < pattern.size() && pattern[p] == '*') {
       star = p++;
       resume = t;
-    } else if (p < pattern.size() && FoldCase(pattern[p]) == FoldCase(text[t])) {
+    } else if (p < pattern.size() && FoldAscii(pattern[p]) == FoldAscii(text[t])) {
       ++p;
       ++t;
     } else if (star != std::string_view::npos) {
@@ -60,7 +53,6 @@ bool InstanceMatches(const CounterPath& pattern, const InstanceSample& instance)
 }  // namespace
 }  // namespace perf
 
-using perf::SameName;
 
 PdhStatus ParseCounterPath(std::string_view path, CounterPath* out) {
   CounterPath result;
@@ -115,9 +107,9 @@ std::string MakeCounterPath(const CounterPath& path) {
 }
 
 bool IsLocalMachine(std::string_view host) {
-  if (host.empty() || host == "." || SameName(host, "localhost")) return true;
+  if (host.empty() || host == "." || EqualNoCase(host, "localhost")) return true;
   std::string name;
-  return LocalHostName(&name) && SameName(host, name);
+  return LocalHostName(&name) && EqualNoCase(host, name);
 }
 
 bool LocalHostName(std::string* name) {
@@ -133,7 +125,7 @@ namespace {
 size_t FindObject(const perf::CounterSource& source, std::string_view object) {
   const auto& objects = source.Objects();
   for (size_t i = 0; i < objects.size(); ++i) {
-    if (SameName(objects[i].name, object)) return i;
+    if (EqualNoCase(objects[i].name, object)) return i;
   }
   return SIZE_MAX;
 }

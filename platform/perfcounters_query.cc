@@ -4,6 +4,7 @@
 #include <optional>
 #include <unordered_map>
 
+#include "platform/ascii.h"
 #include "platform/perfcounters.h"
 #include "platform/perfcounters_source.h"
 
@@ -17,9 +18,9 @@ using perf::RawValue;
 std::string InstanceKey(std::string_view parent, std::string_view name) {
   std::string key;
   key.reserve(parent.size() + name.size() + 1);
-  for (char c : parent) key += perf::FoldCase(c);
+  for (char c : parent) key += FoldAscii(c);
   key += '/';
-  for (char c : name) key += perf::FoldCase(c);
+  for (char c : name) key += FoldAscii(c);
   return key;
 }
 
@@ -63,11 +64,11 @@ class LocalQuery final : public PerfQuery {
     if (!IsLocalMachine(path.host)) return kPdhNoMachine;
     const auto& objects = source_->Objects();
     size_t object = 0;
-    while (object < objects.size() && !perf::SameName(objects[object].name, path.object)) ++object;
+    while (object < objects.size() && !EqualNoCase(objects[object].name, path.object)) ++object;
     if (object == objects.size()) return kPdhNoObject;
     const perf::ObjectDef& def = objects[object];
     size_t counter = 0;
-    while (counter < def.counters.size() && !perf::SameName(def.counters[counter].name, path.counter)) {
+    while (counter < def.counters.size() && !EqualNoCase(def.counters[counter].name, path.counter)) {
       ++counter;
     }
     if (counter == def.counters.size()) return kPdhNoCounter;

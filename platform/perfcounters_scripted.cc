@@ -4,6 +4,7 @@
 #include <fstream>
 #include <optional>
 
+#include "platform/ascii.h"
 #include "platform/perfcounters_source.h"
 
 namespace kst::perf {
@@ -89,15 +90,15 @@ class Script {
     if (ParseCounterPath(path, &parsed) != kPdhSuccess || !parsed.host.empty()) return false;
     ScriptObject fresh{{parsed.object, parsed.has_instance, {}}, {}};
     slot->object = IndexOf(objects_, fresh, [](const ScriptObject& a, const ScriptObject& b) {
-      return SameName(a.def.name, b.def.name);
+      return EqualNoCase(a.def.name, b.def.name);
     });
     ScriptObject& object = objects_[slot->object];
     if (object.def.has_instances != parsed.has_instance) return false;
     slot->counter = IndexOf(object.def.counters, CounterDef{parsed.counter, CounterKind::kGauge},
-                            [](const CounterDef& a, const CounterDef& b) { return SameName(a.name, b.name); });
+                            [](const CounterDef& a, const CounterDef& b) { return EqualNoCase(a.name, b.name); });
     slot->instance = IndexOf(object.instances, {parsed.parent, parsed.instance},
                              [](const auto& a, const auto& b) {
-                               return SameName(a.first, b.first) && SameName(a.second, b.second);
+                               return EqualNoCase(a.first, b.first) && EqualNoCase(a.second, b.second);
                              });
     return true;
   }

@@ -102,9 +102,6 @@ PdhStatus NewScriptedSource(const std::string& file, std::unique_ptr<CounterSour
 // it is set, else the machine.
 PdhStatus OpenSource(std::unique_ptr<CounterSource>* source);
 
-// Names compare without regard to ASCII case.
-inline char FoldCase(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-bool SameName(std::string_view a, std::string_view b);
 
 }  // namespace kst::perf
 

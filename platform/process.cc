@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/ascii.h"
 #include "platform/paths.h"
 
 extern char** environ;
@@ -39,13 +40,6 @@ WinError ErrnoToWinError(int err) {
   }
 }
 
-bool EndsWithExe(std::string_view name) {
-  if (name.size() < 4) return false;
-  std::string_view tail = name.substr(name.size() - 4);
-  return tail[0] == '.' && (tail[1] | 0x20) == 'e' && (tail[2] | 0x20) == 'x' &&
-         (tail[3] | 0x20) == 'e';
-}
-
 bool IsRegularFile(const std::string& path) {
   struct stat st;
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
@@ -59,7 +53,7 @@ bool IsDirectory(const std::string& path) {
 // The name as given, or without ".exe" when only that exists.
 std::string TryWithAndWithoutExe(const std::string& path) {
   if (IsRegularFile(path)) return path;
-  if (EndsWithExe(path)) {
+  if (EndsWithNoCase(path, ".exe")) {
     std::string bare = path.substr(0, path.size() - 4);
     if (IsRegularFile(bare)) return bare;
   }

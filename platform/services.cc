@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstring>
 
+#include "platform/ascii.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/registry.h"
@@ -28,17 +29,6 @@ std::atomic<int> g_start_timeout_ms{30000};
 
 std::string KeyPath(std::string_view name) {
   return std::string(sc::kServicesKey) + "\\" + std::string(name);
-}
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
 }
 
 bool HasValue(const RegistryKey& key, std::string_view value) {

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/ascii.h"
 #include "platform/paths.h"
 
 namespace kst::service_channel {
@@ -99,8 +100,7 @@ std::string RunFolder() { return KestraneHome() + "/run"; }
 std::string ServiceFile(std::string_view name, std::string_view suffix) {
   uint64_t hash = 14695981039346656037ull;
   for (char c : name) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+    hash = (hash ^ static_cast<unsigned char>(FoldAscii(c))) * 1099511628211ull;
   }
   char hex[17];
   std::snprintf(hex, sizeof(hex), "%016llx", static_cast<unsigned long long>(hash));

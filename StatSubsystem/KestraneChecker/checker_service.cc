@@ -1,7 +1,5 @@
 #include "StatSubsystem/KestraneChecker/checker_service.h"
 
-#include <cstring>
-
 #include "StatSubsystem/common/product_key.h"
 #include "StatSubsystem/common/service_control.h"
 #include "StatSubsystem/common/service_keys.h"
@@ -15,11 +13,9 @@ CheckerCheckFunction g_check = nullptr;
 
 // Reads rootDirectory; without it the service does not start at all.
 bool ReadRootDirectory() {
-  char buffer[1024];
   int result = -1;
-  ReadProductValue("", "rootDirectory", kRegSz, buffer, sizeof(buffer), &result);
+  const std::string root = ReadProductRootDirectory(1024, &result);
   if (result < 0) return false;
-  std::string root(buffer, strnlen(buffer, static_cast<size_t>(result)));
   Checker().rootDirectory = root;
   SetRootDirectory(root);
   return true;

@@ -57,16 +57,11 @@ int KestraneCollector::CollectCounterValues(std::vector<double>& out, bool reloa
 int KestraneCollector::CreateBuffer(std::fstream& file) {
   std::vector<std::string> paths;
   if (ReadCollectorCounterPaths(&paths) != 0) return -5;
-  std::vector<std::string> objects, counters;
-  for (const std::string& path : paths) {
-    objects.push_back(CounterObjectPart(path));
-    counters.push_back(CounterNamePart(path));
-  }
-  const std::string lines = GroupLine(objects) + HeaderLine(counters);
+  const std::string lines = HeaderLinesOfPaths(paths);
   file.write(lines.data(), static_cast<std::streamsize>(lines.size()));
   if (!file) return -4;
   headerSize = static_cast<uint32_t>(file.tellp());
-  recordWidth = static_cast<uint32_t>(counters.size()) + kSlotHeadDoubles;
+  recordWidth = static_cast<uint32_t>(paths.size()) + kSlotHeadDoubles;
   if (WriteServiceDword(kCollector, "optHeadGrpOffset", static_cast<int>(headerSize)) != 0) return -8;
   if (WriteServiceDword(kCollector, "optCollsCount", static_cast<int>(recordWidth)) != 0) return -9;
   if (WriteServiceDword(kCollector, "notFirstStartFlag", 1) != 0) return -10;

@@ -1,8 +1,11 @@
-// Key paths of the configuration tree's logs, for the library's own files.
+// Key paths of the configuration tree's logs, and the read of a log's lists,
+// for the library's own files.
 #ifndef KESTRANE_STATSUBSYSTEM_COMMON_CONFIG_TREE_KEYS_H_
 #define KESTRANE_STATSUBSYSTEM_COMMON_CONFIG_TREE_KEYS_H_
 
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "StatSubsystem/common/product_key.h"
 
@@ -24,6 +27,11 @@ inline std::string LogKeyPath(const std::string& logTitle) {
 inline std::string InstanceKeyPath(const std::string& logTitle, const std::string& instanceTitle) {
   return LogKeyPath(logTitle) + "\\" + instanceTitle;
 }
+
+// Reads the multi-string `value` of log logTitle's key into *lines (emptied
+// first). 0; -7 the title names no key of its own; -3 no such log; -1 any
+// other failure, *lines then empty.
+int ReadLogList(const std::string& logTitle, std::string_view value, std::vector<std::string>* lines);
 
 }  // namespace kst
 

@@ -126,22 +126,10 @@ bool EmptyTitle(const std::string& a, const std::string& b, int* result) {
 const std::vector<AnalyzerInstance>& ReadAnalyzerInstances(const std::string& logTitle,
                                                            int* result) {
   static std::vector<AnalyzerInstance> instances;
-  *result = -1;
   instances.clear();
-  if (!NamesOwnKey(logTitle)) {
-    *result = -7;
-    return instances;
-  }
   std::vector<std::string> titles;
-  {
-    RegistryKey log;
-    const WinError error = RegistryKey::Open(LogKeyPath(logTitle), RegAccess::kRead, &log);
-    if (error != kErrorSuccess) {
-      if (error == kErrorFileNotFound) *result = -3;
-      return instances;
-    }
-    if (!ReadMultiString(log, "analyzersTitles", &titles)) return instances;
-  }
+  *result = ReadLogList(logTitle, "analyzersTitles", &titles);
+  if (*result != 0) return instances;
   for (const std::string& title : titles) {
     AnalyzerInstance instance;
     if (ReadInstance(logTitle, title, &instance)) instances.push_back(instance);

@@ -83,22 +83,20 @@ void RemoveLog(const std::string& logTitle, int* result) {
   *result = static_cast<int>(titles.size());
 }
 
-const std::vector<std::string>& ReadLogCountersTitles(const std::string& logTitle, int* result) {
-  static std::vector<std::string> titles;
-  *result = -1;
-  titles.clear();
-  if (!NamesOwnKey(logTitle)) {
-    *result = -7;
-    return titles;
-  }
+int ReadLogList(const std::string& logTitle, std::string_view value, std::vector<std::string>* lines) {
+  lines->clear();
+  if (!NamesOwnKey(logTitle)) return -7;
   RegistryKey log;
   const WinError error = RegistryKey::Open(LogKeyPath(logTitle), RegAccess::kRead, &log);
-  if (error != kErrorSuccess) {
-    if (error == kErrorFileNotFound) *result = -3;
-    return titles;
-  }
-  if (!ReadMultiString(log, "countersTitles", &titles)) return titles;
-  *result = static_cast<int>(titles.size());
+  if (error == kErrorFileNotFound) return -3;
+  if (error != kErrorSuccess) return -1;
+  return ReadMultiString(log, value, lines) ? 0 : -1;
+}
+
+const std::vector<std::string>& ReadLogCountersTitles(const std::string& logTitle, int* result) {
+  static std::vector<std::string> titles;
+  *result = ReadLogList(logTitle, "countersTitles", &titles);
+  if (*result == 0) *result = static_cast<int>(titles.size());
   return titles;
 }
 

@@ -75,6 +75,13 @@ void ReadProductValue(const std::string& subkey, const std::string& name,
   *result = static_cast<int>(read);
 }
 
+std::string ReadProductRootDirectory(uint32_t size, int* result) {
+  std::vector<char> buffer(size);
+  ReadProductValue("", "rootDirectory", kRegSz, buffer.data(), size, result);
+  if (*result <= 0) return std::string();
+  return std::string(buffer.data(), strnlen(buffer.data(), static_cast<size_t>(*result)));
+}
+
 void WriteProductValue(const std::string& subkey, const std::string& name,
                        uint32_t type, const void* data, uint32_t size,
                        int* result) {

@@ -38,6 +38,11 @@ void ReadProductValue(const std::string& subkey, const std::string& name,
                       uint32_t expected_type, void* data, uint32_t size,
                       int* result);
 
+// The product key's rootDirectory read through a buffer of `size` bytes and
+// cut at its first zero (a text that fills the buffer keeps every byte).
+// Result as ReadProductValue's; the text is empty unless it is positive.
+std::string ReadProductRootDirectory(uint32_t size, int* result);
+
 // Creates the key if needed, sets the value and flushes the key.
 // Result: 0; -14 empty value name; -1 the key cannot be created or opened or
 // the value cannot be set.

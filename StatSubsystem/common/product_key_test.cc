@@ -74,6 +74,23 @@ TEST_F(ProductKeyTest, ReadProductValueCodes) {
   EXPECT_EQ(result, -15);
 }
 
+TEST_F(ProductKeyTest, RootDirectoryIsCutAtItsFirstZero) {
+  int result = 0;
+  EXPECT_EQ(ReadProductRootDirectory(1024, &result), "");
+  EXPECT_EQ(result, -15);
+  struct Case { std::string stored; uint32_t size; int result; const char* root; } cases[] = {
+      {std::string("C:\\K\0junk", 9), 1024, 9, "C:\\K"},
+      {"C:\\Kestrane", 11, 11, "C:\\Kestrane"},  // fills the buffer: no zero
+      {std::string("C:\\Kestrane\0", 12), 11, -16, ""},
+      {"", 1024, 0, ""},
+  };
+  for (const Case& c : cases) {
+    SetValue("SOFTWARE\\Kestrane", "rootDirectory", kRegSz, c.stored);
+    EXPECT_EQ(ReadProductRootDirectory(c.size, &result), c.root) << c.stored << " " << c.size;
+    EXPECT_EQ(result, c.result) << c.stored << " " << c.size;
+  }
+}
+
 TEST_F(ProductKeyTest, WriteProductValueFailures) {
   int result = 0;
   WriteProductValue("", "", kRegSz, "a", 2, &result);

@@ -4,6 +4,7 @@
 #include <istream>
 #include <ostream>
 
+#include "StatSubsystem/common/counter_values.h"
 #include "StatSubsystem/common/service_names.h"
 
 namespace kst {
@@ -66,6 +67,15 @@ std::string GroupLine(const std::vector<std::string>& object_parts) {
 std::string HeaderLine(const std::vector<std::string>& counter_names) {
   return JoinLine(ServiceNameTable[kHeaderDateField], ServiceNameTable[kHeaderTimeField],
                   counter_names);
+}
+
+std::string HeaderLinesOfPaths(const std::vector<std::string>& counter_paths) {
+  std::vector<std::string> objects, counters;
+  for (const std::string& path : counter_paths) {
+    objects.push_back(CounterObjectPart(path));
+    counters.push_back(CounterNamePart(path));
+  }
+  return GroupLine(objects) + HeaderLine(counters);
 }
 
 bool ReadHeaderLine(std::istream& in, std::string* line) {

@@ -71,6 +71,10 @@ double MinuteOfDay(int hour, int minute);
 std::string GroupLine(const std::vector<std::string>& object_parts);
 std::string HeaderLine(const std::vector<std::string>& counter_names);
 
+// Both header lines of a buffer that collects these counter paths, each
+// split into its object part and its counter name (counter_values.h).
+std::string HeaderLinesOfPaths(const std::vector<std::string>& counter_paths);
+
 // Reads one header line up to its LF (the LF is consumed, not stored).
 // False when the stream ends before a LF.
 bool ReadHeaderLine(std::istream& in, std::string* line);

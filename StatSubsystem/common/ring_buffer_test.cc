@@ -38,6 +38,9 @@ TEST(RingBufferTest, HeaderLinesAndSlotPlacement) {
   EXPECT_EQ(group, "date;time;Processor(_Total);\\Memory;System\n");
   EXPECT_EQ(header, "Date;Time;% Processor Time;Available Bytes;Threads\n");
   EXPECT_EQ(GroupLine({}), "date;time\n");
+  EXPECT_EQ(HeaderLinesOfPaths({"\\\\PC1\\Processor(_Total)\\% Processor Time", "\\Memory\\Available Bytes",
+                                "\\\\.\\System\\Threads"}),
+            group + header);
 
   const uint32_t header_size = static_cast<uint32_t>(group.size() + header.size());
   const uint32_t width = 5;  // three counters and the two head doubles

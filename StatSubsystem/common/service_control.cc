@@ -36,7 +36,8 @@ int ControlErrorCode(WinError error) {
   }
 }
 
-// Maps the identifier, opens the manager and the service.
+// Maps the identifier, opens the manager and the service: 0; -3 unknown
+// identifier; -1 no manager; -2 the service cannot be opened.
 int OpenByIdentifier(const std::string& identifier, uint32_t access,
                      std::unique_ptr<Service>* service) {
   std::string name;
@@ -110,16 +111,13 @@ int SendReloadControl(const std::string& identifier) {
 }
 
 int QueryServiceState(const std::string& identifier, int* state) {
-  std::string name;
-  if (ServiceDisplayName(identifier, &name) != 0) return -3;
-  std::unique_ptr<ServiceManager> manager;
-  if (ServiceManager::Open(kManagerConnect, &manager) != kErrorSuccess) return -1;
   std::unique_ptr<Service> service;
-  if (manager->OpenService(name, kServiceInterrogate | kServiceReadControl, &service) !=
-      kErrorSuccess) {
+  const int opened = OpenByIdentifier(identifier, kServiceInterrogate | kServiceReadControl, &service);
+  if (opened == -2) {
     *state = kServiceStateNotInstalled;
     return 0;
   }
+  if (opened != 0) return opened;
   ServiceStatus status;
   WinError error = service->Control(kServiceControlInterrogate, &status);
   if (error == kErrorServiceNotActive) {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "platform/ui/text_util.h"
+#include "platform/ascii.h"
 
 namespace kst::ui {
 

@@ -23,13 +23,10 @@ int WriteDemoHistory(int days, std::time_t now, std::string* error) {
     *error = "the collector's options are not set ('kstctl collector set')";
     return -1;
   }
-  std::vector<std::string> objects, counters;
-  for (const std::string& path : paths) {
-    objects.push_back(CounterObjectPart(path));
-    counters.push_back(CounterNamePart(path));
-  }
-  const std::string header = GroupLine(objects) + HeaderLine(counters);
-  const uint32_t width = static_cast<uint32_t>(counters.size()) + kSlotHeadDoubles;
+  const std::string header = HeaderLinesOfPaths(paths);
+  std::vector<std::string> counters;  // the model's values go by counter name
+  for (const std::string& path : paths) counters.push_back(CounterNamePart(path));
+  const uint32_t width = static_cast<uint32_t>(paths.size()) + kSlotHeadDoubles;
   const uint32_t step = static_cast<uint32_t>(interval);
 
   // The whole month of empty slots, then the samples in time order, so a

@@ -4,7 +4,6 @@
 // the frames of the alertmessages file.
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <ctime>
 #include <fstream>
 #include <iostream>
@@ -88,12 +87,9 @@ uint32_t Le32(const std::string& bytes, size_t at) {
 // Every frame of the alertmessages file: its record printed, then its
 // counter values by title.
 int Alerts() {
-  char root[1024];
   int result = 0;
-  ReadProductValue("", "rootDirectory", kRegSz, root, sizeof root, &result);
+  const std::string folder = ReadProductRootDirectory(1024, &result);
   if (result <= 0) return Fail("rootDirectory is not set");
-  // A text that fills the buffer has no room for its terminating zero.
-  const std::string folder(root, strnlen(root, static_cast<size_t>(result)));
   const std::string file = NativePath(folder + "\\alertmessages");
   std::ifstream in(file, std::ios::binary);
   std::stringstream whole;

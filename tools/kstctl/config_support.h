@@ -4,7 +4,6 @@
 #define KESTRANE_TOOLS_KSTCTL_CONFIG_SUPPORT_H_
 
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <string>
 
@@ -50,11 +49,8 @@ inline const char* WriteInstanceMeaning(int result) {
 
 // The product key's rootDirectory; empty when it cannot be read.
 inline std::string ProductRootOrEmpty() {
-  char buffer[1024];
   int result = 0;
-  ReadProductValue("", "rootDirectory", kRegSz, buffer, sizeof buffer, &result);
-  if (result <= 0) return "";
-  return std::string(buffer, strnlen(buffer, static_cast<size_t>(result)));
+  return ReadProductRootDirectory(1024, &result);
 }
 
 // Hands the product key's rootDirectory to the library; false, after a
