@@ -357,8 +357,10 @@ TEST_F(ConfigSaveTest, OkSavesWithoutAskingAndReportsAFailure) {
   result = Run([&](NotificationConfigDlg& d) {
     SetRootDirectory(std::string(kWindowsInstallDir) + "\\gone");
     Answer(ui::kIdOk);
+    Answer(ui::kIdOk);  // the message
     ASSERT_TRUE(user().ChooseMenu(d, kCmdSaveAll));
     EXPECT_TRUE(d.running()) << "Save all stays open";
+    Answer(ui::kIdOk);
     ASSERT_TRUE(user().Click(*d.Child(ui::kIdOk)));
   });
   EXPECT_EQ(result, ui::kIdOk);
@@ -367,6 +369,8 @@ TEST_F(ConfigSaveTest, OkSavesWithoutAskingAndReportsAFailure) {
 
 TEST_F(ConfigCommandsTest, AboutBoxFromMenuAndSystemMenu) {
   Run([&](NotificationConfigDlg& d) {
+    ui::testing::AnswerNextMessageBox(ui::kIdOk);
+    ui::testing::AnswerNextMessageBox(ui::kIdOk);
     ASSERT_TRUE(user().ChooseMenu(d, kCmdAbout));
     ASSERT_TRUE(user().ChooseSystemMenu(d, kCmdSystemAbout));
     EXPECT_TRUE(d.running());

@@ -20,13 +20,16 @@ TEST_F(ConfigPanesTest, ARefusedPaneHoldsTheSelectionAndStopsSaving) {
     ui::TreeCtrl& tree = *d.profileTree();
     ui::TreeItem ops = ProfileItem(d, "Ops");
     ASSERT_TRUE(user().Type(*d.pane()->Child(kProfileNameEdit), "Ops-2"));
+    ui::testing::AnswerNextMessageBox(ui::kIdOk);
     ASSERT_TRUE(user().ClickItem(tree, ProfileItem(d, "Spare")));
     EXPECT_EQ(d.paneItem(), ops);
     EXPECT_EQ(tree.selected(), ops);
     EXPECT_EQ(d.filterProfile(), profiles_.findProfile("Ops"));
 
     ui::testing::OnNextModal([](ui::Dialog& confirm) { ui::testing::driver().Click(*confirm.Child(ui::kIdOk)); });
+    ui::testing::AnswerNextMessageBox(ui::kIdOk);
     ASSERT_TRUE(user().ChooseMenu(d, kCmdSaveAll));
+    ui::testing::AnswerNextMessageBox(ui::kIdOk);
     ASSERT_TRUE(user().Click(*d.Child(ui::kIdOk)));
     EXPECT_TRUE(d.running());
     EXPECT_EQ(ReadFile(HomePath("Profiles/_default_.cfg")), list);
