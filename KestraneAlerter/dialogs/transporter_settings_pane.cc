@@ -59,7 +59,7 @@ std::vector<ControlPlan> Layout(int w, int h, const std::vector<const char*>& la
       {Kind::kStatic, 6202, "Name:", {80, 10, 200, 25}, ui::kVisible, true},
       {Kind::kEdit, 6211, {}, {20, 35, 60, 55}, number, true},
       {Kind::kUpDown, kWaitSpinId, {}, {58, 35, 95, 55}, boxed, true},
-      {Kind::kStatic, 6213, "Minimal wait time (sec).", {100, 40, w - 10, 55}, ui::kVisible, true},
+      {Kind::kStatic, 6213, "Minimal wait time (sec).", {100, 35, w - 10, 50}, ui::kVisible, true},
       {Kind::kEdit, 6221, {}, {20, 60, 60, 80}, number, true},
       {Kind::kUpDown, kLengthSpinId, {}, {58, 60, 95, 80}, boxed, true},
       {Kind::kStatic, 6223, "Maximum message length.", {100, 65, w - 10, 80}, ui::kVisible, true},
@@ -67,7 +67,7 @@ std::vector<ControlPlan> Layout(int w, int h, const std::vector<const char*>& la
   int top = 45;
   for (const char* label : labels) {
     plans.push_back({Kind::kEdit, 6203, {}, {w - 120, top, w - 5, top + 20}, boxed | ui::kAlignRight | ui::kAutoHScroll, true});
-    plans.push_back({Kind::kStatic, 6204, label, {w - 250, top + 3, w - 125, top + 18}, ui::kVisible | ui::kAlignRight, true});
+    plans.push_back({Kind::kStatic, 6204, label, {w - 250, top + 5, w - 125, top + 20}, ui::kVisible | ui::kAlignRight, true});
     top += 30;
   }
   const int down = std::max(0, h - 300);

@@ -65,7 +65,7 @@ TEST_F(TransporterSettingsPaneTest, MailPaneShowsItsSettings) {
   EXPECT_EQ(Box(pane, 6203, 1).Text(), "kestrane@example.test");
   EXPECT_EQ(Box(pane, 6203, 2).Text(), "smtp.example.test");
   EXPECT_EQ(Nth(pane, 6204, 2).Text(), "Use mail server:");
-  EXPECT_EQ(Nth(pane, 6204, 0).rect(), (ui::Rect{170, 48, 295, 63}));
+  EXPECT_EQ(Nth(pane, 6204, 0).rect(), (ui::Rect{170, 50, 295, 65}));
   EXPECT_TRUE(dynamic_cast<ui::CheckBox&>(Nth(pane, 6231)).IsChecked());
   EXPECT_FALSE(dynamic_cast<ui::CheckBox&>(Nth(pane, 6251)).IsChecked());
   EXPECT_EQ(Nth(pane, 6262).Text(), "Include counter names.");
@@ -85,6 +85,25 @@ TEST_F(TransporterSettingsPaneTest, FlagsMoveDownInATallPane) {
   EXPECT_EQ(Nth(pane, 6261).rect().top, 185);
   EXPECT_EQ(Nth(pane, 6204).Text(), "Execution file path:");
   EXPECT_EQ(dynamic_cast<ui::UpDown&>(Nth(pane, 6222)).upper(), 1024);
+}
+
+// The text fields' labels end where the number labels' long texts run
+// on, so the two columns must keep to rows of their own.
+TEST_F(TransporterSettingsPaneTest, NumberLabelsAndFieldLabelsShareNoRow) {
+  MailSettingsPane mail;
+  NetSendSettingsPane net;
+  ShellSettingsPane shell;
+  TransporterSettingsPane* panes[] = {&mail, &net, &shell};
+  for (size_t i = 0; i < 3; ++i) {
+    Build(*panes[i], i);
+    for (int number : {6213, 6223}) {
+      const ui::Rect& a = Nth(*panes[i], number).rect();
+      for (int n = 0; n < (i == 0 ? 3 : 1); ++n) {
+        const ui::Rect& b = Nth(*panes[i], 6204, n).rect();
+        EXPECT_TRUE(a.bottom <= b.top || b.bottom <= a.top) << Settings(i).name << " " << number << " " << n;
+      }
+    }
+  }
 }
 
 TEST_F(TransporterSettingsPaneTest, RefusesSettingsOfAnotherKind) {
