@@ -353,6 +353,7 @@ TEST_F(ConsoleTest, SystemCounterFilter) {
       {"\\\\h\\Thread(app/3)\\% Processor Time", false},
       {"\\\\h\\Thread(_Total/_Total)\\% Processor Time", true},
       {"\\\\h\\Thread(TOTALS/1)\\x", true},
+      {"\\\\h\\Thread((sd-pam)/5)\\x", false},
       {"\\\\h\\Processor(0)\\Interrupts/sec", true},
       {"\\\\h\\Memory\\Pages/sec", true},
       {"\\\\h\\Odd(a\\b/c", true},
