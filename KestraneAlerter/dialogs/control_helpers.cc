@@ -21,11 +21,11 @@ std::unique_ptr<ui::Font> MakePaneFont() {
   return font;
 }
 
-bool PaneControls::Build(ui::Window& pane, const ui::Font* font, const std::vector<ControlSpec>& specs) {
-  for (const ControlSpec& spec : specs) {
-    std::unique_ptr<ui::Window> control = ui::CreateControl(spec.kind, &pane, spec.id, spec.rect, spec.style, spec.text);
+bool PaneControls::Build(ui::Window& pane, const ui::Font* font, const std::vector<ControlPlan>& plans) {
+  for (const ControlPlan& plan : plans) {
+    std::unique_ptr<ui::Window> control = ui::CreateControl(plan.kind, &pane, plan.id, plan.rect, plan.style, plan.text);
     if (control == nullptr) return false;
-    if (spec.font) {
+    if (plan.font) {
       control->SetFont(font);
       control->Redraw();
     }

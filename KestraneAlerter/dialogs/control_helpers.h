@@ -22,7 +22,7 @@ std::unique_ptr<ui::Font> MakePaneFont();
 
 // One control of a pane, in creation order: rectangle in pane client
 // pixels; `font` gives it the pane's font.
-struct ControlSpec {
+struct ControlPlan {
   ui::Kind kind;
   int id;
   std::string_view text;  // statics and check boxes only
@@ -34,14 +34,14 @@ struct ControlSpec {
 // A pane's controls, owned and kept in creation order.
 class PaneControls {
  public:
-  // Creates each control of `specs` as a child of `pane`, in order; false
+  // Creates each control of `plans` as a child of `pane`, in order; false
   // at the first one that cannot be made (those made so far stay).
-  bool Build(ui::Window& pane, const ui::Font* font, const std::vector<ControlSpec>& specs);
+  bool Build(ui::Window& pane, const ui::Font* font, const std::vector<ControlPlan>& plans);
   // Destroys every control's window (the objects stay); true when each was
   // created until then.
   bool DestroyAll();
   size_t size() const { return controls_.size(); }
-  // The control made from specs[index]; it must have been made.
+  // The control made from plans[index]; it must have been made.
   template <class T>
   T& get(size_t index) const {
     return dynamic_cast<T&>(*controls_.at(index));
@@ -57,8 +57,8 @@ void ShowPaneMessage(ui::Window* owner, std::string_view text);
 
 // Reads a decimal number at the start of `text`: leading blanks, an
 // optional sign, digits; what follows is ignored. False when no digit
-// comes. Values beyond the 32-bit range are held at its ends, so a long
-// row of digits never wraps into range.
+// comes. A magnitude past the 32-bit range is held at 2^32, so a long row
+// of digits never wraps back into range (a level of "4294967296" is not 0).
 bool ParseLeadingNumber(std::string_view text, int64_t* value);
 
 // The first `max_chars` characters of the box's text.

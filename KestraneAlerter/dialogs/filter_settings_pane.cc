@@ -127,7 +127,7 @@ const char* Description(int field, int match) {
   return nullptr;
 }
 
-std::vector<ControlSpec> Layout(int w, int h) {
+std::vector<ControlPlan> Layout(int w, int h) {
   using ui::Kind;
   const int c = w / 2;
   const bool wide = w > h + 100;

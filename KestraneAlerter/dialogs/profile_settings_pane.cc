@@ -35,7 +35,7 @@ constexpr int kMinimalWaitSpinId = 6132;
 
 constexpr int kSpinUpper = 9999;
 
-std::vector<ControlSpec> Layout(int w) {
+std::vector<ControlPlan> Layout(int w) {
   using ui::Kind;
   const int c = w / 2;
   const uint32_t number = ui::kVisible | ui::kClientEdge | ui::kBorder | ui::kDigitsOnly | ui::kAlignRight;

@@ -49,12 +49,12 @@ const Flag kFlags[] = {
     {6261, "Include counter names.", &DeliverySettings::includeCounterNames},
 };
 
-std::vector<ControlSpec> Layout(int w, int h, const std::vector<const char*>& labels) {
+std::vector<ControlPlan> Layout(int w, int h, const std::vector<const char*>& labels) {
   using ui::Kind;
   const int c = w / 2;
   const uint32_t boxed = ui::kVisible | ui::kClientEdge | ui::kBorder;
   const uint32_t number = ui::kVisible | ui::kClientEdge | ui::kDigitsOnly | ui::kAlignRight;
-  std::vector<ControlSpec> specs = {
+  std::vector<ControlPlan> plans = {
       {Kind::kEdit, 6201, {}, {c - 100, 3, c + 100, 27}, boxed | ui::kAlignCentre, true},
       {Kind::kStatic, 6202, "Name:", {80, 10, 200, 25}, ui::kVisible, true},
       {Kind::kEdit, 6211, {}, {20, 35, 60, 55}, number, true},
@@ -66,18 +66,18 @@ std::vector<ControlSpec> Layout(int w, int h, const std::vector<const char*>& la
   };
   int top = 45;
   for (const char* label : labels) {
-    specs.push_back({Kind::kEdit, 6203, {}, {w - 120, top, w - 5, top + 20}, boxed | ui::kAlignRight | ui::kAutoHScroll, true});
-    specs.push_back({Kind::kStatic, 6204, label, {w - 250, top + 3, w - 125, top + 18}, ui::kVisible | ui::kAlignRight, true});
+    plans.push_back({Kind::kEdit, 6203, {}, {w - 120, top, w - 5, top + 20}, boxed | ui::kAlignRight | ui::kAutoHScroll, true});
+    plans.push_back({Kind::kStatic, 6204, label, {w - 250, top + 3, w - 125, top + 18}, ui::kVisible | ui::kAlignRight, true});
     top += 30;
   }
   const int down = std::max(0, h - 300);
   top = 85 + down;
   for (const Flag& flag : kFlags) {
-    specs.push_back({Kind::kCheckBox, flag.id, {}, {20, top, 35, top + 15}, ui::kVisible, true});
-    specs.push_back({Kind::kStatic, flag.id + 1, flag.label, {40, top, 200, top + 15}, ui::kVisible, true});
+    plans.push_back({Kind::kCheckBox, flag.id, {}, {20, top, 35, top + 15}, ui::kVisible, true});
+    plans.push_back({Kind::kStatic, flag.id + 1, flag.label, {40, top, 200, top + 15}, ui::kVisible, true});
     top += 20;
   }
-  return specs;
+  return plans;
 }
 
 // Checks a number box: the first fault's message, or null.
