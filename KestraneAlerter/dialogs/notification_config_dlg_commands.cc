@@ -191,13 +191,12 @@ void NotificationConfigDlg::onDeleteProfile() {
   ui::TreeItem item = profileCommandItem();
   if (item == ui::kNoItem) return;
   const std::string name = profileTree_->ItemText(item);
-  const Profile* doomed = profileSet_->findProfile(name);
+  // Decided before the removal destroys the profile.
+  const bool shown = item == paneItem_ || profileSet_->findProfile(name) == filterProfile_;
   if (profileSet_->removeProfile(name) != 0) return;
-  bool shown = doomed == filterProfile_ || item == paneItem_;
   if (shown) {
     dropPane();
-    filterProfile_ = nullptr;
-    filterTree_->DeleteAllItems();
+    showFilterTree(nullptr);
   }
   profileTree_->DeleteItem(item);
   contextItem_ = ui::kNoItem;
@@ -245,8 +244,7 @@ void NotificationConfigDlg::onDeleteTransporter() {
   }
   if (paneItem_ == item) {
     dropPane();
-    filterProfile_ = nullptr;
-    filterTree_->DeleteAllItems();
+    showFilterTree(nullptr);
   }
   profileTree_->DeleteItem(item);
   contextItem_ = ui::kNoItem;

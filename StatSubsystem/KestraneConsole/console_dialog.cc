@@ -1,6 +1,7 @@
 #include "StatSubsystem/KestraneConsole/console_dialog.h"
 
 #include "StatSubsystem/common/collector_options.h"
+#include "StatSubsystem/common/product_key.h"
 #include "StatSubsystem/common/service_control.h"
 #include "StatSubsystem/common/service_keys.h"
 #include "StatSubsystem/common/service_names.h"
@@ -72,7 +73,8 @@ bool ConsoleDialog::OnInitDialog() {
   SetUpBrowse();
 
   programFolder = ProgramFolder();
-  rootFolder = ReadRootFolder();
+  int read = 0;
+  rootFolder = ReadProductRootDirectory(1024, &read);
   const CollectorFields defaults = DefaultCollectorFields(rootFolder, programFolder);
   Child(kIntervalEditId)->SetText(defaults.interval_text);
   Child(kBufferEditId)->SetText(defaults.buffer_name);

@@ -205,9 +205,17 @@ TEST_F(ConsoleTest, StartAndInstallFailuresAreShown) {
   CollectorFields fields = DefaultCollectorFields(kRoot, "");
   fields.counters = {"\\Memory\\Available Bytes"};
   ASSERT_TRUE(WriteCollectorOptions(fields, ""));
+  ASSERT_EQ(StartServiceByName("kstCollector"), 0);
+  int flag = 0;  // the collector's first tick makes the buffer
+  for (int i = 0; i < 200 && flag != 1; ++i) {
+    if (ReadServiceDword("kstCollector", "notFirstStartFlag", &flag) != 0 || flag != 1) ::usleep(50000);
+  }
+  ASSERT_EQ(flag, 1);
   Run([&](ConsoleDialog& d) {
-    ASSERT_EQ(StartServiceByName("kstCollector"), 0);
-    ASSERT_TRUE(driver().Click(*d.Child(kStartServiceId)));
+    // Opened on a running collector: only Stop and Close.
+    EXPECT_EQ(Usable(d), (std::vector<int>{1014, 8}));
+    EXPECT_FALSE(d.ChildAs<ui::CheckBox>(kCreateNewBufferId)->IsChecked());
+    d.OnStartService();
     EXPECT_EQ(Usable(d), (std::vector<int>{1014, 8}));
     ASSERT_EQ(StopServiceByName("kstCollector"), 0);
     int state = -1;
@@ -254,8 +262,15 @@ TEST_F(ConsoleTest, ExistingBufferLocksTheConfiguration) {
     EXPECT_EQ(Usable(d), (std::vector<int>{1023, 1000, 1009, 1001, 1013, 1002, 1012, 1025, 1003, 1004, 1005, 1006, 8}));
     ASSERT_TRUE(driver().Click(*d.Child(kCreateNewBufferId)));
     EXPECT_EQ(Usable(d), locked);
-    d.EndDialog(ui::kIdCancel);
+    // OK applies what was loaded, asking for a new buffer.
+    ASSERT_TRUE(driver().Click(*d.Child(kCreateNewBufferId)));
+    ASSERT_TRUE(driver().Click(*d.Child(kOkId)));
   });
+  int flag = -1, interval = -1;
+  EXPECT_EQ(ReadServiceDword("kstCollector", "notFirstStartFlag", &flag), 0);
+  EXPECT_EQ(flag, 0);
+  EXPECT_EQ(ReadServiceDword("kstCollector", "optTimeInt", &interval), 0);
+  EXPECT_EQ(interval, 5);
 
   // Options that cannot be read leave the list empty.
   ASSERT_EQ(WriteServiceDword("kstCollector", "optCounters", 3), 0);
@@ -353,6 +368,7 @@ TEST_F(ConsoleTest, SystemCounterFilter) {
       {"\\\\h\\Thread(app/3)\\% Processor Time", false},
       {"\\\\h\\Thread(_Total/_Total)\\% Processor Time", true},
       {"\\\\h\\Thread(TOTALS/1)\\x", true},
+      {"\\\\h\\Thread((sd-pam)/5)\\x", false},
       {"\\\\h\\Processor(0)\\Interrupts/sec", true},
       {"\\\\h\\Memory\\Pages/sec", true},
       {"\\\\h\\Odd(a\\b/c", true},
@@ -377,6 +393,15 @@ TEST_F(ConsoleTest, SilentSetUpWithoutTheService) {
   EXPECT_EQ(buffer, std::string(kRoot) + "\\cbuffer");
   EXPECT_EQ(ReadServiceMultiString("kstCollector", "optCounters", &counters), 0);
   EXPECT_EQ(counters.size(), 44u);
+
+  // OK of the silent set-up does not apply: no complaint about an empty list.
+  ui::testing::Reset();
+  ConsoleDialog silent;
+  silent.set_install_mode(true);
+  ASSERT_TRUE(silent.CreateModeless());
+  silent.OnOk();
+  silent.DestroyWindow();
+  EXPECT_TRUE(ui::testing::modal_log().empty());
 
   // Any other command line shows the dialog.
   for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{

@@ -1,7 +1,6 @@
 // The console's counter list: filled through the counter browser or, in one
 // step, with every counter of this machine; emptied item by item or whole.
 #include <algorithm>
-#include <cctype>
 #include <new>
 
 #include "StatSubsystem/KestraneConsole/console_dialog.h"
@@ -108,8 +107,8 @@ void ConsoleDialog::OnAddAllSystemCounters() {
 
 void ConsoleDialog::OnRemove() {
   auto* list = ChildAs<ui::ListBox>(kCounterListId);
-  // Texts first, then the items from the bottom up, so that a deletion
-  // never moves an item still to be deleted.
+  // From the bottom up: deleting in ascending order would shift the items
+  // still to be deleted and take the wrong paths.
   const std::vector<int> selected = list->SelItems();
   for (auto it = selected.rbegin(); it != selected.rend(); ++it) {
     const std::string text = list->ItemText(*it);

@@ -1,27 +1,16 @@
 #include "StatSubsystem/common/collector_options.h"
 
 #include <cstdio>
-#include <cstring>
 
-#include "StatSubsystem/common/product_key.h"
 #include "StatSubsystem/common/service_keys.h"
 #include "StatSubsystem/common/service_names.h"
 #include "platform/process.h"
-#include "platform/registry.h"
 
 namespace kst {
 
 std::string ProgramFolder() {
   std::string path = CurrentProgramPath();
   return path.substr(0, path.rfind('/') + 1);
-}
-
-std::string ReadRootFolder() {
-  char buffer[1024];
-  int result = 0;
-  ReadProductValue("", "rootDirectory", kRegSz, buffer, sizeof buffer, &result);
-  if (result <= 0) return "";
-  return std::string(buffer, strnlen(buffer, static_cast<size_t>(result)));
 }
 
 CollectorFields DefaultCollectorFields(const std::string& root, const std::string& program_folder) {

@@ -22,10 +22,6 @@ struct CollectorFields {
 // The running program's folder with its trailing separator.
 std::string ProgramFolder();
 
-// The product key's rootDirectory (at most 1024 bytes); empty when it cannot
-// be read.
-std::string ReadRootFolder();
-
 // The fields as the console shows them on opening: interval "1", the buffer
 // "cbuffer" and the CSV file "CSVoutp" under `root` (joined by a backslash),
 // or directly after `program_folder` when root is empty. No counters.

@@ -24,7 +24,7 @@ const char* const kCollector = ServiceNameTable[kCollectorId];
 
 int Set(const ActionArgs& args) {
   // The fields as the console fills them when it opens.
-  CollectorFields fields = DefaultCollectorFields(ReadRootFolder(), ProgramFolder());
+  CollectorFields fields = DefaultCollectorFields(ProductRootOrEmpty(), ProgramFolder());
   std::string& interval_text = fields.interval_text;
   std::string& buffer_name = fields.buffer_name;
   std::string& csv_name = fields.csv_name;
