@@ -135,10 +135,13 @@ bool TransporterSettingsPane::createControls(PaneObject object, const std::strin
 DeliverySettings* TransporterSettingsPane::FindSettings(ProfileSet& profiles) const {
   Profile* profile = profiles.findProfile(profileName_);
   if (profile == nullptr) return nullptr;
+  // Of two transporters with one name (a hand-edited file), the dialog shows
+  // the last; the values typed here must go back into that one.
+  DeliverySettings* found = nullptr;
   for (const auto& settings : profile->deliverySettings) {
-    if (settings->name == transporterName_) return settings.get();
+    if (settings->name == transporterName_) found = settings.get();
   }
-  return nullptr;
+  return found;
 }
 
 bool TransporterSettingsPane::validate(ProfileSet& profiles) {

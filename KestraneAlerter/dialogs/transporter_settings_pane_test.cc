@@ -174,6 +174,18 @@ TEST_F(TransporterSettingsPaneTest, ApplyResults) {
   EXPECT_TRUE(TakeMessages().empty());
 }
 
+TEST_F(TransporterSettingsPaneTest, ApplyWritesTheLastOfTwoTransportersOfOneName) {
+  auto twin = std::make_unique<MailDeliverySettings>("Mail");
+  twin->recipient = "night@example.test";
+  Ops().deliverySettings.push_back(std::move(twin));
+  MailSettingsPane pane;
+  ASSERT_TRUE(pane.createControls(&Settings(3), "Ops", {180, 200, 600, 500}, &host_));
+  ASSERT_TRUE(user().Type(Box(pane, 6203, 1), "alerts@example.test"));
+  EXPECT_EQ(pane.apply(set_), kApplyChanged);
+  EXPECT_EQ(dynamic_cast<MailDeliverySettings&>(Settings(3)).sender, "alerts@example.test");
+  EXPECT_EQ(dynamic_cast<MailDeliverySettings&>(Settings(0)).sender, "kestrane@example.test");
+}
+
 TEST_F(TransporterSettingsPaneTest, InvalidOrVanishedStoresNothing) {
   ShellSettingsPane pane;
   Build(pane, 2);
