@@ -139,7 +139,9 @@ void Peer::Make() {
     case Kind::kStatic: {
       auto* box = new Fl_Box(0, 0, 10, 10);
       box->box(EdgeBox(m, FL_NO_BOX));
-      Fl_Align align = FL_ALIGN_INSIDE | FL_ALIGN_WRAP | FL_ALIGN_TOP;
+      // Static text stays inside its rectangle: wrapped lines that do not fit
+      // are cut off rather than drawn over the controls below.
+      Fl_Align align = FL_ALIGN_INSIDE | FL_ALIGN_WRAP | FL_ALIGN_TOP | FL_ALIGN_CLIP;
       if (!m.HasStyle(kAlignCentre)) align |= m.HasStyle(kAlignRight) ? FL_ALIGN_RIGHT : FL_ALIGN_LEFT;
       box->align(align);
       widget_ = box;
