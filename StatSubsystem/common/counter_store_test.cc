@@ -42,15 +42,7 @@ TEST_F(CounterStoreTest, CommandLine) {
 
 // The real exporter over a ring buffer that the collector would have written.
 TEST_F(CounterStoreTest, SetUpFromTheRingBuffer) {
-  const char* bin = std::getenv("KST_BIN_DIR");
-  ASSERT_NE(bin, nullptr);
-  std::filesystem::create_symlink(std::string(bin) + "/KestraneExporter",
-                                  home_.path() + "/KestraneExporter");
-  {
-    RegistryKey key;
-    ASSERT_EQ(RegistryKey::Create("System\\CurrentControlSet\\Services\\Kestrane buffer creator", &key),
-              kErrorSuccess);
-  }
+  ASSERT_TRUE(InstallRealExporter(home_.path()));
   const std::string head = GroupLine({"Memory", "Memory", "Processor(_Total)"}) +
                            HeaderLine({"Available Bytes", "Pages/sec", "% Processor Time"});
   std::ofstream(home_.path() + "/cbuffer", std::ios::binary) << head;

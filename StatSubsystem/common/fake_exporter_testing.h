@@ -6,13 +6,30 @@
 
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "platform/registry.h"
+
 namespace kst {
+
+// Installs the real exporter of this build (KST_BIN_DIR) as
+// <home>/KestraneExporter and creates the collector's service key that the
+// exporter reads its settings from. False when either step fails.
+inline bool InstallRealExporter(const std::string& home) {
+  const char* bin = std::getenv("KST_BIN_DIR");
+  if (bin == nullptr) return false;
+  std::error_code error;
+  std::filesystem::create_symlink(std::string(bin) + "/KestraneExporter", home + "/KestraneExporter", error);
+  if (error) return false;
+  RegistryKey key;
+  return RegistryKey::Create("System\\CurrentControlSet\\Services\\Kestrane buffer creator", &key) ==
+         kErrorSuccess;
+}
 
 // Installs the stand-in as <home>/KestraneExporter. Each run appends its
 // words, one per line, then a line "--", to <home>/exporter_args, and copies

@@ -7,6 +7,7 @@
 #include "StatSubsystem/common/ring_buffer.h"
 #include "StatSubsystem/common/service_keys.h"
 #include "gtest/gtest.h"
+#include "StatSubsystem/common/fake_exporter_testing.h"
 #include "platform/registry.h"
 #include "platform/registry_testing.h"
 #include "tools/kstctl/kstctl_testing.h"
@@ -86,15 +87,7 @@ TEST_F(ConfigCommandTest, LogsAndInstances) {
 
 // From the collector's ring buffer to an instance's training table.
 TEST_F(ConfigCommandTest, StoreAndTrainingTable) {
-  const char* bin = std::getenv("KST_BIN_DIR");
-  ASSERT_NE(bin, nullptr);
-  std::filesystem::create_symlink(std::string(bin) + "/KestraneExporter",
-                                  home_.path() + "/KestraneExporter");
-  {
-    RegistryKey key;
-    ASSERT_EQ(RegistryKey::Create("System\\CurrentControlSet\\Services\\Kestrane buffer creator", &key),
-              kErrorSuccess);
-  }
+  ASSERT_TRUE(InstallRealExporter(home_.path()));
   const std::string head = GroupLine({"Memory", "Memory", "\\System"}) +
                            HeaderLine({"Available Bytes", "Pages/sec", "Processes"});
   std::string bytes = head;
