@@ -47,8 +47,12 @@ class RowByRowCounter final : public RuleCounter {
 // levels, so that rules exist and the evolution finds more: every fourth
 // column (from 0) shows the state's level exactly, the next two mostly (one
 // row in ten a random level), the fourth is noise alone; each level value
-// gets a little noise too. Deterministic for a seed.
-inline void WriteStructuredCsv(const std::string& path, int rows, int features, uint32_t seed) {
+// gets a little noise too. Deterministic for a seed. Exporter-style cells
+// carry fine noise written as the exporter writes values ("%.18g"), so that
+// nearly every cell is a text of its own; plain cells have two decimals.
+enum class CellStyle { kTwoDecimals, kExporter };
+inline void WriteStructuredCsv(const std::string& path, int rows, int features, uint32_t seed,
+                               CellStyle style = CellStyle::kTwoDecimals) {
   std::ofstream out(path);
   uint32_t state = seed;
   auto next = [&state] {
@@ -72,7 +76,12 @@ inline void WriteStructuredCsv(const std::string& path, int rows, int features, 
         int level = noisy ? static_cast<int>(next() % 3) : (hidden + f) % 3;
         value = 10.0 * level * (1 + f % 5) + (next() % 100) / 100.0;
       }
-      std::snprintf(cell, sizeof cell, "%s%.2f", f ? ";" : "", value);
+      if (style == CellStyle::kExporter) {
+        value += (next() % 1000000) / 1e8;
+        std::snprintf(cell, sizeof cell, "%s%.18g", f ? ";" : "", value);
+      } else {
+        std::snprintf(cell, sizeof cell, "%s%.2f", f ? ";" : "", value);
+      }
       out << cell;
     }
     out << "\n";

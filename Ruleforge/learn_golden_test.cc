@@ -1,0 +1,97 @@
+// Training on fixed tables with a fixed seed must give exactly the state
+// file and rules dump stored under testdata/: any change to how learning
+// reads, counts, converts or clusters shows here as a byte difference.
+// KST_WRITE_GOLDEN=1 rewrites the stored files instead of comparing.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "Ruleforge/analyzer.h"
+#include "Ruleforge/ruleforge_testing.h"
+#include "platform/registry_testing.h"
+
+namespace kst {
+namespace {
+
+constexpr uint32_t kSearchSeed = 20261209;
+constexpr int kEras = 400;
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// Texts a hand-made or foreign table may hold: one value written several
+// ways (each its own text), signs, exponents, cells longer than the 13
+// characters the table places, and empty fields.
+void WriteMixedCsv(const std::string& path, int rows) {
+  static const char* const kTexts[] = {
+      "1",     "1.0",   "1.00",   "+1",        "-.5",          "-0.5",     "0",        "-0",
+      "2e1",   "20",    "20.",    "1e3",       "999.999",      "3.5x",     "12abc",    "0.0001",
+      "7",     "7.25",  "7.2500", "-3",        "1234567.8901", "2.00000000000099",     "1E2",
+      "100",   "55.5",  "56",     "57.000001", "-12.125",      "4.4",      "4.40000000000000036"};
+  constexpr int kTextCount = sizeof kTexts / sizeof kTexts[0];
+  std::ofstream out(path);
+  out << "a;b;c;d;e\nx;y;z;w;v\n";
+  uint32_t state = 99;
+  auto next = [&state] {
+    state = state * 1103515245u + 12345u;
+    return (state >> 8) % 1000000;
+  };
+  for (int r = 0; r < rows; ++r) {
+    int level = static_cast<int>(next() % 3);
+    for (int f = 0; f < 5; ++f) {
+      // Mostly tied to the level, so that rules exist.
+      int pick = next() % 5 == 0 ? static_cast<int>(next() % kTextCount) : (level * 7 + f * 3) % kTextCount;
+      out << (f ? (r % 11 == 0 ? ";;" : ";") : "") << kTexts[pick];
+    }
+    out << "\n";
+  }
+}
+
+struct GoldenCase {
+  const char* name;
+  void (*write)(const std::string& path);
+};
+
+const GoldenCase kCases[] = {
+    {"exporter_cells",
+     [](const std::string& p) { WriteStructuredCsv(p, 3000, 12, 7, CellStyle::kExporter); }},
+    {"two_decimal_cells", [](const std::string& p) { WriteStructuredCsv(p, 3000, 12, 11); }},
+    {"mixed_texts", [](const std::string& p) { WriteMixedCsv(p, 1500); }},
+};
+
+TEST(LearnGoldenTest, StateFileAndRulesDumpAreByteIdentical) {
+  TempKestraneHome home;
+  const bool rewrite = std::getenv("KST_WRITE_GOLDEN") != nullptr;
+  for (const GoldenCase& c : kCases) {
+    SCOPED_TRACE(c.name);
+    const std::string csv = home.path() + "/" + c.name + ".csv";
+    const std::string dump = home.path() + "/" + c.name + ".rules";
+    c.write(csv);
+    DiscoveryAnalyzer analyzer(0.9, 0.01, kEras, dump);
+    analyzer.setSearchOptions({.seed = kSearchSeed});
+    analyzer.learn(csv.c_str(), nullptr);
+    std::ostringstream state;
+    analyzer.save(state);
+
+    const std::string golden = std::string(KST_RULEFORGE_TESTDATA) + "/" + c.name;
+    if (rewrite) {
+      std::ofstream(golden + ".state", std::ios::binary) << state.str();
+      std::ofstream(golden + ".rules", std::ios::binary) << ReadAll(dump);
+      continue;
+    }
+    const std::string want_state = ReadAll(golden + ".state");
+    ASSERT_FALSE(want_state.empty()) << "no golden file " << golden << ".state";
+    EXPECT_TRUE(state.str() == want_state) << "state file differs from " << golden << ".state";
+    EXPECT_EQ(ReadAll(dump), ReadAll(golden + ".rules"));
+  }
+}
+
+}  // namespace
+}  // namespace kst
