@@ -1,6 +1,7 @@
 #include "Ruleforge/interval_scale.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -40,16 +41,46 @@ int Nearest(double value, const std::vector<double>& centres, const std::vector<
 
 [[noreturn]] void ThrowBadScale() { throw new LoadDataException("bad scale format in stream"); }
 
-// Ascending, with any "nan" cell last: sorting needs a strict weak order.
-bool ValueLess(double a, double b) {
-  if (std::isnan(a)) return false;
-  if (std::isnan(b)) return true;
-  return a < b;
-}
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+bool IsBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// Ascending; ValueOf never yields a NaN.
+bool ValueLess(double a, double b) { return a < b; }
 
 }  // namespace
 
-double IntervalScale::ValueOf(const char* text) { return std::strtod(text, nullptr); }
+double IntervalScale::ValueOf(std::string_view text) {
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  while (p < end && IsBlank(*p)) ++p;
+  const char* first = p;
+  if (p < end && (*p == '+' || *p == '-')) ++p;
+  const char* digits = p;
+  while (p < end && IsDigit(*p)) ++p;
+  size_t digit_count = static_cast<size_t>(p - digits);
+  if (p < end && *p == '.') {
+    const char* fraction = ++p;
+    while (p < end && IsDigit(*p)) ++p;
+    digit_count += static_cast<size_t>(p - fraction);
+  }
+  if (digit_count == 0) return 0.0;
+  if (p < end && (*p == 'e' || *p == 'E')) {
+    const char* q = p + 1;
+    if (q < end && (*q == '+' || *q == '-')) ++q;
+    if (q < end && IsDigit(*q)) {
+      while (q < end && IsDigit(*q)) ++q;
+      p = q;
+    }
+  }
+  // from_chars takes no '+'; it rounds as strtod does, and strtod has the
+  // last word on what it leaves (values out of range).
+  const char* from = *first == '+' ? first + 1 : first;
+  double value = 0.0;
+  auto [stop, error] = std::from_chars(from, p, value, std::chars_format::general);
+  if (error == std::errc() && stop == p) return value;
+  return std::strtod(std::string(first, p).c_str(), nullptr);
+}
 
 const uint8_t* IntervalScale::kindId() const { return kIntervalScaleKind; }
 
@@ -64,14 +95,14 @@ bool IntervalScale::build(const std::map<std::string, double>& appearances, int 
   std::vector<Entry> entries;
   entries.reserve(appearances.size());
   for (const auto& [text, weight] : appearances) {
-    double value = ValueOf(text.c_str());
+    double value = ValueOf(text);
     mean_ += value * weight;
     total_weight += weight;
     entries.push_back({value, static_cast<long long>(weight / min_w)});
   }
   variance_ = 0.0;
   for (const auto& [text, weight] : appearances) {
-    double d = ValueOf(text.c_str()) - mean_;
+    double d = ValueOf(text) - mean_;
     variance_ += weight * d * d;
   }
   if (total_weight > 0.0) variance_ /= total_weight;

@@ -8,6 +8,7 @@
 #include <map>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -71,9 +72,10 @@ class IntervalScale final : public Scale, public Clearable {
   int maxIterations() const { return max_iterations_; }
   const std::vector<std::pair<double, double>>& intervals() const { return intervals_; }
 
-  // The value of a text as indexOf reads it: its leading decimal number, or
-  // 0.0 when it has none.
-  static double ValueOf(const char* text);
+  // The value of a text as indexOf reads it: its leading decimal number
+  // (blanks, sign, digits, point, exponent), or 0.0 when it has none. Names
+  // such as "nan" or "inf" and hexadecimal forms are no numbers here.
+  static double ValueOf(std::string_view text);
 
  private:
   int count_ = 5;

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstdint>
 #include <memory>
 #include <sstream>
@@ -75,14 +78,56 @@ TEST(IntervalScaleTest, PlacesValuesByFirstMatchingInterval) {
   EXPECT_EQ(closed.indexOf("4.6"), 1);
 }
 
-TEST(IntervalScaleTest, NotANumberCellsLeaveTheOtherValuesInOrder) {
-  IntervalScale scale = Built(2, {{"nan", 0.2}, {"1", 0.2}, {"2", 0.2}, {"10", 0.2}, {"-nan", 0.2}});
-  ASSERT_GE(scale.count(), 1);
-  EXPECT_LE(scale.count(), 2);
-  for (size_t i = 0; i + 1 < scale.intervals().size(); ++i) {
-    EXPECT_LE(scale.intervals()[i].first, scale.intervals()[i + 1].first);
+TEST(IntervalScaleTest, ReadsOnlyTheLeadingDecimalNumber) {
+  struct Case {
+    const char* text;
+    double value;
+  };
+  const Case cases[] = {
+      {"nan", 0.0},        {"-nan", 0.0},        {"inf", 0.0},      {"-inf", 0.0},      {"infinity", 0.0},
+      {"0x10", 0.0},       {"0x1p3", 0.0},       {"", 0.0},         {"-", 0.0},         {".", 0.0},
+      {"+.", 0.0},         {"e5", 0.0},          {"abc", 0.0},      {"1e3x", 1000.0},   {"-.5", -0.5},
+      {"1e", 1.0},         {"1e+", 1.0},         {"1E-", 1.0},      {"2.5e-1", 0.25},   {"+7", 7.0},
+      {" \t12", 12.0},     {"12abc", 12.0},      {"20.", 20.0},     {"3.5.5", 3.5},     {"1e2e3", 100.0},
+      {"-1.25E+2;", -125.0}, {"0.1", 0.1},       {"1e400", HUGE_VAL}, {"-1e400", -HUGE_VAL},
+      {"4.9e-324", 4.9e-324}, {"1e-400", 0.0},
+      {"1.00000000000000011102230246251565404236316680908203125", 1.0},  // a tie: to even
+      {"1.00000000000000011102230246251565404236316680908203126", 1.0000000000000002},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(std::bit_cast<uint64_t>(IntervalScale::ValueOf(c.text)), std::bit_cast<uint64_t>(c.value))
+        << c.text;
   }
-  EXPECT_EQ(scale.indexOf("nan"), scale.count());  // no interval holds it
+  EXPECT_TRUE(std::signbit(IntervalScale::ValueOf("-0")));
+  EXPECT_FALSE(std::signbit(IntervalScale::ValueOf("-x")));
+  // Only the given length is read.
+  EXPECT_EQ(IntervalScale::ValueOf(std::string_view("12345", 2)), 12.0);
+
+  // A scale built over such texts holds them at 0.0.
+  IntervalScale scale = Built(2, {{"nan", 0.25}, {"inf", 0.25}, {"10", 0.25}, {"11", 0.25}});
+  EXPECT_EQ(scale.intervals(), (Intervals{{0, 0}, {10, 11}}));
+  EXPECT_DOUBLE_EQ(scale.mean(), 5.25);
+  EXPECT_EQ(scale.indexOf("nan"), 0);
+  EXPECT_EQ(scale.indexOf("0x10"), 0);
+}
+
+// Decimal texts read exactly as the C library reads them, to the last bit.
+TEST(IntervalScaleTest, DecimalTextsReadAsStrtodReadsThem) {
+  uint64_t state = 12345;
+  auto next = [&state] {
+    state = state * 6364136223846793005ull + 1442695040888963407ull;
+    return state;
+  };
+  char text[64];
+  for (int i = 0; i < 20000; ++i) {
+    double d = std::bit_cast<double>(next());
+    if (!std::isfinite(d)) continue;
+    const char* formats[] = {"%.18g", "%.17g", "%.2f", "%.25e", "%g"};
+    std::snprintf(text, sizeof text, formats[i % 5], i % 5 == 2 ? std::fmod(d, 1e6) : d);
+    EXPECT_EQ(std::bit_cast<uint64_t>(IntervalScale::ValueOf(text)),
+              std::bit_cast<uint64_t>(std::strtod(text, nullptr)))
+        << text;
+  }
 }
 
 TEST(IntervalScaleTest, KeepsWeightedMeanAndVariance) {
