@@ -93,6 +93,10 @@ class DiscoveryAnalyzer final : public AnalyzerBase, public Resettable {
 
   // How the search of learn draws and counts; time-seeded by default.
   void setSearchOptions(const SearchOptions& options) { search_options_ = options; }
+  // Memory learn's counting of distinct cell texts aims to stay within: the
+  // columns are counted in as many passes over the file as that takes (one
+  // column a pass at the least).
+  void setCountingBudget(size_t bytes) { counting_budget_ = bytes; }
 
   double odds() const { return odds_; }
   int eras() const { return eras_; }
@@ -118,6 +122,7 @@ class DiscoveryAnalyzer final : public AnalyzerBase, public Resettable {
   double fisher_threshold_ = 0.0;
   std::string rules_file_;
   SearchOptions search_options_;
+  size_t counting_budget_ = size_t{24} << 20;
 };
 
 }  // namespace kst

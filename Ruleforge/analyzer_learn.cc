@@ -1,42 +1,82 @@
 // Training an analyzer from a CSV statistics file.
+#include <algorithm>
 #include <cstdio>
-#include <cstring>
+#include <filesystem>
 #include <fstream>
-#include <map>
 #include <memory>
-#include <unordered_map>
+#include <string_view>
 
 #include "Ruleforge/analyzer.h"
+#include "Ruleforge/csv_lines.h"
 #include "Ruleforge/exceptions.h"
 #include "Ruleforge/statistics_table.h"
+#include "Ruleforge/text_counts.h"
 #include "platform/paths.h"
 
 namespace kst {
 namespace {
 
-constexpr int kLineSize = 32768;
+// fgets with a buffer of 32768 bytes: longer lines come in pieces.
+constexpr size_t kLongestLine = 32767;
 constexpr double kScaleProgress = 0.2;
 constexpr int kIntervalsPerScale = 4;
 constexpr double kScaleMinWeight = 0.001;
 constexpr double kScaleEpsilon = 0.01;
 constexpr int kScaleRounds = 100;
 constexpr int kGroupLengths = 3;
+// Lines between two looks at the memory the counts take.
+constexpr int kBudgetCheckLines = 256;
 
 struct FileCloser {
   void operator()(FILE* f) const { std::fclose(f); }
 };
+using File = std::unique_ptr<FILE, FileCloser>;
 
 void Report(SharedProgress* progress, double value) {
   if (progress != nullptr) progress->set(value);
 }
 
-// Reads one line as fgets does (at most kLineSize - 1 characters), without
-// its line end; false at the end of the file.
-bool ReadLine(FILE* file, char* buffer) {
-  if (std::fgets(buffer, kLineSize, file) == nullptr) return false;
-  size_t n = std::strlen(buffer);
-  if (n > 0 && buffer[n - 1] == '\n') buffer[n - 1] = '\0';
-  return true;
+File Open(const char* csvFile) {
+  File file(std::fopen(NativePath(csvFile).c_str(), "r"));
+  if (!file) throw new LoadDataException(std::string("File not found ") + csvFile + ".");
+  return file;
+}
+
+// One pass over the data rows counting the texts of columns [first, *last);
+// drops columns from the back while the counts would outgrow the budget by
+// the end of the file (keeping at least `first`), so *last may come back
+// smaller. Every row must have `features` fields; returns the row count.
+int CountColumns(const char* csvFile, int features, int first, int* last, uint64_t fileBytes, size_t budget,
+                 std::vector<TextCounts>& counts) {
+  File file = Open(csvFile);
+  LineReader lines(file.get(), kLongestLine, LineReader::LongLines::kSplit);
+  std::string_view line;
+  lines.Next(&line);
+  lines.Next(&line);
+  // Later passes need not look past their last column: the first has
+  // checked every row.
+  const int needed = first == 0 ? features : *last;
+  int rows = 0;
+  while (lines.Next(&line)) {
+    FieldCursor fields(line);
+    std::string_view field;
+    for (int i = 0; i < needed; ++i) {
+      if (!fields.Next(&field)) throw new LoadDataException("Bad csv file format");
+      if (i >= first && i < *last) counts[i].Add(field);
+    }
+    ++rows;
+    if (rows % kBudgetCheckLines != 0 || *last - first <= 1) continue;
+    size_t used = 0;
+    for (int i = first; i < *last; ++i) used += counts[i].memoryBytes();
+    const double growth =
+        std::max(1.0, static_cast<double>(fileBytes) / static_cast<double>(std::max<uint64_t>(lines.consumed(), 1)));
+    while (*last - first > 1 && static_cast<double>(used) * growth > static_cast<double>(budget)) {
+      --*last;
+      used -= counts[*last].memoryBytes();
+      counts[*last].Release();
+    }
+  }
+  return rows;
 }
 
 // "(X3 in (1.500000,2.500000))"
@@ -48,41 +88,51 @@ std::string Item(const std::vector<std::unique_ptr<IntervalScale>>& scales, cons
 }  // namespace
 
 void DiscoveryAnalyzer::learn(const char* csvFile, SharedProgress* progress) {
-  std::unique_ptr<FILE, FileCloser> file(std::fopen(NativePath(csvFile).c_str(), "r"));
-  if (!file) throw new LoadDataException(std::string("File not found ") + csvFile + ".");
-  auto line = std::make_unique<char[]>(kLineSize);
   int features = 0;
-  if (ReadLine(file.get(), line.get())) features = static_cast<int>(SplitFields(line.get()).size());
-  // Without columns there is nothing to learn, nor a table to search.
-  if (features == 0) throw new LoadDataException("Bad csv file format");
-  ReadLine(file.get(), line.get());
-
-  // Counted in hash maps (a month of rows is millions of cells), handed to
-  // the scales in text order.
-  std::vector<std::unordered_map<std::string, double>> counts(features);
-  int rows = 0;
-  while (ReadLine(file.get(), line.get())) {
-    std::vector<std::string_view> fields = SplitFields(line.get());
-    if (fields.size() < static_cast<size_t>(features)) throw new LoadDataException("Bad csv file format");
-    for (int i = 0; i < features; ++i) counts[i][std::string(fields[i])] += 1.0;
-    ++rows;
+  uint64_t file_bytes = 0;
+  {
+    File file = Open(csvFile);
+    LineReader lines(file.get(), kLongestLine, LineReader::LongLines::kSplit);
+    std::string_view header;
+    if (lines.Next(&header)) {
+      FieldCursor fields(header);
+      for (std::string_view field; fields.Next(&field);) ++features;
+    }
+    // Without columns there is nothing to learn, nor a table to search.
+    if (features == 0) throw new LoadDataException("Bad csv file format");
+    std::error_code ignored;
+    file_bytes = std::filesystem::file_size(NativePath(csvFile), ignored);
   }
-  file.reset();
+
+  // Each column's map from text to count is built, turned into its scale
+  // and dropped before the next columns are counted, so that memory follows
+  // a column's distinct texts rather than the table's cells.
+  std::vector<TextCounts> counts(features);
+  int first = 0;
+  int last = features;
+  int rows = CountColumns(csvFile, features, first, &last, file_bytes, counting_budget_, counts);
 
   rule_base_.clear();
   scales_.clear();
   scales_.resize(features);
   feature_groups_.assign(features, FeatureGroup{});
-  for (int i = 0; i < features; ++i) {
-    std::map<std::string, double> appearances;
-    for (auto& [text, count] : counts[i]) appearances.emplace(text, count / rows);
-    counts[i].clear();
-    scales_[i] = std::make_unique<IntervalScale>(kIntervalsPerScale, kScaleMinWeight, kScaleEpsilon, kScaleRounds);
-    if (appearances.empty()) throw new LoadDataException("no rows in statistic file");
-    scales_[i]->build(appearances, rows);
-    Report(progress, kScaleProgress * i / features);
-    feature_groups_[i].lengthCounts.assign(kGroupLengths, 0);
-    feature_groups_[i].longerCount = 0;
+  for (;;) {
+    for (int i = first; i < last; ++i) {
+      std::vector<Appearance> appearances = counts[i].ByText(rows);
+      scales_[i] = std::make_unique<IntervalScale>(kIntervalsPerScale, kScaleMinWeight, kScaleEpsilon, kScaleRounds);
+      if (appearances.empty()) throw new LoadDataException("no rows in statistic file");
+      scales_[i]->buildFrom(appearances);
+      counts[i].Release();
+      Report(progress, kScaleProgress * i / features);
+      feature_groups_[i].lengthCounts.assign(kGroupLengths, 0);
+      feature_groups_[i].longerCount = 0;
+    }
+    if (last == features) break;
+    first = last;
+    last = features;
+    if (CountColumns(csvFile, features, first, &last, file_bytes, counting_budget_, counts) != rows) {
+      throw new LoadDataException("Bad csv file format");  // the file changed under us
+    }
   }
   scale_count_ = features;
 

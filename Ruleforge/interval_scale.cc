@@ -45,9 +45,6 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 bool IsBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
-// Ascending; ValueOf never yields a NaN.
-bool ValueLess(double a, double b) { return a < b; }
-
 }  // namespace
 
 double IntervalScale::ValueOf(std::string_view text) {
@@ -85,35 +82,44 @@ double IntervalScale::ValueOf(std::string_view text) {
 const uint8_t* IntervalScale::kindId() const { return kIntervalScaleKind; }
 
 bool IntervalScale::build(const std::map<std::string, double>& appearances, int /*rows*/) {
+  std::vector<Appearance> in_order;
+  in_order.reserve(appearances.size());
+  for (const auto& [text, weight] : appearances) in_order.push_back({text, weight});
+  buildFrom(in_order);
+  return true;
+}
+
+void IntervalScale::buildFrom(std::span<const Appearance> appearances) {
   const int n = static_cast<int>(appearances.size());
   value_count_ = n;
   double min_w = 1.0;
-  for (const auto& [text, weight] : appearances) min_w = std::min(min_w, weight);
+  for (const Appearance& a : appearances) min_w = std::min(min_w, a.weight);
 
+  // Summed in text order: the stored mean and variance depend on it.
   mean_ = 0.0;
   double total_weight = 0.0;
   std::vector<Entry> entries;
   entries.reserve(appearances.size());
-  for (const auto& [text, weight] : appearances) {
-    double value = ValueOf(text);
-    mean_ += value * weight;
-    total_weight += weight;
-    entries.push_back({value, static_cast<long long>(weight / min_w)});
+  for (const Appearance& a : appearances) {
+    double value = ValueOf(a.text);
+    mean_ += value * a.weight;
+    total_weight += a.weight;
+    entries.push_back({value, static_cast<long long>(a.weight / min_w)});
   }
   variance_ = 0.0;
-  for (const auto& [text, weight] : appearances) {
-    double d = ValueOf(text) - mean_;
-    variance_ += weight * d * d;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    double d = entries[i].value - mean_;
+    variance_ += appearances[i].weight * d * d;
   }
   if (total_weight > 0.0) variance_ /= total_weight;
   std::stable_sort(entries.begin(), entries.end(),
-                   [](const Entry& a, const Entry& b) { return ValueLess(a.value, b.value); });
+                   [](const Entry& a, const Entry& b) { return a.value < b.value; });
 
   intervals_.clear();
   const int k_count = count_;
   if (n == 0 || k_count <= 0) {
     count_ = 0;
-    return true;
+    return;
   }
   std::vector<double> centres(k_count);
   for (int i = 0; i + 1 < k_count; ++i) {
@@ -164,7 +170,7 @@ bool IntervalScale::build(const std::map<std::string, double>& appearances, int 
     if (seen[j] && weight[j] > min_weight_) intervals_.emplace_back(lo[j], hi[j]);
   }
   std::stable_sort(intervals_.begin(), intervals_.end(),
-                   [](const auto& a, const auto& b) { return ValueLess(a.first, b.first); });
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
 
   // Neighbours whose gap is narrow against their widths share a bound.
   for (size_t u = 0; u + 1 < intervals_.size(); ++u) {
@@ -178,11 +184,11 @@ bool IntervalScale::build(const std::map<std::string, double>& appearances, int 
     }
   }
   count_ = static_cast<int>(intervals_.size());
-  return true;
 }
 
-int IntervalScale::indexOf(const char* text) const {
-  double value = ValueOf(text);
+int IntervalScale::indexOf(const char* text) const { return indexOfValue(ValueOf(text)); }
+
+int IntervalScale::indexOfValue(double value) const {
   for (int i = 0; i < count_; ++i) {
     if (intervals_[i].first <= value && value <= intervals_[i].second) return i;
   }

@@ -7,12 +7,19 @@
 #include <istream>
 #include <map>
 #include <ostream>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 namespace kst {
+
+// One distinct text of a column and its relative weight.
+struct Appearance {
+  std::string_view text;
+  double weight;
+};
 
 // Room a caller's buffer for intervalText must have.
 inline constexpr int kIntervalTextSize = 1024;
@@ -52,8 +59,12 @@ class IntervalScale final : public Scale, public Clearable {
   void read(std::istream& in) override;
   const uint8_t* kindId() const override;
   bool build(const std::map<std::string, double>& appearances, int rows) override;
+  // The same build from distinct texts given in the standard string order.
+  void buildFrom(std::span<const Appearance> appearances);
   int indexCount() const override { return count_ + 1; }
   int indexOf(const char* text) const override;
+  // indexOf for a value already read.
+  int indexOfValue(double value) const;
   // Null for an index outside 0..count(); "(out of bounds)" for count();
   // else "(lo,hi)" with six decimals, formatted into one buffer shared by
   // every scale of the module (overwritten by the next call; not thread
