@@ -1,8 +1,9 @@
 #include "Ruleforge/statistics_table.h"
 
-#include <fstream>
+#include <cstdio>
 #include <memory>
 
+#include "Ruleforge/csv_lines.h"
 #include "Ruleforge/exceptions.h"
 #include "StatSubsystem/common/csv_cells.h"
 #include "platform/paths.h"
@@ -10,7 +11,8 @@
 namespace kst {
 namespace {
 
-constexpr std::streamsize kLineBufferSize = 1048576;
+// getline with a buffer of 1 MiB: a longer line ends the load.
+constexpr size_t kLongestLine = 1048575;
 // Only the start of a cell is placed on the scale.
 constexpr size_t kPlacedCellLength = 13;
 
@@ -22,34 +24,27 @@ StatisticsTable::StatisticsTable(const char* fileName,
                                  const std::vector<std::unique_ptr<IntervalScale>>* scales)
     : file_name_(fileName), scales_(scales) {}
 
-std::string_view StatisticsTable::cellText(int row, int feature) const {
-  size_t cell = static_cast<size_t>(row) * featureCount() + feature;
-  size_t begin = cell == 0 ? 0 : cell_ends_[cell - 1];
-  return std::string_view(cell_texts_).substr(begin, cell_ends_[cell] - begin);
-}
-
 void StatisticsTable::load() {
-  std::ifstream in(NativePath(file_name_));
-  if (!in) throw new LoadDataException("File not found " + file_name_ + ".");
-  auto line = std::make_unique<char[]>(kLineBufferSize);
-  in.getline(line.get(), kLineBufferSize);
-  in.getline(line.get(), kLineBufferSize);
+  std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(NativePath(file_name_).c_str(), "r"), &std::fclose);
+  if (!file) throw new LoadDataException("File not found " + file_name_ + ".");
+  LineReader lines(file.get(), kLongestLine, LineReader::LongLines::kStop);
+  std::string_view line;
+  lines.Next(&line);
+  lines.Next(&line);
   const int features = featureCount();
-  std::string cell;
-  while (in.getline(line.get(), kLineBufferSize)) {
-    std::vector<std::string_view> fields = SplitFields(line.get());
-    if (fields.size() != static_cast<size_t>(features)) throw new LoadDataException("Bad file format");
+  std::vector<uint8_t> row(static_cast<size_t>(features));
+  while (lines.Next(&line)) {
+    FieldCursor fields(line);
+    std::string_view field;
     for (int i = 0; i < features; ++i) {
-      cell.assign(fields[i].substr(0, kPlacedCellLength));
-      indices_.push_back(static_cast<uint8_t>(scale(i).indexOf(cell.c_str())));
-      cell_texts_.append(fields[i]);
-      cell_ends_.push_back(static_cast<uint32_t>(cell_texts_.size()));
+      if (!fields.Next(&field)) throw new LoadDataException("Bad file format");
+      row[i] = static_cast<uint8_t>(scale(i).indexOfValue(IntervalScale::ValueOf(field.substr(0, kPlacedCellLength))));
     }
+    if (fields.Next(&field)) throw new LoadDataException("Bad file format");
+    indices_.insert(indices_.end(), row.begin(), row.end());
     ++row_count_;
   }
   indices_.shrink_to_fit();
-  cell_texts_.shrink_to_fit();
-  cell_ends_.shrink_to_fit();
 }
 
 }  // namespace kst

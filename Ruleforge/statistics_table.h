@@ -35,19 +35,14 @@ class StatisticsTable {
     return {indices_.data() + static_cast<size_t>(i) * featureCount(), static_cast<size_t>(featureCount())};
   }
   size_t indexBytes() const { return indices_.capacity(); }
-  // The whole text of feature `feature`'s cell in row `row`.
-  std::string_view cellText(int row, int feature) const;
 
  private:
   std::string file_name_;
   const std::vector<std::unique_ptr<IntervalScale>>* scales_;
   int row_count_ = 0;
   // Indices row by row, one byte each: a scale has at most 255 intervals.
+  // The cells' texts are not kept: nothing reads them once placed.
   std::vector<uint8_t> indices_;
-  // Cell texts back to back; cell_ends_[r * features + f] is where cell
-  // (r, f) ends and the next begins.
-  std::string cell_texts_;
-  std::vector<uint32_t> cell_ends_;
 };
 
 // Splits a line at ';' as the standard tokenizer does: empty fields do not
