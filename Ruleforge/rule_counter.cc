@@ -4,6 +4,11 @@
 #include <array>
 #include <bit>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#define KST_VECTOR_POPCOUNT 1
+#endif
+
 // The kernels get a copy for processors with a popcount instruction, picked
 // when the library loads; the plain copy runs anywhere.
 #if defined(__x86_64__) && defined(__has_attribute)
@@ -69,7 +74,83 @@ KST_CLONES void CountLong(const uint64_t* const* premise, size_t np, const uint6
   out[2] = n_c;
 }
 
+#if KST_VECTOR_POPCOUNT
+#define KST_VECTOR_TARGET __attribute__((target("avx512f,avx512vpopcntdq")))
+
+KST_VECTOR_TARGET uint64_t Sum(__m512i lanes) {
+  alignas(64) uint64_t each[8];
+  _mm512_store_si512(each, lanes);
+  uint64_t sum = 0;
+  for (uint64_t v : each) sum += v;
+  return sum;
+}
+
+// Eight words at a time; the last, partial group is loaded under a mask.
+KST_VECTOR_TARGET void CountShortVector(const uint64_t* p0, const uint64_t* p1, const uint64_t* c0,
+                                        const uint64_t* c1, size_t words, uint64_t* out) {
+  __m512i n_p = _mm512_setzero_si512(), n_pc = _mm512_setzero_si512(), n_c = _mm512_setzero_si512();
+  for (size_t i = 0; i < words; i += 8) {
+    const __mmask8 m = words - i >= 8 ? 0xff : static_cast<__mmask8>((1u << (words - i)) - 1);
+    __m512i p = _mm512_and_si512(_mm512_maskz_loadu_epi64(m, p0 + i), _mm512_maskz_loadu_epi64(m, p1 + i));
+    __m512i c = _mm512_or_si512(_mm512_maskz_loadu_epi64(m, c0 + i), _mm512_maskz_loadu_epi64(m, c1 + i));
+    n_p = _mm512_add_epi64(n_p, _mm512_popcnt_epi64(p));
+    n_pc = _mm512_add_epi64(n_pc, _mm512_popcnt_epi64(_mm512_and_si512(p, c)));
+    n_c = _mm512_add_epi64(n_c, _mm512_popcnt_epi64(c));
+  }
+  out[0] = Sum(n_p);
+  out[1] = Sum(n_pc);
+  out[2] = Sum(n_c);
+}
+
+KST_VECTOR_TARGET void CountLongVector(const uint64_t* const* premise, size_t np, const uint64_t* const* conclusion,
+                                       size_t nc, const uint64_t* ones, size_t words, uint64_t* out) {
+  __m512i n_p = _mm512_setzero_si512(), n_pc = _mm512_setzero_si512(), n_c = _mm512_setzero_si512();
+  for (size_t i = 0; i < words; i += 8) {
+    const __mmask8 m = words - i >= 8 ? 0xff : static_cast<__mmask8>((1u << (words - i)) - 1);
+    __m512i p = _mm512_maskz_loadu_epi64(m, (np ? premise[0] : ones) + i);
+    for (size_t j = 1; j < np; ++j) p = _mm512_and_si512(p, _mm512_maskz_loadu_epi64(m, premise[j] + i));
+    __m512i c = _mm512_setzero_si512();
+    for (size_t j = 0; j < nc; ++j) c = _mm512_or_si512(c, _mm512_maskz_loadu_epi64(m, conclusion[j] + i));
+    n_p = _mm512_add_epi64(n_p, _mm512_popcnt_epi64(p));
+    n_pc = _mm512_add_epi64(n_pc, _mm512_popcnt_epi64(_mm512_and_si512(p, c)));
+    n_c = _mm512_add_epi64(n_c, _mm512_popcnt_epi64(c));
+  }
+  out[0] = Sum(n_p);
+  out[1] = Sum(n_pc);
+  out[2] = Sum(n_c);
+}
+#endif
+
+using ShortKernel = void (*)(const uint64_t*, const uint64_t*, const uint64_t*, const uint64_t*, size_t, uint64_t*);
+using LongKernel = void (*)(const uint64_t* const*, size_t, const uint64_t* const*, size_t, const uint64_t*, size_t,
+                            uint64_t*);
+struct Kernels {
+  ShortKernel count_short;
+  LongKernel count_long;
+};
+
+Kernels KernelsOf(CountKernel kernel) {
+#if KST_VECTOR_POPCOUNT
+  if (kernel == CountKernel::kVectorPopcount) return {CountShortVector, CountLongVector};
+#endif
+  (void)kernel;
+  return {CountShort, CountLong};
+}
+
+// Chosen once, when the library loads.
+const CountKernel best_kernel =
+    HasCountKernel(CountKernel::kVectorPopcount) ? CountKernel::kVectorPopcount : CountKernel::kWord;
+
 }  // namespace
+
+bool HasCountKernel(CountKernel kernel) {
+#if KST_VECTOR_POPCOUNT
+  if (kernel == CountKernel::kVectorPopcount) {
+    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vpopcntdq");
+  }
+#endif
+  return kernel == CountKernel::kWord;
+}
 
 PairBitsets::PairBitsets(const StatisticsTable& table)
     : rows_(table.rowCount()), words_((static_cast<size_t>(table.rowCount()) + 63) / 64) {
@@ -100,7 +181,15 @@ const uint64_t* PairBitsets::bits(FeaturePair pair) const {
   return bits_.data() + (static_cast<size_t>(first_pair_[pair.feature]) + pair.interval) * words_;
 }
 
-RuleCounts PairBitsets::Count(const Rule& rule) const {
+RuleCounts PairBitsets::Count(const Rule& rule) const { return CountWith(rule, best_kernel); }
+
+RuleCounts PairBitsets::Count(const Rule& rule, CountKernel kernel) const {
+  if (!HasCountKernel(kernel)) return {};
+  return CountWith(rule, kernel);
+}
+
+RuleCounts PairBitsets::CountWith(const Rule& rule, CountKernel kernel) const {
+  const Kernels kernels = KernelsOf(kernel);
   uint64_t out[3];
   const size_t np = rule.premise.size();
   const size_t nc = rule.conclusion.size();
@@ -109,13 +198,13 @@ RuleCounts PairBitsets::Count(const Rule& rule) const {
     const uint64_t* p1 = np > 1 ? bits(rule.premise[1]) : ones_.data();
     const uint64_t* c0 = nc > 0 ? bits(rule.conclusion[0]) : zeros_.data();
     const uint64_t* c1 = nc > 1 ? bits(rule.conclusion[1]) : zeros_.data();
-    CountShort(p0, p1, c0, c1, words_, out);
+    kernels.count_short(p0, p1, c0, c1, words_, out);
   } else {
     std::vector<const uint64_t*> pointers;
     pointers.reserve(np + nc);
     for (const FeaturePair& p : rule.premise) pointers.push_back(bits(p));
     for (const FeaturePair& p : rule.conclusion) pointers.push_back(bits(p));
-    CountLong(pointers.data(), np, pointers.data() + np, nc, ones_.data(), words_, out);
+    kernels.count_long(pointers.data(), np, pointers.data() + np, nc, ones_.data(), words_, out);
   }
   return {static_cast<int>(out[0]), static_cast<int>(out[1]), static_cast<int>(out[2])};
 }

@@ -28,6 +28,13 @@ class RuleCounter {
   virtual RuleCounts Count(const Rule& rule) const = 0;
 };
 
+// The ways PairBitsets can count: word by word (with the processor's
+// popcount instruction where it has one), or eight words at a time with a
+// vector popcount.
+enum class CountKernel { kWord, kVectorPopcount };
+// Whether this processor runs `kernel`; Count uses the fastest that runs.
+bool HasCountKernel(CountKernel kernel);
+
 // One bitset of rows per (feature, interval) pair: a premise is the AND of
 // its pairs' bitsets, a conclusion the OR, and the counts are popcounts,
 // all in one pass over the rows. Holds rows x pairs / 8 bytes; the table
@@ -37,6 +44,8 @@ class PairBitsets final : public RuleCounter {
   explicit PairBitsets(const StatisticsTable& table);
 
   RuleCounts Count(const Rule& rule) const override;
+  // Counted by `kernel`; all zero when the processor lacks it.
+  RuleCounts Count(const Rule& rule, CountKernel kernel) const;
 
   int rowCount() const { return rows_; }
   int wordCount() const { return static_cast<int>(words_); }
@@ -47,6 +56,8 @@ class PairBitsets final : public RuleCounter {
   size_t memoryBytes() const { return bits_.capacity() * sizeof(uint64_t); }
 
  private:
+  RuleCounts CountWith(const Rule& rule, CountKernel kernel) const;
+
   int rows_;
   size_t words_;
   int pairs_ = 0;
