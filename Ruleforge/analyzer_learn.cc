@@ -53,9 +53,9 @@ int CountColumns(const char* csvFile, int features, int first, int* last, uint64
   std::string_view line;
   lines.Next(&line);
   lines.Next(&line);
-  // Later passes need not look past their last column: the first has
-  // checked every row.
-  const int needed = first == 0 ? features : *last;
+  // A pass needs no field past its last column; the first pass starts with
+  // every column, so it checks that every row has them all.
+  const int needed = *last;
   int rows = 0;
   while (lines.Next(&line)) {
     FieldCursor fields(line);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -103,6 +104,28 @@ TEST(TextCountsTest, CountsEachTextAndListsThemInStringOrder) {
   counts.Release();
   EXPECT_EQ(counts.size(), 0u);
   EXPECT_EQ(counts.memoryBytes(), 0u);
+}
+
+// Enough texts that some share a hash: each still counts alone, and the
+// listing follows std::string's order whatever the bytes.
+TEST(TextCountsTest, ManyTextsStayApartInStringOrder) {
+  TextCounts counts;
+  std::vector<std::string> texts;
+  uint64_t state = 5;
+  for (int i = 0; i < 300000; ++i) {
+    state = state * 6364136223846793005ull + 1442695040888963407ull;
+    std::string text;
+    for (int n = static_cast<int>(state >> 60) % 13, k = 0; k < n; ++k) {
+      text.push_back(static_cast<char>(1 + (state >> (8 + 4 * k)) % 255));
+    }
+    texts.push_back(text);
+    counts.Add(text);
+  }
+  std::sort(texts.begin(), texts.end());
+  texts.erase(std::unique(texts.begin(), texts.end()), texts.end());
+  std::vector<Appearance> listed = counts.ByText(1);
+  ASSERT_EQ(listed.size(), texts.size());
+  for (size_t i = 0; i < texts.size(); ++i) ASSERT_EQ(listed[i].text, texts[i]) << i;
 }
 
 }  // namespace

@@ -6,10 +6,12 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 
 #include "Ruleforge/analyzer.h"
+#include "Ruleforge/exceptions.h"
 #include "Ruleforge/ruleforge_testing.h"
 #include "platform/registry_testing.h"
 
@@ -99,6 +101,40 @@ TEST(LearnGoldenTest, StateFileAndRulesDumpAreByteIdentical) {
     ASSERT_FALSE(want_state.empty()) << "no golden file " << golden << ".state";
     EXPECT_TRUE(state.str() == want_state) << "state file differs from " << golden << ".state";
     EXPECT_EQ(ReadAll(dump), ReadAll(golden + ".rules"));
+  }
+}
+
+std::string LearnError(const std::string& csv, size_t budget) {
+  DiscoveryAnalyzer analyzer(0.9, 0.01, 0, "");
+  analyzer.setCountingBudget(budget);
+  try {
+    analyzer.learn(csv.c_str(), nullptr);
+  } catch (Exception* e) {
+    std::unique_ptr<Exception> owned(e);
+    return e->message();
+  }
+  return "";
+}
+
+// A row short of a field fails learning however many passes the counting
+// takes; a line is read in pieces of 32767 characters, as the C library's
+// line reader with a 32768-byte buffer gives it.
+TEST(LearnGoldenTest, RowsAreCheckedWholeAndLongLinesComeInPieces) {
+  TempKestraneHome home;
+  const std::string csv = home.path() + "/t.csv";
+  {
+    std::ofstream out(csv);
+    out << "a;b;c\nx;y;z\n";
+    for (int r = 0; r < 2000; ++r) out << r % 7 << ";" << r % 5 << ";" << r << "\n";
+    out << "1;2\n";
+  }
+  for (size_t budget : {size_t{1}, size_t{1} << 30}) {
+    EXPECT_EQ(LearnError(csv, budget), "Bad csv file format") << budget;
+  }
+  const std::pair<size_t, const char*> cases[] = {{32766, ""}, {32767, "Bad csv file format"}};
+  for (const auto& [length, error] : cases) {
+    std::ofstream(csv) << "a\nx\n" << std::string(length, '1') << "\n2\n";
+    EXPECT_EQ(LearnError(csv, size_t{1} << 30), error) << length;
   }
 }
 

@@ -57,8 +57,9 @@ TEST_F(StatisticsTableTest, PlacesEveryCellByItsScale) {
 }
 
 TEST_F(StatisticsTableTest, PlacesOnlyTheFirst13Characters) {
-  // Whole, the value lies above 2; its first 13 characters read 2.0.
-  Write("a;b\nx;y\n2.00000000000099;10\n");
+  // Whole, and in its first 14 characters, the value lies above 2; its
+  // first 13 characters read 2.0.
+  Write("a;b\nx;y\n2.0000000000091;10\n");
   StatisticsTable table(path_.c_str(), &scales_);
   EXPECT_EQ(LoadError(table), "");
   ASSERT_EQ(table.rowCount(), 1);
