@@ -45,8 +45,9 @@ File Open(const char* csvFile) {
 // One pass over the data rows counting the texts of columns [first, *last);
 // drops columns from the back while the counts would outgrow the budget by
 // the end of the file (keeping at least `first`), so *last may come back
-// smaller. Every row must have `features` fields; returns the row count.
-int CountColumns(const char* csvFile, int features, int first, int* last, uint64_t fileBytes, size_t budget,
+// smaller. Every row must have the fields up to *last; returns the row
+// count.
+int CountColumns(const char* csvFile, int first, int* last, uint64_t fileBytes, size_t budget,
                  std::vector<TextCounts>& counts) {
   File file = Open(csvFile);
   LineReader lines(file.get(), kLongestLine, LineReader::LongLines::kSplit);
@@ -110,7 +111,7 @@ void DiscoveryAnalyzer::learn(const char* csvFile, SharedProgress* progress) {
   std::vector<TextCounts> counts(features);
   int first = 0;
   int last = features;
-  int rows = CountColumns(csvFile, features, first, &last, file_bytes, counting_budget_, counts);
+  int rows = CountColumns(csvFile, first, &last, file_bytes, counting_budget_, counts);
 
   rule_base_.clear();
   scales_.clear();
@@ -130,7 +131,7 @@ void DiscoveryAnalyzer::learn(const char* csvFile, SharedProgress* progress) {
     if (last == features) break;
     first = last;
     last = features;
-    if (CountColumns(csvFile, features, first, &last, file_bytes, counting_budget_, counts) != rows) {
+    if (CountColumns(csvFile, first, &last, file_bytes, counting_budget_, counts) != rows) {
       throw new LoadDataException("Bad csv file format");  // the file changed under us
     }
   }

@@ -85,39 +85,48 @@ KST_VECTOR_TARGET uint64_t Sum(__m512i lanes) {
   return sum;
 }
 
+// The three counts of eight words of premise and conclusion.
+struct VectorCounts {
+  __m512i p, pc, c;
+};
+
+KST_VECTOR_TARGET void Add(VectorCounts& n, __m512i p, __m512i c) {
+  n.p = _mm512_add_epi64(n.p, _mm512_popcnt_epi64(p));
+  n.pc = _mm512_add_epi64(n.pc, _mm512_popcnt_epi64(_mm512_and_si512(p, c)));
+  n.c = _mm512_add_epi64(n.c, _mm512_popcnt_epi64(c));
+}
+
+KST_VECTOR_TARGET void Store(const VectorCounts& n, uint64_t* out) {
+  out[0] = Sum(n.p);
+  out[1] = Sum(n.pc);
+  out[2] = Sum(n.c);
+}
+
 // Eight words at a time; the last, partial group is loaded under a mask.
 KST_VECTOR_TARGET void CountShortVector(const uint64_t* p0, const uint64_t* p1, const uint64_t* c0,
                                         const uint64_t* c1, size_t words, uint64_t* out) {
-  __m512i n_p = _mm512_setzero_si512(), n_pc = _mm512_setzero_si512(), n_c = _mm512_setzero_si512();
+  VectorCounts n{_mm512_setzero_si512(), _mm512_setzero_si512(), _mm512_setzero_si512()};
   for (size_t i = 0; i < words; i += 8) {
     const __mmask8 m = words - i >= 8 ? 0xff : static_cast<__mmask8>((1u << (words - i)) - 1);
     __m512i p = _mm512_and_si512(_mm512_maskz_loadu_epi64(m, p0 + i), _mm512_maskz_loadu_epi64(m, p1 + i));
     __m512i c = _mm512_or_si512(_mm512_maskz_loadu_epi64(m, c0 + i), _mm512_maskz_loadu_epi64(m, c1 + i));
-    n_p = _mm512_add_epi64(n_p, _mm512_popcnt_epi64(p));
-    n_pc = _mm512_add_epi64(n_pc, _mm512_popcnt_epi64(_mm512_and_si512(p, c)));
-    n_c = _mm512_add_epi64(n_c, _mm512_popcnt_epi64(c));
+    Add(n, p, c);
   }
-  out[0] = Sum(n_p);
-  out[1] = Sum(n_pc);
-  out[2] = Sum(n_c);
+  Store(n, out);
 }
 
 KST_VECTOR_TARGET void CountLongVector(const uint64_t* const* premise, size_t np, const uint64_t* const* conclusion,
                                        size_t nc, const uint64_t* ones, size_t words, uint64_t* out) {
-  __m512i n_p = _mm512_setzero_si512(), n_pc = _mm512_setzero_si512(), n_c = _mm512_setzero_si512();
+  VectorCounts n{_mm512_setzero_si512(), _mm512_setzero_si512(), _mm512_setzero_si512()};
   for (size_t i = 0; i < words; i += 8) {
     const __mmask8 m = words - i >= 8 ? 0xff : static_cast<__mmask8>((1u << (words - i)) - 1);
     __m512i p = _mm512_maskz_loadu_epi64(m, (np ? premise[0] : ones) + i);
     for (size_t j = 1; j < np; ++j) p = _mm512_and_si512(p, _mm512_maskz_loadu_epi64(m, premise[j] + i));
     __m512i c = _mm512_setzero_si512();
     for (size_t j = 0; j < nc; ++j) c = _mm512_or_si512(c, _mm512_maskz_loadu_epi64(m, conclusion[j] + i));
-    n_p = _mm512_add_epi64(n_p, _mm512_popcnt_epi64(p));
-    n_pc = _mm512_add_epi64(n_pc, _mm512_popcnt_epi64(_mm512_and_si512(p, c)));
-    n_c = _mm512_add_epi64(n_c, _mm512_popcnt_epi64(c));
+    Add(n, p, c);
   }
-  out[0] = Sum(n_p);
-  out[1] = Sum(n_pc);
-  out[2] = Sum(n_c);
+  Store(n, out);
 }
 #endif
 
