@@ -4,7 +4,9 @@
 // KST_WRITE_GOLDEN=1 rewrites the stored files instead of comparing.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -14,6 +16,7 @@
 #include "Ruleforge/exceptions.h"
 #include "Ruleforge/ruleforge_testing.h"
 #include "platform/registry_testing.h"
+#include "tools/e2e/demo_model.h"
 
 namespace kst {
 namespace {
@@ -56,6 +59,37 @@ void WriteMixedCsv(const std::string& path, int rows) {
   }
 }
 
+// A month of the demonstration machine every ten minutes, as its log's
+// training table holds it: the minute of the day, then four counters,
+// written as the exporter writes values. Read in UTC, so that the table is
+// the same wherever the test runs.
+void WriteDemoMonth(const std::string& path) {
+  const char* saved = std::getenv("TZ");
+  const std::string previous = saved ? saved : "";
+  ::setenv("TZ", "UTC0", 1);
+  ::tzset();
+  static const char* const kCounters[] = {"% Processor Time", "Available MBytes", "Processes", "Threads"};
+  std::ofstream out(path);
+  out << "time;cpu;memory;processes;threads\nTime;c1;c2;c3;c4\n";
+  const std::time_t start = 1782864000;  // the first of a month, midnight UTC
+  char cell[64];
+  for (std::time_t t = start; t < start + 31 * 86400; t += 600) {
+    out << (t - start) % 86400 / 60;
+    const double load = DemoLoad(t);
+    for (const char* counter : kCounters) {
+      std::snprintf(cell, sizeof cell, ";%.18g", DemoValue(counter, load));
+      out << cell;
+    }
+    out << "\n";
+  }
+  if (saved) {
+    ::setenv("TZ", previous.c_str(), 1);
+  } else {
+    ::unsetenv("TZ");
+  }
+  ::tzset();
+}
+
 struct GoldenCase {
   const char* name;
   void (*write)(const std::string& path);
@@ -66,6 +100,7 @@ const GoldenCase kCases[] = {
      [](const std::string& p) { WriteStructuredCsv(p, 3000, 12, 7, CellStyle::kExporter); }},
     {"two_decimal_cells", [](const std::string& p) { WriteStructuredCsv(p, 3000, 12, 11); }},
     {"mixed_texts", [](const std::string& p) { WriteMixedCsv(p, 1500); }},
+    {"demo_month", WriteDemoMonth},
 };
 
 TEST(LearnGoldenTest, StateFileAndRulesDumpAreByteIdentical) {
