@@ -16,16 +16,12 @@
 namespace kst {
 namespace {
 
-// fgets with a buffer of 32768 bytes: longer lines come in pieces.
-constexpr size_t kLongestLine = 32767;
 constexpr double kScaleProgress = 0.2;
 constexpr int kIntervalsPerScale = 4;
 constexpr double kScaleMinWeight = 0.001;
 constexpr double kScaleEpsilon = 0.01;
 constexpr int kScaleRounds = 100;
 constexpr int kGroupLengths = 3;
-// Lines between two looks at the memory the counts take.
-constexpr int kBudgetCheckLines = 256;
 
 struct FileCloser {
   void operator()(FILE* f) const { std::fclose(f); }
@@ -42,43 +38,6 @@ File Open(const char* csvFile) {
   return file;
 }
 
-// One pass over the data rows counting the texts of columns [first, *last);
-// drops columns from the back while the counts would outgrow the budget by
-// the end of the file (keeping at least `first`), so *last may come back
-// smaller. Every row must have the fields up to *last; returns the row
-// count.
-int CountColumns(const char* csvFile, int first, int* last, uint64_t fileBytes, size_t budget,
-                 std::vector<TextCounts>& counts) {
-  File file = Open(csvFile);
-  LineReader lines(file.get(), kLongestLine, LineReader::LongLines::kSplit);
-  std::string_view line;
-  lines.Next(&line);
-  lines.Next(&line);
-  // A pass needs no field past its last column; the first pass starts with
-  // every column, so it checks that every row has them all.
-  const int needed = *last;
-  int rows = 0;
-  while (lines.Next(&line)) {
-    FieldCursor fields(line);
-    std::string_view field;
-    for (int i = 0; i < needed; ++i) {
-      if (!fields.Next(&field)) throw new LoadDataException("Bad csv file format");
-      if (i >= first && i < *last) counts[i].Add(field);
-    }
-    ++rows;
-    if (rows % kBudgetCheckLines != 0 || *last - first <= 1) continue;
-    size_t used = 0;
-    for (int i = first; i < *last; ++i) used += counts[i].memoryBytes();
-    const double growth =
-        std::max(1.0, static_cast<double>(fileBytes) / static_cast<double>(std::max<uint64_t>(lines.consumed(), 1)));
-    while (*last - first > 1 && static_cast<double>(used) * growth > static_cast<double>(budget)) {
-      --*last;
-      used -= counts[*last].memoryBytes();
-      counts[*last].Release();
-    }
-  }
-  return rows;
-}
 
 // "(X3 in (1.500000,2.500000))"
 std::string Item(const std::vector<std::unique_ptr<IntervalScale>>& scales, const FeaturePair& p) {
@@ -93,7 +52,7 @@ void DiscoveryAnalyzer::learn(const char* csvFile, SharedProgress* progress) {
   uint64_t file_bytes = 0;
   {
     File file = Open(csvFile);
-    LineReader lines(file.get(), kLongestLine, LineReader::LongLines::kSplit);
+    LineReader lines(file.get(), kLearnLongestLine, LineReader::LongLines::kSplit);
     std::string_view header;
     if (lines.Next(&header)) {
       FieldCursor fields(header);
@@ -111,7 +70,7 @@ void DiscoveryAnalyzer::learn(const char* csvFile, SharedProgress* progress) {
   std::vector<TextCounts> counts(features);
   int first = 0;
   int last = features;
-  int rows = CountColumns(csvFile, first, &last, file_bytes, counting_budget_, counts);
+  int rows = CountColumnTexts(Open(csvFile).get(), file_bytes, first, &last, counting_budget_, counts);
 
   rule_base_.clear();
   scales_.clear();
@@ -131,7 +90,7 @@ void DiscoveryAnalyzer::learn(const char* csvFile, SharedProgress* progress) {
     if (last == features) break;
     first = last;
     last = features;
-    if (CountColumns(csvFile, first, &last, file_bytes, counting_budget_, counts) != rows) {
+    if (CountColumnTexts(Open(csvFile).get(), file_bytes, first, &last, counting_budget_, counts) != rows) {
       throw new LoadDataException("Bad csv file format");  // the file changed under us
     }
   }

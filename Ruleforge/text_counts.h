@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string_view>
 #include <vector>
 
@@ -37,8 +38,24 @@ class TextCounts {
 
   std::vector<char> texts_;
   std::vector<Entry> entries_;
-  std::vector<uint32_t> slots_;  // entry index + 1; 0 is free
+  // The entry's hash in the high half, its index + 1 in the low half; 0 is
+  // free. A probe compares hashes without reaching the entries.
+  std::vector<uint64_t> slots_;
 };
+
+// fgets with a buffer of 32768 bytes, as learning reads its file: longer
+// lines come in pieces.
+inline constexpr size_t kLearnLongestLine = 32767;
+
+// One pass over the data rows of a CSV statistics file (from its start; the
+// two header lines are passed over) counting the texts of columns
+// [first, *last) into counts[first..*last). Drops columns from the back
+// while the counts would outgrow `budget` by the end of the file
+// (`fileBytes` long), keeping at least `first`, so *last may come back
+// smaller. Throws LoadDataException* "Bad csv file format" for a row without
+// the fields up to *last; returns the row count.
+int CountColumnTexts(std::FILE* file, uint64_t fileBytes, int first, int* last, size_t budget,
+                     std::vector<TextCounts>& counts);
 
 }  // namespace kst
 
