@@ -102,15 +102,19 @@ KST_VECTOR_TARGET void Store(const VectorCounts& n, uint64_t* out) {
   out[2] = Sum(n.c);
 }
 
-// Eight words at a time; the last, partial group is loaded under a mask.
+// Whole groups of eight words, then the last, partial group under a mask.
 KST_VECTOR_TARGET void CountShortVector(const uint64_t* p0, const uint64_t* p1, const uint64_t* c0,
                                         const uint64_t* c1, size_t words, uint64_t* out) {
   VectorCounts n{_mm512_setzero_si512(), _mm512_setzero_si512(), _mm512_setzero_si512()};
-  for (size_t i = 0; i < words; i += 8) {
-    const __mmask8 m = words - i >= 8 ? 0xff : static_cast<__mmask8>((1u << (words - i)) - 1);
-    __m512i p = _mm512_and_si512(_mm512_maskz_loadu_epi64(m, p0 + i), _mm512_maskz_loadu_epi64(m, p1 + i));
-    __m512i c = _mm512_or_si512(_mm512_maskz_loadu_epi64(m, c0 + i), _mm512_maskz_loadu_epi64(m, c1 + i));
-    Add(n, p, c);
+  size_t i = 0;
+  for (; i + 8 <= words; i += 8) {
+    Add(n, _mm512_and_si512(_mm512_loadu_si512(p0 + i), _mm512_loadu_si512(p1 + i)),
+        _mm512_or_si512(_mm512_loadu_si512(c0 + i), _mm512_loadu_si512(c1 + i)));
+  }
+  if (i < words) {
+    const __mmask8 m = static_cast<__mmask8>((1u << (words - i)) - 1);
+    Add(n, _mm512_and_si512(_mm512_maskz_loadu_epi64(m, p0 + i), _mm512_maskz_loadu_epi64(m, p1 + i)),
+        _mm512_or_si512(_mm512_maskz_loadu_epi64(m, c0 + i), _mm512_maskz_loadu_epi64(m, c1 + i)));
   }
   Store(n, out);
 }
