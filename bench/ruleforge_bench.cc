@@ -180,8 +180,8 @@ uint64_t PopcountPass(const uint64_t* bits, size_t words) {
   return sum;
 }
 
-// The machine's limit for this work: popcount alone over every bitset each
-// candidate reads, no AND, no OR.
+// Popcount alone over every bitset each candidate reads, word by word, no
+// AND, no OR.
 void BM_PopcountPass(benchmark::State& state) {
   Fixture& d = Data();
   const size_t words = d.fast->wordCount();
