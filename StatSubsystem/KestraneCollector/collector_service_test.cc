@@ -247,7 +247,7 @@ TEST_F(CollectorServiceTest, FailedTickEndsTheService) {
   Configure(1, {"\\Memory\\Available Bytes"});
   ASSERT_EQ(WriteServiceDword(kId, "optCollsCount", 3), 0);
   ASSERT_EQ(WriteServiceDword(kId, "optHeadGrpOffset", static_cast<int>(lines.size())), 0);
-  std::ofstream(buffer_, std::ios::binary) << lines << "stray";
+  std::ofstream(buffer_, std::ios::binary) << lines.substr(0, lines.size() - 1);
 
   static ServiceFrame frame;
   frame = CollectorServiceFrame();
@@ -255,7 +255,7 @@ TEST_F(CollectorServiceTest, FailedTickEndsTheService) {
   UseServiceFrame(frame);
   EXPECT_EXIT(ServiceMain(0, nullptr), ::testing::ExitedWithCode(1),
               "error 11: KestraneCollector::Gather\\(\\) call failed with return value -3");
-  EXPECT_EQ(ReadFile(buffer_), lines + "stray");
+  EXPECT_EQ(ReadFile(buffer_), lines.substr(0, lines.size() - 1));
 }
 
 // Installed by the program itself and started by the service manager: it
@@ -299,6 +299,38 @@ TEST_F(CollectorServiceTest, AsAnInstalledService) {
   ASSERT_EQ(remove.Wait(milliseconds(10000)), 0);
   EXPECT_EQ(QueryServiceState(kId, &state), 0);
   EXPECT_EQ(state, kServiceStateNotInstalled);
+}
+
+// Kills while the collector makes a new buffer, half of them the moment the
+// registry names it: none may leave a buffer that the next tick refuses.
+TEST_F(CollectorServiceTest, KillsWhileABufferIsMadeLeaveNoRefusedBuffer) {
+  const std::vector<std::string> counters = {"\\Processor(_Total)\\% Processor Time",
+                                             "\\Memory\\Available Bytes", "\\System\\Processes"};
+  const auto give_up = steady_clock::now() + std::chrono::seconds(90);
+  int kills = 0, named = 0;
+  for (; kills < 50 && steady_clock::now() < give_up; ++kills) {
+    Configure(0, counters);
+    {
+      Program debug(home_.path(), {"-debug"});
+      if (kills % 2 == 0) {
+        const auto end = steady_clock::now() + milliseconds(5000);
+        int flag = 0;
+        while (steady_clock::now() < end &&
+               (ReadServiceDword(kId, "notFirstStartFlag", &flag) != 0 || flag != 1)) {
+          std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        named += flag == 1;
+      } else {
+        std::this_thread::sleep_for(std::chrono::microseconds(700 * kills));
+      }
+    }  // killed with SIGKILL here
+    int flag = 0;
+    ASSERT_EQ(ReadServiceDword(kId, "notFirstStartFlag", &flag), 0);
+    KestraneCollector next;
+    ASSERT_EQ(next.Gather(), 0) << "after kill " << kills << " (flag " << flag << ")";
+  }
+  EXPECT_EQ(kills, 50) << "the kills took longer than 90 s";
+  EXPECT_GE(named, 20) << "too few kills came after the registry named the buffer";
 }
 
 TEST_F(CollectorServiceTest, ControlsWithoutAUserControl) {
