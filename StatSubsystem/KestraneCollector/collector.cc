@@ -5,10 +5,12 @@
 #include "StatSubsystem/KestraneCollector/buffer_file.h"
 #include "StatSubsystem/KestraneCollector/collector_testing.h"
 
+#include "StatSubsystem/common/collector_options.h"
 #include "StatSubsystem/common/ring_buffer.h"
 #include "StatSubsystem/common/service_keys.h"
 #include "StatSubsystem/common/service_names.h"
 #include "platform/paths.h"
+#include "platform/registry.h"
 
 namespace kst {
 namespace {
@@ -31,20 +33,30 @@ int ReadLocalTime(const std::function<time_t()>& now, std::tm* local, int time_f
 KestraneCollector::KestraneCollector(std::function<time_t()> now) : now_(std::move(now)) {}
 
 int KestraneCollector::LoadParameters(uint32_t* interval) {
+  // One open of the key and one read of its values per tick.
+  RegistryKey key;
+  std::vector<RegistryKey::Value> values;
+  if (RegistryKey::Open(ServiceKeyPath(kCollector), RegAccess::kRead, &key) != kErrorSuccess ||
+      key.QueryValues({"notFirstStartFlag", "optBufferName", "optTimeInt", "optCollsCount",
+                       "optHeadGrpOffset"},
+                      &values) != kErrorSuccess) {
+    return -1;
+  }
+  key.Close();
   int flag = 0;
-  if (ReadServiceDword(kCollector, "notFirstStartFlag", &flag) != 0) return -1;
+  if (!ServiceDwordOf(values[0], &flag)) return -1;
   if (flag != 0 && flag != 1) return -2;
   existingBuffer = flag == 1;
-  if (ReadServiceString(kCollector, "optBufferName", &bufferFile) != 0) return -3;
+  if (!ServiceStringOf(values[1], &bufferFile)) return -3;
   int minutes = 0;
-  if (ReadServiceDword(kCollector, "optTimeInt", &minutes) != 0) return -4;
+  if (!ServiceDwordOf(values[2], &minutes)) return -4;
   if (minutes <= 0) return -5;
   if (existingBuffer) {
     int width = 0, header = 0;
-    if (ReadServiceDword(kCollector, "optCollsCount", &width) != 0) return -6;
+    if (!ServiceDwordOf(values[3], &width)) return -6;
     if (width <= 0) return -7;
     recordWidth = static_cast<uint32_t>(width);
-    if (ReadServiceDword(kCollector, "optHeadGrpOffset", &header) != 0) return -8;
+    if (!ServiceDwordOf(values[4], &header)) return -8;
     if (header <= 0) return -9;
     if (MinimumHeaderSize(recordWidth) > static_cast<uint64_t>(header)) return -7;
     headerSize = static_cast<uint32_t>(header);
