@@ -1,6 +1,7 @@
 #include "StatSubsystem/KestraneCollector/collector_service.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -253,7 +254,16 @@ TEST_F(CollectorServiceTest, FailedTickEndsTheService) {
   frame = CollectorServiceFrame();
   frame.interval_unit_ms = 1000;
   UseServiceFrame(frame);
-  EXPECT_EXIT(ServiceMain(0, nullptr), ::testing::ExitedWithCode(1),
+  // The child runs the test anew in a home of its own, which its exit
+  // would leave behind.
+  static std::string child_home;
+  EXPECT_EXIT(
+      {
+        child_home = home_.path();
+        std::atexit([] { std::filesystem::remove_all(child_home); });
+        ServiceMain(0, nullptr);
+      },
+      ::testing::ExitedWithCode(1),
               "error 11: KestraneCollector::Gather\\(\\) call failed with return value -3");
   EXPECT_EQ(ReadFile(buffer_), lines.substr(0, lines.size() - 1));
 }
@@ -299,6 +309,24 @@ TEST_F(CollectorServiceTest, AsAnInstalledService) {
   ASSERT_EQ(remove.Wait(milliseconds(10000)), 0);
   EXPECT_EQ(QueryServiceState(kId, &state), 0);
   EXPECT_EQ(state, kServiceStateNotInstalled);
+}
+
+// Run as root in a home other users may write, the program runs nothing:
+// not by hand, not for the service manager.
+TEST_F(CollectorServiceTest, RefusesToRunAsRootInAHomeOthersMayWrite) {
+  if (::geteuid() != 0) GTEST_SKIP() << "the refusal guards a service run as root";
+  Configure(0, {"\\Memory\\Available Bytes"});
+  ASSERT_EQ(::chmod(home_.path().c_str(), 0775), 0);
+  for (const char* word : {"-debug", "-service"}) {
+    Program refused(home_.path(), {word});
+    ASSERT_EQ(refused.Wait(milliseconds(10000)), 1) << word;
+    EXPECT_EQ(refused.Err(), "Kestrane buffer creator: refusing to run as root: " + home_.path() +
+                                 " may be written by its group or by other users; only root may own "
+                                 "and change it\n")
+        << word;
+    EXPECT_FALSE(std::filesystem::exists(buffer_)) << word;
+  }
+  ASSERT_EQ(::chmod(home_.path().c_str(), 0700), 0);
 }
 
 // Kills while the collector makes a new buffer, half of them the moment the
