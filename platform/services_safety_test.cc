@@ -61,8 +61,8 @@ TEST_F(ServicesSafetyTest, EveryWayAnotherUserCouldChangeTheInstallationIsNamed)
        [&] { ::chmod((home + "/log").c_str(), 0755); }, home + "/log may be written by its group or by other users"},
       {"database writable", [&] { ::chmod(db.c_str(), 0666); }, [&] { ::chmod(db.c_str(), 0644); },
        db + " may be written by its group or by other users"},
-      {"database of another user", [&] { ::chown(db.c_str(), kOtherUser, 0); },
-       [&] { ::chown(db.c_str(), 0, 0); }, db + " belongs to user 65534, not root"},
+      {"database of another user", [&] { ::chown(db.c_str(), 1, 0); },
+       [&] { ::chown(db.c_str(), 0, 0); }, db + " belongs to user 1, not root"},
       {"journal a link",
        [&] { fs::rename(db + "-wal", outside_ + "/wal"); fs::create_symlink(outside_ + "/wal", db + "-wal"); },
        [&] { fs::remove(db + "-wal"); fs::rename(outside_ + "/wal", db + "-wal"); },
@@ -91,7 +91,7 @@ TEST_F(ServicesSafetyTest, StartRefusesAnUnsafeInstallationAndNeverFollowsTheLog
   ASSERT_EQ(ServiceManager::Open(kManagerConnect | kManagerCreateService, &manager), kErrorSuccess);
   ServiceConfig config;
   config.name = "Safety Test";
-  config.image_path = "/bin/true -service";
+  config.image_path = "/bin/echo leaked";
   std::unique_ptr<Service> service;
   ASSERT_EQ(manager->CreateService(config, kServiceStart, &service), kErrorSuccess);
 

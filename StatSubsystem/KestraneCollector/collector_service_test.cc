@@ -362,7 +362,20 @@ TEST_F(CollectorServiceTest, KillsWhileABufferIsMadeLeaveNoRefusedBuffer) {
 }
 
 TEST_F(CollectorServiceTest, ControlsWithoutAUserControl) {
-  UseServiceFrame(CollectorServiceFrame());
+  const ServiceFrame& frame = CollectorServiceFrame();
+  // What the frame shares with the checker's is tested there; these are the
+  // collector's own.
+  EXPECT_EQ(frame.controls_accepted, 7u);
+  EXPECT_EQ(frame.reload_control, 0u);
+  EXPECT_FALSE(frame.running_before_load);
+  EXPECT_EQ(frame.priority_steps, 2);
+  EXPECT_EQ(frame.interval_unit_ms, 60000);
+  EXPECT_EQ(frame.retry_result, -2);
+  EXPECT_EQ(frame.load_failure_exit, 124u);
+  EXPECT_EQ(frame.tick_failure_exit, 125u);
+  EXPECT_EQ(frame.tick_error_code, 11);
+  EXPECT_STREQ(frame.service.name, "Kestrane buffer creator");
+  UseServiceFrame(frame);
   EXPECT_EQ(ServiceCtrlHandler(129, 0, nullptr, nullptr), 120u);
   EXPECT_EQ(ServiceCtrlHandler(4, 0, nullptr, nullptr), 0u);
 }

@@ -107,8 +107,10 @@ TEST_F(CollectorTest, LoadParametersCodes) {
   EXPECT_EQ(collector.LoadParameters(&interval), -7);
   ASSERT_EQ(WriteServiceDword(kId, "optCollsCount", 5), 0);
   EXPECT_EQ(collector.LoadParameters(&interval), -8);
-  ASSERT_EQ(WriteServiceDword(kId, "optHeadGrpOffset", -1), 0);
-  EXPECT_EQ(collector.LoadParameters(&interval), -9);
+  for (int bad : {0, -1}) {
+    ASSERT_EQ(WriteServiceDword(kId, "optHeadGrpOffset", bad), 0);
+    EXPECT_EQ(collector.LoadParameters(&interval), -9) << bad;
+  }
   ASSERT_EQ(WriteServiceDword(kId, "optHeadGrpOffset", 60), 0);
   interval = 0;
   EXPECT_EQ(collector.LoadParameters(&interval), 0);
@@ -218,7 +220,9 @@ TEST_F(CollectorTest, TimeAndCounterFailures) {
   ::setenv("KESTRANE_PERF_SCRIPT", (home_.path() + "/absent").c_str(), 1);
   Configure(0, 5, {"\\Memory\\Available Bytes"});
   KestraneCollector no_counters([] { return At(1, 1, 0, 0); });
-  EXPECT_EQ(no_counters.Gather(), -7);
+  EXPECT_EQ(no_counters.Gather(), -7);  // while making the buffer
+  KestraneCollector later([] { return At(1, 1, 0, 5); });
+  EXPECT_EQ(later.Gather(), -7);  // with the buffer made
 
   ASSERT_EQ(WriteServiceDword(kId, "notFirstStartFlag", 0), 0);
   RegistryKey key;
@@ -341,6 +345,20 @@ TEST_F(CollectorTest, NewBufferHeaderIsInTheFileBeforeTheRegistryNamesIt) {
   EXPECT_EQ(g_file_at_commit, lines);
   EXPECT_EQ(Dword("optHeadGrpOffset"), static_cast<int>(lines.size()));
   EXPECT_EQ(Dword("optCollsCount"), 4);
+
+  // A buffer that holds its header lines and no slot yet goes on.
+  std::filesystem::resize_file(buffer_, lines.size());
+  KestraneCollector next([] { return At(3, 1, 0, 5); });
+  ASSERT_EQ(next.Gather(), 0);
+  EXPECT_EQ(Slot(1).date_key, 301.0);
+
+  // A registry that cannot record the new buffer leaves it unnamed.
+  ASSERT_EQ(WriteServiceDword(kId, "notFirstStartFlag", 0), 0);
+  SetRegistryReadOnlyForTesting(true);
+  const int unrecorded = next.Gather();
+  SetRegistryReadOnlyForTesting(false);
+  EXPECT_EQ(unrecorded, -8);
+  EXPECT_EQ(Dword("notFirstStartFlag"), 0);
 }
 
 }  // namespace
