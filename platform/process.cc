@@ -143,7 +143,7 @@ WinError PrepareLaunch(std::string_view command_line,
     } else {
       launch->stdout_fd =
           ::open(NativePath(options.output_file).c_str(),
-                 O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+                 O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600);
     }
     if (launch->stdout_fd < 0) return ErrnoToWinError(errno);
   }

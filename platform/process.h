@@ -45,7 +45,8 @@ struct ProcessOptions {
   std::string working_directory;
   // Hidden: the program gets a session of its own (no controlling terminal),
   // standard input from /dev/null and standard output and error appended
-  // to output_file (created 0600 when missing), or /dev/null when that is
+  // to output_file (created 0600 when missing, never followed when it is a
+  // symbolic link), or /dev/null when that is
   // empty. Not hidden: it shares the caller's terminal and standard streams.
   bool hidden = false;
   std::string output_file;

@@ -461,6 +461,31 @@ WinError RegistryKey::QueryValue(std::string_view name, RegType* type,
   return err;
 }
 
+WinError RegistryKey::QueryValues(const std::vector<std::string_view>& names,
+                                  std::vector<Value>* values) const {
+  if (!is_open()) return kErrorInvalidHandle;
+  std::vector<Value> read(names.size());
+  WinError err = Shared().Run(db_path_, TxnKind::kRead, [&](sqlite3* db) {
+    WinError e = CheckAlive(db, id_);
+    if (e != kErrorSuccess) return e;
+    for (size_t i = 0; i < names.size(); ++i) {
+      Statement one(db, "SELECT type, data FROM vals WHERE key = ?1 AND name = ?2");
+      int rc = one.Bind(id_).BindText(names[i]).Step();
+      if (rc == SQLITE_DONE) {
+        read[i] = Value();
+        continue;
+      }
+      if (rc != SQLITE_ROW) return FromSqlite(rc);
+      read[i].found = true;
+      read[i].type = static_cast<RegType>(one.Int(0));
+      read[i].data = one.Blob(1);
+    }
+    return kErrorSuccess;
+  });
+  if (err == kErrorSuccess) *values = std::move(read);
+  return err;
+}
+
 WinError RegistryKey::SetValue(std::string_view name, RegType type,
                                const void* data, uint32_t size) {
   if (!is_open()) return kErrorInvalidHandle;

@@ -26,6 +26,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/win_errors.h"
 
@@ -96,6 +97,17 @@ class RegistryKey {
   // Reads a whole value, whatever its size.
   WinError QueryValue(std::string_view name, RegType* type,
                       std::string* data) const;
+
+  // Reads several values in one transaction, so that they are seen together
+  // as writers left them. (*values)[i] answers names[i]: found false for a
+  // missing value. kErrorKeyDeleted when the key is gone.
+  struct Value {
+    bool found = false;
+    RegType type = 0;
+    std::string data;
+  };
+  WinError QueryValues(const std::vector<std::string_view>& names,
+                       std::vector<Value>* values) const;
 
   // Creates or replaces a value; a replaced value keeps its place in the
   // enumeration order. kErrorAccessDenied on a read-only handle.

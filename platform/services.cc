@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 
 #include "platform/ascii.h"
@@ -153,6 +154,10 @@ class ServiceImpl final : public Service {
         return kErrorServiceDisabled;
       }
       image_path = ReadText(key, "ImagePath");
+    }
+    if (const std::string unsafe = UnsafeInstallationReason(); !unsafe.empty()) {
+      std::fprintf(stderr, "%s: refusing to start: %s\n", name().c_str(), unsafe.c_str());
+      return kErrorAccessDenied;
     }
     WinError error = sc::EnsureRunFolder();
     if (error != kErrorSuccess) return error;

@@ -8,7 +8,10 @@
 //
 // Starting runs ImagePath (split as platform/process does) as a daemon: no
 // terminal, standard input from /dev/null, standard output and error
-// appended to $KESTRANE_HOME/log/<name>.log. The start returns once the
+// appended to $KESTRANE_HOME/log/<name>.log (never through a symbolic
+// link). Run as root, the start refuses an unsafe installation
+// (UnsafeInstallationReason) with kErrorAccessDenied and a line on standard
+// error. The start returns once the
 // program's dispatcher (RunServiceDispatcher) has connected. The dispatcher
 // then serves controls and status queries on a Unix-domain socket in
 // $KESTRANE_HOME/run, a folder only its owner may enter; it answers only
@@ -169,6 +172,15 @@ class ServiceManager {
   // The names of all services, in the registry's order.
   virtual WinError ListServices(std::vector<std::string>* names) = 0;
 };
+
+// Whether root may run the installation's services: a user who can write
+// KestraneHome(), its log folder or the registry database (or swap one of
+// them for a symbolic link) could make root's output follow a link or make
+// root run a program of theirs. Running as root, each of them (and the
+// database's journal files) that exists must be owned by root, writable by
+// no one else and not a symbolic link. Empty when that holds or when this
+// process is not root; otherwise what is wrong, naming the path.
+std::string UnsafeInstallationReason();
 
 // ---- Inside a service program ----
 

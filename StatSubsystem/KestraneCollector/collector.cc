@@ -1,16 +1,23 @@
 #include "StatSubsystem/KestraneCollector/collector.h"
 
-#include <fstream>
+#include <cstdio>
 
+#include "StatSubsystem/KestraneCollector/buffer_file.h"
+#include "StatSubsystem/KestraneCollector/collector_testing.h"
+
+#include "StatSubsystem/common/collector_options.h"
 #include "StatSubsystem/common/ring_buffer.h"
 #include "StatSubsystem/common/service_keys.h"
 #include "StatSubsystem/common/service_names.h"
 #include "platform/paths.h"
+#include "platform/registry.h"
 
 namespace kst {
 namespace {
 
 const std::string kCollector = ServiceNameTable[kCollectorId];
+
+void (*g_after_new_buffer)() = nullptr;
 
 // time() and localtime as one step; the codes are the caller's.
 int ReadLocalTime(const std::function<time_t()>& now, std::tm* local, int time_failed,
@@ -26,21 +33,32 @@ int ReadLocalTime(const std::function<time_t()>& now, std::tm* local, int time_f
 KestraneCollector::KestraneCollector(std::function<time_t()> now) : now_(std::move(now)) {}
 
 int KestraneCollector::LoadParameters(uint32_t* interval) {
+  // One open of the key and one read of its values per tick.
+  RegistryKey key;
+  std::vector<RegistryKey::Value> values;
+  if (RegistryKey::Open(ServiceKeyPath(kCollector), RegAccess::kRead, &key) != kErrorSuccess ||
+      key.QueryValues({"notFirstStartFlag", "optBufferName", "optTimeInt", "optCollsCount",
+                       "optHeadGrpOffset"},
+                      &values) != kErrorSuccess) {
+    return -1;
+  }
+  key.Close();
   int flag = 0;
-  if (ReadServiceDword(kCollector, "notFirstStartFlag", &flag) != 0) return -1;
+  if (!ServiceDwordOf(values[0], &flag)) return -1;
   if (flag != 0 && flag != 1) return -2;
   existingBuffer = flag == 1;
-  if (ReadServiceString(kCollector, "optBufferName", &bufferFile) != 0) return -3;
+  if (!ServiceStringOf(values[1], &bufferFile)) return -3;
   int minutes = 0;
-  if (ReadServiceDword(kCollector, "optTimeInt", &minutes) != 0) return -4;
+  if (!ServiceDwordOf(values[2], &minutes)) return -4;
   if (minutes <= 0) return -5;
   if (existingBuffer) {
     int width = 0, header = 0;
-    if (ReadServiceDword(kCollector, "optCollsCount", &width) != 0) return -6;
+    if (!ServiceDwordOf(values[3], &width)) return -6;
     if (width <= 0) return -7;
     recordWidth = static_cast<uint32_t>(width);
-    if (ReadServiceDword(kCollector, "optHeadGrpOffset", &header) != 0) return -8;
+    if (!ServiceDwordOf(values[4], &header)) return -8;
     if (header <= 0) return -9;
+    if (MinimumHeaderSize(recordWidth) > static_cast<uint64_t>(header)) return -7;
     headerSize = static_cast<uint32_t>(header);
   }
   timeInterval = static_cast<uint32_t>(minutes);
@@ -53,18 +71,20 @@ int KestraneCollector::CollectCounterValues(std::vector<double>& out, bool reloa
 }
 
 // Writes the header lines of a new buffer and records its shape; the query
-// is rebuilt on the same reading of optCounters.
-int KestraneCollector::CreateBuffer(std::fstream& file) {
+// is rebuilt on the same reading of optCounters. The lines are on the disk
+// before the registry says the buffer exists.
+int KestraneCollector::CreateBuffer(BufferFile& file, const std::string& native) {
+  if (int result = file.Create(native); result != 0) return result;
   std::vector<std::string> paths;
   if (ReadCollectorCounterPaths(&paths) != 0) return -5;
   const std::string lines = HeaderLinesOfPaths(paths);
-  file.write(lines.data(), static_cast<std::streamsize>(lines.size()));
-  if (!file) return -4;
-  headerSize = static_cast<uint32_t>(file.tellp());
+  if (int result = file.WriteHeaderLines(lines); result != 0) return result;
+  headerSize = static_cast<uint32_t>(lines.size());
   recordWidth = static_cast<uint32_t>(paths.size()) + kSlotHeadDoubles;
   if (WriteServiceDword(kCollector, "optHeadGrpOffset", static_cast<int>(headerSize)) != 0) return -8;
   if (WriteServiceDword(kCollector, "optCollsCount", static_cast<int>(recordWidth)) != 0) return -9;
   if (WriteServiceDword(kCollector, "notFirstStartFlag", 1) != 0) return -10;
+  if (g_after_new_buffer != nullptr) g_after_new_buffer();
   if (counters_.Rebuild(paths) != 0) return -7;
   return 0;
 }
@@ -75,29 +95,24 @@ int KestraneCollector::Gather() {
   std::tm slot_time{};
   if (int result = ReadLocalTime(now_, &slot_time, -101, -102); result != 0) return result;
 
-  std::fstream file;
+  BufferFile file;
   const std::string native = NativePath(bufferFile);
   if (existingBuffer) {
-    file.open(native, std::ios::in | std::ios::out | std::ios::binary);
-    if (!file.is_open()) return -2;
-    file.seekp(0, std::ios::end);
-    const int64_t length = static_cast<int64_t>(file.tellp());
-    // A file cut short of its header lines, or slots without room for the
-    // date and minute, would be overwritten into something unreadable.
-    if (!LengthFitsSlots(length, headerSize, recordWidth) || length < headerSize ||
-        recordWidth < kSlotHeadDoubles) {
-      return -3;
+    uint64_t cut = 0;
+    if (int result = file.OpenExisting(native, headerSize, recordWidth, &cut); result != 0) {
+      return result;
     }
-  } else {
-    file.open(native, std::ios::in | std::ios::out | std::ios::binary | std::ios::trunc);
-    if (!file.is_open()) return -4;
-    if (int result = CreateBuffer(file); result != 0) return result;
+    if (cut != 0) {
+      std::fprintf(stderr, "ring buffer %s ended in a torn slot: cut %llu bytes, every whole slot kept\n",
+                   native.c_str(), static_cast<unsigned long long>(cut));
+      std::fflush(stderr);
+    }
+  } else if (int result = CreateBuffer(file, native); result != 0) {
+    return result;
   }
 
   const uint32_t slot =
       SlotIndex(slot_time.tm_mday, slot_time.tm_hour, slot_time.tm_min, timeInterval);
-  file.seekp(static_cast<std::streamoff>(SlotOffset(headerSize, recordWidth, slot)));
-
   std::tm stamp{};
   if (int result = ReadLocalTime(now_, &stamp, -103, -104); result != 0) return result;
   RingBufferSlot record;
@@ -105,10 +120,9 @@ int KestraneCollector::Gather() {
   record.minute = MinuteOfDay(stamp.tm_hour, stamp.tm_min);
   if (CollectCounterValues(record.values, false) != 0) return -7;
   record.values.resize(recordWidth - kSlotHeadDoubles, 0.0);
-
-  if (!WriteSlot(file, record) || !file.flush()) return -11;
-  file.close();
-  return file.fail() ? -11 : 0;
+  return file.WriteSlotAndClose(SlotOffset(headerSize, recordWidth, slot), record) ? 0 : -11;
 }
+
+void SetAfterNewBufferForTesting(void (*hook)()) { g_after_new_buffer = hook; }
 
 }  // namespace kst

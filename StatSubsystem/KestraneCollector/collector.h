@@ -9,10 +9,10 @@
 #include <cstdint>
 #include <ctime>
 #include <functional>
-#include <iosfwd>
 #include <string>
 #include <vector>
 
+#include "StatSubsystem/KestraneCollector/buffer_file.h"
 #include "StatSubsystem/common/counter_values.h"
 
 namespace kst {
@@ -28,14 +28,17 @@ class KestraneCollector {
   // buffer, optCollsCount and optHeadGrpOffset. 0 and *interval (minutes),
   // or: -1 notFirstStartFlag unreadable; -2 it is neither 0 nor 1;
   // -3 optBufferName unreadable; -4 optTimeInt unreadable; -5 optTimeInt <= 0;
-  // -6 optCollsCount unreadable; -7 it is <= 0; -8 optHeadGrpOffset
-  // unreadable; -9 it is <= 0.
+  // -6 optCollsCount unreadable; -7 it is <= 0, or wider than header lines
+  // of optHeadGrpOffset bytes can name (a damaged value, which would
+  // otherwise ask for a slot of gigabytes); -8 optHeadGrpOffset unreadable;
+  // -9 it is <= 0.
   int LoadParameters(uint32_t* interval);
 
   // One tick. 0, or: -1 parameters not loadable; -2 the existing buffer
-  // cannot be opened (the service retries); -3 its length does not end on a
-  // slot, it is shorter than its header lines, or its slots are too narrow
-  // for the date and minute (optCollsCount < 2); -4 a new buffer cannot be
+  // cannot be opened (the service retries); -3 it is shorter than its
+  // header lines, or its slots are too narrow for the date and minute
+  // (optCollsCount < 2); a torn last slot is cut off instead, with a line on
+  // standard error (the service's log); -4 a new buffer cannot be
   // created; -5 optCounters unreadable for a new buffer; -7 counter values
   // not collectable; -8/-9/-10 optHeadGrpOffset/optCollsCount/
   // notFirstStartFlag not writable; -11 the slot cannot be written;
@@ -52,7 +55,7 @@ class KestraneCollector {
   int CollectCounterValues(std::vector<double>& out, bool reload);
 
  private:
-  int CreateBuffer(std::fstream& file);
+  int CreateBuffer(BufferFile& file, const std::string& native);
 
   std::function<time_t()> now_;
   // notFirstStartFlag, optTimeInt, optCollsCount, optHeadGrpOffset and

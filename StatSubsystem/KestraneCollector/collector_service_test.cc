@@ -1,6 +1,7 @@
 #include "StatSubsystem/KestraneCollector/collector_service.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -247,15 +248,24 @@ TEST_F(CollectorServiceTest, FailedTickEndsTheService) {
   Configure(1, {"\\Memory\\Available Bytes"});
   ASSERT_EQ(WriteServiceDword(kId, "optCollsCount", 3), 0);
   ASSERT_EQ(WriteServiceDword(kId, "optHeadGrpOffset", static_cast<int>(lines.size())), 0);
-  std::ofstream(buffer_, std::ios::binary) << lines << "stray";
+  std::ofstream(buffer_, std::ios::binary) << lines.substr(0, lines.size() - 1);
 
   static ServiceFrame frame;
   frame = CollectorServiceFrame();
   frame.interval_unit_ms = 1000;
   UseServiceFrame(frame);
-  EXPECT_EXIT(ServiceMain(0, nullptr), ::testing::ExitedWithCode(1),
+  // The child runs the test anew in a home of its own, which its exit
+  // would leave behind.
+  static std::string child_home;
+  EXPECT_EXIT(
+      {
+        child_home = home_.path();
+        std::atexit([] { std::filesystem::remove_all(child_home); });
+        ServiceMain(0, nullptr);
+      },
+      ::testing::ExitedWithCode(1),
               "error 11: KestraneCollector::Gather\\(\\) call failed with return value -3");
-  EXPECT_EQ(ReadFile(buffer_), lines + "stray");
+  EXPECT_EQ(ReadFile(buffer_), lines.substr(0, lines.size() - 1));
 }
 
 // Installed by the program itself and started by the service manager: it
@@ -301,8 +311,71 @@ TEST_F(CollectorServiceTest, AsAnInstalledService) {
   EXPECT_EQ(state, kServiceStateNotInstalled);
 }
 
+// Run as root in a home other users may write, the program runs nothing:
+// not by hand, not for the service manager.
+TEST_F(CollectorServiceTest, RefusesToRunAsRootInAHomeOthersMayWrite) {
+  if (::geteuid() != 0) GTEST_SKIP() << "the refusal guards a service run as root";
+  Configure(0, {"\\Memory\\Available Bytes"});
+  ASSERT_EQ(::chmod(home_.path().c_str(), 0775), 0);
+  for (const char* word : {"-debug", "-service"}) {
+    Program refused(home_.path(), {word});
+    ASSERT_EQ(refused.Wait(milliseconds(10000)), 1) << word;
+    EXPECT_EQ(refused.Err(), "Kestrane buffer creator: refusing to run as root: " + home_.path() +
+                                 " may be written by its group or by other users; only root may own "
+                                 "and change it\n")
+        << word;
+    EXPECT_FALSE(std::filesystem::exists(buffer_)) << word;
+  }
+  ASSERT_EQ(::chmod(home_.path().c_str(), 0700), 0);
+}
+
+// Kills while the collector makes a new buffer, half of them the moment the
+// registry names it: none may leave a buffer that the next tick refuses.
+TEST_F(CollectorServiceTest, KillsWhileABufferIsMadeLeaveNoRefusedBuffer) {
+  const std::vector<std::string> counters = {"\\Processor(_Total)\\% Processor Time",
+                                             "\\Memory\\Available Bytes", "\\System\\Processes"};
+  const auto give_up = steady_clock::now() + std::chrono::seconds(240);
+  int kills = 0, named = 0;
+  for (; kills < 50 && steady_clock::now() < give_up; ++kills) {
+    Configure(0, counters);
+    {
+      Program debug(home_.path(), {"-debug"});
+      if (kills % 2 == 0) {
+        const auto end = steady_clock::now() + milliseconds(5000);
+        int flag = 0;
+        while (steady_clock::now() < end &&
+               (ReadServiceDword(kId, "notFirstStartFlag", &flag) != 0 || flag != 1)) {
+          std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        named += flag == 1;
+      } else {
+        std::this_thread::sleep_for(std::chrono::microseconds(700 * kills));
+      }
+    }  // killed with SIGKILL here
+    int flag = 0;
+    ASSERT_EQ(ReadServiceDword(kId, "notFirstStartFlag", &flag), 0);
+    KestraneCollector next;
+    ASSERT_EQ(next.Gather(), 0) << "after kill " << kills << " (flag " << flag << ")";
+  }
+  EXPECT_EQ(kills, 50) << "the kills took longer than 240 s";
+  EXPECT_GE(named, 20) << "too few kills came after the registry named the buffer";
+}
+
 TEST_F(CollectorServiceTest, ControlsWithoutAUserControl) {
-  UseServiceFrame(CollectorServiceFrame());
+  const ServiceFrame& frame = CollectorServiceFrame();
+  // What the frame shares with the checker's is tested there; these are the
+  // collector's own.
+  EXPECT_EQ(frame.controls_accepted, 7u);
+  EXPECT_EQ(frame.reload_control, 0u);
+  EXPECT_FALSE(frame.running_before_load);
+  EXPECT_EQ(frame.priority_steps, 2);
+  EXPECT_EQ(frame.interval_unit_ms, 60000);
+  EXPECT_EQ(frame.retry_result, -2);
+  EXPECT_EQ(frame.load_failure_exit, 124u);
+  EXPECT_EQ(frame.tick_failure_exit, 125u);
+  EXPECT_EQ(frame.tick_error_code, 11);
+  EXPECT_STREQ(frame.service.name, "Kestrane buffer creator");
+  UseServiceFrame(frame);
   EXPECT_EQ(ServiceCtrlHandler(129, 0, nullptr, nullptr), 120u);
   EXPECT_EQ(ServiceCtrlHandler(4, 0, nullptr, nullptr), 0u);
 }

@@ -10,6 +10,7 @@
 #include "gtest/gtest.h"
 #include "platform/registry.h"
 #include "platform/registry_testing.h"
+#include "StatSubsystem/KestraneCollector/collector_testing.h"
 
 namespace kst {
 namespace {
@@ -106,8 +107,10 @@ TEST_F(CollectorTest, LoadParametersCodes) {
   EXPECT_EQ(collector.LoadParameters(&interval), -7);
   ASSERT_EQ(WriteServiceDword(kId, "optCollsCount", 5), 0);
   EXPECT_EQ(collector.LoadParameters(&interval), -8);
-  ASSERT_EQ(WriteServiceDword(kId, "optHeadGrpOffset", -1), 0);
-  EXPECT_EQ(collector.LoadParameters(&interval), -9);
+  for (int bad : {0, -1}) {
+    ASSERT_EQ(WriteServiceDword(kId, "optHeadGrpOffset", bad), 0);
+    EXPECT_EQ(collector.LoadParameters(&interval), -9) << bad;
+  }
   ASSERT_EQ(WriteServiceDword(kId, "optHeadGrpOffset", 60), 0);
   interval = 0;
   EXPECT_EQ(collector.LoadParameters(&interval), 0);
@@ -183,12 +186,6 @@ TEST_F(CollectorTest, DamagedOrMissingBuffer) {
   KestraneCollector collector([] { return At(2, 10, 8, 0); });
   ASSERT_EQ(collector.Gather(), 0);
 
-  // A stray byte: the tick fails and the file stays as it was.
-  { std::ofstream(buffer_, std::ios::app | std::ios::binary) << 'x'; }
-  const std::string damaged = ReadFile(buffer_);
-  EXPECT_EQ(collector.Gather(), -3);
-  EXPECT_EQ(ReadFile(buffer_), damaged);
-
   // A file cut inside its header lines.
   const int header = Dword("optHeadGrpOffset");
   std::filesystem::resize_file(buffer_, static_cast<uintmax_t>(header - 24));
@@ -223,7 +220,9 @@ TEST_F(CollectorTest, TimeAndCounterFailures) {
   ::setenv("KESTRANE_PERF_SCRIPT", (home_.path() + "/absent").c_str(), 1);
   Configure(0, 5, {"\\Memory\\Available Bytes"});
   KestraneCollector no_counters([] { return At(1, 1, 0, 0); });
-  EXPECT_EQ(no_counters.Gather(), -7);
+  EXPECT_EQ(no_counters.Gather(), -7);  // while making the buffer
+  KestraneCollector later([] { return At(1, 1, 0, 5); });
+  EXPECT_EQ(later.Gather(), -7);  // with the buffer made
 
   ASSERT_EQ(WriteServiceDword(kId, "notFirstStartFlag", 0), 0);
   RegistryKey key;
@@ -270,6 +269,96 @@ TEST_F(CollectorTest, ValuesStayInStepWithTheSlotWidth) {
   ASSERT_EQ(longer.Gather(), 0);
   EXPECT_EQ(Dword("optCollsCount"), 5);
   EXPECT_EQ(Slot(SlotIndex(2, 10, 15, 5)).values, (std::vector<double>{20, 1000, 1000}));
+}
+
+// A slot write cut short (a crash, a full disk) leaves bytes that end inside
+// a slot: only they go, every whole slot stays, and collection goes on.
+TEST_F(CollectorTest, TornLastSlotIsCutBackToTheLastWholeSlot) {
+  Configure(0, 5, {"\\Memory\\Available Bytes"});
+  time_t now = At(2, 10, 8, 0);
+  KestraneCollector collector([&now] { return now; });
+  ASSERT_EQ(collector.Gather(), 0);
+  now = At(2, 10, 8, 5);
+  ASSERT_EQ(collector.Gather(), 0);
+  const std::string whole = ReadFile(buffer_);
+  const uint64_t header = static_cast<uint64_t>(Dword("optHeadGrpOffset"));
+  ASSERT_EQ(whole.size(), header + (SlotIndex(10, 8, 5, 5) + 1) * 24);
+
+  for (size_t torn : {1, 13, 23}) {
+    std::ofstream(buffer_, std::ios::app | std::ios::binary) << std::string(torn, '\x7f');
+    ::testing::internal::CaptureStderr();
+    ASSERT_EQ(collector.Gather(), 0) << torn;  // the slot of 08:05 again
+    const std::string log = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(log, "ring buffer " + buffer_ + " ended in a torn slot: cut " + std::to_string(torn) +
+                       " bytes, every whole slot kept\n");
+    EXPECT_EQ(ReadFile(buffer_), whole) << torn;
+  }
+  // Nothing torn: nothing said.
+  ::testing::internal::CaptureStderr();
+  ASSERT_EQ(collector.Gather(), 0);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+}
+
+// A damaged optCollsCount must not make the tick ask for a slot of
+// gigabytes: a width that header lines of optHeadGrpOffset bytes cannot
+// name is a bad option.
+TEST_F(CollectorTest, WidthNoHeaderCanNameIsABadOption) {
+  Configure(1, 5, {"\\Memory\\Available Bytes"});
+  std::ofstream(buffer_, std::ios::binary) << std::string(100, ';');
+  // "date;time\n" and "Date;Time\n" take 20 bytes, each counter one ";" in
+  // each line more: 100 bytes name at most 40 counters, width 42.
+  ASSERT_EQ(WriteServiceDword(kId, "optHeadGrpOffset", 100), 0);
+  struct Case { int width; int load; } cases[] = {
+      {0x7fffffff, -7}, {43, -7}, {42, 0}, {2, 0}, {0, -7}};
+  for (const Case& c : cases) {
+    ASSERT_EQ(WriteServiceDword(kId, "optCollsCount", c.width), 0);
+    KestraneCollector collector([] { return At(1, 1, 0, 0); });
+    uint32_t interval = 0;
+    EXPECT_EQ(collector.LoadParameters(&interval), c.load) << c.width;
+    EXPECT_EQ(collector.Gather(), c.load == 0 ? 0 : -1) << c.width;
+  }
+  EXPECT_EQ(MinimumHeaderSize(2), 20u);
+  EXPECT_EQ(MinimumHeaderSize(1), 20u);
+  EXPECT_EQ(MinimumHeaderSize(5), 26u);
+}
+
+// The moment the registry says a new buffer exists, before its first slot
+// (where a crash once left an empty file that every later tick refused):
+// the header lines must already be in the file.
+std::string g_buffer_path;
+std::string g_file_at_commit;
+int g_flag_at_commit = -1;
+
+TEST_F(CollectorTest, NewBufferHeaderIsInTheFileBeforeTheRegistryNamesIt) {
+  Configure(0, 5, {"\\Memory\\Available Bytes", "\\System\\Context Switches/sec"});
+  g_buffer_path = buffer_;
+  SetAfterNewBufferForTesting([] {
+    g_file_at_commit = ReadFile(g_buffer_path);
+    ReadServiceDword(kId, "notFirstStartFlag", &g_flag_at_commit);
+  });
+  KestraneCollector collector([] { return At(3, 1, 0, 0); });
+  const int result = collector.Gather();
+  SetAfterNewBufferForTesting(nullptr);
+  ASSERT_EQ(result, 0);
+  const std::string lines = "date;time;\\Memory;\\System\nDate;Time;Available Bytes;Context Switches/sec\n";
+  EXPECT_EQ(g_flag_at_commit, 1);
+  EXPECT_EQ(g_file_at_commit, lines);
+  EXPECT_EQ(Dword("optHeadGrpOffset"), static_cast<int>(lines.size()));
+  EXPECT_EQ(Dword("optCollsCount"), 4);
+
+  // A buffer that holds its header lines and no slot yet goes on.
+  std::filesystem::resize_file(buffer_, lines.size());
+  KestraneCollector next([] { return At(3, 1, 0, 5); });
+  ASSERT_EQ(next.Gather(), 0);
+  EXPECT_EQ(Slot(1).date_key, 301.0);
+
+  // A registry that cannot record the new buffer leaves it unnamed.
+  ASSERT_EQ(WriteServiceDword(kId, "notFirstStartFlag", 0), 0);
+  SetRegistryReadOnlyForTesting(true);
+  const int unrecorded = next.Gather();
+  SetRegistryReadOnlyForTesting(false);
+  EXPECT_EQ(unrecorded, -8);
+  EXPECT_EQ(Dword("notFirstStartFlag"), 0);
 }
 
 }  // namespace

@@ -69,6 +69,11 @@ std::string HeaderLine(const std::vector<std::string>& counter_names) {
                   counter_names);
 }
 
+uint64_t MinimumHeaderSize(uint32_t record_width) {
+  const uint64_t counters = record_width > kSlotHeadDoubles ? record_width - kSlotHeadDoubles : 0;
+  return GroupLine({}).size() + HeaderLine({}).size() + 2 * counters;
+}
+
 std::string HeaderLinesOfPaths(const std::vector<std::string>& counter_paths) {
   std::vector<std::string> objects, counters;
   for (const std::string& path : counter_paths) {

@@ -71,6 +71,11 @@ double MinuteOfDay(int hour, int minute);
 std::string GroupLine(const std::vector<std::string>& object_parts);
 std::string HeaderLine(const std::vector<std::string>& counter_names);
 
+// The fewest bytes the two header lines of a buffer with slots of
+// `record_width` doubles can take: each counter adds at least its ";" to
+// each line. A wider slot than a header of some size allows is damage.
+uint64_t MinimumHeaderSize(uint32_t record_width);
+
 // Both header lines of a buffer that collects these counter paths, each
 // split into its object part and its counter name (counter_values.h).
 std::string HeaderLinesOfPaths(const std::vector<std::string>& counter_paths);

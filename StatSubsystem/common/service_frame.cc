@@ -88,10 +88,22 @@ const char* DispatcherErrorText(WinError error, int* code) {
   }
 }
 
+// Run as root in an installation that another user can change, the service
+// would write where they point it and read what they planted: it does not run.
+bool RefuseUnsafeInstallation(const ServiceFrame& frame) {
+  const std::string reason = UnsafeInstallationReason();
+  if (reason.empty()) return false;
+  std::fprintf(stderr, "%s: refusing to run as root: %s\n", frame.service.name, reason.c_str());
+  std::fflush(stderr);
+  return true;
+}
+
 }  // namespace
 
 void UseServiceFrame(const ServiceFrame& frame) { State().frame = &frame; }
 
+// Returns 1 at once, before running anything, when "-debug" or "-service"
+// would run the service as root in an unsafe installation.
 int RunServiceProgram(const ServiceFrame& frame, int argc, char** argv) {
   UseServiceFrame(frame);
   if (argc < 2) {
@@ -104,6 +116,8 @@ int RunServiceProgram(const ServiceFrame& frame, int argc, char** argv) {
       InstallService(frame.service);
     } else if (word == frame.service.remove_word) {
       RemoveService(frame.service);
+    } else if ((word == "-debug" || word == "-service") && RefuseUnsafeInstallation(frame)) {
+      return 1;
     } else if (word == "-debug") {
       ServiceMain(0, nullptr);
     } else if (word == "-service") {

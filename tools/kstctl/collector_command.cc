@@ -22,6 +22,19 @@ namespace {
 constexpr const char* kCommand = "collector";
 const char* const kCollector = ServiceNameTable[kCollectorId];
 
+// Why a counter path cannot go into the ring buffer's header lines, whose
+// fields end at ";" and whose lines end at a line break; null when it can.
+const char* CounterPathFault(const std::string& path) {
+  if (path.find(';') != std::string::npos) {
+    return "holds ';', which separates the fields of the ring buffer's header lines";
+  }
+  if (path.find_first_of("\r\n") != std::string::npos) return "holds a line break";
+  if (path.find('\\') == std::string::npos) {
+    return "has no backslash (a counter path is \\\\host\\object(instance)\\counter)";
+  }
+  return nullptr;
+}
+
 int Set(const ActionArgs& args) {
   // The fields as the console fills them when it opens.
   CollectorFields fields = DefaultCollectorFields(ProductRootOrEmpty(), ProgramFolder());
@@ -47,9 +60,20 @@ int Set(const ActionArgs& args) {
   if (counters.empty()) {
     return ConfigFail(kCommand, "You should add atlist one counter to counters list");
   }
+  for (const std::string& path : counters) {
+    if (const char* fault = CounterPathFault(path); fault != nullptr) {
+      std::fprintf(stderr, "kstctl %s: counter path '%s' %s\n", kCommand, path.c_str(), fault);
+      return 2;
+    }
+  }
   RegistryKey key;
-  if (RegistryKey::Open(ServiceKeyPath(kCollector), RegAccess::kReadWrite, &key) !=
-      kErrorSuccess) {
+  const WinError opened = RegistryKey::Open(ServiceKeyPath(kCollector), RegAccess::kReadWrite, &key);
+  if (opened == kErrorAccessDenied) {
+    return ConfigFail(kCommand,
+                      "access denied: you may not change the collector's options "
+                      "(run as the installation's owner or root)");
+  }
+  if (opened != kErrorSuccess) {
     return ConfigFail(kCommand,
                       "the collector service is not installed (run KestraneCollector -install)");
   }
@@ -128,8 +152,9 @@ int CollectorCommand(const std::vector<std::string>& args) {
       "  --csv FILE       the CSV file name (default rootDirectory\\CSVoutp)\n"
       "Without rootDirectory, and for an empty FILE, the file is cbuffer or\n"
       "CSVoutp beside kstctl.\n"
-      "\nExit status: 0 done, 1 failed (the collector not installed, or running),\n"
-      "2 wrong usage.\n",
+      "A counter path must hold a backslash and no ';' or line break.\n"
+      "\nExit status: 0 done, 1 failed (the collector not installed, or running,\n"
+      "or access denied), 2 wrong usage or an unusable counter path.\n",
       args);
 }
 

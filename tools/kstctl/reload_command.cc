@@ -8,7 +8,9 @@
 #include <vector>
 
 #include "KestraneAlerter/alerter_exports.h"
+#include "StatSubsystem/common/service_names.h"
 #include "platform/module.h"
+#include "platform/services.h"
 #include "tools/kstctl/command.h"
 #include "tools/kstctl/config_support.h"
 #include "tools/kstctl/host_support.h"
@@ -33,6 +35,18 @@ std::unique_ptr<Module> LoadFromInstallation(const char* command, const char* wh
                  error.c_str());
   }
   return module;
+}
+
+// Whether this user may not send the checking service controls at all,
+// which the library's answer does not tell from a service that is down.
+bool ControlsDenied() {
+  std::unique_ptr<ServiceManager> manager;
+  std::unique_ptr<Service> checker;
+  ServiceStatus status;
+  return ServiceManager::Open(kManagerConnect, &manager) == kErrorSuccess &&
+         manager->OpenService(ServiceNameTable[kCheckerServiceName], kServiceInterrogate,
+                              &checker) == kErrorSuccess &&
+         checker->Control(kServiceControlInterrogate, &status) == kErrorAccessDenied;
 }
 
 }  // namespace
@@ -68,7 +82,9 @@ bool RequestReload(const char* command) {
       meaning = "the checking service is not installed";
       break;
     case -14:
-      meaning = "the checking service refused the request (is it running?)";
+      meaning = ControlsDenied()
+                    ? "access denied: only the checking service's owner or root may send it controls"
+                    : "the checking service refused the request (is it running?)";
       break;
     default:
       meaning = "unknown answer";

@@ -1,0 +1,49 @@
+// The collector's hold on its ring-buffer file during one tick: open the
+// buffer there is (cutting a torn last slot) or make a new one, write one
+// slot, close. The layout is ring_buffer.h's; the file is opened shared, so
+// the exporter may read it meanwhile.
+#ifndef KESTRANE_STATSUBSYSTEM_KESTRANECOLLECTOR_BUFFER_FILE_H_
+#define KESTRANE_STATSUBSYSTEM_KESTRANECOLLECTOR_BUFFER_FILE_H_
+
+#include <cstdint>
+#include <fstream>
+#include <string>
+
+#include "StatSubsystem/common/ring_buffer.h"
+
+namespace kst {
+
+class BufferFile {
+ public:
+  // Opens the existing buffer at `native_path` for writing. When the bytes
+  // after its header lines end inside a slot (a slot write cut short by a
+  // crash or a full disk), only those torn bytes are cut off and
+  // *cut_bytes (may be null) tells how many; every whole slot stays.
+  // 0; -2 it cannot be opened; -3 it is shorter than its header lines, its
+  // slots lack room for the date and minute (record_width < 2), or a torn
+  // slot cannot be cut.
+  int OpenExisting(const std::string& native_path, uint32_t header_size, uint32_t record_width,
+                   uint64_t* cut_bytes);
+
+  // Makes a new, empty buffer at `native_path`, truncating any file there.
+  // 0; -4 it cannot be made.
+  int Create(const std::string& native_path);
+
+  // Writes the header lines into a buffer just made and forces them to the
+  // disk before it returns, so that whoever records their size after this
+  // call never describes a header the file lacks. 0; -4 they cannot be
+  // written.
+  int WriteHeaderLines(const std::string& header_lines);
+
+  // Writes `slot` at byte `offset`, flushes and closes the file. False when
+  // any step fails.
+  bool WriteSlotAndClose(uint64_t offset, const RingBufferSlot& slot);
+
+ private:
+  std::fstream file_;
+  std::string path_;
+};
+
+}  // namespace kst
+
+#endif  // KESTRANE_STATSUBSYSTEM_KESTRANECOLLECTOR_BUFFER_FILE_H_

@@ -1,0 +1,30 @@
+#include "platform/durable_file.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace kst {
+namespace {
+
+bool SyncPath(const std::string& path, int flags) {
+  const int fd = ::open(path.c_str(), flags | O_CLOEXEC);
+  if (fd < 0) return false;
+  int result;
+  while ((result = ::fsync(fd)) != 0 && errno == EINTR) {
+  }
+  ::close(fd);
+  return result == 0;
+}
+
+}  // namespace
+
+bool SyncFileToDisk(const std::string& native_path) {
+  const size_t slash = native_path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "."
+                             : slash == 0               ? "/"
+                                                        : native_path.substr(0, slash);
+  return SyncPath(native_path, O_RDONLY) && SyncPath(folder, O_RDONLY | O_DIRECTORY);
+}
+
+}  // namespace kst
