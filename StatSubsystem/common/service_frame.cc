@@ -8,6 +8,7 @@
 #include <mutex>
 #include <thread>
 
+#include "StatSubsystem/common/service_frame_testing.h"
 #include "StatSubsystem/common/service_keys.h"
 #include "platform/process.h"
 #include "platform/services.h"
@@ -25,6 +26,7 @@ struct FrameState {
   ServiceStatus serviceStatus;      // the service thread's record
   std::atomic<ServiceStatusHandle> statusHandle{0};
   const ServiceFrame* frame = nullptr;
+  std::atomic<void (*)(const ServiceStatus&)> statusObserver{nullptr};
 };
 
 FrameState& State() {
@@ -35,6 +37,7 @@ FrameState& State() {
 const ServiceFrame& Frame() { return *State().frame; }
 
 void Report(const ServiceStatus& status) {
+  if (auto* observer = State().statusObserver.load()) observer(status);
   ReportServiceStatus(State().statusHandle, status);
 }
 
@@ -71,6 +74,10 @@ bool TickUntilDone() {
   }
 }
 
+}  // namespace
+
+void UseServiceFrame(const ServiceFrame& frame) { State().frame = &frame; }
+
 const char* DispatcherErrorText(WinError error, int* code) {
   switch (error) {
     case kErrorInvalidData:
@@ -88,9 +95,9 @@ const char* DispatcherErrorText(WinError error, int* code) {
   }
 }
 
-}  // namespace
-
-void UseServiceFrame(const ServiceFrame& frame) { State().frame = &frame; }
+void SetServiceStatusObserverForTesting(void (*observer)(const ServiceStatus& status)) {
+  State().statusObserver = observer;
+}
 
 int RunServiceProgram(const ServiceFrame& frame, int argc, char** argv) {
   UseServiceFrame(frame);
