@@ -315,6 +315,25 @@ TEST_F(CheckCycleTest, AlertCarriesCounterValuesAndPartsById) {
   EXPECT_THAT(alerts[1].counterParts[0].resultCounterIds, ElementsAre(11));
 }
 
+// A record larger than the first buffers: the buffer grows until it fits,
+// and the alerts after it use the grown buffer.
+TEST_F(CheckCycleTest, LargeAlertsAreWrittenWhole) {
+  AddLog("Log", {kProcessorTitle});
+  std::string rules;
+  for (int i = 0; i < 400; ++i) rules += "0,0>0;";  // 400 x 32 bytes of ids
+  AddInstance("Log", "big", Said(100, std::string(1000, 'b'), rules));
+  AddInstance("Log", "small", Said(100, "s", "0>0"));
+  CheckCycle cycle;
+  bool reload = true;
+  ASSERT_EQ(RunCheck(cycle, &reload), 0);
+  const std::vector<AlertMessage> alerts = Frames();
+  ASSERT_EQ(alerts.size(), 2u);
+  ASSERT_EQ(alerts[0].counterParts.size(), 400u);
+  EXPECT_THAT(alerts[0].counterParts[399].baseCounterIds, ElementsAre(11, 11));
+  EXPECT_EQ(alerts[0].description, std::string(1000, 'b'));
+  EXPECT_EQ(alerts[1].description, "s");
+}
+
 TEST_F(CheckCycleTest, MisbehavingPluginsDoNotHarmTheCheck) {
   AddLog("Log", {kProcessorTitle});
   AddInstance("Log", "thrower", Thrown());

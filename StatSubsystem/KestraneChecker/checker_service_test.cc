@@ -1,6 +1,8 @@
 // The checking service run as a real service under a private installation.
 #include "StatSubsystem/KestraneChecker/checker_service.h"
 
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -214,6 +216,7 @@ TEST_F(CheckerServiceTest, FrameFailuresEndTheProcessWithTheirCodes) {
   EXPECT_EXIT(
       {
         SetServiceStatusObserverForTesting(observe);
+        ::alarm(20);  // a service that does not end dies by SIGALRM
         ServiceMain(0, nullptr);
       },
       ::testing::ExitedWithCode(1),
@@ -224,6 +227,7 @@ TEST_F(CheckerServiceTest, FrameFailuresEndTheProcessWithTheirCodes) {
       {
         results.assign({-1, -3, -2});
         SetServiceStatusObserverForTesting(observe);
+        ::alarm(20);  // a service that does not end dies by SIGALRM
         ServiceMain(0, nullptr);
       },
       ::testing::ExitedWithCode(1),

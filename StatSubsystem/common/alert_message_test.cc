@@ -208,6 +208,7 @@ TEST(AlertMessageTest, ScanFindsEveryWholeFrameAroundTornOnes) {
       {"cut in the middle", f1 + f2.substr(0, 30) + f2 + f1, {"L", "second", "L"},
        {{f1.size(), f1.size() + 30}}},
       {"garbage in front", "xyz" + f2, {"second"}, {{0, 3}}},
+      {"one stray byte", f1 + "x" + f2, {"L", "second"}, {{f1.size(), f1.size() + 1}}},
       {"closing length wrong", lying + f2, {"second"}, {{0, lying.size()}}},
       {"record unreadable", bad_record + f2, {"second"}, {{0, bad_record.size()}}},
       {"cut tail", f1 + f2.substr(0, 7), {"L"}, {{f1.size(), f1.size() + 7}}},
