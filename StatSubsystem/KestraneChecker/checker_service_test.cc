@@ -200,7 +200,6 @@ TEST_F(CheckerServiceTest, LoadParametersNeedsACollectorAndAPositiveInterval) {
 // failed load stops it with 128, a failed check (after the first, which is
 // not looked at) with 125, and -3 is retried after 2 s.
 TEST_F(CheckerServiceTest, FrameFailuresEndTheProcessWithTheirCodes) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
   static int checks = 0;
   static std::vector<int> results;
   SetCheckerCheck([]() -> int {

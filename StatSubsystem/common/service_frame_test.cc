@@ -203,7 +203,6 @@ TEST_F(ServiceFrameTest, StatusesOfARunFromStartToStop) {
 // with 1; the first tick's failure is not looked at, and the retry result
 // waits 2 s and ticks again.
 TEST_F(ServiceFrameTest, FailuresEndTheProcessWithTheirCodes) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
   frame_.load_failure_exit = 124;
   frame_.tick_failure_exit = 125;
   frame_.tick_error_code = 11;
