@@ -216,16 +216,16 @@ TEST_F(ServiceFrameTest, FailuresEndTheProcessWithTheirCodes) {
       {-2, {}, false,
        "^state 2 cp 1 hint 2000 exit 0/0 accepts 7 type 16\nload\n"
        "state 1 cp 1 hint 2000 exit 1066/124 accepts 7 type 16\n"
-       "error 11: Load\\(\\) call failed with return value -2\n$"},
+       "error 11: Load\\(\\) call failed with return value -2\n"},
       {-1, {}, true,
        "^state 2 cp 1 hint 2000 exit 0/0 accepts 7 type 16\n"
        "state 4 cp 2 hint 0 exit 0/0 accepts 7 type 16\nload\n"
        "state 1 cp 2 hint 0 exit 1066/124 accepts 7 type 16\n"
-       "error 11: Load\\(\\) call failed with return value -1\n$"},
+       "error 11: Load\\(\\) call failed with return value -1\n"},
       {0, {-5, -2, -3}, false,
        "load\nstate 4 cp 2 hint 0 exit 0/0 accepts 7 type 16\ntick\ntick\ntick\n"
        "state 1 cp 2 hint 0 exit 1066/125 accepts 7 type 16\n"
-       "error 11: Tick\\(\\) call failed with return value -3\n$"},
+       "error 11: Tick\\(\\) call failed with return value -3\n"},
   };
   for (const Case& c : cases) {
     frame_.running_before_load = c.running_before_load;
