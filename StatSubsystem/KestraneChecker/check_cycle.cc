@@ -1,8 +1,12 @@
 #include "StatSubsystem/KestraneChecker/check_cycle.h"
 
+#include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
+#include <filesystem>
+#include <system_error>
 
 #include "StatSubsystem/common/config_tree.h"
 #include "StatSubsystem/common/counter_values.h"
@@ -139,7 +143,7 @@ int CheckCycle::Check(const CheckControls& controls) {
     values_[counterNames_[k]] = values[k];
   }
 
-  const std::time_t now = std::time(nullptr);
+  const std::time_t now = controls.now ? controls.now() : std::time(nullptr);
   std::tm local{};
   localtime_r(&now, &local);
   minuteOfDay_ = local.tm_hour * 60 + local.tm_min;
@@ -149,13 +153,15 @@ int CheckCycle::Check(const CheckControls& controls) {
                 local.tm_mday, local.tm_year + 1900, local.tm_hour, local.tm_min, local.tm_sec);
   stamp_ = stamp;
 
-  std::FILE* file =
-      std::fopen(NativePath(controls.rootDirectory + "\\alertmessages").c_str(), "ab");
+  messagesPath_ = NativePath(controls.rootDirectory + "\\alertmessages");
+  std::FILE* file = std::fopen(messagesPath_.c_str(), "ab");
   if (file == nullptr) {
     std::fputs("can't open \"alertmessages\" file for appending", stdout);
     std::fflush(stdout);
     return -3;
   }
+  // Unbuffered: each frame goes out (or fails) while its alert is in hand.
+  std::setvbuf(file, nullptr, _IONBF, 0);
   buffer_.clear();
   buffer_.shrink_to_fit();
   capacity_ = kBufferStep;
@@ -179,7 +185,7 @@ int CheckCycle::CheckLogs(const CheckControls& controls, std::FILE* file) {
         counterFeatures.push_back(title == kTimeTitle ? minuteOfDay_ : 0.0);
       }
     }
-    for (const CheckedInstance& instance : instances_[i]) {
+    for (CheckedInstance& instance : instances_[i]) {
       if (controls.stopRequested && controls.stopRequested()) return 1;
       if (!InsideDailyWindow(instance.trainingPeriod, secondOfDay_)) continue;
 
@@ -193,9 +199,17 @@ int CheckCycle::CheckLogs(const CheckControls& controls, std::FILE* file) {
       try {
         // The plug-in opens the name it is given, so it gets the state
         // file's place in States under the root, where training wrote it.
-        level = instance.checkFunction(
-            NativePath(controls.rootDirectory + "\\States\\" + instance.stateFileName),
-            &features, message, kMessageSize, &details);
+        const std::string stateFile =
+            NativePath(controls.rootDirectory + "\\States\\" + instance.stateFileName);
+        level = instance.checkFunction(stateFile, &features, message, kMessageSize, &details);
+        if (level < 0 && !instance.failureLogged) {
+          instance.failureLogged = true;
+          std::fprintf(stderr,
+                       "analyzer instance %s:%s raises no alerts: check answered %d (state file "
+                       "\"%s\" missing or damaged, or fewer values than it was trained on)\n",
+                       logs_[i].c_str(), instance.title.c_str(), level, stateFile.c_str());
+          std::fflush(stderr);
+        }
       } catch (...) {
         std::printf("exception has come from check method of analyzer %s\n",
                     instance.title.c_str());
@@ -247,13 +261,37 @@ void CheckCycle::Alert(const std::string& log, size_t logIndex, const CheckedIns
     buffer_.assign(static_cast<size_t>(capacity_), '\0');
     rc = alert.serialize(buffer_.data(), capacity_, &size);
   }
-  if (rc != AlertMessage::kOk) return;
+  if (rc != AlertMessage::kOk) {
+    std::fprintf(stderr, "alertmessages: the alert of %s:%s is dropped: its record cannot be built (%d)\n",
+                 log.c_str(), instance.title.c_str(), rc);
+    std::fflush(stderr);
+    return;
+  }
 
   if (dispatcher_ != nullptr && processAlertMessage_ != nullptr) {
     processAlertMessage_(dispatcher_, &alert);
   }
-  const std::string frame = AlertFrame(buffer_.data(), static_cast<uint32_t>(size));
-  std::fwrite(frame.data(), 1, frame.size(), file);
+  if (!AppendFrame(file, AlertFrame(buffer_.data(), static_cast<uint32_t>(size)))) {
+    std::fprintf(stderr, "alertmessages: the alert of %s:%s was not recorded (%s)\n", log.c_str(),
+                 instance.title.c_str(), std::strerror(errno));
+    std::fflush(stderr);
+  }
+}
+
+bool CheckCycle::AppendFrame(std::FILE* file, const std::string& frame) {
+  std::error_code ec;
+  const uintmax_t before = std::filesystem::file_size(messagesPath_, ec);
+  errno = 0;
+  if (std::fwrite(frame.data(), 1, frame.size(), file) == frame.size()) return true;
+  const int error = errno != 0 ? errno : EIO;
+  std::clearerr(file);
+  // A part of a frame would hide the frames after it from a reader: cut it
+  // away again.
+  if (!ec && std::filesystem::is_regular_file(messagesPath_, ec)) {
+    std::filesystem::resize_file(messagesPath_, before, ec);
+  }
+  errno = error;
+  return false;
 }
 
 }  // namespace kst

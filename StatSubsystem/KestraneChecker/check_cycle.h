@@ -7,6 +7,7 @@
 #define KESTRANE_STATSUBSYSTEM_KESTRANECHECKER_CHECK_CYCLE_H_
 
 #include <cstdio>
+#include <ctime>
 #include <functional>
 #include <map>
 #include <memory>
@@ -32,6 +33,9 @@ using CheckFunction = CheckExport;
 struct CheckedInstance : AnalyzerInstance {
   std::unique_ptr<Module> pluginModule;
   CheckFunction* checkFunction = nullptr;
+  // Whether the log has been told that `check` fails for this instance;
+  // once per reload, not once per check.
+  bool failureLogged = false;
 };
 
 // The frame's side of a check.
@@ -43,6 +47,8 @@ struct CheckControls {
   bool* reloadRequested = nullptr;
   // Looked at before each analyzer instance (the frame takes its lock).
   std::function<bool()> stopRequested;
+  // The clock of the check; the system's when empty.
+  std::function<std::time_t()> now;
 };
 
 // The state one checking service keeps from one check to the next. The
@@ -75,6 +81,7 @@ class CheckCycle {
   void Alert(const std::string& log, size_t logIndex, const CheckedInstance& instance, int level,
              const char* message, const std::vector<double>& features,
              const AnomalyDetails* details, std::FILE* file);
+  bool AppendFrame(std::FILE* file, const std::string& frame);
 
   // The alerter, bound by the first check and kept for the object's life.
   bool alerterBound_ = false;
@@ -90,6 +97,9 @@ class CheckCycle {
   std::vector<std::string> counterNames_;  // one per collector counter path
   CounterValueReader counterValues_;       // over the same paths, same order
   std::map<std::string, double> values_;   // current value by counter name
+
+  // The "alertmessages" file of the check in progress, as a native path.
+  std::string messagesPath_;
 
   // Serialisation buffer of the check in progress.
   std::vector<char> buffer_;

@@ -1,13 +1,17 @@
 // The checking service run as a real service under a private installation.
 #include "StatSubsystem/KestraneChecker/checker_service.h"
 
+#include <unistd.h>
+
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <thread>
 #include <vector>
 
 #include "StatSubsystem/common/product_key.h"
+#include "StatSubsystem/common/service_frame_testing.h"
 #include "StatSubsystem/common/service_control.h"
 #include "StatSubsystem/common/service_keys.h"
 #include "gtest/gtest.h"
@@ -155,6 +159,83 @@ class CheckerServiceTest : public ::testing::Test {
 
   TempKestraneHome home_;
 };
+
+TEST_F(CheckerServiceTest, LoadParametersNeedsACollectorAndAPositiveInterval) {
+  struct Case {
+    const char* what;
+    bool collector_configured;
+    int interval;  // 0x7fffffff: no value
+    int result;
+  } cases[] = {
+      {"collector never configured", false, 1000, -1},
+      {"no interval", true, 0x7fffffff, -2},
+      {"zero interval", true, 0, -3},
+      {"negative interval", true, -1, -3},
+      {"one millisecond", true, 1, 0},
+      {"a minute", true, 60000, 0},
+  };
+  for (const Case& c : cases) {
+    RegistryKey key;
+    ASSERT_EQ(RegistryKey::Open("System\\CurrentControlSet\\Services\\Kestrane buffer creator",
+                                RegAccess::kReadWrite, &key),
+              kErrorSuccess);
+    key.DeleteValue("notFirstStartFlag");
+    if (c.collector_configured) {
+      ASSERT_EQ(WriteServiceDword("kstCollector", "notFirstStartFlag", 0), 0);
+    }
+    ASSERT_EQ(RegistryKey::Open("SOFTWARE\\Kestrane", RegAccess::kReadWrite, &key), kErrorSuccess);
+    key.DeleteValue("intervalBetweenCheckings");
+    if (c.interval != 0x7fffffff) {
+      SetInterval(c.interval);
+    }
+    int interval = 777;
+    Checker().reloadRequested = false;
+    EXPECT_EQ(KestraneChecker::LoadParameters(&interval), c.result) << c.what;
+    EXPECT_EQ(interval, c.result == 0 ? c.interval : 777) << c.what;
+    EXPECT_EQ(Checker().reloadRequested, c.result == 0) << c.what;
+  }
+}
+
+// The checker's frame reports running before it loads its parameters; a
+// failed load stops it with 128, a failed check (after the first, which is
+// not looked at) with 125, and -3 is retried after 2 s. (A child may end
+// with a leak report of the registry connection it inherited and must not
+// close: hence no end anchor.)
+TEST_F(CheckerServiceTest, FrameFailuresEndTheProcessWithTheirCodes) {
+  static int checks = 0;
+  static std::vector<int> results;
+  SetCheckerCheck([]() -> int {
+    std::fprintf(stderr, "check\n");
+    return checks < static_cast<int>(results.size()) ? results[checks++] : 0;
+  });
+  auto observe = [](const ServiceStatus& s) {
+    std::fprintf(stderr, "state %u exit %u/%u\n", s.current_state, s.win32_exit_code,
+                 s.service_specific_exit_code);
+  };
+  UseServiceFrame(CheckerServiceFrame());
+  SetInterval(0);
+  EXPECT_EXIT(
+      {
+        SetServiceStatusObserverForTesting(observe);
+        ::alarm(20);  // a service that does not end dies by SIGALRM
+        ServiceMain(0, nullptr);
+      },
+      ::testing::ExitedWithCode(1),
+      "^state 2 exit 0/0\nstate 4 exit 0/0\nstate 1 exit 1066/128\n"
+      "error 11: KestraneChecker::LoadParameters\\(\\) call failed with return value -3\n");
+  SetInterval(1);
+  EXPECT_EXIT(
+      {
+        results.assign({-1, -3, -2});
+        SetServiceStatusObserverForTesting(observe);
+        ::alarm(20);  // a service that does not end dies by SIGALRM
+        ServiceMain(0, nullptr);
+      },
+      ::testing::ExitedWithCode(1),
+      "^state 2 exit 0/0\nstate 4 exit 0/0\ncheck\ncheck\ncheck\nstate 1 exit 1066/125\n"
+      "error 12: KestraneChecker::Check\\(\\) call failed with return value -2\n");
+  SetCheckerCheck(nullptr);
+}
 
 TEST_F(CheckerServiceTest, StartPauseReloadContinueStop) {
   SetInterval(60000);

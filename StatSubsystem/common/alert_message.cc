@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -267,6 +268,50 @@ std::string AlertFrame(const char* record, uint32_t size) {
   w.Raw(record, size);
   w.U32(size);
   return frame;
+}
+
+namespace {
+
+uint32_t Le32At(std::string_view bytes, size_t at) {
+  uint32_t v = 0;
+  for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(bytes[at + i]);
+  return v;
+}
+
+// The size of the whole frame at `at` (its record read into *alert), or 0.
+size_t WholeFrameAt(std::string_view bytes, size_t at, AlertMessage* alert) {
+  if (bytes.size() - at < 8) return 0;
+  const uint32_t n = Le32At(bytes, at);
+  if (n < static_cast<uint32_t>(AlertMessage::kFixedRecordSize) || n > INT_MAX ||
+      n > bytes.size() - at - 8 || Le32At(bytes, at + 4 + n) != n) {
+    return 0;
+  }
+  if (alert->deserialize(bytes.data() + at + 4, static_cast<int>(n)) != AlertMessage::kOk) {
+    return 0;
+  }
+  return n + size_t{8};
+}
+
+}  // namespace
+
+void ScanAlertFrames(std::string_view bytes,
+                     const std::function<void(size_t at, const AlertMessage& alert)>& record,
+                     const std::function<void(size_t at, size_t next)>& torn) {
+  AlertMessage alert;
+  size_t at = 0;
+  while (at < bytes.size()) {
+    if (const size_t size = WholeFrameAt(bytes, at, &alert); size != 0) {
+      record(at, alert);
+      at += size;
+      continue;
+    }
+    // Both lengths must agree around a record that reads whole, so a false
+    // start inside the torn bytes is all but impossible.
+    size_t next = at + 1;
+    while (next < bytes.size() && WholeFrameAt(bytes, next, &alert) == 0) ++next;
+    torn(at, next);
+    at = next;
+  }
 }
 
 }  // namespace kst

@@ -9,10 +9,13 @@
 #ifndef KESTRANE_STATSUBSYSTEM_COMMON_ALERT_MESSAGE_H_
 #define KESTRANE_STATSUBSYSTEM_COMMON_ALERT_MESSAGE_H_
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kst {
@@ -82,6 +85,16 @@ class AlertMessage {
 // A frame of the "alertmessages" file around a record of `size` bytes: the
 // size as 4 little-endian bytes, the record, and the size again.
 std::string AlertFrame(const char* record, uint32_t size);
+
+// Walks the frames of an "alertmessages" file's bytes from the front. Each
+// whole frame (a record that reads back whole between two equal lengths)
+// goes to `record` with the frame's offset. A stretch that is no whole frame
+// (a torn write, a cut tail) goes to `torn` with its offset and the offset
+// of the next whole frame found past it, or the end of the bytes when none
+// follows; the walk goes on from there.
+void ScanAlertFrames(std::string_view bytes,
+                     const std::function<void(size_t at, const AlertMessage& alert)>& record,
+                     const std::function<void(size_t at, size_t next)>& torn);
 
 }  // namespace kst
 

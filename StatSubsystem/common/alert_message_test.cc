@@ -186,5 +186,46 @@ TEST(AlertMessageTest, FrameCarriesTheLengthOnBothSides) {
   EXPECT_EQ(frame.substr(4, record.size()), record);
 }
 
+TEST(AlertMessageTest, ScanFindsEveryWholeFrameAroundTornOnes) {
+  AlertMessage first = Sample(), second = Sample();
+  second.logTitle = "second";
+  const std::string r1 = Serialized(first), r2 = Serialized(second);
+  const std::string f1 = AlertFrame(r1.data(), static_cast<uint32_t>(r1.size()));
+  const std::string f2 = AlertFrame(r2.data(), static_cast<uint32_t>(r2.size()));
+  std::string lying = f1;  // its closing length disagrees
+  lying[lying.size() - 4] ^= 1;
+  std::string bad_record = f1;  // lengths agree, the record does not read
+  bad_record[4 + 12] = 10;      // host length one too many
+
+  struct Case {
+    const char* what;
+    std::string bytes;
+    std::vector<std::string> logs;         // of the whole frames, in order
+    std::vector<std::pair<size_t, size_t>> tears;
+  } cases[] = {
+      {"empty", "", {}, {}},
+      {"whole", f1 + f2, {"L", "second"}, {}},
+      {"cut in the middle", f1 + f2.substr(0, 30) + f2 + f1, {"L", "second", "L"},
+       {{f1.size(), f1.size() + 30}}},
+      {"garbage in front", "xyz" + f2, {"second"}, {{0, 3}}},
+      {"one stray byte", f1 + "x" + f2, {"L", "second"}, {{f1.size(), f1.size() + 1}}},
+      {"closing length wrong", lying + f2, {"second"}, {{0, lying.size()}}},
+      {"record unreadable", bad_record + f2, {"second"}, {{0, bad_record.size()}}},
+      {"cut tail", f1 + f2.substr(0, 7), {"L"}, {{f1.size(), f1.size() + 7}}},
+      {"cut after the opening length", f1 + f2.substr(0, f2.size() - 1), {"L"},
+       {{f1.size(), f1.size() + f2.size() - 1}}},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> logs;
+    std::vector<std::pair<size_t, size_t>> tears;
+    ScanAlertFrames(
+        c.bytes,
+        [&](size_t, const AlertMessage& alert) { logs.push_back(alert.logTitle); },
+        [&](size_t at, size_t next) { tears.emplace_back(at, next); });
+    EXPECT_EQ(logs, c.logs) << c.what;
+    EXPECT_EQ(tears, c.tears) << c.what;
+  }
+}
+
 }  // namespace
 }  // namespace kst

@@ -12,6 +12,28 @@ namespace kst {
 
 namespace {
 
+// Maps the identifier, opens the manager and the service: 0; -3 unknown
+// identifier; -1 no manager; -2 the service cannot be opened.
+int OpenByIdentifier(const std::string& identifier, uint32_t access,
+                     std::unique_ptr<Service>* service) {
+  std::string name;
+  if (ServiceDisplayName(identifier, &name) != 0) return -3;
+  std::unique_ptr<ServiceManager> manager;
+  if (ServiceManager::Open(kManagerConnect, &manager) != kErrorSuccess) return -1;
+  if (manager->OpenService(name, access, service) != kErrorSuccess) return -2;
+  return 0;
+}
+
+int SendControl(const std::string& identifier, uint32_t access, uint32_t control) {
+  std::unique_ptr<Service> service;
+  int result = OpenByIdentifier(identifier, access, &service);
+  if (result != 0) return result;
+  WinError error = service->Control(control, nullptr);
+  return error == kErrorSuccess ? 0 : ControlErrorCode(error);
+}
+
+}  // namespace
+
 int StartErrorCode(WinError error) {
   switch (error) {
     case kErrorAccessDenied: return -4;
@@ -36,27 +58,23 @@ int ControlErrorCode(WinError error) {
   }
 }
 
-// Maps the identifier, opens the manager and the service: 0; -3 unknown
-// identifier; -1 no manager; -2 the service cannot be opened.
-int OpenByIdentifier(const std::string& identifier, uint32_t access,
-                     std::unique_ptr<Service>* service) {
-  std::string name;
-  if (ServiceDisplayName(identifier, &name) != 0) return -3;
-  std::unique_ptr<ServiceManager> manager;
-  if (ServiceManager::Open(kManagerConnect, &manager) != kErrorSuccess) return -1;
-  if (manager->OpenService(name, access, service) != kErrorSuccess) return -2;
+int ServiceStateOf(WinError error, uint32_t reported, int* state) {
+  if (error == kErrorServiceNotActive) {
+    *state = kServiceStateStopped;
+  } else if (error == kErrorServiceDisabled) {
+    *state = kServiceStateDisabled;
+  } else if (error != kErrorSuccess) {
+    return -13;
+  } else if (reported == kServiceRunning || reported == kServiceStartPending ||
+             reported == kServiceContinuePending) {
+    *state = kServiceStateRunning;
+  } else if (reported == kServicePaused) {
+    *state = kServiceStatePaused;
+  } else if (reported == kServiceStopped || reported == kServiceStopPending) {
+    *state = kServiceStateStopped;
+  }
   return 0;
 }
-
-int SendControl(const std::string& identifier, uint32_t access, uint32_t control) {
-  std::unique_ptr<Service> service;
-  int result = OpenByIdentifier(identifier, access, &service);
-  if (result != 0) return result;
-  WinError error = service->Control(control, nullptr);
-  return error == kErrorSuccess ? 0 : ControlErrorCode(error);
-}
-
-}  // namespace
 
 int ServiceDisplayName(const std::string& identifier, std::string* name) {
   if (identifier == ServiceNameTable[kCollectorId]) {
@@ -119,24 +137,8 @@ int QueryServiceState(const std::string& identifier, int* state) {
   }
   if (opened != 0) return opened;
   ServiceStatus status;
-  WinError error = service->Control(kServiceControlInterrogate, &status);
-  if (error == kErrorServiceNotActive) {
-    *state = kServiceStateStopped;
-  } else if (error == kErrorServiceDisabled) {
-    *state = kServiceStateDisabled;
-  } else if (error != kErrorSuccess) {
-    return -13;
-  } else if (status.current_state == kServiceRunning ||
-             status.current_state == kServiceStartPending ||
-             status.current_state == kServiceContinuePending) {
-    *state = kServiceStateRunning;
-  } else if (status.current_state == kServicePaused) {
-    *state = kServiceStatePaused;
-  } else if (status.current_state == kServiceStopped ||
-             status.current_state == kServiceStopPending) {
-    *state = kServiceStateStopped;
-  }
-  return 0;
+  const WinError error = service->Control(kServiceControlInterrogate, &status);
+  return ServiceStateOf(error, status.current_state, state);
 }
 
 int ServiceErrorText(int code, std::string* text) {

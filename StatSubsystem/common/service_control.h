@@ -6,7 +6,10 @@
 #ifndef KESTRANE_STATSUBSYSTEM_COMMON_SERVICE_CONTROL_H_
 #define KESTRANE_STATSUBSYSTEM_COMMON_SERVICE_CONTROL_H_
 
+#include <cstdint>
 #include <string>
+
+#include "platform/win_errors.h"
 
 namespace kst {
 
@@ -38,6 +41,15 @@ int SendReloadControl(const std::string& identifier);
 // 0 and *state; a service that is not installed is state 4 with result 0.
 // -1, -3, -13 on failure. A service in pause-pending leaves *state alone.
 int QueryServiceState(const std::string& identifier, int* state);
+
+// The code of a start that the manager refused with `error`.
+int StartErrorCode(WinError error);
+// The code of a control that the service or the manager refused.
+int ControlErrorCode(WinError error);
+// What an interrogation tells QueryServiceState: 0 with *state set from the
+// reported state (left alone for pause-pending), or -13 for an error other
+// than "not active" (stopped) and "disabled".
+int ServiceStateOf(WinError error, uint32_t reported, int* state);
 
 // The text of a code; any code outside the table is "unknown error".
 // Always 0.

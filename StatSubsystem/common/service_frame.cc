@@ -8,6 +8,7 @@
 #include <mutex>
 #include <thread>
 
+#include "StatSubsystem/common/service_frame_testing.h"
 #include "StatSubsystem/common/service_keys.h"
 #include "platform/process.h"
 #include "platform/services.h"
@@ -25,6 +26,7 @@ struct FrameState {
   ServiceStatus serviceStatus;      // the service thread's record
   std::atomic<ServiceStatusHandle> statusHandle{0};
   const ServiceFrame* frame = nullptr;
+  std::atomic<void (*)(const ServiceStatus&)> statusObserver{nullptr};
 };
 
 FrameState& State() {
@@ -35,6 +37,7 @@ FrameState& State() {
 const ServiceFrame& Frame() { return *State().frame; }
 
 void Report(const ServiceStatus& status) {
+  if (auto* observer = State().statusObserver.load()) observer(status);
   ReportServiceStatus(State().statusHandle, status);
 }
 
@@ -71,6 +74,20 @@ bool TickUntilDone() {
   }
 }
 
+// Run as root in an installation that another user can change, the service
+// would write where they point it and read what they planted: it does not run.
+bool RefuseUnsafeInstallation(const ServiceFrame& frame) {
+  const std::string reason = UnsafeInstallationReason();
+  if (reason.empty()) return false;
+  std::fprintf(stderr, "%s: refusing to run as root: %s\n", frame.service.name, reason.c_str());
+  std::fflush(stderr);
+  return true;
+}
+
+}  // namespace
+
+void UseServiceFrame(const ServiceFrame& frame) { State().frame = &frame; }
+
 const char* DispatcherErrorText(WinError error, int* code) {
   switch (error) {
     case kErrorInvalidData:
@@ -88,22 +105,10 @@ const char* DispatcherErrorText(WinError error, int* code) {
   }
 }
 
-// Run as root in an installation that another user can change, the service
-// would write where they point it and read what they planted: it does not run.
-bool RefuseUnsafeInstallation(const ServiceFrame& frame) {
-  const std::string reason = UnsafeInstallationReason();
-  if (reason.empty()) return false;
-  std::fprintf(stderr, "%s: refusing to run as root: %s\n", frame.service.name, reason.c_str());
-  std::fflush(stderr);
-  return true;
+void SetServiceStatusObserverForTesting(void (*observer)(const ServiceStatus& status)) {
+  State().statusObserver = observer;
 }
 
-}  // namespace
-
-void UseServiceFrame(const ServiceFrame& frame) { State().frame = &frame; }
-
-// Returns 1 at once, before running anything, when "-debug" or "-service"
-// would run the service as root in an unsafe installation.
 int RunServiceProgram(const ServiceFrame& frame, int argc, char** argv) {
   UseServiceFrame(frame);
   if (argc < 2) {

@@ -18,6 +18,7 @@
 #include <string>
 
 #include "StatSubsystem/common/service_install.h"
+#include "platform/win_errors.h"
 
 namespace kst {
 
@@ -59,8 +60,13 @@ struct ServiceFrame {
 
 // The program's main: the command-line words in order ("-install",
 // "-remove", "-debug", "-service"; others are ignored; none prints the
-// usage). Returns 0.
+// usage). Returns 0, or 1 when "-debug" or "-service" would run as root in
+// an installation another user can change.
 int RunServiceProgram(const ServiceFrame& frame, int argc, char** argv);
+
+// The report of a dispatcher that could not start: its text, and its
+// ReportError code through *code.
+const char* DispatcherErrorText(WinError error, int* code);
 
 // Makes frame the process's frame without running anything (for tests
 // that drive ServiceMain, the handler or the wait themselves).

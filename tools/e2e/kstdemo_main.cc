@@ -78,14 +78,9 @@ int Profile(const std::string& program) {
   return 0;
 }
 
-uint32_t Le32(const std::string& bytes, size_t at) {
-  uint32_t v = 0;
-  for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(bytes[at + i]);
-  return v;
-}
-
-// Every frame of the alertmessages file: its record printed, then its
-// counter values by title.
+// Every whole frame of the alertmessages file: its record printed, then its
+// counter values by title. A torn stretch is named by its byte offset and
+// skipped to the next whole frame; it makes the exit status 1.
 int Alerts() {
   int result = 0;
   const std::string folder = ReadProductRootDirectory(1024, &result);
@@ -95,28 +90,29 @@ int Alerts() {
   std::stringstream whole;
   whole << in.rdbuf();
   const std::string bytes = whole.str();
-  size_t at = 0;
   int count = 0;
-  while (at + 8 <= bytes.size()) {
-    const uint32_t size = Le32(bytes, at);
-    if (at + 8 + size > bytes.size() || Le32(bytes, at + 4 + size) != size) {
-      return Fail("a damaged frame at byte " + std::to_string(at) + " of " + file);
-    }
-    AlertMessage message;
-    if (message.deserialize(bytes.data() + at + 4, static_cast<int>(size)) != AlertMessage::kOk) {
-      return Fail("an unreadable record at byte " + std::to_string(at) + " of " + file);
-    }
-    message.print(std::cout);
-    for (const auto& [id, value] : message.counterValues) {
-      int found = 0;
-      const std::string title = ReadCounterTitleById(static_cast<int64_t>(id), &found);
-      std::cout << "    " << (found == 0 ? title : std::to_string(id)) << " = " << value << "\n";
-    }
-    ++count;
-    at += 8 + size;
-  }
+  bool torn = false;
+  ScanAlertFrames(
+      bytes,
+      [&count](size_t, const AlertMessage& message) {
+        message.print(std::cout);
+        for (const auto& [id, value] : message.counterValues) {
+          int found = 0;
+          const std::string title = ReadCounterTitleById(static_cast<int64_t>(id), &found);
+          std::cout << "    " << (found == 0 ? title : std::to_string(id)) << " = " << value
+                    << "\n";
+        }
+        ++count;
+      },
+      [&](size_t at, size_t next) {
+        torn = true;
+        std::cout.flush();
+        Fail("a torn frame at byte " + std::to_string(at) + " of " + file +
+             (next < bytes.size() ? "; going on at byte " + std::to_string(next)
+                                  : "; no whole frame follows"));
+      });
   std::cout << count << " alert frames in " << file << std::endl;
-  return 0;
+  return torn ? 1 : 0;
 }
 
 int Usage() {

@@ -110,28 +110,49 @@ std::pair<int, std::string> DecodeAlerts(const std::string& home) {
   return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out + ReadFile(home + "/err.txt")};
 }
 
-TEST_F(KstdemoTest, AlertFramesAreDecodedUntilADamagedOne) {
-  AlertMessage alert(66, "Memory", "memory balance", "8 of 12 rules");
+std::string FrameOf(int8_t level, const std::string& log) {
+  AlertMessage alert(level, log, "memory balance", "8 of 12 rules");
   alert.counterValues[7] = 5880;
   char record[4096];
   int size = 0;
-  ASSERT_EQ(alert.serialize(record, sizeof record, &size), AlertMessage::kOk);
-  const std::string frame = AlertFrame(record, uint32_t(size));
-  std::ofstream(home_.path() + "/alertmessages", std::ios::binary) << frame << frame;
+  EXPECT_EQ(alert.serialize(record, sizeof record, &size), AlertMessage::kOk);
+  return AlertFrame(record, uint32_t(size));
+}
 
+TEST_F(KstdemoTest, WholeFramesAreDecodedAroundATornOne) {
+  const std::string a = FrameOf(66, "Memory"), b = FrameOf(67, "Disk"), c = FrameOf(68, "Net");
+  std::ofstream(home_.path() + "/alertmessages", std::ios::binary) << a << a;
   auto [status, out] = DecodeAlerts(home_.path());
   EXPECT_EQ(status, 0) << out;
-  EXPECT_NE(out.find("66 Memory memory balance 8 of 12 rules"), std::string::npos) << out;
-  EXPECT_NE(out.find("    7 = 5880\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("66 Memory memory balance 8 of 12 rules \n    7 = 5880\n"), std::string::npos)
+      << out;
   EXPECT_NE(out.find("2 alert frames in"), std::string::npos) << out;
 
-  // A frame whose closing length disagrees is reported, not read past.
-  std::string damaged = frame + frame;
-  damaged[damaged.size() - 1] = 9;
-  std::ofstream(home_.path() + "/alertmessages", std::ios::binary | std::ios::trunc) << damaged;
+  // A write cut short in the middle (the disk filled, then space came back):
+  // the whole frames after it are still read, and the tear is placed.
+  const std::string torn = a + b.substr(0, b.size() / 2) + c + a;
+  std::ofstream(home_.path() + "/alertmessages", std::ios::binary | std::ios::trunc) << torn;
   std::tie(status, out) = DecodeAlerts(home_.path());
   EXPECT_EQ(status, 1);
-  EXPECT_NE(out.find("a damaged frame at byte " + std::to_string(frame.size())), std::string::npos) << out;
+  EXPECT_NE(out.find("a torn frame at byte " + std::to_string(a.size()) + " of " + home_.path() +
+                     "/alertmessages; going on at byte " + std::to_string(a.size() + b.size() / 2) +
+                     "\n"),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find(" 68 Net "), std::string::npos) << out;
+  EXPECT_EQ(out.find(" 67 Disk "), std::string::npos) << out;
+  EXPECT_NE(out.find("3 alert frames in"), std::string::npos) << out;
+
+  // A cut tail: nothing follows it.
+  std::ofstream(home_.path() + "/alertmessages", std::ios::binary | std::ios::trunc)
+      << a + c.substr(0, 5);
+  std::tie(status, out) = DecodeAlerts(home_.path());
+  EXPECT_EQ(status, 1);
+  EXPECT_NE(out.find("a torn frame at byte " + std::to_string(a.size()) + " of " + home_.path() +
+                     "/alertmessages; no whole frame follows\n"),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find("1 alert frames in"), std::string::npos) << out;
 }
 
 }  // namespace

@@ -21,6 +21,10 @@ class SvcCommandTest : public ::testing::Test {
     Run({"reg", "set", "SOFTWARE\\Kestrane", "intervalBetweenCheckings", "dword", "60000"});
     Run({"reg", "set", "System\\CurrentControlSet\\Services\\Kestrane buffer creator",
          "notFirstStartFlag", "dword", "1"});
+    // The reload below rereads the collector's counters: without them the
+    // check would fail and stop the service.
+    Run({"reg", "set", "System\\CurrentControlSet\\Services\\Kestrane buffer creator",
+         "optCounters", "multi"});
   }
   void TearDown() override {
     // The program ends before its home goes.
