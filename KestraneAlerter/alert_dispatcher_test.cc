@@ -77,6 +77,12 @@ TEST_F(DispatcherTest, DisabledOrWithoutProfile) {
     EXPECT_EQ(d.process(m), 0);
     EXPECT_EQ(d.pendingCount(), 0u);
   }
+  // Only the number 0 turns notifications off, whichever byte is set.
+  for (uint32_t value : {1u, 0x100u, 0x10000u, 0x1000000u}) {
+    WriteProductValue("", "userNotificationStatus", kRegDword, &value, 4, &result);
+    EXPECT_TRUE(AlertDispatcher().enabled()) << value;
+  }
+  WriteProductValue("", "userNotificationStatus", kRegDword, &off, 4, &result);
   std::filesystem::remove(HomePath("Profiles/_default_.cfg"));
   {
     AlertDispatcher d;

@@ -118,6 +118,13 @@ TEST(DeliverySettingsTest, ShortAndBrokenRecords) {
   auto crlf = Loaded("NetSendDeliverySystem\r\nn\r\n10 0\r\n1 0 1 0\r\nuser\r\n", &result);
   EXPECT_EQ(static_cast<NetSendDeliverySettings*>(crlf.get())->destination, "user");
   EXPECT_FALSE(crlf->includeCounterNames);
+  // Any number but 0 sets a flag.
+  auto odd = Loaded("NetSendDeliverySystem\nn\n10 0\n2 -1 0 7\nuser\n", &result);
+  EXPECT_EQ(result, 0);
+  EXPECT_TRUE(odd->includeComments);
+  EXPECT_TRUE(odd->includeAnalyzerTitles);
+  EXPECT_FALSE(odd->includeDescription);
+  EXPECT_TRUE(odd->includeCounterNames);
 }
 
 int32_t fake_now = 0;

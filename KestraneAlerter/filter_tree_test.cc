@@ -43,6 +43,7 @@ TEST(FilterTest, EvaluatesEachFieldAndMatch) {
       {"level more, 51 > 50", Filter(3, 4, int64_t{50}), true},
       {"level more, 51 > 51", Filter(3, 4, int64_t{51}), false},
       {"level less", Filter(3, 5, int64_t{52}), true},
+      {"level less, 51 < 51", Filter(3, 5, int64_t{51}), false},
       {"level equal", Filter(3, 2, int64_t{51}), true},
       {"level equal by low 8 bits", Filter(3, 2, int64_t{256 + 51}), true},
       {"level contains tests nothing", Filter(3, 1, int64_t{0}), true},
@@ -311,6 +312,7 @@ TEST(TreeFileTest, EveryNodeComesBackOnOrOffAsSaved) {
       {"0\n1\n2\n4 1\n1\nA\n", {false, false}},
       {"1\n2\n2\n4 1\n0\nA\n2\n4 1\n7\nB\n", {true, false, true}},
       {"0\n1\n2\n4 1\n7\nB\n", {false, false}},
+      {"2\n1\n2\n4 1\n1\nA\n", {false, false}},
   };
   for (const Case& c : cases) {
     TextReader hand(c.text);
