@@ -18,6 +18,7 @@
 #include <chrono>
 #include <thread>
 
+#include "KestraneAlerter/alert_dispatcher.h"
 #include "KestraneAlerter/alerter_testing.h"
 #include "KestraneAlerter/delivery_system.h"
 #include "KestraneAlerter/report_text.h"
@@ -388,6 +389,35 @@ TEST_F(MailTest, ASilentServerHoldsOnlyABoundedNumberOfSenders) {
   std::vector<std::string> last = CapturedLog::Lines();
   ASSERT_EQ(last.size(), 1u + kMailSendersPerTransporter);
   EXPECT_EQ(std::count(last.begin(), last.end(), "mail transporter \"one\": not sent: greeting: no answer within 2 s"), 1);
+}
+
+TEST_F(MailTest, AlertsBackToBackNeverWaitOnASilentServer) {
+  Listener silent(128);
+  SetMailPortForTesting(silent.port());
+  SetMailTimeoutForTesting(2);
+  Profile profile("P");
+  auto mail = std::make_unique<MailDeliverySettings>("ops mail");
+  mail->recipient = "r@x";
+  mail->sender = "s@x";
+  mail->mailServer = "127.0.0.1";
+  profile.deliverySettings.push_back(std::move(mail));
+  ASSERT_EQ(profile.save(), 0);
+  WriteFile(HomePath("Profiles/_default_.cfg"), "all:\nP\ndefault:\nP\n");
+  CapturedLog log;
+  size_t threads_before = ThreadCount();
+  AlertDispatcher dispatcher;
+  auto slowest = std::chrono::steady_clock::duration::zero();
+  for (int i = 0; i < 100; ++i) {
+    AlertMessage m = Message(50, "l", "a", "d", i);
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(dispatcher.process(m), 0);
+    slowest = std::max(slowest, std::chrono::steady_clock::now() - start);
+  }
+  EXPECT_LT(slowest, std::chrono::milliseconds(200)) << "an alert waited on mail";
+  EXPECT_EQ(MailSendersRunning(), kMailSendersPerTransporter);
+  EXPECT_LE(ThreadCount(), threads_before + kMailSendersPerTransporter);
+  EXPECT_EQ(CapturedLog::Lines().size(), 100u - kMailSendersPerTransporter) << "one line per dropped mail";
+  EXPECT_TRUE(SendersEnd()) << "the senders did not give up within 10 s";
 }
 
 // A real SMTP server from the system's packages, on a port of our own.
