@@ -1,9 +1,11 @@
 #include "KestraneAlerter/alert_dispatcher.h"
 
+#include "KestraneAlerter/alerter_log.h"
 #include "KestraneAlerter/alerter_time.h"
 #include "KestraneAlerter/configuration.h"
 #include "KestraneAlerter/profile_list.h"
 #include "KestraneAlerter/text_file.h"
+#include "platform/paths.h"
 
 namespace kst {
 
@@ -26,15 +28,30 @@ void AlertDispatcher::clear() {
   while (!pendingMessages_.empty()) pendingMessages_.pop_back();
 }
 
+// Said once per load, since without a usable profile every notification
+// is dropped until the next one.
+static void LogNoProfile(const std::string& why) {
+  AlerterLog("no notification profile: " + why + "; no notification will be sent");
+}
+
 int AlertDispatcher::loadDefaultProfile() {
   clear();
   TextReader in("");
-  if (!TextReader::Open(ProfileListFileName(), &in)) return -1;
+  if (!TextReader::Open(ProfileListFileName(), &in)) {
+    LogNoProfile("the profile list " + NativePath(ProfileListFileName()) + " cannot be read");
+    return -1;
+  }
   ProfileList list;
   ReadProfileList(in, &list);
-  if (!list.hasDefaultLine) return -1;
+  if (!list.hasDefaultLine) {
+    LogNoProfile("the profile list " + NativePath(ProfileListFileName()) + " names no default profile");
+    return -1;
+  }
   profile_ = std::make_unique<Profile>(list.defaultName);
-  profile_->load(list.defaultName, &deliverySystems_);
+  if (profile_->load(list.defaultName, &deliverySystems_) < 0) {
+    AlerterLog("notification profile \"" + list.defaultName + "\": " + NativePath(ProfileFileName(list.defaultName)) +
+               " is missing or damaged; only what was read before the fault is used");
+  }
   return 0;
 }
 

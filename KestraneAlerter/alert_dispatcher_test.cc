@@ -77,6 +77,12 @@ TEST_F(DispatcherTest, DisabledOrWithoutProfile) {
     EXPECT_EQ(d.process(m), 0);
     EXPECT_EQ(d.pendingCount(), 0u);
   }
+  // Only the number 0 turns notifications off, whichever byte is set.
+  for (uint32_t value : {1u, 0x100u, 0x10000u, 0x1000000u}) {
+    WriteProductValue("", "userNotificationStatus", kRegDword, &value, 4, &result);
+    EXPECT_TRUE(AlertDispatcher().enabled()) << value;
+  }
+  WriteProductValue("", "userNotificationStatus", kRegDword, &off, 4, &result);
   std::filesystem::remove(HomePath("Profiles/_default_.cfg"));
   {
     AlertDispatcher d;
@@ -90,6 +96,42 @@ TEST_F(DispatcherTest, DisabledOrWithoutProfile) {
   EXPECT_EQ(d.process(m), -1);
   EXPECT_EQ(d.pendingCount(), 0u);
   EXPECT_TRUE(Sent().empty());
+}
+
+TEST_F(DispatcherTest, AProfileThatCannotBeUsedIsSaidOncePerLoad) {
+  const std::string list = HomePath("Profiles/_default_.cfg");
+  const std::string file = HomePath("Profiles/P.cfg");
+  const std::string none = "; no notification will be sent";
+  struct Case {
+    const char* what;
+    std::string listText;  // empty: no list file
+    std::string profileText;  // empty: no profile file
+    std::string line;  // empty: nothing said
+  } cases[] = {
+      {"no list", "", "", "no notification profile: the profile list " + list + " cannot be read" + none},
+      {"no default", "all:\nP\ndefault:\n", "",
+       "no notification profile: the profile list " + list + " names no default profile" + none},
+      {"no profile file", "all:\nP\ndefault:\nP\n", "",
+       "notification profile \"P\": " + file + " is missing or damaged; only what was read before the fault is used"},
+      {"damaged", "all:\nP\ndefault:\nP\n", "Warning system config\n1 0 0\n0\n1\n",
+       "notification profile \"P\": " + file + " is missing or damaged; only what was read before the fault is used"},
+      {"sound", "all:\nP\ndefault:\nP\n", "Warning system config\n1 0 0\n0\n0\n0\n", ""},
+  };
+  AlertMessage m = Message(50, "l", "a", "d", 100);
+  for (const Case& c : cases) {
+    std::filesystem::remove(list);
+    std::filesystem::remove(file);
+    if (!c.listText.empty()) WriteFile(list, c.listText);
+    if (!c.profileText.empty()) WriteFile(file, c.profileText);
+    CapturedLog log;
+    {
+      AlertDispatcher d;
+      for (int i = 0; i < 3; ++i) d.process(m);
+    }
+    std::vector<std::string> expected;
+    if (!c.line.empty()) expected.push_back(c.line);
+    EXPECT_EQ(CapturedLog::Lines(), expected) << c.what;
+  }
 }
 
 TEST_F(DispatcherTest, LowThresholdDeliversEachMessageAlone) {

@@ -11,9 +11,12 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <sstream>
 #include <string>
+#include <vector>
 
+#include "KestraneAlerter/test_seams.h"
 #include "KestraneAlerter/text_file.h"
 #include "StatSubsystem/common/alert_message.h"
 #include "StatSubsystem/common/product_key.h"
@@ -77,6 +80,38 @@ inline AlertMessage Message(int8_t level, const std::string& log, const std::str
   m.host = "localhost";
   return m;
 }
+
+// Collects the alerter's log lines while it lives (one at a time).
+class CapturedLog {
+ public:
+  CapturedLog() {
+    Clear();
+    SetAlerterLogForTesting(&Add);
+  }
+  ~CapturedLog() { SetAlerterLogForTesting(nullptr); }
+  static std::vector<std::string> Lines() {
+    std::lock_guard<std::mutex> hold(Mutex());
+    return Store();
+  }
+  static void Clear() {
+    std::lock_guard<std::mutex> hold(Mutex());
+    Store().clear();
+  }
+
+ private:
+  static void Add(const std::string& line) {
+    std::lock_guard<std::mutex> hold(Mutex());
+    Store().push_back(line);
+  }
+  static std::mutex& Mutex() {
+    static std::mutex mutex;
+    return mutex;
+  }
+  static std::vector<std::string>& Store() {
+    static std::vector<std::string> lines;
+    return lines;
+  }
+};
 
 // What a record writer writes, through a temporary file.
 template <typename Writer>

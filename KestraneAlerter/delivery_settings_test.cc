@@ -118,6 +118,13 @@ TEST(DeliverySettingsTest, ShortAndBrokenRecords) {
   auto crlf = Loaded("NetSendDeliverySystem\r\nn\r\n10 0\r\n1 0 1 0\r\nuser\r\n", &result);
   EXPECT_EQ(static_cast<NetSendDeliverySettings*>(crlf.get())->destination, "user");
   EXPECT_FALSE(crlf->includeCounterNames);
+  // Any number but 0 sets a flag.
+  auto odd = Loaded("NetSendDeliverySystem\nn\n10 0\n2 -1 0 7\nuser\n", &result);
+  EXPECT_EQ(result, 0);
+  EXPECT_TRUE(odd->includeComments);
+  EXPECT_TRUE(odd->includeAnalyzerTitles);
+  EXPECT_FALSE(odd->includeDescription);
+  EXPECT_TRUE(odd->includeCounterNames);
 }
 
 int32_t fake_now = 0;
@@ -154,6 +161,9 @@ TEST(DeliverySystemTest, DescriptionsAndMinimalWait) {
   fake_now = 2000000000;
   system.deliver({&m}, settings);
   EXPECT_EQ(system.lastSent(), 1060);
+  // An empty destination stops before the gate: with no wait left, the
+  // gate alone would move lastSent on.
+  settings.minimalWait = 0;
   settings.destination.clear();
   fake_now = 5000;
   EXPECT_EQ(system.deliver({&m}, settings), 0);

@@ -8,6 +8,7 @@
 #ifndef KESTRANE_ALERTER_DELIVERY_SYSTEM_H_
 #define KESTRANE_ALERTER_DELIVERY_SYSTEM_H_
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -47,9 +48,14 @@ class DeliverySystem {
 class MailDeliverySystem final : public DeliverySystem {
  public:
   // 0 when a sender thread started or the wait held the mail back; -1 for
-  // an empty list or a thread that could not start.
+  // an empty list, a sending dropped because too many senders still run,
+  // or a thread that could not start.
   int32_t deliver(const AlertList& messages, const DeliverySettings& settings) override;
   std::string description() const override { return "Send e-mail notification by SMTP"; }
+
+ private:
+  // Shared with the sender threads, which may outlive this object.
+  std::shared_ptr<std::atomic<int>> senders_ = std::make_shared<std::atomic<int>>(0);
 };
 
 // Hands the report text to the `net send` command and waits for it.

@@ -3,6 +3,10 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <set>
+#include <sstream>
+
 #include "KestraneAlerter/alerter_exports.h"
 #include "KestraneAlerter/alerter_testing.h"
 #include "KestraneAlerter/profile_set.h"
@@ -90,6 +94,27 @@ TEST_F(ExportsTest, CheckerLoadsTheLibraryAndHandsItAlerts) {
   void* still = dlopen((std::string(bin) + "/KestraneAlerter.so").c_str(), RTLD_NOW | RTLD_NOLOAD);
   EXPECT_NE(still, nullptr) << "the library was unmapped";
   if (still != nullptr) dlclose(still);
+}
+
+TEST(LibrarySymbolsTest, OnlyTheFiveEntryPointsAreExported) {
+  const char* bin = getenv("KST_BIN_DIR");
+  ASSERT_NE(bin, nullptr) << "run through ctest";
+  std::string command = std::string("nm -D --defined-only '") + bin + "/KestraneAlerter.so' 2>&1";
+  std::FILE* nm = popen(command.c_str(), "r");
+  ASSERT_NE(nm, nullptr);
+  std::set<std::string> names;
+  std::string output;
+  char line[4096];
+  while (std::fgets(line, sizeof line, nm) != nullptr) {
+    output += line;
+    std::istringstream words(line);
+    std::string address, type, name;
+    if (words >> address >> type >> name) names.insert(name);
+  }
+  ASSERT_EQ(pclose(nm), 0) << output;
+  EXPECT_EQ(names, (std::set<std::string>{"ActivateWarningSystem", "DestroyDispather", "GetNewDispather",
+                                          "LaunchUpdaterDialog", "ProcessAlertMessage"}))
+      << output;
 }
 
 }  // namespace

@@ -56,7 +56,15 @@ int Filter::save(std::FILE* out) const {
   if (!WriteText(out, "%d\n", kFilterKind)) return -1;
   if (!WriteText(out, "%d %d\n", fieldType_, matchType_)) return -1;
   if (!WriteText(out, "%d\n", on_ ? 1 : 0)) return -1;
-  if (isTextField()) return WriteText(out, "%s\n", pattern_.c_str()) ? 0 : -1;
+  if (isTextField()) {
+    // The loader skips white space before the pattern line, so an empty or
+    // blank-only line would take the next record's line for the pattern and
+    // lose the rest of the file. Such a record keeps its line with the
+    // files' mark for an empty text; a match kind that tests no text never
+    // uses it.
+    bool readable = pattern_.find_first_not_of(" \t\n\v\f\r") != std::string::npos;
+    return WriteText(out, "%s\n", readable ? pattern_.c_str() : "-") ? 0 : -1;
+  }
   // Every other field type has a number line, since load reads one for it;
   // a field type that tests nothing keeps 0 there.
   int64_t value = fieldType_ == kWarningLevel ? level_ : static_cast<int64_t>(counterId_);
@@ -255,10 +263,10 @@ int Gate::loadBody(TextReader& in, int depth) {
     FilterNode* child = node.get();
     if (addChild(child) < 0) continue;  // a NOT gate's second child is dropped
     node.release();
-    if (child->kind() == kFilterKind) {
-      if (childOn == 1) child->switchOn();
-      if (childOn == 0) child->switchOff();
-    }
+    // A filter comes back as it was saved. Switching it would spread: one
+    // saved off, read before its brothers that are on, would switch this
+    // gate off, and with it every node read after it.
+    if (child->kind() == kFilterKind && (childOn == 0 || childOn == 1)) child->on_ = childOn == 1 && on_;
   }
   return 0;
 }

@@ -43,6 +43,7 @@ TEST(FilterTest, EvaluatesEachFieldAndMatch) {
       {"level more, 51 > 50", Filter(3, 4, int64_t{50}), true},
       {"level more, 51 > 51", Filter(3, 4, int64_t{51}), false},
       {"level less", Filter(3, 5, int64_t{52}), true},
+      {"level less, 51 < 51", Filter(3, 5, int64_t{51}), false},
       {"level equal", Filter(3, 2, int64_t{51}), true},
       {"level equal by low 8 bits", Filter(3, 2, int64_t{256 + 51}), true},
       {"level contains tests nothing", Filter(3, 1, int64_t{0}), true},
@@ -258,6 +259,93 @@ TEST(TreeFileTest, FilterOfAnUnknownFieldSavesWhatLoadReads) {
   Gate root(Gate::kAnd);
   ASSERT_EQ(root.load(in), 0);
   EXPECT_EQ(WrittenText([&](std::FILE* f) { EXPECT_EQ(root.saveBody(f), 0); }), text);
+}
+
+// Each node's on state, depth first.
+void CollectStates(const FilterNode& node, std::vector<bool>* states) {
+  states->push_back(node.isOn());
+  if (node.kind() != FilterNode::kGateKind) return;
+  const auto& gate = static_cast<const Gate&>(node);
+  for (int i = 0; i < gate.childCount(); ++i) CollectStates(*gate.childAt(i), states);
+}
+
+TEST(TreeFileTest, EveryNodeComesBackOnOrOffAsSaved) {
+  // The first filter off and later ones on, in the root and in a gate;
+  // a gate off with its one filter.
+  Gate root(Gate::kAnd);
+  auto* first = new Filter(4, 1, std::string("a"));
+  root.addChild(first);
+  root.addChild(new Filter(4, 1, std::string("b")));
+  auto* orGate = new Gate(Gate::kOr);
+  root.addChild(orGate);
+  auto* third = new Filter(5, 1, std::string("c"));
+  orGate->addChild(third);
+  orGate->addChild(new Filter(5, 1, std::string("d")));
+  auto* offGate = new Gate(Gate::kAnd);
+  root.addChild(offGate);
+  auto* last = new Filter(6, 1, std::string("e"));
+  offGate->addChild(last);
+  ASSERT_TRUE(root.switchOn());
+  first->switchOff();
+  third->switchOff();
+  last->switchOff();
+  std::vector<bool> saved;
+  CollectStates(root, &saved);
+  ASSERT_EQ(saved, (std::vector<bool>{true, false, true, true, false, true, false, false}));
+
+  std::string text = WrittenText([&](std::FILE* f) { EXPECT_EQ(root.saveBody(f), 0); });
+  TextReader in(text);
+  Gate loaded(Gate::kAnd);
+  ASSERT_EQ(loaded.load(in), 0);
+  std::vector<bool> states;
+  CollectStates(loaded, &states);
+  EXPECT_EQ(states, saved);
+  AlertMessage m = Message(1, "x", "c", "e");
+  EXPECT_FALSE(loaded.evaluate(m)) << "the filter on b still tests";
+
+  // Hand-made files: a filter marked on under a gate that is off stays off;
+  // a flag other than 0 and 1 leaves the filter as its gate has it.
+  struct Case {
+    const char* text;
+    std::vector<bool> states;
+  } cases[] = {
+      {"0\n1\n2\n4 1\n1\nA\n", {false, false}},
+      {"1\n2\n2\n4 1\n0\nA\n2\n4 1\n7\nB\n", {true, false, true}},
+      {"0\n1\n2\n4 1\n7\nB\n", {false, false}},
+      {"2\n1\n2\n4 1\n1\nA\n", {false, false}},
+  };
+  for (const Case& c : cases) {
+    TextReader hand(c.text);
+    Gate gate(Gate::kAnd);
+    ASSERT_EQ(gate.load(hand), 0) << c.text;
+    std::vector<bool> got;
+    CollectStates(gate, &got);
+    EXPECT_EQ(got, c.states) << c.text;
+  }
+}
+
+TEST(TreeFileTest, PatternsThatWouldNotReadBackKeepTheirLine) {
+  // A blank-only pattern, and a text field with a match kind that tests no
+  // text: each keeps its one line, so the records behind them load.
+  Gate root(Gate::kAnd);
+  root.addChild(new Filter(4, 1, std::string("  \t ")));
+  root.addChild(new Filter(5, 4, std::string("ignored")));
+  root.addChild(new Filter(6, 2, std::string("after")));
+  ASSERT_TRUE(root.switchOn());
+  std::string text = WrittenText([&](std::FILE* f) { EXPECT_EQ(root.saveBody(f), 0); });
+  EXPECT_EQ(text, "1\n3\n2\n4 1\n1\n-\n2\n5 4\n1\n-\n2\n6 2\n1\nafter\n");
+  TextReader in(text + "0\n");
+  Gate loaded(Gate::kAnd);
+  ASSERT_EQ(loaded.load(in), 0);
+  ASSERT_EQ(loaded.childCount(), 3);
+  auto* blank = static_cast<Filter*>(loaded.childAt(0));
+  EXPECT_EQ(blank->pattern(), "-");
+  auto* noText = static_cast<Filter*>(loaded.childAt(1));
+  EXPECT_EQ(noText->matchType(), 4);
+  EXPECT_EQ(noText->pattern(), "");
+  EXPECT_EQ(static_cast<Filter*>(loaded.childAt(2))->pattern(), "after");
+  int32_t transporters;
+  EXPECT_TRUE(in.ScanInt(&transporters)) << "the line after the tree is where it belongs";
 }
 
 TEST(TreeFileTest, LoadFailuresKeepWhatWasRead) {

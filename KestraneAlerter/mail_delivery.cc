@@ -7,11 +7,12 @@
 #include <sys/time.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cctype>
+#include <cerrno>
 #include <system_error>
 #include <thread>
 
+#include "KestraneAlerter/alerter_log.h"
 #include "KestraneAlerter/alerter_time.h"
 #include "KestraneAlerter/delivery_system.h"
 #include "KestraneAlerter/report_text.h"
@@ -26,41 +27,46 @@ constexpr char kHeader[] = "From: Kestrane\r\nTo: Administrator\r\nSubject: Aler
 
 std::atomic<uint16_t> mail_port{0};
 std::atomic<int> mail_timeout{0};
+std::atomic<int> senders_in_all{0};
 
-// The first IPv4 address of a host name; false when it has none.
-bool LookUpName(const std::string& name, in_addr* address) {
+int ReplyTimeout() {
+  int seconds = mail_timeout.load();
+  return seconds != 0 ? seconds : kReplyTimeoutSeconds;
+}
+
+std::string ErrnoText(int error) { return std::system_category().message(error); }
+
+std::string Dotted(const in_addr& address) {
+  char dotted[INET_ADDRSTRLEN] = "";
+  inet_ntop(AF_INET, &address, dotted, sizeof dotted);
+  return dotted;
+}
+
+// The first IPv4 address of a host name; else why there is none.
+std::string LookUpName(const std::string& name, in_addr* address) {
   addrinfo hints{};
   hints.ai_family = AF_INET;
   hints.ai_socktype = SOCK_STREAM;
   addrinfo* found = nullptr;
-  if (getaddrinfo(name.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) return false;
+  int error = getaddrinfo(name.c_str(), nullptr, &hints, &found);
+  if (error != 0) return gai_strerror(error);
+  if (found == nullptr) return "no address";
   *address = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
   freeaddrinfo(found);
-  return true;
+  return "";
 }
 
-// A dotted address is used only when it has a host entry.
-bool LookUpAddress(const std::string& dotted, in_addr* address) {
-  if (inet_aton(dotted.c_str(), address) == 0) return false;
-  sockaddr_in socket_address{};
-  socket_address.sin_family = AF_INET;
-  socket_address.sin_addr = *address;
-  char host[NI_MAXHOST];
-  return getnameinfo(reinterpret_cast<sockaddr*>(&socket_address), sizeof socket_address, host,
-                     sizeof host, nullptr, 0, NI_NAMEREQD) == 0;
-}
-
+// Every operation answers "" on success, else why it failed.
 class SmtpConnection {
  public:
   ~SmtpConnection() {
     if (fd_ >= 0) close(fd_);
   }
 
-  bool Connect(const in_addr& address) {
+  std::string Connect(const in_addr& address) {
     fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd_ < 0) return false;
-    int seconds = mail_timeout.load();
-    timeval timeout{seconds != 0 ? seconds : kReplyTimeoutSeconds, 0};
+    if (fd_ < 0) return ErrnoText(errno);
+    timeval timeout{ReplyTimeout(), 0};
     setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
     setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
     sockaddr_in server{};
@@ -68,60 +74,117 @@ class SmtpConnection {
     server.sin_addr = address;
     uint16_t port = mail_port.load();
     server.sin_port = htons(port != 0 ? port : kSmtpPort);
-    return connect(fd_, reinterpret_cast<sockaddr*>(&server), sizeof server) == 0;
+    if (connect(fd_, reinterpret_cast<sockaddr*>(&server), sizeof server) != 0) return ErrnoText(errno);
+    return "";
+  }
+
+  // The address this end of the connection has: an address of the local
+  // host that needs no name lookup.
+  std::string LocalAddress(std::string* dotted) {
+    sockaddr_in local{};
+    socklen_t length = sizeof local;
+    if (getsockname(fd_, reinterpret_cast<sockaddr*>(&local), &length) != 0) return ErrnoText(errno);
+    *dotted = Dotted(local.sin_addr);
+    return "";
   }
 
   // One send of the whole text; a short count is a failure.
-  bool Send(const std::string& text) {
+  std::string Send(const std::string& text) {
     ssize_t sent = send(fd_, text.data(), text.size(), MSG_NOSIGNAL);
-    return sent == static_cast<ssize_t>(text.size());
+    if (sent < 0) return "sending failed: " + ErrnoText(errno);
+    if (sent != static_cast<ssize_t>(text.size())) return "sent only part of it";
+    return "";
   }
 
   // One receive per reply; it counts when more than two bytes arrived and
   // they begin with `code`.
-  bool Expect(const char* code) {
+  std::string Expect(const char* code) {
     char buffer[1025];
     ssize_t got = recv(fd_, buffer, 1024, 0);
-    if (got <= 2) return false;
+    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      return "no answer within " + std::to_string(ReplyTimeout()) + " s";
+    }
+    if (got < 0) return "receiving failed: " + ErrnoText(errno);
+    if (got == 0) return "the server closed the connection";
     buffer[got] = '\0';
-    return buffer[0] == code[0] && buffer[1] == code[1] && buffer[2] == code[2];
+    if (got > 2 && buffer[0] == code[0] && buffer[1] == code[1] && buffer[2] == code[2]) return "";
+    std::string reply(buffer, static_cast<size_t>(got));
+    reply = reply.substr(0, std::min(reply.find_first_of("\r\n"), size_t{100}));
+    return "the server answered \"" + reply + "\", not " + code;
   }
 
-  bool Command(const std::string& text, const char* code) { return Send(text) && Expect(code); }
+  std::string Command(const std::string& text, const char* code) {
+    std::string why = Send(text);
+    return why.empty() ? Expect(code) : why;
+  }
 
  private:
   int fd_ = -1;
 };
 
-void Converse(const std::string& recipient, const std::string& sender, const std::string& server,
-              const std::string& text) {
-  if (recipient.empty() || sender.empty() || server.empty()) return;
-  in_addr server_address;
-  bool found = std::isalpha(static_cast<unsigned char>(server[0])) ? LookUpName(server, &server_address)
-                                                                   : LookUpAddress(server, &server_address);
-  if (!found) return;
+// The whole conversation; "" when the server took the mail, else the step
+// that failed and why.
+std::string Converse(const std::string& recipient, const std::string& sender, const std::string& server,
+                     const std::string& text) {
+  if (recipient.empty()) return "no recipient is set";
+  if (sender.empty()) return "no sender is set";
+  if (server.empty()) return "no mail server is set";
+  in_addr address;
+  if (std::isalpha(static_cast<unsigned char>(server[0]))) {
+    std::string why = LookUpName(server, &address);
+    if (!why.empty()) return "looking up the mail server \"" + server + "\": " + why;
+  } else if (inet_aton(server.c_str(), &address) == 0) {
+    return "the mail server \"" + server + "\" is not a dotted IPv4 address";
+  }
   SmtpConnection smtp;
-  if (!smtp.Connect(server_address) || !smtp.Expect("220")) return;
+  std::string why = smtp.Connect(address);
+  if (!why.empty()) return "connecting to " + Dotted(address) + ": " + why;
+  if (!(why = smtp.Expect("220")).empty()) return "greeting: " + why;
+  std::string local;
+  if (!(why = smtp.LocalAddress(&local)).empty()) return "finding the local address: " + why;
 
-  char host_name[1024];
-  if (gethostname(host_name, sizeof host_name) != 0) return;
-  host_name[sizeof host_name - 1] = '\0';
-  in_addr local;
-  if (!LookUpName(host_name, &local)) return;
-  char dotted[INET_ADDRSTRLEN];
-  inet_ntop(AF_INET, &local, dotted, sizeof dotted);
+  struct Step {
+    const char* name;
+    std::string command;
+    const char* code;
+  } steps[] = {
+      {"HELO", "HELO " + local + "\r\n", "250"},
+      {"MAIL FROM", "MAIL FROM: " + sender + "\r\n", "250"},
+      {"RCPT TO", "RCPT TO: " + recipient + "\r\n", "250"},
+      {"DATA", "DATA\r\n", "354"},
+      {"message", kHeader + SmtpDataBody(text), "250"},
+  };
+  for (const Step& step : steps) {
+    if (!(why = smtp.Command(step.command, step.code)).empty()) return std::string(step.name) + ": " + why;
+  }
+  return "";
+}
 
-  if (!smtp.Command(std::string("HELO ") + dotted + "\r\n", "250")) return;
-  if (!smtp.Command("MAIL FROM: " + sender + "\r\n", "250")) return;
-  if (!smtp.Command("RCPT TO: " + recipient + "\r\n", "250")) return;
-  if (!smtp.Command("DATA\r\n", "354")) return;
-  smtp.Command(kHeader + SmtpDataBody(text), "250");
+// Takes a place among at most `bound` running senders.
+bool TakePlace(std::atomic<int>& running, int bound) {
+  int now = running.load();
+  while (now < bound) {
+    if (running.compare_exchange_weak(now, now + 1)) return true;
+  }
+  return false;
+}
+
+void GiveBackPlaces(const std::shared_ptr<std::atomic<int>>& transporterSenders) {
+  if (transporterSenders == nullptr) return;
+  --*transporterSenders;
+  --senders_in_all;
+}
+
+void LogNotSent(const std::string& transporter, const std::string& why) {
+  AlerterLog("mail transporter \"" + transporter + "\": not sent: " + why);
 }
 
 }  // namespace
 
 void SetMailPortForTesting(uint16_t port) { mail_port = port; }
 void SetMailTimeoutForTesting(int seconds) { mail_timeout = seconds; }
+
+int MailSendersRunning() { return senders_in_all.load(); }
 
 std::string SmtpDataBody(const std::string& text) {
   std::string body;
@@ -141,17 +204,20 @@ std::string SmtpDataBody(const std::string& text) {
     }
     body += c;
   }
-  body += line_start && !body.empty() ? ".\r\n" : "\r\n.\r\n";
-  return body;
+  return body + "\r\n.\r\n";
 }
 
 void sendMailThread(MailJob* job) {
+  std::string name = job->settings->name;
   std::string recipient = job->settings->recipient;
   std::string sender = job->settings->sender;
   std::string server = job->settings->mailServer;
   std::string text = job->text;
+  std::shared_ptr<std::atomic<int>> places = std::move(job->transporterSenders);
   delete job;
-  Converse(recipient, sender, server, text);
+  std::string why = Converse(recipient, sender, server, text);
+  if (!why.empty()) LogNotSent(name, why);
+  GiveBackPlaces(places);
 }
 
 int32_t MailDeliverySystem::deliver(const AlertList& messages, const DeliverySettings& settings) {
@@ -159,12 +225,24 @@ int32_t MailDeliverySystem::deliver(const AlertList& messages, const DeliverySet
   if (messages.empty()) return -1;
   if (!passMinimalWait(now, settings.minimalWait)) return 0;
   const auto& mail = static_cast<const MailDeliverySettings&>(settings);
+  if (!TakePlace(*senders_, kMailSendersPerTransporter)) {
+    LogNotSent(mail.name, "dropped, " + std::to_string(kMailSendersPerTransporter) +
+                              " mails of this transporter are still being sent");
+    return -1;
+  }
+  if (!TakePlace(senders_in_all, kMailSendersInAll)) {
+    --*senders_;
+    LogNotSent(mail.name, "dropped, " + std::to_string(kMailSendersInAll) + " mails are still being sent");
+    return -1;
+  }
   auto* job = new MailJob{buildReportText(messages, settings),
-                          std::unique_ptr<MailDeliverySettings>(mail.clone())};
+                          std::unique_ptr<MailDeliverySettings>(mail.clone()), senders_};
   try {
     std::thread(sendMailThread, job).detach();
-  } catch (const std::system_error&) {
+  } catch (const std::system_error& error) {
+    GiveBackPlaces(job->transporterSenders);
     delete job;
+    LogNotSent(mail.name, std::string("no thread to send it: ") + error.what());
     return -1;
   }
   return 0;

@@ -88,6 +88,28 @@ TEST_F(ProgramDeliveryTest, FailuresLeaveOnlyTheLastAttempt) {
             "Done! \nC:\\Program Files\\Kestrane\\missing.exe \n9\nsecond, warning level: 9.\n \n" + root + " \n");
 }
 
+TEST_F(ProgramDeliveryTest, ABareNameIsOnlyTheFileInTheCurrentFolder) {
+  // "touch" is along PATH, but the path names no file here: the start
+  // fails and leaves its trace.
+  ASSERT_EQ(chdir(home_.c_str()), 0);
+  AlertMessage m = Message(7, "l", "a", "d");
+  ShellDeliverySystem shell;
+  ShellDeliverySettings s = DescriptionOnly("touch");
+  EXPECT_EQ(shell.deliver({&m}, s), -1);
+  EXPECT_FALSE(std::filesystem::exists(HomePath("7")));
+  std::string root(kWindowsInstallDir);
+  EXPECT_EQ(ReadFile(HomePath("debug output file.txt")), "Done! \ntouch \n7\nd, warning level: 7.\n \n" + root + " \n");
+
+  // A file of that name in the current folder is the one started, in the
+  // root folder.
+  InstallRecorder("recorder");
+  std::filesystem::remove(HomePath("debug output file.txt"));
+  s.executionFilePath = "recorder";
+  EXPECT_EQ(shell.deliver({&m}, s), 0);
+  EXPECT_EQ(Recorded("recorder"), (std::vector<std::string>{home_, "7\nd,", "warning", "level:", "7.\n"}));
+  EXPECT_FALSE(std::filesystem::exists(HomePath("debug output file.txt")));
+}
+
 TEST_F(ProgramDeliveryTest, StartedProgramRunsOnByItself) {
   std::string slow = HomePath("slow.sh");
   WriteFile(slow, "#!/bin/sh\nsleep 5\n");

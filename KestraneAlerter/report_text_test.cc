@@ -30,8 +30,11 @@ TEST_F(ReportTextTest, OneMessageWithAndWithoutCaptions) {
             "Base counters:\nC1, C2\nResult counters:\nC3\n");
   s.includeComments = false;
   EXPECT_EQ(buildReportText({&m}, s), "45\nA1, L1:\n- d, warning level: 45.\nC1, C2 -> C3\n");
+  // Titles alone: the header has no ":" since nothing follows it.
+  s.includeDescription = s.includeCounterNames = false;
+  EXPECT_EQ(buildReportText({&m}, s), "45\nA1, L1\n");
   s.includeComments = true;
-  s.includeAnalyzerTitles = s.includeDescription = s.includeCounterNames = false;
+  s.includeAnalyzerTitles = false;
   EXPECT_EQ(buildReportText({&m}, s), "Warning Level: 45\n");
 }
 

@@ -39,6 +39,8 @@ int32_t ShellDeliverySystem::deliver(const AlertList& messages, const DeliverySe
   // rules; no shell ever sees it.
   ProcessOptions options;
   options.application = shell.executionFilePath;
+  // The path names the program; a bare name is not looked for elsewhere.
+  options.search_path = false;
   options.working_directory = directory;
   options.hidden = true;
   bool started = !shell.executionFilePath.empty() &&

@@ -3,6 +3,7 @@
 #define KESTRANE_ALERTER_TEST_SEAMS_H_
 
 #include <cstdint>
+#include <string>
 
 namespace kst {
 
@@ -15,6 +16,10 @@ void SetMailPortForTesting(uint16_t port);
 // How long the mail sender waits for a server's reply or for a send to go
 // through; 0 restores the minute.
 void SetMailTimeoutForTesting(int seconds);
+
+// Hands every log line to `sink` (called from any thread) instead of
+// standard error; null restores standard error.
+void SetAlerterLogForTesting(void (*sink)(const std::string& line));
 
 }  // namespace kst
 

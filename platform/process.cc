@@ -13,6 +13,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 #include "platform/ascii.h"
 #include "platform/paths.h"
@@ -108,6 +109,25 @@ std::vector<std::string> BuildEnvironment(
   return env;
 }
 
+// The file a program name gives by itself; made absolute, since the program
+// may start in another folder.
+std::string ResolveAsGiven(const std::string& name, WinError* error) {
+  std::string native = NativePath(name);
+  if (native.empty()) {
+    *error = kErrorInvalidParameter;
+    return "";
+  }
+  std::string found = TryWithAndWithoutExe(native);
+  if (found.empty()) {
+    *error = native.find('/') != std::string::npos && !IsDirectory(FolderOf(native)) ? kErrorPathNotFound
+                                                                                     : kErrorFileNotFound;
+    return "";
+  }
+  if (found[0] == '/') return found;
+  std::error_code ignored;
+  return (std::filesystem::current_path(ignored) / found).string();
+}
+
 WinError PrepareLaunch(std::string_view command_line,
                        const ProcessOptions& options, Launch* launch) {
   launch->args = SplitCommandLine(command_line);
@@ -118,7 +138,7 @@ WinError PrepareLaunch(std::string_view command_line,
   }
   if (launch->args.empty()) launch->args.push_back(name);
   WinError error = kErrorSuccess;
-  launch->program = ResolveProgram(name, &error);
+  launch->program = options.search_path ? ResolveProgram(name, &error) : ResolveAsGiven(name, &error);
   if (launch->program.empty()) return error;
   if (!options.working_directory.empty()) {
     launch->working_directory = NativePath(options.working_directory);

@@ -6,7 +6,8 @@
 // Program names keep the system's texts: a Windows-shaped path is turned into
 // a native one (platform/paths), and a name that does not exist is tried
 // once more without a trailing ".exe". A name without a slash is looked for
-// beside the running program first, then along PATH.
+// beside the running program first, then along PATH, unless the caller asks
+// for the name as given (ProcessOptions::search_path).
 //
 // Descriptors: a started program inherits only its standard input, output
 // and error (and the one descriptor ProcessOptions::inherit_fd names); every
@@ -41,6 +42,9 @@ std::vector<std::string> SplitCommandLine(std::string_view command_line);
 struct ProcessOptions {
   // The program to run. Empty: the first word of the command line.
   std::string application;
+  // False: the program is the file the name gives, a name without a slash
+  // being one in the caller's current folder; no other folder is searched.
+  bool search_path = true;
   // Folder the program starts in (a system path text). Empty: the caller's.
   std::string working_directory;
   // Hidden: the program gets a session of its own (no controlling terminal),

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -106,6 +107,27 @@ TEST_F(ProcessTest, StartFailuresAreMapped) {
   if (::geteuid() != 0) {
     EXPECT_EQ(RunProgramAndWait(plain, {}, nullptr), kErrorAccessDenied);
   }
+}
+
+TEST_F(ProcessTest, NameAsGivenIsNotSearchedFor) {
+  // A bare name is the file in the current folder, wherever the program
+  // then starts; PATH and the running program's folder are not searched.
+  WriteScript("here", "pwd > \"$KESTRANE_HOME/ran\"");
+  std::string folder = home_ + "/elsewhere";
+  std::filesystem::create_directory(folder);
+  std::filesystem::path before = std::filesystem::current_path();
+  ASSERT_EQ(::chdir(home_.c_str()), 0);
+  ProcessOptions as_given;
+  as_given.search_path = false;
+  as_given.working_directory = folder;
+  EXPECT_EQ(RunProgramAndWait("here", as_given, nullptr), kErrorSuccess);
+  EXPECT_EQ(RunProgramAndWait("here.exe", as_given, nullptr), kErrorSuccess);
+  EXPECT_EQ(RunProgramAndWait("sh -c true", as_given, nullptr), kErrorFileNotFound);
+  EXPECT_EQ(StartDetachedProgram("sh -c true", as_given), kErrorFileNotFound);
+  EXPECT_EQ(RunProgramAndWait("nofolder/here", as_given, nullptr), kErrorPathNotFound);
+  EXPECT_EQ(RunProgramAndWait("sh -c true", {}, nullptr), kErrorSuccess) << "searched by default";
+  std::filesystem::current_path(before);
+  EXPECT_EQ(Slurp(home_ + "/ran"), folder + "\n");
 }
 
 TEST_F(ProcessTest, HiddenProgramWritesToItsOutputFileInItsFolder) {
