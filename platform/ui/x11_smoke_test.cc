@@ -12,6 +12,7 @@
 #include "platform/ui/png_testutil.h"
 #include "platform/ui/testing.h"
 #include "platform/ui/ui.h"
+#include "platform/ui/xtest_testutil.h"
 #include "platform/ui/xvfb_testutil.h"
 
 // The font libraries under the toolkit keep caches for the whole process.
@@ -318,6 +319,39 @@ TEST_F(UiScreenshotTest, ControlsSitWhereTheirRectanglesSay) {
   }
   EXPECT_GT(first_dark, 22) << "right-aligned text";  // left-aligned starts near 14
   EXPECT_TRUE(Near(at(95, 116), face)) << "between the button and the check box";
+}
+
+// A person at the screen: the program sits in its own event loop and gets
+// nothing but what the X server sends.
+TEST_F(UiScreenshotTest, MessageBoxAfterADropDownTakesTheInputAndItsOwnerNone) {
+  constexpr const char* kSample = "Sample of every control";
+  Sample sample;
+  int result = 0;
+  testing::PlayAgainst([&] { result = sample.DoModal(SampleTemplate()); }, [&](testing::Person& person) {
+    ASSERT_TRUE(person.Click(kSample, {400})) << "the drop-down list is not on the screen";
+    person.Key("Down");
+    person.Key("Return");
+    for (const char* answer : {"click Cancel", "Escape", "Return"}) {
+      ASSERT_TRUE(person.Click(kSample, {300})) << "the Press button is not on the screen";
+      ASSERT_TRUE(person.WaitForWindow("Sample")) << "no message box came after Press";
+      // Meanwhile the owner takes neither clicks nor keys.
+      person.Click(kSample, {301});
+      person.Click(kSample, {200});
+      person.Type("x");
+      if (std::string(answer) == "click Cancel") {
+        ASSERT_TRUE(person.Click("Sample", {kIdCancel})) << "the box's Cancel is not on the screen";
+      } else {
+        person.Key(answer);
+      }
+      ASSERT_TRUE(person.WaitUntilGone("Sample")) << "the box stayed after " << answer;
+    }
+    ASSERT_TRUE(person.Click(kSample, {200}));  // the dialog takes clicks and keys again
+    person.Type("ok");
+    ASSERT_TRUE(person.Click(kSample, {kIdOk})) << "OK is not on the screen";
+  });
+  EXPECT_EQ(result, kIdOk);
+  EXPECT_EQ(sample.log, (std::vector<std::string>{"combo Analyzer title", "press", "box 2", "press", "box 2", "press",
+                                                  "box 1", "change 200 o", "change 200 ok"}));
 }
 
 TEST(UiBackendChoiceTest, RealWindowsWhenADisplayIsThere) {
