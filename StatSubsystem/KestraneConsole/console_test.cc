@@ -296,7 +296,7 @@ TEST_F(ConsoleTest, SilentSetUpWithoutTheService) {
   RegistryKey key;  // the key is there, the service is not
   ASSERT_EQ(RegistryKey::Create(ServiceKeyPath("kstCollector"), &key), kErrorSuccess);
   key.Close();
-  EXPECT_EQ(ConsoleApp().InitInstance({"-install"}), 0);
+  EXPECT_EQ(ConsoleApp().InitInstance({"-install"}), 1) << "a failed set-up reported as success";
   EXPECT_EQ(Messages(), (std::vector<std::string>{"Error: Error: OpenService() failed (possibly service is not installed)"}));
   for (const auto& record : ui::testing::modal_log()) EXPECT_TRUE(record.message_box);
   int interval = -1;
@@ -318,13 +318,52 @@ TEST_F(ConsoleTest, SilentSetUpWithoutTheService) {
   silent.DestroyWindow();
   EXPECT_TRUE(ui::testing::modal_log().empty());
 
-  // Any other command line shows the dialog.
+  // Any other command line shows the dialog, when someone is there to see
+  // it; else it says what it needs.
   for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
            {}, {"-INSTALL"}, {"-install", "x"}}) {
     ui::testing::Reset();
+    ui::testing::OnNextModal([](ui::Dialog& d) { driver().Click(*d.Child(kCloseId)); });
     EXPECT_EQ(ConsoleApp().InitInstance(args), 0);
     ASSERT_EQ(ui::testing::modal_log().size(), 1u);
     EXPECT_EQ(ui::testing::modal_log()[0].template_id, 102);
+
+    ui::testing::Reset();
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(ConsoleApp().InitInstance(args), 1);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "KestraneConsole: the collector settings dialog needs a display (set DISPLAY to an X server);\n"
+              "\"KestraneConsole -install\" configures and starts an installed collector without one.\n");
+    EXPECT_TRUE(ui::testing::modal_log().empty());
+  }
+}
+
+// The program itself where no display is: the silent set-up's messages go
+// to standard error, and its failure to the exit code.
+TEST_F(ConsoleTest, WithoutADisplayTheProgramSaysWhatFailed) {
+  SetRoot();
+  struct Case {
+    const char* args;
+    uint32_t exit_code;
+    std::string output;
+  };
+  const Case cases[] = {
+      {" -install", 1, "[Error] Error: OpenService() failed (possibly service is not installed)\n"},
+      {"", 1, "KestraneConsole: the collector settings dialog needs a display (set DISPLAY to an X server);\n"
+              "\"KestraneConsole -install\" configures and starts an installed collector without one.\n"},
+  };
+  for (const Case& c : cases) {
+    const std::string output = home_.path() + "/output";
+    std::filesystem::remove(output);
+    ProcessOptions options;
+    options.hidden = true;
+    options.output_file = output;
+    options.extra_environment = {"KST_UI=headless"};
+    uint32_t exit_code = 99;
+    ASSERT_EQ(RunProgramAndWait("\"" + BinDir() + "/KestraneConsole\"" + c.args, options, &exit_code), kErrorSuccess);
+    EXPECT_EQ(exit_code, c.exit_code) << c.args;
+    std::ifstream in(output);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), c.output) << c.args;
   }
 }
 

@@ -52,6 +52,10 @@ Point CursorPos() { return state().cursor; }
 void SetCursorPos(Point screen) { state().cursor = screen; }
 const char* BackendName() { return CurrentBackend().name(); }
 
+bool CanShowWindows() {
+  return std::string_view(CurrentBackend().name()) != "headless" || !state().modal_scripts.empty();
+}
+
 bool TakeModalScript(ModalScript* out) {
   State& s = state();
   if (s.modal_scripts.empty()) return false;

@@ -4,6 +4,8 @@
 // fails these tests rather than skipping them, so no run passes unseen.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -290,9 +292,14 @@ TEST_F(UiScreenshotTest, ControlsSitWhereTheirRectanglesSay) {
   // The window holds the menu bar and the client area below it.
   ASSERT_EQ(shot.width, 560);
   ASSERT_EQ(shot.height, 400);
+  // Kept only where KST_UI_SCREENSHOT asks for it; else written and removed.
   const char* keep = std::getenv("KST_UI_SCREENSHOT");
-  std::string path = keep != nullptr ? keep : (std::filesystem::temp_directory_path() / "kst_ui_sample.png").string();
+  std::string path = keep != nullptr ? keep
+                                     : (std::filesystem::temp_directory_path() /
+                                        ("kst_ui_sample_" + std::to_string(getpid()) + ".png")).string();
   EXPECT_TRUE(testing::WritePng(shot, path));
+  EXPECT_GT(std::filesystem::file_size(path), 0u);
+  if (keep == nullptr) std::filesystem::remove(path);
   auto at = [&](int x, int y) { return shot.At(x, y + 20); };  // client pixels
   Color face = at(300, 350);  // the dialog's own background
   EXPECT_TRUE(Near(at(510, 20), kRed)) << "red patch";
