@@ -147,6 +147,9 @@ TEST_F(FilterSettingsPaneTest, ValidateFaults) {
     const char* message;
   } cases[] = {
       {"Log title", "", "You must input matching value."},
+      {"Log title", " ", "Matching value must contain not only blanks."},
+      {"Analyzer title", " \t  ", "Matching value must contain not only blanks."},
+      {"Message desicription", " x ", ""},
       {"Analyzer title", "Discovery", ""},
       {"Message desicription", "x", ""},
       {"Warning level", "255", ""},
@@ -155,6 +158,7 @@ TEST_F(FilterSettingsPaneTest, ValidateFaults) {
       {"Warning level", "-1", "Warning number must be less 256 and not less 0."},
       {"Warning level", "4294967296", "Warning number must be less 256 and not less 0."},  // never wraps to 0
       {"Warning level", "high", "Warning number must be less 256 and not less 0."},
+      {"Warning level", "  ", "Warning number must be less 256 and not less 0."},
   };
   ProfileSet unused;
   for (const Case& c : cases) {
