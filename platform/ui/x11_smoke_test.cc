@@ -17,11 +17,6 @@
 #include "platform/ui/xtest_testutil.h"
 #include "platform/ui/xvfb_testutil.h"
 
-// The font libraries under the toolkit keep caches for the whole process.
-extern "C" const char* __lsan_default_suppressions() {
-  return "leak:libfontconfig.so\nleak:libXft.so\nleak:libX11.so\n";
-}
-
 namespace kst::ui {
 namespace {
 
