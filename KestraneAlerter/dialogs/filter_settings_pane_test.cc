@@ -295,6 +295,7 @@ TEST_F(FilterDialogTest, OkKeepsTheDialogOpenUntilTheEntryIsValid) {
     auto& dialog = static_cast<CFilterSettingsDlg&>(d);
     EXPECT_EQ(dialog.rect(), (ui::Rect{300, 200, 600, 470}));
     EXPECT_EQ(dialog.Child(ui::kIdOk)->rect(), (ui::Rect{60, 210, 135, 235}));
+    EXPECT_EQ(dialog.Child(ui::kIdCancel)->rect(), (ui::Rect{165, 210, 240, 235}));
     EXPECT_NE(dialog.icon(true), nullptr);
     FilterSettingsPane& pane = dialog.pane();
     narrow = pane.ChildAs<ui::ComboBox>(32835)->rect() == ui::Rect{30, 50, 270, 250};
