@@ -86,13 +86,11 @@ void ConsoleDialog::OnAddAllSystemCounters() {
       status = ExpandCounterPath(wildcard, buffer.data(), &length);
     } while (status == kPdhMoreData);
   } catch (const std::bad_alloc&) {
-    Tell("Couldn't generate counters paths (insufficient memory), try to add counters manually.",
-                   "Error");
+    Tell("Couldn't generate counters paths (insufficient memory), try to add counters manually.", "Error");
     return;
   }
   if (status != kPdhSuccess) {
-    Tell("Couldn't generate counters paths (PdhExpandCounterPath() failed), try to add counters manually.",
-                   "Error");
+    Tell("Couldn't generate counters paths (PdhExpandCounterPath() failed), try to add counters manually.", "Error");
     return;
   }
   for (const char* p = buffer.data(); p < buffer.data() + length && *p != '\0';) {

@@ -323,6 +323,29 @@ TEST_F(UiScreenshotTest, ControlsSitWhereTheirRectanglesSay) {
   EXPECT_TRUE(Near(at(95, 116), face)) << "between the button and the check box";
 }
 
+// A disabled owner keeps its look under a message box: only the box shows
+// that it has the input.
+TEST_F(UiScreenshotTest, OwnerUnderAMessageBoxKeepsItsLook) {
+  Sample sample;
+  Image before, under;
+  testing::OnNextModal([&](Dialog& d) {
+    ASSERT_TRUE(testing::Capture(d, &before));
+    testing::OnNextModal([&](Dialog& box) {
+      EXPECT_TRUE(testing::Capture(sample, &under));
+      box.EndDialog(kIdOk);
+    });
+    testing::driver().Click(*d.Child(300));
+    d.EndDialog(kIdOk);
+  });
+  EXPECT_EQ(sample.DoModal(SampleTemplate()), kIdOk);
+  ASSERT_EQ(under.width, before.width);
+  int differing = 0;  // over the Press button and the edits above it, clear of the box
+  for (int y = 40 + 20; y < 130 + 20; ++y) {
+    for (int x = 10; x < 210; ++x) differing += !(before.At(x, y) == under.At(x, y));
+  }
+  EXPECT_EQ(differing, 0);
+}
+
 // A person at the screen: the program sits in its own event loop and gets
 // nothing but what the X server sends.
 TEST_F(UiScreenshotTest, MessageBoxAfterADropDownTakesTheInputAndItsOwnerNone) {
