@@ -149,7 +149,8 @@ TEST_F(FilterSettingsPaneTest, EveryPairHasItsDescriptionAndLabels) {
       {kBaseCounter, "Equal (==)", "Filter apply messages that contain this counter in the base counters part."},
       {"Performance counter in result part", "Equal (==)",
        "Filter apply messages that contain this counter in the result counters part."},
-      {"Log title", "Contain substring", "Filter apply messages that contain this pattern in the log title as substring."},
+      {"Log title", "Contain substring",
+       "Filter apply messages that contain this pattern in the log title as substring."},
       {"Log title", "Equal (==)", "Filter apply message if the log title equals to the pattern."},
       {"Analyzer title", "Contain substring",
        "Filter apply messages that contain this pattern in the analyzer title as substring."},
@@ -168,8 +169,8 @@ TEST_F(FilterSettingsPaneTest, EveryPairHasItsDescriptionAndLabels) {
   }
   std::vector<std::string> labels;
   for (size_t n = 0; n < 6; ++n) labels.push_back(Label(n).Text());
-  EXPECT_EQ(labels, (std::vector<std::string>{"Filter Settings", "Message information to filtering:", "Matching method:",
-                                              "Matching value:", "Log:", "Counter:"}));
+  EXPECT_EQ(labels, (std::vector<std::string>{"Filter Settings", "Message information to filtering:",
+                                              "Matching method:", "Matching value:", "Log:", "Counter:"}));
   // A field list without a choice names no field type.
   Combo(32835).SetCurSel(-1);
   ProfileSet unused;

@@ -88,7 +88,9 @@ TEST_F(ConfigCommandsTest, TransporterNamesStopAt9999) {
     ui::TreeCtrl& tree = *d.profileTree();
     ui::TreeItem spare = ProfileItem(d, "Spare");
     auto& list = profiles_.findProfile("Spare")->deliverySettings;
-    for (int i = 1; i <= 9998; ++i) list.push_back(std::make_unique<MailDeliverySettings>("transporter" + std::to_string(i)));
+    for (int i = 1; i <= 9998; ++i) {
+      list.push_back(std::make_unique<MailDeliverySettings>("transporter" + std::to_string(i)));
+    }
     RightClick(tree, spare, kCmdAddMail);
     EXPECT_EQ(Texts(tree, spare), std::vector<std::string>{"transporter9999"});
     RightClick(tree, spare, kCmdAddMail);
