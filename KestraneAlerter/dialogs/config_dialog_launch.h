@@ -7,7 +7,8 @@ namespace kst {
 
 // Runs the dialog modally over a profile set of its own, with the
 // alerter's resources as the resource source for the run; the caller's
-// source is put back afterwards. UI thread only.
+// source is put back afterwards. Without a display it only says so on
+// standard error. UI thread only.
 void LaunchUpdaterDialog();
 
 }  // namespace kst

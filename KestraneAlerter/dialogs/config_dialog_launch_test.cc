@@ -24,11 +24,14 @@ TEST_F(AlerterTest, LaunchUpdaterDialogRunsFromTheLibraryAndSavesNothingOnCancel
   ASSERT_NE(launch, nullptr);
 
   WriteFile(HomePath("Profiles/_default_.cfg"), "all:\nOps\ndefault:\nOps\n");
-  // The library draws nothing here; with nobody to answer, its dialog is
-  // cancelled as soon as it is shown.
+  // The library draws nothing here and nobody is there to answer: it says
+  // so instead of ending in silence.
   setenv("KST_UI", "headless", 1);
   const ui::Resources* host = ui::SetCurrentResources(&ui::ConsoleResources());
+  ::testing::internal::CaptureStderr();
   launch();
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "LaunchUpdaterDialog: the notification settings dialog needs a display (set DISPLAY to an X server)\n");
   EXPECT_EQ(ui::CurrentResources(), &ui::ConsoleResources());
   ui::SetCurrentResources(host);
   EXPECT_EQ(ReadFile(HomePath("Profiles/_default_.cfg")), "all:\nOps\ndefault:\nOps\n");

@@ -315,6 +315,10 @@ bool FilterSettingsPane::Check() {
       fault = "Matching value have to be less then 256 symbols.";
     } else if (value.empty()) {
       fault = "You must input matching value.";
+    } else if (field != Filter::kWarningLevel && value.find_first_not_of(" \t") == std::string::npos) {
+      // A pattern of blanks alone is no pattern, and the profile file would
+      // not keep it as typed.
+      fault = "Matching value must contain not only blanks.";
     } else if (field == Filter::kWarningLevel && !(ParseLeadingNumber(value, &level) && level >= 0 && level < 256)) {
       fault = "Warning number must be less 256 and not less 0.";
     }

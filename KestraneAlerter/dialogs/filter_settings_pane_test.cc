@@ -139,6 +139,45 @@ TEST_F(FilterSettingsPaneTest, SwitchingFieldTypes) {
   EXPECT_EQ(Combo(32836).FindStringExact(-1, "Contain substring"), -1);
 }
 
+TEST_F(FilterSettingsPaneTest, EveryPairHasItsDescriptionAndLabels) {
+  ASSERT_TRUE(pane_.createForNewFilter({0, 0, 300, 270}, &host_));
+  struct Case {
+    const char* field;
+    const char* match;
+    const char* description;
+  } cases[] = {
+      {kBaseCounter, "Equal (==)", "Filter apply messages that contain this counter in the base counters part."},
+      {"Performance counter in result part", "Equal (==)",
+       "Filter apply messages that contain this counter in the result counters part."},
+      {"Log title", "Contain substring",
+       "Filter apply messages that contain this pattern in the log title as substring."},
+      {"Log title", "Equal (==)", "Filter apply message if the log title equals to the pattern."},
+      {"Analyzer title", "Contain substring",
+       "Filter apply messages that contain this pattern in the analyzer title as substring."},
+      {"Analyzer title", "Equal (==)", "Filter apply message if the analyzer title equals to the pattern."},
+      {"Message desicription", "Contain substring",
+       "Filter apply messages that contain this pattern in the message description as substring."},
+      {"Message desicription", "Equal (==)", "Filter apply message if the message description equals to the pattern."},
+      {"Warning level", "Equal (==)", "Filter apply message if the message warning level equals to the pattern."},
+      {"Warning level", "More (>)", "Filter apply message if the message warning level more than the pattern."},
+      {"Warning level", "Less (<)", "Filter apply message if the message warning level less than the pattern."},
+  };
+  for (const Case& c : cases) {
+    ASSERT_TRUE(Choose(32835, c.field)) << c.field;
+    ASSERT_TRUE(Choose(32836, c.match)) << c.field << " " << c.match;
+    EXPECT_EQ(Description().Text(), c.description) << c.field << " " << c.match;
+  }
+  std::vector<std::string> labels;
+  for (size_t n = 0; n < 6; ++n) labels.push_back(Label(n).Text());
+  EXPECT_EQ(labels, (std::vector<std::string>{"Filter Settings", "Message information to filtering:",
+                                              "Matching method:", "Matching value:", "Log:", "Counter:"}));
+  // A field list without a choice names no field type.
+  Combo(32835).SetCurSel(-1);
+  ProfileSet unused;
+  EXPECT_FALSE(pane_.validate(unused));
+  EXPECT_EQ(OneMessage(), "Invalid filter type");
+}
+
 TEST_F(FilterSettingsPaneTest, ValidateFaults) {
   ASSERT_TRUE(pane_.createForNewFilter({0, 0, 420, 300}, &host_));
   struct Case {
@@ -147,6 +186,9 @@ TEST_F(FilterSettingsPaneTest, ValidateFaults) {
     const char* message;
   } cases[] = {
       {"Log title", "", "You must input matching value."},
+      {"Log title", " ", "Matching value must contain not only blanks."},
+      {"Analyzer title", " \t  ", "Matching value must contain not only blanks."},
+      {"Message desicription", " x ", ""},
       {"Analyzer title", "Discovery", ""},
       {"Message desicription", "x", ""},
       {"Warning level", "255", ""},
@@ -155,6 +197,7 @@ TEST_F(FilterSettingsPaneTest, ValidateFaults) {
       {"Warning level", "-1", "Warning number must be less 256 and not less 0."},
       {"Warning level", "4294967296", "Warning number must be less 256 and not less 0."},  // never wraps to 0
       {"Warning level", "high", "Warning number must be less 256 and not less 0."},
+      {"Warning level", "  ", "Warning number must be less 256 and not less 0."},
   };
   ProfileSet unused;
   for (const Case& c : cases) {
@@ -253,6 +296,7 @@ TEST_F(FilterDialogTest, OkKeepsTheDialogOpenUntilTheEntryIsValid) {
     auto& dialog = static_cast<CFilterSettingsDlg&>(d);
     EXPECT_EQ(dialog.rect(), (ui::Rect{300, 200, 600, 470}));
     EXPECT_EQ(dialog.Child(ui::kIdOk)->rect(), (ui::Rect{60, 210, 135, 235}));
+    EXPECT_EQ(dialog.Child(ui::kIdCancel)->rect(), (ui::Rect{165, 210, 240, 235}));
     EXPECT_NE(dialog.icon(true), nullptr);
     FilterSettingsPane& pane = dialog.pane();
     narrow = pane.ChildAs<ui::ComboBox>(32835)->rect() == ui::Rect{30, 50, 270, 250};

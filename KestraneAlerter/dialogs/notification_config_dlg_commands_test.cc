@@ -82,6 +82,23 @@ TEST_F(ConfigCommandsTest, TransportersGoUnderTheProfileLastClicked) {
   });
 }
 
+TEST_F(ConfigCommandsTest, TransporterNamesStopAt9999) {
+  WriteProfiles();
+  Run([&](NotificationConfigDlg& d) {
+    ui::TreeCtrl& tree = *d.profileTree();
+    ui::TreeItem spare = ProfileItem(d, "Spare");
+    auto& list = profiles_.findProfile("Spare")->deliverySettings;
+    for (int i = 1; i <= 9998; ++i) {
+      list.push_back(std::make_unique<MailDeliverySettings>("transporter" + std::to_string(i)));
+    }
+    RightClick(tree, spare, kCmdAddMail);
+    EXPECT_EQ(Texts(tree, spare), std::vector<std::string>{"transporter9999"});
+    RightClick(tree, spare, kCmdAddMail);
+    EXPECT_EQ(Texts(tree, spare), std::vector<std::string>{"transporter9999"}) << "a name past 9999";
+    EXPECT_EQ(list.size(), 9999u);
+  });
+}
+
 TEST_F(ConfigCommandsTest, DeletingTheShownProfileClearsItsPaneAndFilterTree) {
   struct Case {
     const char* shown;

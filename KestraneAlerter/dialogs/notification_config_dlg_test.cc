@@ -30,12 +30,15 @@ TEST_F(ConfigDialogTest, OpensWithBothTreesAndTheActiveProfilesPane) {
     EXPECT_EQ(profiles.NextSibling(root), kNoItem);
     EXPECT_EQ(Texts(profiles, root), (std::vector<std::string>{"Spare", "Ops"}));
     ui::TreeItem ops = ProfileItem(d, "Ops");
-    EXPECT_EQ(Image(profiles, ProfileItem(d, "Spare")), kImageProfile);
-    EXPECT_EQ(Image(profiles, ops), kImageActiveProfile);
+    // The images by their numbers: profile 0, active 1, mail 2, program 3,
+    // root 4, net send 5.
+    EXPECT_EQ(Image(profiles, root), 4);
+    EXPECT_EQ(Image(profiles, ProfileItem(d, "Spare")), 0);
+    EXPECT_EQ(Image(profiles, ops), 1);
     EXPECT_EQ(Texts(profiles, ops), (std::vector<std::string>{"mail", "run", "send"}));
-    EXPECT_EQ(Image(profiles, TransporterItem(d, "Ops", "mail")), kImageMail);
-    EXPECT_EQ(Image(profiles, TransporterItem(d, "Ops", "run")), kImageShell);
-    EXPECT_EQ(Image(profiles, TransporterItem(d, "Ops", "send")), kImageNetSend);
+    EXPECT_EQ(Image(profiles, TransporterItem(d, "Ops", "mail")), 2);
+    EXPECT_EQ(Image(profiles, TransporterItem(d, "Ops", "run")), 3);
+    EXPECT_EQ(Image(profiles, TransporterItem(d, "Ops", "send")), 5);
     ASSERT_EQ(d.profileImages()->count(), 6);
     EXPECT_EQ(d.profileImages()->At(kImageActiveProfile), ui::AlerterResources().LoadIcon(130));
     EXPECT_EQ(d.profileImages()->At(kImageNetSend), ui::AlerterResources().LoadIcon(157));

@@ -44,7 +44,13 @@ TEST_F(ProfileSettingsPaneTest, BuildsAndFillsItsControls) {
   EXPECT_EQ(Box(6111).Text(), "5");
   EXPECT_EQ(Box(6121).Text(), "60");
   EXPECT_EQ(Box(6131).Text(), "300");
-  EXPECT_EQ(pane_.Child(6113)->Text(), "Alert threshold: Kestrane message count.");
+  // Every control in creation order, by id and text.
+  std::vector<std::string> controls;
+  for (ui::Window* child : pane_.children()) controls.push_back(std::to_string(child->id()) + ":" + child->Text());
+  EXPECT_EQ(controls, (std::vector<std::string>{"6101:Night", "6102:Name:", "6111:5", "6112:",
+                                                "6113:Alert threshold: Kestrane message count.", "6121:60", "6122:",
+                                                "6123:Time in which message count determine (sec).", "6131:300", "6132:",
+                                                "6133:Minimal wait time between notifications (sec)."}));
   EXPECT_EQ(pane_.Child(6113)->rect(), (ui::Rect{100, 40, 390, 55}));
   EXPECT_EQ(Box(6101).rect(), (ui::Rect{100, 3, 300, 27}));
   EXPECT_EQ(Box(6101).font(), nullptr);  // the name keeps the system font

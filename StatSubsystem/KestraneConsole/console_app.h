@@ -11,8 +11,9 @@ namespace kst {
 
 class ConsoleApp {
  public:
-  // args: the command line's words after the program name. The exit code,
-  // which does not report the outcome: always 0.
+  // args: the command line's words after the program name. The exit code:
+  // 1 when the silent set-up showed a failure, or when the dialog cannot be
+  // shown for want of a display (said on standard error); else 0.
   int InitInstance(const std::vector<std::string>& args);
 };
 

@@ -51,9 +51,12 @@ bool ConsoleDialog::IsChecked(int id) const {
   return check != nullptr && check->IsChecked();
 }
 
-void ConsoleDialog::ShowError(const std::string& text) {
-  ui::MessageBox(this, text, "Error", ui::MessageIcon::kError);
+void ConsoleDialog::Tell(const std::string& text, const char* caption, ui::MessageIcon icon) {
+  ++messages_shown_;
+  ui::MessageBox(this, text, caption, icon);
 }
+
+void ConsoleDialog::ShowError(const std::string& text) { Tell(text, "Error", ui::MessageIcon::kError); }
 
 void ConsoleDialog::ShowServiceError(int code, const std::string& detail) {
   std::string text;

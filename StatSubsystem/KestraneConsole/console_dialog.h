@@ -49,6 +49,8 @@ class ConsoleDialog : public ui::Dialog {
   void set_install_mode(bool on) { installMode = on; }
   // Start-up could not query the service: the program is to end.
   bool start_failed() const { return start_failed_; }
+  // Message boxes shown so far.
+  int messages_shown() const { return messages_shown_; }
   const std::vector<std::string>& counters() const { return counters_; }
   const std::string& program_folder() const { return programFolder; }
   const std::string& root_folder() const { return rootFolder; }
@@ -80,6 +82,8 @@ class ConsoleDialog : public ui::Dialog {
   void LockForRunningService();
   // Runs the collector program with one word; false when it cannot be run.
   bool RunCollectorProgram(const char* word);
+  // Every message box of the dialog goes through here.
+  void Tell(const std::string& text, const char* caption, ui::MessageIcon icon = ui::MessageIcon::kNone);
   void ShowError(const std::string& text);
   void ShowServiceError(int code, const std::string& detail = {});
   void FillListBox();
@@ -87,6 +91,7 @@ class ConsoleDialog : public ui::Dialog {
 
   bool installMode = false;
   bool start_failed_ = false;
+  int messages_shown_ = 0;
   std::string programFolder;
   std::string rootFolder;
   std::vector<std::string> counters_;

@@ -12,6 +12,7 @@
 
 #include "StatSubsystem/KestraneConsole/console_app.h"
 #include "StatSubsystem/KestraneConsole/console_dialog.h"
+#include "StatSubsystem/KestraneConsole/console_testing.h"
 #include "StatSubsystem/KestraneConsole/system_counters.h"
 #include "StatSubsystem/common/collector_options.h"
 #include "StatSubsystem/common/product_key.h"
@@ -26,92 +27,6 @@
 
 namespace kst {
 namespace {
-
-using ui::testing::driver;
-
-constexpr const char* kRoot = "C:\\Program Files\\Kestrane";
-
-std::string BinDir() {
-  const char* bin = std::getenv("KST_BIN_DIR");
-  return bin != nullptr ? bin : "bin";
-}
-
-class ConsoleTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_TRUE(ui::testing::UseBackend("headless"));
-    ui::testing::Reset();
-    previous_ = ui::SetCurrentResources(&ui::ConsoleResources());
-    const std::string script = home_.path() + "/script";
-    std::ofstream out(script);
-    out << "\\Memory\\Available Bytes = 1\n"
-           "\\Processor(0)\\% Processor Time = 3\n"
-           "\\Processor(_Total)\\% Processor Time = 4\n"
-           "\\Thread(app/3)\\% Processor Time = 1\n"
-           "\\Thread(_Total/_Total)\\% Processor Time = 1\n";
-    for (int i = 0; i < 40; ++i) out << "\\Disk(a-rather-long-instance-name-" << i << ")\\Reads = 1\n";
-    out.close();
-    ::setenv("KESTRANE_PERF_SCRIPT", script.c_str(), 1);
-    ASSERT_TRUE(LocalHostName(&host_));
-    host_ = "\\\\" + host_;
-  }
-  void TearDown() override {
-    int state = 0;
-    if (QueryServiceState("kstCollector", &state) == 0 && state == kServiceStateRunning) {
-      StopServiceByName("kstCollector");
-    }
-    ::unsetenv("KESTRANE_PERF_SCRIPT");
-    ui::SetCurrentResources(previous_);
-  }
-
-  void SetRoot() {
-    int result = 0;
-    WriteProductValue("", "rootDirectory", kRegSz, kRoot, sizeof "C:\\Program Files\\Kestrane", &result);
-    ASSERT_EQ(result, 0);
-    std::error_code ignored;  // a second call finds the link there
-    std::filesystem::create_symlink(BinDir() + "/KestraneCollector", home_.path() + "/KestraneCollector", ignored);
-  }
-  void InstallCollector() {
-    SetRoot();
-    ASSERT_EQ(RunProgramAndWait("\"" + home_.path() + "/KestraneCollector\" -install", {}, nullptr),
-              kErrorSuccess);
-  }
-
-  // Runs the console dialog modally with the user's actions.
-  void Run(std::function<void(ConsoleDialog&)> user) {
-    ConsoleDialog dialog;
-    ui::testing::OnNextModal([&](ui::Dialog& d) { user(dialog); (void)d; });
-    dialog.DoModal();
-  }
-
-  // Usable controls among the dialog's buttons, edits and check box.
-  static std::vector<int> Usable(ConsoleDialog& d) {
-    std::vector<int> ids;
-    for (int id : {1008, 1023, 1000, 1009, 1001, 1013, 1014, 1002, 1012, 1025, 1024, 1003, 1004, 1005, 1006, 8}) {
-      if (id != 1008 && d.Child(id)->IsUsable()) ids.push_back(id);
-    }
-    return ids;
-  }
-
-  std::vector<std::string> Messages() const {
-    std::vector<std::string> texts;
-    for (const auto& record : ui::testing::modal_log()) {
-      if (record.message_box) texts.push_back(record.caption + ": " + record.text);
-    }
-    return texts;
-  }
-
-  static std::vector<std::string> ListItems(ConsoleDialog& d) {
-    auto* list = d.ChildAs<ui::ListBox>(kCounterListId);
-    std::vector<std::string> items;
-    for (int i = 0; i < list->count(); ++i) items.push_back(list->ItemText(i));
-    return items;
-  }
-
-  TempKestraneHome home_;
-  std::string host_;
-  const ui::Resources* previous_ = nullptr;
-};
 
 TEST_F(ConsoleTest, NotInstalledLeavesInstallAndClose) {
   for (bool with_root : {false, true}) {
@@ -381,7 +296,7 @@ TEST_F(ConsoleTest, SilentSetUpWithoutTheService) {
   RegistryKey key;  // the key is there, the service is not
   ASSERT_EQ(RegistryKey::Create(ServiceKeyPath("kstCollector"), &key), kErrorSuccess);
   key.Close();
-  EXPECT_EQ(ConsoleApp().InitInstance({"-install"}), 0);
+  EXPECT_EQ(ConsoleApp().InitInstance({"-install"}), 1) << "a failed set-up reported as success";
   EXPECT_EQ(Messages(), (std::vector<std::string>{"Error: Error: OpenService() failed (possibly service is not installed)"}));
   for (const auto& record : ui::testing::modal_log()) EXPECT_TRUE(record.message_box);
   int interval = -1;
@@ -403,13 +318,52 @@ TEST_F(ConsoleTest, SilentSetUpWithoutTheService) {
   silent.DestroyWindow();
   EXPECT_TRUE(ui::testing::modal_log().empty());
 
-  // Any other command line shows the dialog.
+  // Any other command line shows the dialog, when someone is there to see
+  // it; else it says what it needs.
   for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
            {}, {"-INSTALL"}, {"-install", "x"}}) {
     ui::testing::Reset();
+    ui::testing::OnNextModal([](ui::Dialog& d) { driver().Click(*d.Child(kCloseId)); });
     EXPECT_EQ(ConsoleApp().InitInstance(args), 0);
     ASSERT_EQ(ui::testing::modal_log().size(), 1u);
     EXPECT_EQ(ui::testing::modal_log()[0].template_id, 102);
+
+    ui::testing::Reset();
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(ConsoleApp().InitInstance(args), 1);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "KestraneConsole: the collector settings dialog needs a display (set DISPLAY to an X server);\n"
+              "\"KestraneConsole -install\" configures and starts an installed collector without one.\n");
+    EXPECT_TRUE(ui::testing::modal_log().empty());
+  }
+}
+
+// The program itself where no display is: the silent set-up's messages go
+// to standard error, and its failure to the exit code.
+TEST_F(ConsoleTest, WithoutADisplayTheProgramSaysWhatFailed) {
+  SetRoot();
+  struct Case {
+    const char* args;
+    uint32_t exit_code;
+    std::string output;
+  };
+  const Case cases[] = {
+      {" -install", 1, "[Error] Error: OpenService() failed (possibly service is not installed)\n"},
+      {"", 1, "KestraneConsole: the collector settings dialog needs a display (set DISPLAY to an X server);\n"
+              "\"KestraneConsole -install\" configures and starts an installed collector without one.\n"},
+  };
+  for (const Case& c : cases) {
+    const std::string output = home_.path() + "/output";
+    std::filesystem::remove(output);
+    ProcessOptions options;
+    options.hidden = true;
+    options.output_file = output;
+    options.extra_environment = {"KST_UI=headless"};
+    uint32_t exit_code = 99;
+    ASSERT_EQ(RunProgramAndWait("\"" + BinDir() + "/KestraneConsole\"" + c.args, options, &exit_code), kErrorSuccess);
+    EXPECT_EQ(exit_code, c.exit_code) << c.args;
+    std::ifstream in(output);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), c.output) << c.args;
   }
 }
 

@@ -51,8 +51,7 @@ PdhStatus ConsoleDialog::BrowseCountersCallback(uintptr_t) {
     const char* stop = std::find(p, end, '\0');
     std::string path(p, stop);
     if (std::find(counters_.begin(), counters_.end(), path) != counters_.end()) {
-      ui::MessageBox(this, "Some of selected counters has been added earlier", "Ringdesk",
-                     ui::MessageIcon::kInformation);
+      Tell("Some of selected counters has been added earlier", "Ringdesk", ui::MessageIcon::kInformation);
       return kPdhSuccess;
     }
     counters_.push_back(std::move(path));
@@ -69,12 +68,12 @@ void ConsoleDialog::OnAdd() {
 void ConsoleDialog::OnAddAllSystemCounters() {
   auto* list = ChildAs<ui::ListBox>(kCounterListId);
   if (list->count() > 0 || !counters_.empty()) {
-    ui::MessageBox(this, "Delete all counters first.", "Error");
+    Tell("Delete all counters first.", "Error");
     return;
   }
   std::string host;
   if (!LocalHostName(&host)) {
-    ui::MessageBox(this, "Couldn't retrieve machine name, try to add counters manually.", "Error");
+    Tell("Couldn't retrieve machine name, try to add counters manually.", "Error");
     return;
   }
   const std::string wildcard = "\\\\" + host + "\\*(*/*)\\*";
@@ -87,14 +86,11 @@ void ConsoleDialog::OnAddAllSystemCounters() {
       status = ExpandCounterPath(wildcard, buffer.data(), &length);
     } while (status == kPdhMoreData);
   } catch (const std::bad_alloc&) {
-    ui::MessageBox(this, "Couldn't generate counters paths (insufficient memory), try to add counters manually.",
-                   "Error");
+    Tell("Couldn't generate counters paths (insufficient memory), try to add counters manually.", "Error");
     return;
   }
   if (status != kPdhSuccess) {
-    ui::MessageBox(this,
-                   "Couldn't generate counters paths (PdhExpandCounterPath() failed), try to add counters manually.",
-                   "Error");
+    Tell("Couldn't generate counters paths (PdhExpandCounterPath() failed), try to add counters manually.", "Error");
     return;
   }
   for (const char* p = buffer.data(); p < buffer.data() + length && *p != '\0';) {

@@ -62,6 +62,12 @@ class Backend {
   virtual Driver& driver() = 0;
   // Reads a shown top-level window's pixels; false when nothing is shown.
   virtual bool Capture(Window& top, Image* out) = 0;
+  // From any thread: runs the task on the UI thread at its next wait for
+  // events. False when this back end has no event loop.
+  virtual bool Post(std::function<void()> task) = 0;
+  // Where a shown window or control lies on the screen; false when it is
+  // not on the screen.
+  virtual bool ScreenRect(Window& control, Rect* out) = 0;
 };
 
 // The back end of this process: chosen on first use (real windows when a

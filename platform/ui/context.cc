@@ -1,8 +1,11 @@
 // The process-wide state of the windowing layer: the back end, the cursor,
 // the scripted user's queues and the record of what was shown.
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <deque>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "platform/ui/dialog.h"
@@ -48,6 +51,10 @@ Backend& CurrentBackend() {
 Point CursorPos() { return state().cursor; }
 void SetCursorPos(Point screen) { state().cursor = screen; }
 const char* BackendName() { return CurrentBackend().name(); }
+
+bool CanShowWindows() {
+  return std::string_view(CurrentBackend().name()) != "headless" || !state().modal_scripts.empty();
+}
 
 bool TakeModalScript(ModalScript* out) {
   State& s = state();
@@ -116,6 +123,35 @@ void Reset() {
 }
 
 bool Capture(Window& top, Image* out) { return CurrentBackend().Capture(top, out); }
+
+bool OnUiThread(const std::function<void()>& fn, int timeout_ms) {
+  // Shared with the posted task, which may outlive a wait that gave up.
+  struct Call {
+    std::mutex mutex;
+    std::condition_variable done_cv;
+    bool done = false;
+    bool abandoned = false;
+    std::function<void()> fn;
+  };
+  auto call = std::make_shared<Call>();
+  call->fn = fn;
+  bool posted = CurrentBackend().Post([call] {
+    std::lock_guard<std::mutex> lock(call->mutex);
+    if (call->abandoned) return;
+    call->fn();
+    call->done = true;
+    call->done_cv.notify_all();
+  });
+  if (!posted) return false;
+  std::unique_lock<std::mutex> lock(call->mutex);
+  if (!call->done_cv.wait_for(lock, std::chrono::milliseconds(timeout_ms), [&] { return call->done; })) {
+    call->abandoned = true;
+    return false;
+  }
+  return true;
+}
+
+bool ScreenRect(Window& control, Rect* out) { return CurrentBackend().ScreenRect(control, out); }
 
 }  // namespace testing
 }  // namespace kst::ui

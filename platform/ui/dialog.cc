@@ -10,6 +10,29 @@
 #include "platform/ui/script.h"
 
 namespace kst::ui {
+namespace {
+
+// While a modal dialog runs, no other top-level window takes input: those
+// that were enabled are disabled, and enabled again when the run ends
+// (nested runs undo their own in order).
+std::vector<Window*> DisableOthers(const Window& modal) {
+  std::vector<Window*> disabled;
+  for (Window* top : TopLevelWindows()) {
+    if (top == &modal || !top->IsEnabled()) continue;
+    top->Enable(false);
+    disabled.push_back(top);
+  }
+  return disabled;
+}
+
+void EnableAgain(const std::vector<Window*>& disabled) {
+  const std::vector<Window*>& alive = TopLevelWindows();
+  for (Window* top : disabled) {
+    if (std::find(alive.begin(), alive.end(), top) != alive.end()) top->Enable(true);
+  }
+}
+
+}  // namespace
 
 Dialog::Dialog(int template_id, Window* owner) : template_id_(template_id), owner_(owner) {}
 
@@ -62,10 +85,12 @@ int Dialog::Run(const DialogTemplate& tmpl) {
   if (message_box_) DressMessageBox();
   OnInitDialog();
   if (running_) {
+    std::vector<Window*> disabled = DisableOthers(*this);
     Show(true);
     ModalScript script;
     bool scripted = TakeModalScript(&script);
     CurrentBackend().RunModal(*this, scripted ? &script : nullptr);
+    EnableAgain(disabled);
   }
   RecordModal(*this);
   Window::DestroyWindow();
@@ -151,13 +176,13 @@ bool Dialog::UserChooseMenu(int command) {
 }
 
 bool Dialog::UserChooseSystemMenu(int command) {
-  if (!IsCreated() || system_menu_ == nullptr || !system_menu_->CanChoose(command)) return false;
+  if (!IsUsable() || system_menu_ == nullptr || !system_menu_->CanChoose(command)) return false;
   OnSysCommand(command);
   return true;
 }
 
 bool Dialog::UserOpenSystemMenu() {
-  if (!IsCreated() || system_menu_ == nullptr) return false;
+  if (!IsUsable() || system_menu_ == nullptr) return false;
   OnMenuSelect();
   int command = ChoosePopup(*system_menu_, ClientToScreen({0, 0}), *this);
   if (command != 0) UserChooseSystemMenu(command);
@@ -165,15 +190,15 @@ bool Dialog::UserOpenSystemMenu() {
 }
 
 void Dialog::UserEscape() {
-  if (IsCreated()) SendCommand(kIdCancel);
+  if (IsUsable()) SendCommand(kIdCancel);
 }
 
 void Dialog::UserCloseBox() {
-  if (IsCreated()) OnSysCommand(kScClose);
+  if (IsUsable()) OnSysCommand(kScClose);
 }
 
 void Dialog::UserEnter() {
-  if (!IsCreated()) return;
+  if (!IsUsable()) return;
   int id = kIdOk;
   for (Window* child : children()) {
     if (child->kind() == Kind::kButton && child->HasStyle(kDefaultButton)) {

@@ -52,6 +52,44 @@ TEST_F(UiDialogTest, ExitQuestionAnswers) {
   }
 }
 
+// While a modal run lasts, every other top-level window refuses the user,
+// owner or not; nested runs give their windows back in order, and a window
+// the program disabled itself stays disabled.
+TEST_F(UiDialogTest, ModalRunsTakeTheOtherWindowsInput) {
+  class Exit : public Dialog {
+   public:
+    Exit() : Dialog(6) { OnCommand(kIdNo, [this] { EndDialog(kIdNo); }); }
+  };
+  Exit outer, inner, modeless_owned;
+  Window spare;  // a top-level window of the program's own, kept disabled
+  ASSERT_TRUE(spare.Create(nullptr, 0, {0, 0, 10, 10}));
+  spare.Enable(false);
+  ASSERT_TRUE(modeless_owned.CreateModeless());
+  modeless_owned.Show(true);
+  std::vector<std::string> refused;
+  testing::OnNextModal([&](Dialog&) {
+    if (!user().Click(*modeless_owned.Child(kIdOk))) refused.push_back("other window while outer runs");
+    testing::OnNextModal([&](Dialog& box) {
+      if (!user().Click(*outer.Child(kIdNo))) refused.push_back("outer's button");
+      if (!user().PressEscape(outer)) refused.push_back("outer's Escape");
+      if (!user().PressEnter(outer)) refused.push_back("outer's Enter");
+      if (!user().CloseBox(outer)) refused.push_back("outer's close box");
+      if (!user().ChooseSystemMenu(outer, kScClose)) refused.push_back("outer's system menu");
+      user().Click(*box.Child(kIdOk));
+    });
+    EXPECT_EQ(MessageBox(&inner, "Nested.", "Box"), kIdOk);  // owned by a window that is not running
+    EXPECT_TRUE(outer.IsEnabled()) << "the box gave the outer dialog back";
+    EXPECT_FALSE(modeless_owned.IsEnabled()) << "the outer run still holds it";
+    EXPECT_TRUE(user().Click(*outer.Child(kIdNo)));
+  });
+  EXPECT_EQ(outer.DoModal(), kIdNo);
+  EXPECT_EQ(refused, (std::vector<std::string>{"other window while outer runs", "outer's button", "outer's Escape",
+                                               "outer's Enter", "outer's close box", "outer's system menu"}));
+  EXPECT_TRUE(modeless_owned.IsEnabled());
+  EXPECT_FALSE(spare.IsEnabled());
+  modeless_owned.DestroyWindow();
+}
+
 TEST_F(UiDialogTest, TemplatesComeFromTheCurrentResources) {
   // 102 is another dialog in each module.
   Dialog alerter(102);

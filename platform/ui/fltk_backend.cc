@@ -16,6 +16,10 @@ Backend* g_backend = nullptr;
 
 Backend::Backend() : driver_(MakeDriver(*this)), previous_(g_backend) {
   g_backend = this;
+  // Lets another thread hand work to this loop (Post); this thread keeps
+  // the toolkit's lock except while it waits for events.
+  static const bool locked = (Fl::lock(), true);
+  (void)locked;
   Fl::visual(FL_RGB);
   Fl::scheme("gtk+");
 }
@@ -65,8 +69,13 @@ void Backend::Settle(Fl_Window* window) {
 void Backend::RunModal(Dialog& dialog, const ModalScript* script) {
   Peer* peer = PeerOf(dialog);
   Fl_Double_Window* window = peer->window();
-  Flush();
+  // The toolkit takes a window as modal only when it maps it: marked
+  // afterwards, the box would share its input with every other window, and
+  // once a popup menu (itself modal) had closed, the toolkit would hand the
+  // input back to an older modal window instead of this one.
+  if (window->shown()) window->hide();
   window->set_modal();
+  Flush();
   window->show();
   Settle(window);
   if (script != nullptr) {
@@ -102,6 +111,28 @@ int Backend::TextWidth(const Font* font, std::string_view text) {
 }
 
 Driver& Backend::driver() { return *driver_; }
+
+bool Backend::Post(std::function<void()> task) {
+  auto* held = new std::function<void()>(std::move(task));
+  int posted = Fl::awake([](void* data) {
+    std::unique_ptr<std::function<void()>> task(static_cast<std::function<void()>*>(data));
+    (*task)();
+  }, held);
+  if (posted != 0) delete held;
+  return posted == 0;
+}
+
+bool Backend::ScreenRect(kst::ui::Window& control, Rect* out) {
+  Peer* peer = PeerOf(control);
+  if (peer == nullptr || !peer->widget()->visible_r()) return false;
+  Fl_Widget* widget = peer->widget();
+  Fl_Window* window = peer->window() != nullptr ? peer->window() : widget->window();
+  if (window == nullptr || !window->shown()) return false;
+  int left = window->x_root() + (widget == window ? 0 : widget->x());
+  int top = window->y_root() + (widget == window ? 0 : widget->y());
+  *out = {left, top, left + widget->w(), top + widget->h()};
+  return true;
+}
 
 bool Backend::Capture(kst::ui::Window& top, Image* out) {
   Peer* peer = PeerOf(top);

@@ -157,7 +157,7 @@ class FltkDriver final : public Driver {
 
   bool CloseBox(Dialog& dialog) override {
     Peer* peer = PeerOf(dialog);
-    if (peer == nullptr || peer->window() == nullptr) return false;
+    if (peer == nullptr || peer->window() == nullptr || !dialog.IsUsable()) return false;
     peer->window()->do_callback();
     backend_.Flush();
     return true;
@@ -195,7 +195,7 @@ class FltkDriver final : public Driver {
 
   bool Key(Dialog& dialog, int key, const char* text, int state) {
     Peer* peer = PeerOf(dialog);
-    if (peer == nullptr || peer->window() == nullptr || !dialog.IsCreated()) return false;
+    if (peer == nullptr || peer->window() == nullptr || !dialog.IsUsable()) return false;
     char* saved_text = Fl::e_text;
     Fl::e_keysym = key;
     Fl::e_text = const_cast<char*>(text);

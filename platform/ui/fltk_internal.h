@@ -96,6 +96,8 @@ class Backend final : public kst::ui::Backend {
   int TextWidth(const Font* font, std::string_view text) override;
   Driver& driver() override;
   bool Capture(kst::ui::Window& top, Image* out) override;
+  bool Post(std::function<void()> task) override;
+  bool ScreenRect(kst::ui::Window& control, Rect* out) override;
 
   void MarkDirty(Peer* peer) { dirty_.insert(peer); }
   void Forget(Peer* peer) { dirty_.erase(peer); }

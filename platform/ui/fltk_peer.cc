@@ -413,7 +413,9 @@ void Peer::SyncIcon() {
 }
 
 void Peer::SyncState() {
-  if (model_.IsEnabled()) {
+  // A disabled top-level window (the owner of a modal run) keeps its look;
+  // the modal window takes its input meanwhile.
+  if (model_.IsEnabled() || window_ != nullptr) {
     widget_->activate();
   } else {
     widget_->deactivate();

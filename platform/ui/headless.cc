@@ -1,5 +1,7 @@
 // The headless back end: nothing is drawn; the model is the whole window
 // system, and the driver calls its User* operations directly.
+#include <cstdio>
+
 #include "platform/ui/backend.h"
 #include "platform/ui/controls.h"
 #include "platform/ui/dialog.h"
@@ -50,7 +52,7 @@ class HeadlessDriver final : public Driver {
 
  private:
   static bool Key(Dialog& dialog, void (Dialog::*what)()) {
-    if (!dialog.IsCreated()) return false;
+    if (!dialog.IsUsable()) return false;
     (dialog.*what)();
     return true;
   }
@@ -62,9 +64,16 @@ class HeadlessBackend final : public Backend {
   std::unique_ptr<Peer> MakePeer(Window&) override { return nullptr; }
   void RunModal(Dialog& dialog, const ModalScript* script) override {
     if (script != nullptr) (*script)(dialog);
-    // Nobody is there to answer: a message box takes its first button, any
-    // other dialog is closed.
-    if (dialog.running()) dialog.EndDialog(script == nullptr && dialog.is_message_box() ? kIdOk : kIdCancel);
+    if (!dialog.running()) return;
+    // Nobody is there to answer. A message box still says what it says, on
+    // standard error, and takes its default button; any other dialog is
+    // closed.
+    if (script == nullptr && dialog.is_message_box()) {
+      std::fprintf(stderr, "[%s] %s\n", dialog.Text().c_str(), dialog.message_text().c_str());
+      dialog.EndDialog(kIdOk);
+      return;
+    }
+    dialog.EndDialog(kIdCancel);
   }
   int TrackPopup(const Menu&, Point, Window&) override { return 0; }
   Rect Screen() override { return {0, 0, 1024, 768}; }
@@ -74,6 +83,8 @@ class HeadlessBackend final : public Backend {
   }
   Driver& driver() override { return driver_; }
   bool Capture(Window&, Image*) override { return false; }
+  bool Post(std::function<void()>) override { return false; }
+  bool ScreenRect(Window&, Rect*) override { return false; }
 
  private:
   HeadlessDriver driver_;

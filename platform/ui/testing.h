@@ -3,6 +3,7 @@
 #ifndef KST_PLATFORM_UI_TESTING_H_
 #define KST_PLATFORM_UI_TESTING_H_
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -50,6 +51,13 @@ void Reset();
 
 // The pixels of a shown top-level window (real back ends only).
 bool Capture(Window& top, Image* out);
+
+// From a thread other than the UI thread: runs fn on the UI thread while it
+// waits for events (real back ends only) and waits for it at most
+// timeout_ms. False when it did not run in time; it never runs later.
+bool OnUiThread(const std::function<void()>& fn, int timeout_ms);
+// UI thread: where a shown window or control lies on the screen.
+bool ScreenRect(Window& control, Rect* out);
 
 }  // namespace kst::ui::testing
 

@@ -21,6 +21,10 @@ void SetCursorPos(Point screen);
 
 // "headless" or "fltk".
 const char* BackendName();
+// False when a dialog would reach nobody: no display, and no test is there
+// to play the user of the next modal run. (Message boxes still say their
+// text on standard error then.)
+bool CanShowWindows();
 
 }  // namespace kst::ui
 

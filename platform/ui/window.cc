@@ -5,6 +5,16 @@
 #include "platform/ui/backend.h"
 
 namespace kst::ui {
+namespace {
+
+std::vector<Window*>& top_levels() {
+  static auto* list = new std::vector<Window*>;  // windows may outlive main's locals
+  return *list;
+}
+
+}  // namespace
+
+const std::vector<Window*>& TopLevelWindows() { return top_levels(); }
 
 Window::Window() = default;
 
@@ -30,6 +40,7 @@ bool Window::CreateAs(Kind kind, Window* parent, int id, const Rect& rect, uint3
   parent_ = parent;
   created_ = true;
   if (parent_ != nullptr) parent_->children_.push_back(this);
+  Register(parent_ == nullptr);
   peer_ = CurrentBackend().MakePeer(*this);
   return true;
 }
@@ -54,8 +65,20 @@ void Window::DestroyTree() {
     child->DestroyTree();
   }
   created_ = false;
+  Register(false);
   OnDestroyed();
   peer_.reset();
+}
+
+void Window::Register(bool top_level) {
+  if (top_level == top_level_) return;
+  top_level_ = top_level;
+  auto& list = top_levels();
+  if (top_level) {
+    list.push_back(this);
+  } else {
+    list.erase(std::remove(list.begin(), list.end(), this), list.end());
+  }
 }
 
 void Window::DetachChild(Window* child) {

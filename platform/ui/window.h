@@ -151,11 +151,13 @@ class Window {
  private:
   void DetachChild(Window* child);
   void DestroyTree();
+  void Register(bool top_level);
 
   Kind kind_ = Kind::kWindow;
   int id_ = 0;
   uint32_t style_ = 0;
   bool created_ = false;
+  bool top_level_ = false;  // listed in TopLevelWindows()
   Window* parent_ = nullptr;
   std::vector<Window*> children_;
   Rect rect_;
@@ -167,6 +169,10 @@ class Window {
   std::map<std::pair<int, Event>, std::function<int(const NotifyInfo&)>> notifications_;
   std::unique_ptr<Peer> peer_;
 };
+
+// Every created window without a parent (dialogs, top-level windows), in
+// the order they were created.
+const std::vector<Window*>& TopLevelWindows();
 
 }  // namespace kst::ui
 

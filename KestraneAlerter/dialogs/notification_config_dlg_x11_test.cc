@@ -1,0 +1,208 @@
+// The configuration dialog on real windows, played by a person at a private
+// virtual display: mouse and keys go through the X server into the dialog's
+// own event loop. After a menu or a drop-down list, each dialog and message
+// box must take the person's answer while the windows under it take none.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "KestraneAlerter/alerter_testing.h"
+#include "KestraneAlerter/dialogs/exit_dialog.h"
+#include "KestraneAlerter/dialogs/filter_dialog.h"
+#include "KestraneAlerter/dialogs/notification_config_dlg.h"
+#include "KestraneAlerter/dialogs/settings_pane.h"
+#include "KestraneAlerter/profile_set.h"
+#include "platform/ui/testing.h"
+#include "platform/ui/ui.h"
+#include "platform/ui/xtest_testutil.h"
+#include "platform/ui/xvfb_testutil.h"
+
+namespace kst {
+namespace {
+
+using ui::testing::Person;
+
+constexpr const char* kConfig = "User notification";
+constexpr const char* kBox = "Warning system";  // the exit question, the confirmation, the panes' messages
+constexpr int kFieldCombo = 32835;
+constexpr int kValueEdit = 32839;
+constexpr int kNo = 7;
+
+class ConfigDialogX11Test : public AlerterTest {
+ protected:
+  void SetUp() override {
+    if (!ui::testing::StartVirtualDisplay()) FAIL() << "Xvfb cannot be started (scripts/packages.txt installs it)";
+    AlerterTest::SetUp();
+    ASSERT_TRUE(ui::testing::UseBackend("fltk"));
+    ui::testing::Reset();
+    previous_ = ui::SetCurrentResources(&ui::AlerterResources());
+    // "Ops" (the default) with the filter tree AND(Filter "disk"); "Spare".
+    ProfileSet set;
+    set.addProfile("Spare");
+    set.addProfile("Ops");
+    set.findProfile("Ops")->rootGate.addChild(
+        new Filter(Filter::kLogTitle, Filter::kContains, std::string("disk")));
+    ASSERT_TRUE(set.findProfile("Ops")->rootGate.switchOn());
+    set.setDefaultProfile("Ops");
+    ASSERT_EQ(set.saveAllProfiles(), 0);
+    saved_ = ReadFile(HomePath("Profiles/Ops.cfg"));
+  }
+  void TearDown() override {
+    ui::SetCurrentResources(previous_);
+    AlerterTest::TearDown();
+  }
+
+  // Runs the dialog in its real event loop while the person plays.
+  int Play(const std::function<void(Person&)>& script) {
+    int result = 0;
+    ui::testing::PlayAgainst([&] { result = dialog_.DoModal(); }, script);
+    return result;
+  }
+
+  // The screen point of a tree item's label (UI thread).
+  static ui::Point ItemPoint(ui::TreeCtrl& tree, ui::TreeItem item) {
+    ui::Rect where, icon, label;
+    if (!ui::testing::ScreenRect(tree, &where) || !tree.ItemGeometry(item, &icon, &label)) return {-1, -1};
+    ui::Point off = tree.ClientOffset();
+    return {where.left + off.x + (label.left + label.right) / 2, where.top + off.y + (label.top + label.bottom) / 2};
+  }
+  bool ClickItem(Person& person, bool filter_tree, const std::string& text, int button = 1) {
+    ui::Point at{-1, -1};
+    person.Ask([&] {
+      ui::TreeCtrl& tree = filter_tree ? *dialog_.filterTree() : *dialog_.profileTree();
+      for (ui::TreeItem item : tree.VisibleItems()) {
+        if (tree.ItemText(item) == text) {
+          at = ItemPoint(tree, item);
+          break;
+        }
+      }
+    });
+    if (at.x < 0) return false;
+    person.ClickAt(at, button);
+    return true;
+  }
+  // File > Close, by the mouse on the bar and the keys in the menu.
+  void FileClose(Person& person) {
+    ui::Rect window;
+    ASSERT_TRUE(person.Where(kConfig, {}, &window)) << "the dialog is not on the screen";
+    person.ClickAt({window.left + 16, window.top + 10});
+    for (int i = 0; i < 3; ++i) person.Key("Down");  // New profile, Save all, Close
+    person.Key("Return");
+  }
+  // True when the newest running dialog with that caption is of class T.
+  template <class T>
+  bool WaitForDialog(Person& person, const char* caption) {
+    for (int i = 0; i < 100; ++i) {
+      bool found = false;
+      person.Ask([&] { found = dynamic_cast<T*>(ui::testing::RunningDialog(caption)) != nullptr; });
+      if (found) return true;
+      person.Settle();
+    }
+    return false;
+  }
+  static std::vector<std::string> MessageBoxTexts() {
+    std::vector<std::string> texts;
+    for (const auto& record : ui::testing::modal_log()) {
+      if (record.message_box) texts.push_back(record.text);
+    }
+    return texts;
+  }
+  bool ConfigRunning(Person& person) {
+    bool running = false;
+    person.Ask([&] { running = dialog_.running(); });
+    return running;
+  }
+
+  ProfileSet profiles_;
+  NotificationConfigDlg dialog_{&profiles_, nullptr};
+  std::string saved_;
+  const ui::Resources* previous_ = nullptr;
+};
+
+// Cancel keeps the dialog; No closes it unsaved. While the question is up,
+// the dialog's own OK (which would save and close) takes no click.
+TEST_F(ConfigDialogX11Test, FileCloseAnsweredCancelThenNo) {
+  int result = Play([&](Person& person) {
+    ASSERT_TRUE(person.WaitForWindow(kConfig)) << "the dialog never showed";
+    ASSERT_TRUE(ClickItem(person, false, "Spare"));  // a pane of a profile without filters
+    for (int answer : {ui::kIdCancel, kNo}) {
+      FileClose(person);
+      ASSERT_TRUE(WaitForDialog<CExitDialog>(person, kBox)) << "no \"Save changes?\" after File > Close";
+      ASSERT_TRUE(person.Click(kConfig, {ui::kIdOk}));
+      ASSERT_TRUE(person.Click(kBox, {answer})) << "the question's button " << answer << " is not on the screen";
+      if (answer == ui::kIdCancel) {
+        ASSERT_TRUE(person.WaitUntilGone(kBox)) << "the question stayed after Cancel";
+        EXPECT_TRUE(ConfigRunning(person)) << "the dialog closed on Cancel";
+      }
+    }
+  });
+  EXPECT_EQ(result, kNo);
+  EXPECT_EQ(ReadFile(HomePath("Profiles/Ops.cfg")), saved_) << "saved although the answer was No";
+}
+
+// "Add filter" from the root gate's context menu: the filter dialog (over
+// the configuration dialog) refuses an empty value with a message box that
+// takes the Return key, then takes a typed value and OK.
+TEST_F(ConfigDialogX11Test, AddFilterByItsContextMenuTypedAndConfirmed) {
+  int result = Play([&](Person& person) {
+    ASSERT_TRUE(person.WaitForWindow(kConfig)) << "the dialog never showed";
+    ASSERT_TRUE(ClickItem(person, true, "Gate", 3)) << "the root gate is not in the filter tree";
+    for (int i = 0; i < 3; ++i) person.Key("Down");  // Switch off, Add logic gate, Add filter
+    person.Key("Return");
+    ASSERT_TRUE(WaitForDialog<CFilterSettingsDlg>(person, kConfig)) << "no filter dialog after Add filter";
+    ASSERT_TRUE(person.Click(kConfig, {kPaneId, kFieldCombo})) << "the field list is not on the screen";
+    person.Key("Down");  // "Analyzer title"
+    person.Key("Return");
+    ASSERT_TRUE(person.Click(kConfig, {ui::kIdOk}));
+    ASSERT_TRUE(person.WaitForWindow(kBox)) << "no message for an empty value";
+    ClickItem(person, false, "Spare");  // neither window under the box takes a click
+    person.Key("Return");
+    ASSERT_TRUE(person.WaitUntilGone(kBox)) << "the message stayed after Return";
+    ASSERT_TRUE(WaitForDialog<CFilterSettingsDlg>(person, kConfig)) << "the filter dialog closed on a refused value";
+    ASSERT_TRUE(person.Click(kConfig, {kPaneId, kValueEdit}));
+    person.Type("cpu 2");
+    ASSERT_TRUE(person.Click(kConfig, {ui::kIdOk}));
+    ASSERT_TRUE(WaitForDialog<NotificationConfigDlg>(person, kConfig)) << "the filter dialog stayed after OK";
+    ASSERT_TRUE(person.Click(kConfig, {ui::kIdCancel}));
+  });
+  EXPECT_EQ(result, ui::kIdCancel);
+  const Gate& root = profiles_.findProfile("Ops")->rootGate;
+  ASSERT_EQ(root.childCount(), 2);
+  const auto* added = dynamic_cast<const Filter*>(root.childAt(1));
+  ASSERT_NE(added, nullptr);
+  EXPECT_EQ(added->fieldType(), Filter::kAnalyzerTitle);
+  EXPECT_EQ(added->pattern(), "cpu 2");
+  EXPECT_EQ(MessageBoxTexts(), std::vector<std::string>{"You must input matching value."});
+}
+
+// A filter pane's error, raised on leaving the pane after its field list was
+// opened, takes the click on its OK; meanwhile the profile under it can be
+// neither selected nor deleted through its context menu.
+TEST_F(ConfigDialogX11Test, PaneErrorAfterADropDownTakesTheClick) {
+  int result = Play([&](Person& person) {
+    ASSERT_TRUE(person.WaitForWindow(kConfig)) << "the dialog never showed";
+    ASSERT_TRUE(ClickItem(person, true, "Filter")) << "no Filter item";
+    ASSERT_TRUE(person.Click(kConfig, {kPaneId, kFieldCombo})) << "the filter pane's field list is not on the screen";
+    person.Key("Down");
+    person.Key("Down");  // "Warning level"
+    person.Key("Return");
+    ASSERT_TRUE(person.Click(kConfig, {kPaneId, kValueEdit}));
+    person.Type("300");
+    ASSERT_TRUE(ClickItem(person, false, "Spare"));
+    ASSERT_TRUE(person.WaitForWindow(kBox)) << "no message for warning level 300";
+    ClickItem(person, false, "Ops", 3);  // its context menu could delete the profile
+    ASSERT_TRUE(person.Click(kBox, {ui::kIdOk})) << "the message's OK is not on the screen";
+    ASSERT_TRUE(person.WaitUntilGone(kBox)) << "the message stayed after its OK";
+    ASSERT_TRUE(person.Click(kConfig, {ui::kIdCancel}));
+  });
+  EXPECT_EQ(result, ui::kIdCancel);
+  EXPECT_TRUE(ui::testing::popup_log().empty()) << "a context menu opened under the message";
+  ASSERT_NE(profiles_.findProfile("Ops"), nullptr);
+  EXPECT_EQ(MessageBoxTexts(), std::vector<std::string>{"Warning number must be less 256 and not less 0."});
+  const auto* filter = dynamic_cast<const Filter*>(profiles_.findProfile("Ops")->rootGate.childAt(0));
+  ASSERT_NE(filter, nullptr);
+  EXPECT_EQ(filter->pattern(), "disk") << "the refused value reached the filter";
+}
+
+}  // namespace
+}  // namespace kst

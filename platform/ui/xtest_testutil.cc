@@ -1,0 +1,190 @@
+#include "platform/ui/xtest_testutil.h"
+
+// Before the X headers, whose macros (None, Bool) it would not survive.
+#include <gtest/gtest.h>
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+
+#include <atomic>
+#include <cctype>
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "platform/ui/dialog.h"
+#include "platform/ui/testing.h"
+#include "platform/ui/window.h"
+
+namespace kst::ui::testing {
+namespace {
+
+Display* D(void* display) { return static_cast<Display*>(display); }
+
+// A mapped child of the root with that title.
+bool Mapped(Display* display, std::string_view title) {
+  ::Window root = DefaultRootWindow(display), parent = 0, *children = nullptr;
+  unsigned count = 0;
+  if (!XQueryTree(display, root, &root, &parent, &children, &count)) return false;
+  bool found = false;
+  for (unsigned i = 0; i < count && !found; ++i) {
+    XWindowAttributes attributes;
+    if (!XGetWindowAttributes(display, children[i], &attributes) || attributes.map_state != IsViewable) continue;
+    char* name = nullptr;
+    if (XFetchName(display, children[i], &name) && name != nullptr) {
+      found = title == name;
+      XFree(name);
+    }
+  }
+  if (children != nullptr) XFree(children);
+  return found;
+}
+
+template <class Condition>
+bool WaitFor(Condition condition) {
+  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kPersonWaitMs);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
+
+}  // namespace
+
+Dialog* RunningDialog(std::string_view caption) {
+  const std::vector<Window*>& tops = TopLevelWindows();
+  for (auto it = tops.rbegin(); it != tops.rend(); ++it) {
+    auto* dialog = dynamic_cast<Dialog*>(*it);
+    if (dialog != nullptr && dialog->running() && dialog->IsVisible() && dialog->Text() == caption) return dialog;
+  }
+  return nullptr;
+}
+
+Person::Person(const std::atomic<bool>* ui_done) : display_(XOpenDisplay(nullptr)), ui_done_(ui_done) {}
+
+Person::~Person() {
+  if (display_ != nullptr) XCloseDisplay(D(display_));
+}
+
+bool Person::WaitForWindow(std::string_view title) {
+  return WaitFor([&] { return Mapped(D(display_), title); });
+}
+
+bool Person::WaitUntilGone(std::string_view title) {
+  return WaitFor([&] { return !Mapped(D(display_), title); });
+}
+
+bool Person::Ask(const std::function<void()>& fn) {
+  // In slices, so that a program that has left its loop is noticed at once.
+  for (int waited = 0; waited < kPersonWaitMs; waited += 100) {
+    if (OnUiThread(fn, 100)) return true;
+    if (ui_done_ != nullptr && *ui_done_) return false;
+  }
+  return false;
+}
+
+bool Person::Where(std::string_view title, const std::vector<int>& path, Rect* out) {
+  bool found = false;
+  Ask([&] {
+    Window* w = RunningDialog(title);
+    for (size_t i = 0; w != nullptr && i < path.size(); ++i) w = w->Child(path[i]);
+    found = w != nullptr && ScreenRect(*w, out);
+  });
+  return found;
+}
+
+bool Person::Click(std::string_view title, const std::vector<int>& path, int button) {
+  Rect where;
+  if (!WaitForWindow(title) || !Where(title, path, &where)) return false;
+  ClickAt({(where.left + where.right) / 2, (where.top + where.bottom) / 2}, button);
+  return true;
+}
+
+void Person::ClickAt(Point screen, int button) {
+  Display* display = D(display_);
+  XTestFakeMotionEvent(display, -1, screen.x, screen.y, CurrentTime);
+  XSync(display, False);
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  XTestFakeButtonEvent(display, button, True, CurrentTime);
+  XSync(display, False);
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  XTestFakeButtonEvent(display, button, False, CurrentTime);
+  Settle();
+}
+
+void Person::Key(std::string_view name, bool shift) {
+  Display* display = D(display_);
+  KeyCode code = XKeysymToKeycode(display, XStringToKeysym(std::string(name).c_str()));
+  KeyCode shift_code = XKeysymToKeycode(display, XK_Shift_L);
+  if (code == 0) {
+    ADD_FAILURE() << "no key named " << name;
+    return;
+  }
+  if (shift) XTestFakeKeyEvent(display, shift_code, True, CurrentTime);
+  XTestFakeKeyEvent(display, code, True, CurrentTime);
+  XTestFakeKeyEvent(display, code, False, CurrentTime);
+  if (shift) XTestFakeKeyEvent(display, shift_code, False, CurrentTime);
+  Settle();
+}
+
+void Person::Type(std::string_view text) {
+  for (char c : text) {
+    if (c == ' ') {
+      Key("space");
+    } else if (std::isalnum(static_cast<unsigned char>(c))) {
+      Key(std::string(1, static_cast<char>(std::tolower(static_cast<unsigned char>(c)))),
+          std::isupper(static_cast<unsigned char>(c)) != 0);
+    } else {
+      ADD_FAILURE() << "the person cannot type " << c;
+    }
+  }
+}
+
+void Person::Settle() {
+  XSync(D(display_), False);
+  // The events are at the program now; two trips through its loop see them
+  // handled.
+  std::this_thread::sleep_for(std::chrono::milliseconds(40));
+  Ask([] {});
+  Ask([] {});
+}
+
+void PlayAgainst(const std::function<void()>& ui, const std::function<void(Person&)>& script) {
+  std::atomic<bool> ui_done{false};
+  std::thread hand([&] {
+    {
+      Person person(&ui_done);
+      if (person.connected()) {
+        script(person);
+      } else {
+        ADD_FAILURE() << "the person cannot reach the display";
+      }
+    }
+    bool reported = false;
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kPersonWaitMs);
+    while (!ui_done) {
+      if (std::chrono::steady_clock::now() > end) {
+        if (!reported) ADD_FAILURE() << "a dialog still ran after the person was done; closed with Cancel";
+        reported = true;
+        OnUiThread([] {
+          const std::vector<Window*>& tops = TopLevelWindows();
+          for (auto it = tops.rbegin(); it != tops.rend(); ++it) {
+            auto* dialog = dynamic_cast<Dialog*>(*it);
+            if (dialog != nullptr && dialog->running()) {
+              dialog->EndDialog(kIdCancel);
+              return;
+            }
+          }
+        }, kPersonWaitMs);
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+  });
+  ui();
+  ui_done = true;
+  hand.join();
+}
+
+}  // namespace kst::ui::testing
