@@ -4,7 +4,6 @@
 
 #include <fstream>
 #include <memory>
-#include <thread>
 
 #include "Ruleforge/exceptions.h"
 #include "Ruleforge/parameter_list.h"
@@ -111,24 +110,6 @@ TEST(SharedProgressTest, KeepsOnlyValuesInRange) {
   EXPECT_EQ(v, 0.4);
   EXPECT_TRUE(progress.set(1.0));
   EXPECT_TRUE(progress.set(0.0));
-}
-
-TEST(SharedProgressTest, ReaderSeesWholeValuesWhileAnotherThreadSets) {
-  SharedProgress progress;
-  std::thread writer([&progress] {
-    for (int i = 0; i <= 1000; ++i) progress.set(i / 1000.0);
-  });
-  double last = 0.0;
-  for (int i = 0; i < 1000; ++i) {
-    double v;
-    ASSERT_TRUE(progress.get(&v));
-    EXPECT_GE(v, last);
-    last = v;
-  }
-  writer.join();
-  double v;
-  progress.get(&v);
-  EXPECT_EQ(v, 1.0);
 }
 
 TEST(ParameterListTest, MatchesByExactName) {
