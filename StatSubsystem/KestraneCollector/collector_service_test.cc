@@ -253,7 +253,19 @@ TEST_F(CollectorServiceTest, FailedTickEndsTheService) {
   frame = CollectorServiceFrame();
   frame.interval_unit_ms = 1000;
   UseServiceFrame(frame);
-  EXPECT_EXIT(ServiceMain(0, nullptr), ::testing::ExitedWithCode(1),
+  // The child runs this test anew in a home of its own, which its exit
+  // would otherwise leave behind.
+  static std::string child_home;
+  child_home = home_.path();
+  EXPECT_EXIT(
+      {
+        std::atexit([] {
+          std::error_code ignored;
+          std::filesystem::remove_all(child_home, ignored);
+        });
+        ServiceMain(0, nullptr);
+      },
+      ::testing::ExitedWithCode(1),
               "error 11: KestraneCollector::Gather\\(\\) call failed with return value -3");
   EXPECT_EQ(ReadFile(buffer_), lines + "stray");
 }

@@ -292,6 +292,7 @@ TEST_F(UiScreenshotTest, ControlsSitWhereTheirRectanglesSay) {
   const char* keep = std::getenv("KST_UI_SCREENSHOT");
   std::string path = keep != nullptr ? keep : (std::filesystem::temp_directory_path() / "kst_ui_sample.png").string();
   EXPECT_TRUE(testing::WritePng(shot, path));
+  if (keep == nullptr) std::filesystem::remove(path);
   auto at = [&](int x, int y) { return shot.At(x, y + 20); };  // client pixels
   Color face = at(300, 350);  // the dialog's own background
   EXPECT_TRUE(Near(at(510, 20), kRed)) << "red patch";
