@@ -325,7 +325,7 @@ TEST_F(ServicesTest, MalformedRequestsAreRefusedWithoutHarm) {
 TEST_F(ServicesTest, ControlsFromAnotherUserAreRefused) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to become another user";
   passwd* nobody = ::getpwnam("nobody");
-  ASSERT_NE(nobody, nullptr);
+  if (nobody == nullptr) GTEST_SKIP() << "no user nobody to test another user's access";
   std::unique_ptr<Service> service = Install(program_ + " -service");
   ASSERT_EQ(service->Start(), kErrorSuccess);
   ASSERT_TRUE(WaitState(service.get(), kServiceRunning));
