@@ -21,6 +21,9 @@ class SvcCommandTest : public ::testing::Test {
     Run({"reg", "set", "SOFTWARE\\Kestrane", "intervalBetweenCheckings", "dword", "60000"});
     Run({"reg", "set", "System\\CurrentControlSet\\Services\\Kestrane buffer creator",
          "notFirstStartFlag", "dword", "1"});
+    // Without counters the check after a reload fails and ends the service.
+    Run({"reg", "set", "System\\CurrentControlSet\\Services\\Kestrane buffer creator",
+         "optCounters", "multi", "\\Memory\\Available Bytes"});
   }
   void TearDown() override {
     // The program ends before its home goes.
