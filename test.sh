@@ -20,7 +20,9 @@ ctest --test-dir build --output-on-failure -j "$jobs" --timeout 300
 
 step "fuzz targets, $fuzz_seconds s each"
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKST_FUZZ=ON >/dev/null
-if cmake --build build-fuzz --target help | grep -q '^kst_fuzz_all'; then
+# Read whole first: grep -q ending the pipe early would fail it (pipefail).
+fuzz_targets=$(cmake --build build-fuzz --target help)
+if grep -q '^kst_fuzz_all' <<<"$fuzz_targets"; then
   cmake --build build-fuzz -j "$jobs" --target kst_fuzz_all
   for target in build-fuzz/fuzz/*; do
     name=$(basename "$target")
