@@ -25,17 +25,9 @@ cd "$WORK"
 kstctl() { "$BUILD/bin/kstctl" "$@"; }
 
 current="the start"
+KSTCTL=$BUILD/bin/kstctl
+. "$SOURCE/tools/e2e/services.sh"
 started=""
-stop_services() {
-  for s in $started; do kstctl svc stop "$s" >/dev/null 2>&1 || true; done
-  for s in $started; do
-    for _ in $(seq 40); do
-      kstctl svc query "$s" 2>/dev/null | grep -q '^state: *stopped$' && break
-      sleep 0.25
-    done
-  done
-  started=""
-}
 on_exit() {
   status=$?
   stop_services
@@ -121,11 +113,8 @@ if grep -h -A5 -e 'Sanitizer' -e 'runtime error' "$H"/log/*.log >&2; then
   echo "a service reported a fault (above)" >&2
   exit 1
 fi
-for cmdline in /proc/[0-9]*/cmdline; do
-  case "$({ tr '\0' ' ' < "$cmdline"; } 2>/dev/null || true)" in
-    "$H/"*) echo "still running after the steps: $cmdline" >&2; exit 1 ;;
-  esac
-done
+current="the end: nothing runs on"
+nothing_runs_in "$H"
 cd /
 rm -rf "$WORK"
 echo "monitoring steps done"
