@@ -162,6 +162,8 @@ TEST_F(ServicesTest, StartControlAndStop) {
   for (const Step& step : steps) {
     status = ServiceStatus();
     EXPECT_EQ(service->Control(step.control, &status), step.error) << step.control;
+    // On a busy machine the program may have stopped before the answer.
+    if (step.control == kServiceControlStop && status.current_state == kServiceStopped) continue;
     EXPECT_EQ(status.current_state, step.state) << step.control;
   }
   EXPECT_EQ(service->Control(6, &status), kErrorInvalidParameter);
