@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test: a normal build, a build under
-# AddressSanitizer and UndefinedBehaviorSanitizer, and a short fixed run of
-# each fuzz target. Installs what it needs first.
+# Builds everything and runs every test: a normal build, a short fixed run of
+# each fuzz target, and a build under AddressSanitizer and
+# UndefinedBehaviorSanitizer, whose test run comes last so that its summary
+# ends the output. Installs what it needs first.
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/install-deps.sh
 
 jobs=$(nproc)
+fuzz_seconds=${KST_FUZZ_SECONDS:-20}
 step() { echo; echo "=== $*"; }
 
 step "build"
@@ -16,6 +18,34 @@ cmake --build build -j "$jobs"
 step "tests"
 ctest --test-dir build --output-on-failure -j "$jobs" --timeout 300
 
+step "fuzz targets, $fuzz_seconds s each"
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKST_FUZZ=ON >/dev/null
+# Read whole first: grep -q ending the pipe early would fail it (pipefail).
+fuzz_targets=$(cmake --build build-fuzz --target help)
+if grep -q '^kst_fuzz_all' <<<"$fuzz_targets"; then
+  cmake --build build-fuzz -j "$jobs" --target kst_fuzz_all
+  for target in build-fuzz/fuzz/*; do
+    name=$(basename "$target")
+    # Corpus, the target's own temporary files and what it finds stay in
+    # build-fuzz, and go when nothing was found.
+    work=$PWD/build-fuzz/run/$name
+    rm -rf "$work"
+    mkdir -p "$work/corpus" "$work/tmp"
+    if TMPDIR=$work/tmp "$target" -max_total_time="$fuzz_seconds" -seed=1 -print_final_stats=0 \
+        -artifact_prefix="$work/" "$work/corpus" >"$work/output.txt" 2>&1; then
+      echo "$name: nothing found ($(grep -o 'Done [0-9]* runs' "$work/output.txt" | cut -d' ' -f2) runs)"
+      rm -rf "$work"
+    else
+      cat "$work/output.txt"
+      echo "fuzz target $name FAILED: its whole output is above; the input is in $work" >&2
+      exit 1
+    fi
+  done
+  rmdir build-fuzz/run 2>/dev/null || true
+else
+  echo "no fuzz targets"
+fi
+
 step "build with address and undefined-behaviour sanitizers"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKST_SANITIZE=ON -DKST_BENCH=OFF >/dev/null
 cmake --build build-asan -j "$jobs"
@@ -23,17 +53,3 @@ cmake --build build-asan -j "$jobs"
 step "tests under sanitizers"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j "$jobs" --timeout 600
-
-step "fuzz targets"
-CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKST_FUZZ=ON >/dev/null
-if cmake --build build-fuzz -j "$jobs" --target help | grep -q '^kst_fuzz_all'; then
-  cmake --build build-fuzz -j "$jobs" --target kst_fuzz_all
-  for target in build-fuzz/fuzz/*; do
-    echo "fuzzing $(basename "$target") for ${KST_FUZZ_SECONDS:-20} s"
-    corpus=$(mktemp -d)
-    "$target" -max_total_time="${KST_FUZZ_SECONDS:-20}" -seed=1 -print_final_stats=0 "$corpus" 2>&1 | tail -n 2
-    rm -rf "$corpus"
-  done
-else
-  echo "no fuzz targets"
-fi

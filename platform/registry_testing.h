@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -35,6 +36,7 @@ class TempKestraneHome {
   }
   ~TempKestraneHome() {
     SetRegistryReadOnlyForTesting(false);
+    WaitForOtherProcessesOfHome();
     std::error_code ignored;
     std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
                                  std::filesystem::perm_options::add, ignored);
@@ -47,6 +49,30 @@ class TempKestraneHome {
   const std::string& path() const { return path_; }
 
  private:
+  // A service stopped by the test may still be ending, and its last touch
+  // of the registry would make the folder again after it is gone: waits (at
+  // most 10 s) for the other processes started with this home.
+  void WaitForOtherProcessesOfHome() const {
+    const std::string entry = "KESTRANE_HOME=" + path_ + std::string(1, '\0');
+    const std::string self = std::to_string(::getpid());
+    std::string left;
+    for (int round = 0; round < 200; ++round) {
+      left.clear();
+      std::error_code ec;
+      for (const auto& process : std::filesystem::directory_iterator("/proc", ec)) {
+        const std::string pid = process.path().filename().string();
+        if (pid == self || pid.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::stringstream environment;
+        environment << std::ifstream(process.path() / "environ", std::ios::binary).rdbuf();
+        const std::string text = std::string(1, '\0') + environment.str();
+        if (text.find(std::string(1, '\0') + entry) != std::string::npos) left += " " + pid;
+      }
+      if (left.empty()) return;
+      ::usleep(50000);
+    }
+    std::fprintf(stderr, "TempKestraneHome: still running in %s:%s\n", path_.c_str(), left.c_str());
+  }
+
   std::string path_;
 };
 

@@ -162,6 +162,8 @@ TEST_F(ServicesTest, StartControlAndStop) {
   for (const Step& step : steps) {
     status = ServiceStatus();
     EXPECT_EQ(service->Control(step.control, &status), step.error) << step.control;
+    // On a busy machine the program may have stopped before the answer.
+    if (step.control == kServiceControlStop && status.current_state == kServiceStopped) continue;
     EXPECT_EQ(status.current_state, step.state) << step.control;
   }
   EXPECT_EQ(service->Control(6, &status), kErrorInvalidParameter);
@@ -325,7 +327,7 @@ TEST_F(ServicesTest, MalformedRequestsAreRefusedWithoutHarm) {
 TEST_F(ServicesTest, ControlsFromAnotherUserAreRefused) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to become another user";
   passwd* nobody = ::getpwnam("nobody");
-  ASSERT_NE(nobody, nullptr);
+  if (nobody == nullptr) GTEST_SKIP() << "no user nobody to test another user's access";
   std::unique_ptr<Service> service = Install(program_ + " -service");
   ASSERT_EQ(service->Start(), kErrorSuccess);
   ASSERT_TRUE(WaitState(service.get(), kServiceRunning));

@@ -254,13 +254,16 @@ TEST_F(CollectorServiceTest, FailedTickEndsTheService) {
   frame = CollectorServiceFrame();
   frame.interval_unit_ms = 1000;
   UseServiceFrame(frame);
-  // The child runs the test anew in a home of its own, which its exit
-  // would leave behind.
+  // The child runs this test anew in a home of its own, which its exit
+  // would otherwise leave behind.
   static std::string child_home;
+  child_home = home_.path();
   EXPECT_EXIT(
       {
-        child_home = home_.path();
-        std::atexit([] { std::filesystem::remove_all(child_home); });
+        std::atexit([] {
+          std::error_code ignored;
+          std::filesystem::remove_all(child_home, ignored);
+        });
         ServiceMain(0, nullptr);
       },
       ::testing::ExitedWithCode(1),

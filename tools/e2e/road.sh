@@ -31,19 +31,9 @@ fi
 current=""
 step() { current=$*; printf '\n== %s\n' "$*"; }
 
-# Stops the services this road started and waits (at most 10 s each) until
-# their programs have ended, so that nothing is left running.
+KSTCTL=$K
+. "$(dirname "$0")/services.sh"
 started=""
-stop_services() {
-  for s in $started; do "$K" svc stop "$s" >/dev/null 2>&1 || true; done
-  for s in $started; do
-    for _ in $(seq 20); do
-      "$K" svc query "$s" 2>/dev/null | grep -q '^state: *stopped$' && break
-      sleep 0.5
-    done
-  done
-  started=""
-}
 on_exit() {
   status=$?
   stop_services

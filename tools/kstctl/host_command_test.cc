@@ -315,6 +315,37 @@ TEST_F(TrainTest, FailuresLeaveNothingListed) {
   EXPECT_TRUE(std::filesystem::is_empty(home_.path() + "/Temporary"));
 }
 
+// Through one pipe, as a log or a pager sees it, the failure comes after the
+// lines that led to it, on a line of its own.
+TEST_F(TrainTest, FailureFollowsTheProgressThroughAPipe) {
+  struct Case {
+    std::vector<std::string> words;
+    std::string before, failure;
+  };
+  const Case cases[] = {
+      {{"train", "Memory", "thrown", "--from", Day(1), "--till", Day(2), "--plugin",
+        KST_FAILING_PLUGIN},
+       "] ", "\nkstctl train: training failed: Bad file format\n"},
+      {{"train", "Memory", "empty", "--from", Day(20), "--till", Day(21)},
+       "exporting the training period from the ring buffer\n",
+       "\nkstctl train: the ring buffer holds no samples"},
+  };
+  for (const Case& c : cases) {
+    std::string command = ShellQuote(BinDir() + "/kstctl");
+    for (const std::string& w : c.words) command += " " + ShellQuote(w);
+    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string both;
+    char buf[4096];
+    for (size_t n; (n = std::fread(buf, 1, sizeof buf, pipe)) > 0;) both.append(buf, n);
+    EXPECT_EQ(WEXITSTATUS(::pclose(pipe)), 1) << both;
+    const size_t before = both.find(c.before), failure = both.find(c.failure);
+    EXPECT_NE(before, std::string::npos) << both;
+    EXPECT_NE(failure, std::string::npos) << both;
+    EXPECT_LT(before, failure) << both;
+  }
+}
+
 TEST_F(HostCommandTest, ReloadWithoutCheckingService) {
   SetRoot();
   std::filesystem::create_symlink(BinDir() + "/KestraneAlerter.so", home_.path() + "/KestraneAlerter.so");

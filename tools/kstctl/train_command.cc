@@ -367,6 +367,9 @@ int Train(const TrainOptions& o) {
 }  // namespace
 
 int TrainCommand(const std::vector<std::string>& args) {
+  // Failures go to stderr unbuffered; a line at a time on stdout keeps them
+  // after the progress that led to them when both go down one pipe.
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
   if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
     std::printf(
         "usage: kstctl train LOG TITLE --from YYYY-MM-DD --till YYYY-MM-DD [OPTION...]\n\n"

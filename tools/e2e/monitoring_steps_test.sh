@@ -1,0 +1,120 @@
+#!/bin/bash
+# The README's "Monitoring this machine", step by step, in a private home:
+#   monitoring_steps_test.sh SOURCE_DIR BUILD_DIR CMAKE
+# Each command is first found, word for word, in that section of the README,
+# then run as an administrator would type it in the source folder, with the
+# private home for /var/lib/kestrane. Three days of generated history stand
+# for the month of collection, and a program receives the notifications.
+set -euo pipefail
+
+SOURCE=$(cd "$1" && pwd)
+BUILD=$(cd "$2" && pwd)
+CMAKE=$3
+
+# The section as one line, each run of white space one blank.
+section=$(awk '/^## Monitoring this machine/ { on = 1; next } on && /^## / { exit } on' \
+  "$SOURCE/README.md" | tr '\n' ' ' | tr -s ' ')
+
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/kst-steps-XXXXXX")
+H=$WORK/home
+export KESTRANE_HOME=$H
+unset KESTRANE_PERF_SCRIPT || true
+# The source folder as the administrator sees it: build/ is this build.
+ln -s "$BUILD" "$WORK/build"
+cd "$WORK"
+kstctl() { "$BUILD/bin/kstctl" "$@"; }
+
+current="the start"
+KSTCTL=$BUILD/bin/kstctl
+. "$SOURCE/tools/e2e/services.sh"
+started=""
+on_exit() {
+  status=$?
+  stop_services
+  if [ "$status" -ne 0 ]; then
+    echo "monitoring steps FAILED at: $current (the home stays in $H; the services' output in $H/log)" >&2
+  fi
+}
+trap on_exit EXIT
+trap 'exit 130' INT TERM HUP
+
+# readme COMMAND [AS_RUN]: COMMAND must stand in the section as a code span;
+# AS_RUN (default COMMAND) is what is run, the private home in place of
+# /var/lib/kestrane.
+readme() {
+  current=$1
+  if [[ "$section" != *"\`$1\`"* ]]; then
+    echo "the README's monitoring steps no longer say \`$1\`" >&2
+    exit 1
+  fi
+  local run=${2:-$1}
+  echo "\$ $run"
+  eval "${run//\/var\/lib\/kestrane/$H}"
+}
+
+# Step 1. The home must not exist yet: the step makes it.
+readme "mkdir -p /var/lib/kestrane"
+readme "cp build/bin/{KestraneCollector,KestraneChecker,KestraneExporter,KestraneAlerter.so,Discovery.so,net} /var/lib/kestrane/"
+readme "kstctl product set rootDirectory 'C:\\Program Files\\Kestrane'"
+readme "kstctl product set intervalBetweenCheckings 60000"
+readme "kstctl product set userNotificationStatus 1"
+current="cmake --install build"
+[[ "$section" == *"\`cmake --install build\`"* ]] || { echo "no cmake --install in the README" >&2; exit 1; }
+"$CMAKE" --install build --prefix "$WORK/prefix" >/dev/null
+for f in KestraneCollector KestraneChecker KestraneExporter KestraneConsole kstctl net \
+    KestraneAlerter.so Discovery.so; do
+  [ -f "$WORK/prefix/bin/$f" ] || { echo "cmake --install put no $f into bin" >&2; exit 1; }
+done
+
+# Step 2.
+readme "/var/lib/kestrane/KestraneCollector -install"
+readme "/var/lib/kestrane/KestraneChecker -install"
+
+# Step 3, with generated history for the month of gathering.
+readme "kstctl collector set --interval 1 '\\\\localhost\\Memory\\Available MBytes' '\\\\localhost\\Memory\\Committed Bytes'"
+"$BUILD/bin/kstdemo" history 3
+readme "kstctl svc start kstCollector"
+started="kstCollector"
+counters=$(readme "kstctl store counters")
+echo "$counters"
+grep -q 'Committed Bytes' <<<"$counters"
+
+# Step 4.
+readme "kstctl store setup"
+readme "kstctl log list"
+
+# Step 5.
+printf '#!/bin/sh\nprintf "%%s\\n" "$*" >> "$KESTRANE_HOME/notifications.txt"\n' > "$H/notify.sh"
+chmod +x "$H/notify.sh"
+"$BUILD/bin/kstdemo" profile "$H/notify.sh"
+readme "kstctl svc start kstChecker"
+started="kstChecker $started"
+
+# Step 6, over the last two days of the history.
+readme "kstctl module"
+readme 'kstctl train Memory "memory" --from 2026-11-09 --till 2026-12-07 --interval 300' \
+  "kstctl train Memory \"memory\" --from $(date -d '-2 day' +%F) --till $(date -d '-1 day' +%F) --interval 300"
+current="the checker's log"
+[[ "$section" == *"\`/var/lib/kestrane/log/Kestrane stat checker.log\`"* ]]
+[ -f "$H/log/Kestrane stat checker.log" ]
+
+# Step 7.
+readme "kstctl tune Memory memory 0.3"
+readme "kstctl instance status Memory memory deactivated"
+readme "kstctl reload"
+current="the end"
+listed=$(kstctl log list Memory)
+grep -q 'memory' <<<"$listed"
+grep -q 'deactivated' <<<"$listed"
+
+stop_services
+# The services' own output also holds what a sanitizer build reports.
+if grep -h -A5 -e 'Sanitizer' -e 'runtime error' "$H"/log/*.log >&2; then
+  echo "a service reported a fault (above)" >&2
+  exit 1
+fi
+current="the end: nothing runs on"
+nothing_runs_in "$H"
+cd /
+rm -rf "$WORK"
+echo "monitoring steps done"
