@@ -279,18 +279,6 @@ TEST_F(RuleSearchTableTest, EnumerationVisitsEveryShortCandidateOnce) {
   EXPECT_EQ(visited, pairs + pairs * (pairs - 1) + pairs);
 }
 
-TEST_F(RuleSearchTableTest, EvaluateRejectsRulesUnderFivePercentSupport) {
-  RuleSearch search(table_.get(), 0.0, 1.0, 0, {.seed = 1});
-  // A premise that holds nowhere: the out-of-bounds index of a feature whose
-  // every value lies in some interval.
-  Rule r = MakeRule({{0, 0}}, {{1, table_->indexCount(1) - 1}});
-  search.evaluate(r, 0);
-  EXPECT_EQ(r.probability, 0.0);
-  EXPECT_EQ(r.fisherProbability, 1.0);
-  EXPECT_FALSE(r.accepted);
-  EXPECT_LT(r.support, 1500 * 0.05);
-}
-
 TEST_F(RuleSearchTableTest, EvaluateRejectsAPremiseThatAddsNothing) {
   RuleSearch search(table_.get(), 0.0, 1.0, 0, {.seed = 1});
   // Feature 3 is noise: it cannot raise the probability of feature 0's
