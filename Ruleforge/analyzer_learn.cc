@@ -14,7 +14,9 @@
 namespace kst {
 namespace {
 
+// A line of up to kLineSize - 1 characters, with its end and the NUL.
 constexpr int kLineSize = 32768;
+constexpr int kLineBufferSize = kLineSize + 1;
 constexpr double kScaleProgress = 0.2;
 constexpr int kIntervalsPerScale = 4;
 constexpr double kScaleMinWeight = 0.001;
@@ -30,10 +32,10 @@ void Report(SharedProgress* progress, double value) {
   if (progress != nullptr) progress->set(value);
 }
 
-// Reads one line as fgets does (at most kLineSize - 1 characters), without
+// Reads one line (at most kLineSize - 1 characters and its end), without
 // its line end; false at the end of the file.
 bool ReadLine(FILE* file, char* buffer) {
-  if (std::fgets(buffer, kLineSize, file) == nullptr) return false;
+  if (std::fgets(buffer, kLineBufferSize, file) == nullptr) return false;
   size_t n = std::strlen(buffer);
   if (n > 0 && buffer[n - 1] == '\n') buffer[n - 1] = '\0';
   return true;
@@ -50,7 +52,7 @@ std::string Item(const std::vector<std::unique_ptr<IntervalScale>>& scales, cons
 void DiscoveryAnalyzer::learn(const char* csvFile, SharedProgress* progress) {
   std::unique_ptr<FILE, FileCloser> file(std::fopen(NativePath(csvFile).c_str(), "r"));
   if (!file) throw new LoadDataException(std::string("File not found ") + csvFile + ".");
-  auto line = std::make_unique<char[]>(kLineSize);
+  auto line = std::make_unique<char[]>(kLineBufferSize);
   int features = 0;
   if (ReadLine(file.get(), line.get())) features = static_cast<int>(SplitFields(line.get()).size());
   // Without columns there is nothing to learn, nor a table to search.

@@ -360,6 +360,7 @@ TEST_F(AnalyzerTest, ConclusionBoundsFollowTheOdds) {
       {1, 3.0, 19.0, true},        // odds 3 widen [0, 10] to (-10, 20)
       {1, 3.0, 20.0, false},
       {1, 3.0, -9.5, true},
+      {1, 3.0, -10.0, false},
   };
   for (const Case& c : cases) {
     StateFile file = FourFeatures(0, 0);
@@ -368,6 +369,15 @@ TEST_F(AnalyzerTest, ConclusionBoundsFollowTheOdds) {
     std::string message = Check(file, {5, c.value, 0, 0});
     EXPECT_EQ(!message.empty(), c.anomalous) << c.interval << " " << c.odds << " " << c.value;
   }
+}
+
+TEST_F(AnalyzerTest, ARuleIsAnomalousOnlyWhenEveryConclusionPairFails) {
+  StateFile file = FourFeatures(0, 0);
+  file.rules = {{{{1, 0}, {2, 0}}, {{0, 0}}}};
+  EXPECT_EQ(Check(file, {5, 50, 5, 5}), "");
+  EXPECT_EQ(Check(file, {5, 5, 50, 5}), "");
+  EXPECT_EQ(Check(file, {5, 50, 50, 5}),
+            " Ruleforge: 1 of 1 (0.000000 feature groups. 100: 0, 50: 0, 20: 0) rules is anomal. ");
 }
 
 TEST_F(AnalyzerTest, PremiseValuesAreRoundedToSixDecimals) {
@@ -500,6 +510,11 @@ TEST_F(LearnInputTest, Cases) {
       {"\n\n1;2\n", "Bad csv file format"},
   };
   for (const Case& c : cases) EXPECT_EQ(LearnError(c.text), c.error) << c.text;
+  // Rows of up to 32767 characters are read whole; "0.000...0" reads as 0.
+  for (int length : {32766, 32767}) {
+    const std::string row = "0." + std::string(length - 4, '0') + ";1";
+    EXPECT_EQ(LearnError("a;b\nu;u\n0;1\n" + row + "\n5;2\n"), "") << length;
+  }
   std::string missing = Path("none.csv");
   DiscoveryAnalyzer analyzer(0.9, 0.01, 5, "");
   try {

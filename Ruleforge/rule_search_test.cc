@@ -437,6 +437,16 @@ TEST_F(RuleSearchTableTest, CrossoverModeOrderAndChildCounters) {
   EXPECT_EQ(child.trials, 9);
 }
 
+TEST_F(RuleSearchTableTest, UnionWithNothingAcceptedMovesSharedPairsLast) {
+  // No probability exceeds 1.5: every step of mergeUnion runs. (4,1) is set
+  // aside, leaves the premise, and comes back at the conclusion's end.
+  RuleSearch search(table_.get(), 1.5, 0.01, 0, {.seed = 1});
+  Rule child = search.mergeUnion(MakeRule({{0, 0}, {6, 1}}, {{4, 1}}), MakeRule({{4, 1}}, {{8, 2}}));
+  EXPECT_EQ(child.conclusion, (std::vector<FeaturePair>{{0, 0}, {6, 1}, {4, 1}}));
+  EXPECT_EQ(child.premise, (std::vector<FeaturePair>{{8, 2}}));
+  EXPECT_FALSE(child.accepted);
+}
+
 TEST_F(RuleSearchTableTest, MergesBuildTheirPairLists) {
   RuleSearch search(table_.get(), 0.9, 0.01, 0, {.seed = 1});
   const Rule p1 = MakeRule({{0, 0}}, {{4, 1}});
@@ -457,6 +467,20 @@ TEST_F(RuleSearchTableTest, MergesBuildTheirPairLists) {
   Rule both = search.mergeOther(p1, MakeRule({{9, 0}}, {{4, 1}}));
   EXPECT_EQ(both.conclusion, (std::vector<FeaturePair>{{0, 0}}));
   EXPECT_EQ(both.premise, (std::vector<FeaturePair>{{9, 0}}));
+
+  // Every place a pair of the first can meet one of the second, in the
+  // first's order: its conclusion, then its premise.
+  const Rule q1 = MakeRule({{1, 0}, {2, 0}}, {{3, 0}, {4, 0}});
+  const Rule q2 = MakeRule({{4, 0}, {2, 0}}, {{1, 0}, {3, 0}});
+  std::vector<SharedPair> all = search.sharedPairs(q1, q2);
+  ASSERT_EQ(all.size(), 4u);
+  const SharedPair expected[4] = {{{1, 0}, true, false}, {{2, 0}, true, true}, {{3, 0}, false, false},
+                                  {{4, 0}, false, true}};
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(all[i].pair, expected[i].pair) << i;
+    EXPECT_EQ(all[i].inConclusion1, expected[i].inConclusion1) << i;
+    EXPECT_EQ(all[i].inConclusion2, expected[i].inConclusion2) << i;
+  }
 
   Rule merged = search.mergeUnion(p1, p2);
   // (4,1) stood in both lists: it leaves the conclusion first; what follows
