@@ -159,6 +159,11 @@ TEST_F(PluginTest, InstallCheckAndTuneRoundTrip) {
   EXPECT_DOUBLE_EQ(tune_(state_, -1.0), 0.9);
   EXPECT_EQ(tune_(state_, std::nan("")), -1.0);
   EXPECT_DOUBLE_EQ(tune_(state_, -1.0), 0.9);
+  // Both ends are accepted, held just inside.
+  EXPECT_DOUBLE_EQ(tune_(state_, 1.0), 9.0);
+  EXPECT_DOUBLE_EQ(tune_(state_, -1.0), 0.9999);
+  EXPECT_DOUBLE_EQ(tune_(state_, 0.0), 0.9999 / (1 - 0.9999));
+  EXPECT_DOUBLE_EQ(tune_(state_, -1.0), 0.0001);
 }
 
 TEST_F(PluginTest, CheckReturnsTheLevelOrZero) {
