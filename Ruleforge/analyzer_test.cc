@@ -77,10 +77,15 @@ TEST_F(AnalyzerTest, Tune) {
   EXPECT_DOUBLE_EQ(analyzer.tune(-1.0), 0.9999);
 }
 
+std::vector<ParameterValue> Entries(const ParameterList& list) {
+  std::vector<ParameterValue> entries(list.size());
+  for (int i = 0; i < list.size(); ++i) EXPECT_TRUE(list.getAt(entries[i], i));
+  return entries;
+}
+
 TEST_F(AnalyzerTest, ConstructionFillsTheParameterList) {
   DiscoveryAnalyzer analyzer(0.8, 0.02, 77, "rules.txt");
-  std::vector<ParameterValue> entries(analyzer.parameters().size());
-  for (int i = 0; i < analyzer.parameters().size(); ++i) ASSERT_TRUE(analyzer.parameters().getAt(entries[i], i));
+  std::vector<ParameterValue> entries = Entries(analyzer.parameters());
   ExpectAnalyzerParameters(entries, 0.999, 0.05);
   EXPECT_EQ(entries[0].data().r.value, 0.8);
   EXPECT_EQ(entries[1].data().r.value, 0.02);
@@ -91,8 +96,7 @@ TEST_F(AnalyzerTest, ConstructionFillsTheParameterList) {
   EXPECT_EQ(p.data().i.value, 77);
 
   DiscoveryAnalyzer loaded;
-  std::vector<ParameterValue> defaults(loaded.parameters().size());
-  for (int i = 0; i < loaded.parameters().size(); ++i) ASSERT_TRUE(loaded.parameters().getAt(defaults[i], i));
+  std::vector<ParameterValue> defaults = Entries(loaded.parameters());
   ExpectAnalyzerParameters(defaults, 0.999, 0.05);
   EXPECT_EQ(defaults[0].data().r.value, 0.999);
   EXPECT_EQ(defaults[1].data().r.value, 0.05);
