@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <memory>
 #include <regex>
 #include <sstream>
 
+#include "Ruleforge/analyzer_test_util.h"
 #include "Ruleforge/binary_io.h"
 #include "Ruleforge/exceptions.h"
 #include "Ruleforge/ruleforge_testing.h"
@@ -14,53 +17,6 @@
 
 namespace kst {
 namespace {
-
-// A state file made field by field, as a stored one would be.
-struct StateFile {
-  struct StoredRule {
-    std::vector<FeaturePair> conclusion;
-    std::vector<FeaturePair> premise;
-  };
-  std::vector<StoredRule> rules;
-  std::vector<IntervalScale> scales;
-  std::vector<FeatureGroup> groups;
-  double odds = 1.0;
-
-  std::string Bytes() const {
-    std::ostringstream out;
-    WriteF64(out, 0.9);
-    WriteF64(out, 0.01);
-    WriteI32(out, static_cast<int32_t>(rules.size()));
-    for (const StoredRule& r : rules) {
-      WriteF64(out, 0.95);
-      WriteF64(out, 0.001);
-      for (const auto* pairs : {&r.conclusion, &r.premise}) {
-        WriteI32(out, static_cast<int32_t>(pairs->size()));
-        for (const FeaturePair& p : *pairs) {
-          WriteI32(out, p.feature);
-          WriteI32(out, p.interval);
-        }
-      }
-    }
-    WriteI32(out, static_cast<int32_t>(scales.size()));
-    for (const IntervalScale& s : scales) s.write(out);
-    WriteI32(out, static_cast<int32_t>(groups.size()));
-    for (const FeatureGroup& g : groups) {
-      WriteI32(out, static_cast<int32_t>(g.lengthCounts.size()));
-      for (int n : g.lengthCounts) WriteI32(out, n);
-      WriteI32(out, g.longerCount);
-    }
-    WriteF64(out, odds);
-    return out.str();
-  }
-};
-
-// One interval [lo, hi].
-IntervalScale Scale(const char* lo, const char* hi) {
-  IntervalScale s(1, 0.001, 0.01, 100);
-  s.build({{lo, 0.5}, {hi, 0.5}}, 0);
-  return s;
-}
 
 // The exception's text, or "" when load does not throw.
 std::string LoadError(DiscoveryAnalyzer& analyzer, const std::string& bytes) {
@@ -121,25 +77,38 @@ TEST_F(AnalyzerTest, Tune) {
   EXPECT_DOUBLE_EQ(analyzer.tune(-1.0), 0.9999);
 }
 
+std::vector<ParameterValue> Entries(const ParameterList& list) {
+  std::vector<ParameterValue> entries(list.size());
+  for (int i = 0; i < list.size(); ++i) EXPECT_TRUE(list.getAt(entries[i], i));
+  return entries;
+}
+
 TEST_F(AnalyzerTest, ConstructionFillsTheParameterList) {
   DiscoveryAnalyzer analyzer(0.8, 0.02, 77, "rules.txt");
-  ParameterList& list = analyzer.parameters();
-  ASSERT_EQ(list.size(), 4);
+  std::vector<ParameterValue> entries = Entries(analyzer.parameters());
+  ExpectAnalyzerParameters(entries, 0.999, 0.05);
+  EXPECT_EQ(entries[0].data().r.value, 0.8);
+  EXPECT_EQ(entries[1].data().r.value, 0.02);
+  EXPECT_EQ(entries[2].data().i.value, 77);
+  EXPECT_STREQ(entries[3].data().s.value, "rules.txt");
   ParameterValue p;
-  ASSERT_TRUE(list.getAt(p, 0));
-  EXPECT_STREQ(p.name(), "probability threshold");
-  EXPECT_EQ(p.data().r.value, 0.8);
-  EXPECT_EQ(p.data().r.defaultValue, 0.999);
-  ASSERT_TRUE(list.get(p, "fischer threshold"));
-  EXPECT_EQ(p.data().r.value, 0.02);
-  EXPECT_EQ(p.data().r.defaultValue, 0.05);
-  ASSERT_TRUE(list.get(p, "number of eras"));
+  ASSERT_TRUE(analyzer.parameters().get(p, "number of eras"));
   EXPECT_EQ(p.data().i.value, 77);
-  EXPECT_EQ(p.data().i.maximum, 2147483647);
-  ASSERT_TRUE(list.get(p, "file with rules"));
-  EXPECT_STREQ(p.data().s.value, "rules.txt");
-  EXPECT_EQ(analyzer.kindId()[0], 0x91);
-  EXPECT_EQ(DiscoveryAnalyzer().parameters().size(), 4);
+
+  DiscoveryAnalyzer loaded;
+  std::vector<ParameterValue> defaults = Entries(loaded.parameters());
+  ExpectAnalyzerParameters(defaults, 0.999, 0.05);
+  EXPECT_EQ(defaults[0].data().r.value, 0.999);
+  EXPECT_EQ(defaults[1].data().r.value, 0.05);
+  EXPECT_EQ(defaults[2].data().i.value, 10000);
+  EXPECT_STREQ(defaults[3].data().s.value, "");
+
+  const uint8_t kind[16] = {0x91, 0x96, 0x85, 0x02, 0xef, 0x1b, 0xc7, 0x03,
+                            0x13, 0x4c, 0xd6, 0x04, 0x6f, 0xf6, 0x78, 0x04};
+  EXPECT_EQ(std::memcmp(analyzer.kindId(), kind, 16), 0);
+  const uint8_t scale_kind[16] = {0x1c, 0x8e, 0xa2, 0x01, 0x8c, 0xac, 0xa6, 0x00,
+                                  0xd0, 0xeb, 0x3d, 0x03, 0x1d, 0xac, 0xad, 0x04};
+  EXPECT_EQ(std::memcmp(IntervalScale().kindId(), scale_kind, 16), 0);
 }
 
 class LearnedAnalyzerTest : public AnalyzerTest {
@@ -148,7 +117,7 @@ class LearnedAnalyzerTest : public AnalyzerTest {
     AnalyzerTest::SetUp();
     csv_ = Path("train.csv");
     WriteStructuredCsv(csv_, 800, 8, 3);
-    learned_ = std::make_unique<DiscoveryAnalyzer>(0.9, 0.01, 100, Path("rules.txt"));
+    learned_ = std::make_unique<DiscoveryAnalyzer>(0.9, 0.01, 1000, Path("rules.txt"));
     learned_->setSearchOptions({.seed = 4});
     learned_->learn(csv_.c_str(), &progress_);
   }
@@ -163,20 +132,17 @@ class LearnedAnalyzerTest : public AnalyzerTest {
   std::unique_ptr<DiscoveryAnalyzer> learned_;
 };
 
-TEST_F(LearnedAnalyzerTest, LearnsScalesGroupsAndRules) {
-  ASSERT_GT(learned_->ruleBase().size(), 5u);
-  EXPECT_EQ(learned_->scaleCount(), 8);
-  EXPECT_EQ(learned_->odds(), 1.0);
-  double v;
-  progress_.get(&v);
-  EXPECT_EQ(v, 1.0);
-  // The groups count the rules by length for every feature they conclude on.
-  std::vector<FeatureGroup> expected(8, FeatureGroup{{0, 0, 0}, 0});
-  for (const AnalyzerRule& r : learned_->ruleBase()) {
+// The groups count the rules by length for every feature they conclude on;
+// returns how many rules there are of each length (5 for longer).
+std::vector<int> ExpectGroupsCountTheRules(const DiscoveryAnalyzer& analyzer) {
+  const int features = analyzer.scaleCount();
+  std::vector<FeatureGroup> expected(features, FeatureGroup{{0, 0, 0}, 0});
+  std::vector<int> by_length(6, 0);
+  for (const AnalyzerRule& r : analyzer.ruleBase()) {
     EXPECT_EQ(r.conclusionCount, static_cast<int>(r.conclusion.size()));
     EXPECT_EQ(r.premiseCount, static_cast<int>(r.premise.size()));
-    EXPECT_GE(r.probability, 0.9);
     size_t len = r.conclusion.size() + r.premise.size();
+    ++by_length[std::min<size_t>(len, 5)];
     for (const FeaturePair& p : r.conclusion) {
       if (len > 3) {
         ++expected[p.feature].longerCount;
@@ -185,10 +151,48 @@ TEST_F(LearnedAnalyzerTest, LearnsScalesGroupsAndRules) {
       }
     }
   }
-  for (int f = 0; f < 8; ++f) {
-    EXPECT_EQ(learned_->featureGroups()[f].lengthCounts, expected[f].lengthCounts) << f;
-    EXPECT_EQ(learned_->featureGroups()[f].longerCount, expected[f].longerCount) << f;
+  EXPECT_EQ(static_cast<int>(analyzer.featureGroups().size()), features);
+  for (int f = 0; f < features; ++f) {
+    EXPECT_EQ(analyzer.featureGroups()[f].lengthCounts, expected[f].lengthCounts) << f;
+    EXPECT_EQ(analyzer.featureGroups()[f].longerCount, expected[f].longerCount) << f;
   }
+  return by_length;
+}
+
+TEST_F(LearnedAnalyzerTest, LearnsScalesGroupsAndRules) {
+  ASSERT_GT(learned_->ruleBase().size(), 5u);
+  EXPECT_EQ(learned_->scaleCount(), 8);
+  EXPECT_EQ(learned_->odds(), 1.0);
+  double v;
+  progress_.get(&v);
+  EXPECT_EQ(v, 1.0);
+  for (const AnalyzerRule& r : learned_->ruleBase()) EXPECT_GE(r.probability, 0.9);
+  std::vector<int> by_length = ExpectGroupsCountTheRules(*learned_);
+  EXPECT_GT(by_length[2], 0);
+  EXPECT_GT(by_length[3], 0);
+}
+
+TEST_F(AnalyzerTest, RulesLongerThanThreeCountApart) {
+  // Feature 3 is set exactly when features 0, 1 and 2 all are: the evolution
+  // joins the three one-pair rules into one of length 4.
+  const std::string csv = Path("and.csv");
+  std::ofstream out(csv);
+  out << "x;y;w;z\nu;u;u;u\n";
+  uint32_t state = 11;
+  for (int r = 0; r < 800; ++r) {
+    state = state * 1664525u + 1013904223u;
+    const int bits = (state >> 20) & 7;
+    out << (bits & 1) * 10 << ";" << (bits >> 1 & 1) * 10 << ";" << (bits >> 2 & 1) * 10 << ";"
+        << (bits == 7) * 10 << "\n";
+  }
+  out.close();
+  // A low probability floor lets the one-pair rules (0.25) in.
+  DiscoveryAnalyzer analyzer(0.2, 0.01, 300, "");
+  analyzer.setSearchOptions({.seed = 2});
+  analyzer.learn(csv.c_str(), nullptr);
+  std::vector<int> by_length = ExpectGroupsCountTheRules(analyzer);
+  EXPECT_GT(by_length[4], 0);
+  EXPECT_GT(analyzer.featureGroups()[3].longerCount, 0);
 }
 
 TEST_F(LearnedAnalyzerTest, DumpsOneReadableLinePerRule) {
@@ -198,8 +202,19 @@ TEST_F(LearnedAnalyzerTest, DumpsOneReadableLinePerRule) {
   const std::regex line("^" + i + "( \\| " + i + ")* <- (" + i + "( & " + i + ")*)?$");
   std::string text;
   size_t lines = 0;
+  const auto& scales = learned_->scales();
+  auto text_of = [&](const FeaturePair& p) {
+    return "(X" + std::to_string(p.feature) + " in " + scales[p.feature]->intervalText(p.interval, nullptr) + ")";
+  };
   while (std::getline(dump, text)) {
     EXPECT_TRUE(std::regex_match(text, line)) << text;
+    ASSERT_LT(lines, learned_->ruleBase().size());
+    const AnalyzerRule& rule = learned_->ruleBase()[lines];
+    std::string expected;
+    for (size_t i = 0; i < rule.conclusion.size(); ++i) expected += (i ? " | " : "") + text_of(rule.conclusion[i]);
+    expected += " <- ";
+    for (size_t i = 0; i < rule.premise.size(); ++i) expected += (i ? " & " : "") + text_of(rule.premise[i]);
+    EXPECT_EQ(text, expected);
     ++lines;
   }
   EXPECT_EQ(lines, learned_->ruleBase().size());
@@ -349,6 +364,7 @@ TEST_F(AnalyzerTest, ConclusionBoundsFollowTheOdds) {
       {1, 3.0, 19.0, true},        // odds 3 widen [0, 10] to (-10, 20)
       {1, 3.0, 20.0, false},
       {1, 3.0, -9.5, true},
+      {1, 3.0, -10.0, false},
   };
   for (const Case& c : cases) {
     StateFile file = FourFeatures(0, 0);
@@ -357,6 +373,15 @@ TEST_F(AnalyzerTest, ConclusionBoundsFollowTheOdds) {
     std::string message = Check(file, {5, c.value, 0, 0});
     EXPECT_EQ(!message.empty(), c.anomalous) << c.interval << " " << c.odds << " " << c.value;
   }
+}
+
+TEST_F(AnalyzerTest, ARuleIsAnomalousOnlyWhenEveryConclusionPairFails) {
+  StateFile file = FourFeatures(0, 0);
+  file.rules = {{{{1, 0}, {2, 0}}, {{0, 0}}}};
+  EXPECT_EQ(Check(file, {5, 50, 5, 5}), "");
+  EXPECT_EQ(Check(file, {5, 5, 50, 5}), "");
+  EXPECT_EQ(Check(file, {5, 50, 50, 5}),
+            " Ruleforge: 1 of 1 (0.000000 feature groups. 100: 0, 50: 0, 20: 0) rules is anomal. ");
 }
 
 TEST_F(AnalyzerTest, PremiseValuesAreRoundedToSixDecimals) {
@@ -396,6 +421,67 @@ TEST_F(AnalyzerTest, ShortestRulesWeighTheirFeatureGroup) {
             " Ruleforge: 1 of 1 (1.200000 feature groups. 100: 1, 50: 0, 20: 1) rules is anomal. ");
 }
 
+TEST_F(AnalyzerTest, FeatureGroupSharesFallInBands) {
+  // k anomalous rules of length 2 conclude on feature 1, which counts n rules
+  // of that length: its share is k / n, added up rule by rule.
+  struct Case {
+    int k, n;
+    const char* share;
+    int band100, band50, band20;
+  };
+  const Case cases[] = {
+      {1, 1, "1.000000", 1, 0, 0},   {8, 11, "0.727273", 1, 0, 0},  {7, 10, "0.700000", 0, 1, 0},
+      {21, 30, "0.700000", 0, 1, 0}, {4, 11, "0.363636", 0, 1, 0},  {7, 20, "0.350000", 0, 0, 1},
+      {3, 17, "0.176471", 0, 0, 1},  {6, 40, "0.150000", 0, 0, 0},  {1, 7, "0.142857", 0, 0, 0},
+  };
+  for (const Case& c : cases) {
+    StateFile file;
+    file.scales = {Scale("0", "10"), Scale("0", "10")};
+    file.groups = {FeatureGroup{{0, 0, 0}, 0}, FeatureGroup{{0, c.n, 0}, 0}};
+    file.rules.assign(c.k, {{{1, 0}}, {{0, 0}}});
+    char expected[200];
+    std::snprintf(expected, sizeof expected,
+                  " Ruleforge: %d of %d (%s feature groups. 100: %d, 50: %d, 20: %d) rules is anomal. ", c.k, c.k,
+                  c.share, c.band100, c.band50, c.band20);
+    EXPECT_EQ(Check(file, {5, 50}), expected) << c.k << "/" << c.n;
+  }
+}
+
+TEST_F(AnalyzerTest, LearnedScalesHoldFourIntervalsAndRareValues) {
+  // Column 0: six values, equally often; column 1: 0, and 100 in 2 rows of
+  // 1002 (a weight of 0.001996, just above the floor).
+  const std::string csv = Path("scales.csv");
+  std::ofstream out(csv);
+  out << "a;b\nu;u\n";
+  for (int r = 0; r < 1002; ++r) out << (r % 6) * 100 << ";" << (r < 2 ? 100 : 0) << "\n";
+  out.close();
+  DiscoveryAnalyzer analyzer(0.9, 0.01, 0, "");
+  analyzer.learn(csv.c_str(), nullptr);
+  using Intervals = std::vector<std::pair<double, double>>;
+  EXPECT_EQ(analyzer.scales()[0]->intervals(), (Intervals{{0, 100}, {200, 300}, {400, 400}, {500, 500}}));
+  EXPECT_EQ(analyzer.scales()[1]->intervals(), (Intervals{{0, 0}, {100, 100}}));
+}
+
+TEST_F(AnalyzerTest, LearningProgressStands02WhileTheTableLoads) {
+  // The counting pass ignores the extra field; the table refuses it.
+  const std::string csv = Path("extra.csv");
+  std::ofstream(csv) << "a;b\nu;u\n1;2\n3;4;5\n";
+  for (bool given : {true, false}) {
+    SharedProgress progress;
+    DiscoveryAnalyzer analyzer(0.9, 0.01, 0, "");
+    try {
+      analyzer.learn(csv.c_str(), given ? &progress : nullptr);
+      ADD_FAILURE();
+    } catch (Exception* e) {
+      std::unique_ptr<Exception> owned(e);
+      EXPECT_STREQ(e->message(), "Bad file format");
+    }
+    double v = -1;
+    progress.get(&v);
+    EXPECT_EQ(v, given ? 0.2 : 0.0);
+  }
+}
+
 class LearnInputTest : public AnalyzerTest {
  protected:
   std::string LearnError(const std::string& text) {
@@ -428,6 +514,11 @@ TEST_F(LearnInputTest, Cases) {
       {"\n\n1;2\n", "Bad csv file format"},
   };
   for (const Case& c : cases) EXPECT_EQ(LearnError(c.text), c.error) << c.text;
+  // Rows of up to 32767 characters are read whole; "0.000...0" reads as 0.
+  for (int length : {32766, 32767}) {
+    const std::string row = "0." + std::string(length - 4, '0') + ";1";
+    EXPECT_EQ(LearnError("a;b\nu;u\n0;1\n" + row + "\n5;2\n"), "") << length;
+  }
   std::string missing = Path("none.csv");
   DiscoveryAnalyzer analyzer(0.9, 0.01, 5, "");
   try {

@@ -152,8 +152,9 @@ std::string LearnError(const std::string& csv, size_t budget) {
 }
 
 // A row short of a field fails learning however many passes the counting
-// takes; a line is read in pieces of 32767 characters, as the C library's
-// line reader with a 32768-byte buffer gives it.
+// takes; a row of 32767 characters is whole, a longer line comes in pieces
+// of 32768 characters, as the C library's line reader with a 32769-byte
+// buffer gives it.
 TEST(LearnGoldenTest, RowsAreCheckedWholeAndLongLinesComeInPieces) {
   TempKestraneHome home;
   const std::string csv = home.path() + "/t.csv";
@@ -166,7 +167,7 @@ TEST(LearnGoldenTest, RowsAreCheckedWholeAndLongLinesComeInPieces) {
   for (size_t budget : {size_t{1}, size_t{1} << 30}) {
     EXPECT_EQ(LearnError(csv, budget), "Bad csv file format") << budget;
   }
-  const std::pair<size_t, const char*> cases[] = {{32766, ""}, {32767, "Bad csv file format"}};
+  const std::pair<size_t, const char*> cases[] = {{32767, ""}, {32768, "Bad csv file format"}};
   for (const auto& [length, error] : cases) {
     std::ofstream(csv) << "a\nx\n" << std::string(length, '1') << "\n2\n";
     EXPECT_EQ(LearnError(csv, size_t{1} << 30), error) << length;

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <memory>
 
+#include "Ruleforge/analyzer_test_util.h"
 #include "Ruleforge/exceptions.h"
 #include "Ruleforge/plugin_exports.h"
 #include "Ruleforge/ruleforge_testing.h"
@@ -100,14 +101,10 @@ TEST_F(PluginTest, DefaultParametersByProfile) {
   for (const Case& c : cases) {
     double figure = -1;
     std::vector<ParameterValue>& p = *defaults_(c.profile, &figure);
-    ASSERT_EQ(p.size(), 4u);
-    EXPECT_STREQ(p[0].name(), "probability threshold");
+    ASSERT_NO_FATAL_FAILURE(ExpectAnalyzerParameters(p, 0.95, 0.01));
     EXPECT_EQ(p[0].data().r.value, c.probability) << c.profile;
-    EXPECT_EQ(p[0].data().r.defaultValue, 0.95);
     EXPECT_EQ(p[1].data().r.value, c.fisher) << c.profile;
     EXPECT_EQ(p[2].data().i.value, c.eras) << c.profile;
-    EXPECT_EQ(p[2].data().i.defaultValue, 10000);
-    EXPECT_STREQ(p[3].name(), "file with rules");
     EXPECT_STREQ(p[3].data().s.value, "");
     EXPECT_EQ(figure, c.figure) << c.profile;
   }
@@ -162,6 +159,44 @@ TEST_F(PluginTest, InstallCheckAndTuneRoundTrip) {
   EXPECT_DOUBLE_EQ(tune_(state_, -1.0), 0.9);
   EXPECT_EQ(tune_(state_, std::nan("")), -1.0);
   EXPECT_DOUBLE_EQ(tune_(state_, -1.0), 0.9);
+  // Both ends are accepted, held just inside.
+  EXPECT_DOUBLE_EQ(tune_(state_, 1.0), 9.0);
+  EXPECT_DOUBLE_EQ(tune_(state_, -1.0), 0.9999);
+  EXPECT_DOUBLE_EQ(tune_(state_, 0.0), 0.9999 / (1 - 0.9999));
+  EXPECT_DOUBLE_EQ(tune_(state_, -1.0), 0.0001);
+}
+
+TEST_F(PluginTest, CheckReturnsTheLevelOrZero) {
+  // Feature 0 in [0, 10] makes every rule applicable; feature 1 outside
+  // [0, 10] makes the rules on it anomalous.
+  struct Case {
+    int anomalous, quiet;
+    int result;
+    const char* message;
+  };
+  const Case cases[] = {
+      {1, 2, 33, " Ruleforge: 1 of 3 (0.000000 feature groups. 100: 0, 50: 0, 20: 0) rules is anomal. "},
+      {2, 1, 66, " Ruleforge: 2 of 3 (0.000000 feature groups. 100: 0, 50: 0, 20: 0) rules is anomal. "},
+      {1, 199, 0, " Ruleforge: 1 of 200 (0.000000 feature groups. 100: 0, 50: 0, 20: 0) rules is anomal. "},
+      {3, 0, 100, " Ruleforge: 3 of 3 (0.000000 feature groups. 100: 0, 50: 0, 20: 0) rules is anomal. "},
+      {0, 3, 0, ""},
+  };
+  int i = 0;
+  for (const Case& c : cases) {
+    StateFile file;
+    file.scales = {Scale("0", "10"), Scale("0", "10"), Scale("0", "10")};
+    file.groups.assign(3, FeatureGroup{{1, 0, 0}, 0});
+    file.rules.assign(c.anomalous, {{{1, 0}}, {{0, 0}}});
+    file.rules.insert(file.rules.end(), c.quiet, {{{2, 0}}, {{0, 0}}});
+    const std::string state = home_->path() + "/States/level" + std::to_string(i++);
+    std::ofstream(state, std::ios::binary) << file.Bytes();
+    char message[1024];
+    std::vector<AnomalyDetail>* details = nullptr;
+    EXPECT_EQ(Check(state, {5, 50, 5}, message, sizeof message, &details), c.result) << c.anomalous;
+    EXPECT_STREQ(message, c.message);
+    ASSERT_NE(details, nullptr);
+    EXPECT_EQ(details->size(), static_cast<size_t>(c.anomalous));
+  }
 }
 
 TEST_F(PluginTest, KnownInstancesAreNotReadAgain) {
@@ -226,6 +261,13 @@ TEST_F(PluginTest, BadCallsAndDamagedStateFiles) {
   params = *defaults_("", nullptr);
   params[2].setInt(-1);
   EXPECT_EQ(install_(state_, &params, "x.csv", nullptr), -1);
+  params = *defaults_("", nullptr);
+  params[0].setReal(0.0);
+  params[1].setReal(0.0);
+  params[2].setInt(0);
+  const std::string no_eras = home_->path() + "/States/no-eras";
+  EXPECT_EQ(install_(no_eras, &params, TrainingTable(), nullptr), 0);
+  EXPECT_TRUE(std::filesystem::exists(no_eras));
   params.pop_back();
   EXPECT_EQ(install_(state_, &params, "x.csv", nullptr), -1);
 

@@ -151,6 +151,82 @@ class RuleSearchTableTest : public ::testing::Test {
     table_->load();
   }
 
+  void ExpectEvolutionByItsOwnRules(uint32_t first_seed) {
+    // The evolution done again by hand over the enumeration's rules, with the
+    // search's own crossover: parents in turn while there are fewer eras than
+    // rules, then the best score of six random draws (untried rules 0.25);
+    // a duplicate child changes nothing.
+    const int eras = 2000;
+    // A seed whose draws soon include the top one, 32767, which a careless
+    // index would take one past the last rule.
+    uint32_t seed = first_seed;
+    for (;; ++seed) {
+      RandomSource r(seed);
+      int i = 0;
+      while (i < 1500 && r.Next() != 32767) ++i;
+      if (i > 200 && i < 1500) break;
+    }
+    RuleSearch search(table_.get(), 0.9, 0.01, eras, {.seed = seed});
+    Drain(search);
+    RuleSearch helper(table_.get(), 0.9, 0.01, 0, {.seed = seed});
+    std::vector<Rule> rules = Drain(helper);
+    ASSERT_GT(rules.size(), 20u);
+    ASSERT_LT(rules.size(), static_cast<size_t>(eras / 2));
+    RandomSource random(seed);
+    int top_draws = 0;
+    auto draw = [&] {
+      const int size = static_cast<int>(rules.size());
+      const int i = static_cast<int>(random.Next() / 32767.0 * size);
+      top_draws += i >= size;
+      return i >= size ? size - 1 : i;
+    };
+    int parent = 0;
+    int evolved = 0;
+    int duplicates = 0;
+    for (int era = 1; era <= eras; ++era) {
+      if (era < static_cast<int>(rules.size())) {
+        if (++parent >= static_cast<int>(rules.size())) parent = 0;
+      } else {
+        double best = -1.0;
+        for (int i = 0; i < 6; ++i) {
+          const int index = draw();
+          const Rule& r = rules[index];
+          const double score = r.trials == 0 ? 0.25 : static_cast<double>(r.successes) / r.trials;
+          if (score > best) {
+            best = score;
+            parent = index;
+          }
+        }
+      }
+      const int second = draw();
+      std::vector<SharedPair> shared = helper.sharedPairs(rules[parent], rules[second]);
+      if (shared.empty()) continue;
+      Rule child = helper.crossover(rules[parent], rules[second], shared);
+      const int place = child.accepted ? RuleSearch::InsertionPlace(rules, child) : 0;
+      if (place < 0) {
+        ++duplicates;
+        continue;
+      }
+      ++rules[parent].trials;
+      ++rules[second].trials;
+      if (!child.accepted) continue;
+      ++rules[parent].successes;
+      ++rules[second].successes;
+      ++evolved;
+      rules.insert(rules.begin() + place, child);
+    }
+    EXPECT_GE(evolved, 30);
+    EXPECT_GT(duplicates, 0);
+    EXPECT_GE(top_draws, 1);
+    EXPECT_EQ(search.evolvedCount(), evolved);
+    ASSERT_EQ(search.rules().size(), rules.size());
+    for (size_t i = 0; i < rules.size(); ++i) {
+      EXPECT_TRUE(search.rules()[i] == rules[i]) << seed << " " << i;
+      EXPECT_EQ(search.rules()[i].trials, rules[i].trials) << i;
+      EXPECT_EQ(search.rules()[i].successes, rules[i].successes) << i;
+    }
+  }
+
   std::vector<Rule> Drain(RuleSearch& search, SharedProgress* progress = nullptr) {
     std::vector<Rule> found;
     while (const Rule* r = search.nextRule(progress)) found.push_back(*r);
@@ -236,26 +312,39 @@ TEST_F(RuleSearchTableTest, NoAcceptedCandidateEndsWithoutAnEra) {
   EXPECT_EQ(search.nextRule(nullptr), nullptr);
 }
 
-TEST_F(RuleSearchTableTest, ProgressRisesFromJustAbove02To1) {
-  SharedProgress progress;
-  RuleSearch search(table_.get(), 0.9, 0.01, 50, {.seed = 2});
-  double last = 0.2;
-  bool evolved = false;
-  while (search.nextRule(&progress)) {
+TEST_F(RuleSearchTableTest, ProgressMovesInWholeHundredthsOfTheEras) {
+  // 0.2 through the enumeration; then, at each era e of `eras`, 0.2 + 0.8 e /
+  // eras whenever 20 + 80 e / eras passes another whole number.
+  for (int eras : {50, 400}) {
+    SharedProgress progress;
+    RuleSearch search(table_.get(), 0.9, 0.01, eras, {.seed = 2});
+    double expected = 0.2;
+    int era = 0;
+    int reports = 0;
+    while (search.nextRule(&progress)) {
+      for (; era < search.eraCount(); ) {
+        ++era;
+        if (static_cast<int>(20 + 80.0 * era / eras) != static_cast<int>(100 * expected)) {
+          expected = 0.2 + 0.8 * era / eras;
+          ++reports;
+        }
+      }
+      ASSERT_EQ(search.progress(), expected) << era;
+      double v;
+      progress.get(&v);
+      EXPECT_EQ(v, reports ? expected : 0.0) << era;
+    }
+    EXPECT_EQ(search.eraCount(), eras);
+    EXPECT_GT(reports, 20);
     double v;
     progress.get(&v);
-    if (search.eraCount() > 0) {
-      evolved = true;
-      EXPECT_GT(v, 0.2);
-    }
-    EXPECT_GE(search.progress(), last);
-    last = search.progress();
+    EXPECT_DOUBLE_EQ(v, 1.0);
+    EXPECT_DOUBLE_EQ(search.progress(), 1.0);
   }
-  EXPECT_TRUE(evolved);
-  EXPECT_EQ(search.eraCount(), 50);
-  double v;
-  progress.get(&v);
-  EXPECT_DOUBLE_EQ(v, 1.0);
+}
+
+TEST_F(RuleSearchTableTest, EvolutionPicksParentsByItsOwnRules) {
+  for (uint32_t first_seed : {1u, 300u}) ExpectEvolutionByItsOwnRules(first_seed);
 }
 
 TEST_F(RuleSearchTableTest, EnumerationVisitsEveryShortCandidateOnce) {
@@ -277,18 +366,6 @@ TEST_F(RuleSearchTableTest, EnumerationVisitsEveryShortCandidateOnce) {
   // Each premise (none, then every pair) sweeps every conclusion pair but
   // its own; each premise step adds one candidate with no conclusion.
   EXPECT_EQ(visited, pairs + pairs * (pairs - 1) + pairs);
-}
-
-TEST_F(RuleSearchTableTest, EvaluateRejectsRulesUnderFivePercentSupport) {
-  RuleSearch search(table_.get(), 0.0, 1.0, 0, {.seed = 1});
-  // A premise that holds nowhere: the out-of-bounds index of a feature whose
-  // every value lies in some interval.
-  Rule r = MakeRule({{0, 0}}, {{1, table_->indexCount(1) - 1}});
-  search.evaluate(r, 0);
-  EXPECT_EQ(r.probability, 0.0);
-  EXPECT_EQ(r.fisherProbability, 1.0);
-  EXPECT_FALSE(r.accepted);
-  EXPECT_LT(r.support, 1500 * 0.05);
 }
 
 TEST_F(RuleSearchTableTest, EvaluateRejectsAPremiseThatAddsNothing) {
@@ -349,6 +426,25 @@ TEST_F(RuleSearchTableTest, CrossoverModeOrderAndChildCounters) {
   EXPECT_EQ(child.trials, 7);
   EXPECT_EQ(child.successes, 0);
   EXPECT_FALSE(child.accepted);
+  // Half the shared pairs on the same side: union first, so the child is
+  // mergeOther(p5, p4)'s, started from p5.
+  Rule p4 = MakeRule({{0, 0}}, {{4, 1}, {5, 1}});
+  Rule p5 = MakeRule({{4, 1}}, {{5, 1}, {8, 2}});
+  p5.trials = 9;
+  child = search.crossover(p4, p5, search.sharedPairs(p4, p5));
+  EXPECT_EQ(child.conclusion, (std::vector<FeaturePair>{{4, 1}}));
+  EXPECT_EQ(child.premise, (std::vector<FeaturePair>{{0, 0}, {8, 2}}));
+  EXPECT_EQ(child.trials, 9);
+}
+
+TEST_F(RuleSearchTableTest, UnionWithNothingAcceptedMovesSharedPairsLast) {
+  // No probability exceeds 1.5: every step of mergeUnion runs. (4,1) is set
+  // aside, leaves the premise, and comes back at the conclusion's end.
+  RuleSearch search(table_.get(), 1.5, 0.01, 0, {.seed = 1});
+  Rule child = search.mergeUnion(MakeRule({{0, 0}, {6, 1}}, {{4, 1}}), MakeRule({{4, 1}}, {{8, 2}}));
+  EXPECT_EQ(child.conclusion, (std::vector<FeaturePair>{{0, 0}, {6, 1}, {4, 1}}));
+  EXPECT_EQ(child.premise, (std::vector<FeaturePair>{{8, 2}}));
+  EXPECT_FALSE(child.accepted);
 }
 
 TEST_F(RuleSearchTableTest, MergesBuildTheirPairLists) {
@@ -371,6 +467,20 @@ TEST_F(RuleSearchTableTest, MergesBuildTheirPairLists) {
   Rule both = search.mergeOther(p1, MakeRule({{9, 0}}, {{4, 1}}));
   EXPECT_EQ(both.conclusion, (std::vector<FeaturePair>{{0, 0}}));
   EXPECT_EQ(both.premise, (std::vector<FeaturePair>{{9, 0}}));
+
+  // Every place a pair of the first can meet one of the second, in the
+  // first's order: its conclusion, then its premise.
+  const Rule q1 = MakeRule({{1, 0}, {2, 0}}, {{3, 0}, {4, 0}});
+  const Rule q2 = MakeRule({{4, 0}, {2, 0}}, {{1, 0}, {3, 0}});
+  std::vector<SharedPair> all = search.sharedPairs(q1, q2);
+  ASSERT_EQ(all.size(), 4u);
+  const SharedPair expected[4] = {{{1, 0}, true, false}, {{2, 0}, true, true}, {{3, 0}, false, false},
+                                  {{4, 0}, false, true}};
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(all[i].pair, expected[i].pair) << i;
+    EXPECT_EQ(all[i].inConclusion1, expected[i].inConclusion1) << i;
+    EXPECT_EQ(all[i].inConclusion2, expected[i].inConclusion2) << i;
+  }
 
   Rule merged = search.mergeUnion(p1, p2);
   // (4,1) stood in both lists: it leaves the conclusion first; what follows

@@ -6,8 +6,13 @@
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
+#include <sstream>
 #include <string>
+#include <vector>
 
+#include "Ruleforge/analyzer.h"
+#include "Ruleforge/binary_io.h"
+#include "Ruleforge/interval_scale.h"
 #include "Ruleforge/rule_counter.h"
 #include "Ruleforge/statistics_table.h"
 
@@ -86,6 +91,53 @@ inline void WriteStructuredCsv(const std::string& path, int rows, int features, 
     }
     out << "\n";
   }
+}
+
+// A state file made field by field, as a stored one would be.
+struct StateFile {
+  struct StoredRule {
+    std::vector<FeaturePair> conclusion;
+    std::vector<FeaturePair> premise;
+  };
+  std::vector<StoredRule> rules;
+  std::vector<IntervalScale> scales;
+  std::vector<FeatureGroup> groups;
+  double odds = 1.0;
+
+  std::string Bytes() const {
+    std::ostringstream out;
+    WriteF64(out, 0.9);
+    WriteF64(out, 0.01);
+    WriteI32(out, static_cast<int32_t>(rules.size()));
+    for (const StoredRule& r : rules) {
+      WriteF64(out, 0.95);
+      WriteF64(out, 0.001);
+      for (const auto* pairs : {&r.conclusion, &r.premise}) {
+        WriteI32(out, static_cast<int32_t>(pairs->size()));
+        for (const FeaturePair& p : *pairs) {
+          WriteI32(out, p.feature);
+          WriteI32(out, p.interval);
+        }
+      }
+    }
+    WriteI32(out, static_cast<int32_t>(scales.size()));
+    for (const IntervalScale& s : scales) s.write(out);
+    WriteI32(out, static_cast<int32_t>(groups.size()));
+    for (const FeatureGroup& g : groups) {
+      WriteI32(out, static_cast<int32_t>(g.lengthCounts.size()));
+      for (int n : g.lengthCounts) WriteI32(out, n);
+      WriteI32(out, g.longerCount);
+    }
+    WriteF64(out, odds);
+    return out.str();
+  }
+};
+
+// One interval [lo, hi].
+inline IntervalScale Scale(const char* lo, const char* hi) {
+  IntervalScale s(1, 0.001, 0.01, 100);
+  s.build({{lo, 0.5}, {hi, 0.5}}, 0);
+  return s;
 }
 
 }  // namespace kst

@@ -43,9 +43,10 @@ class TextCounts {
   std::vector<uint64_t> slots_;
 };
 
-// fgets with a buffer of 32768 bytes, as learning reads its file: longer
-// lines come in pieces.
-inline constexpr size_t kLearnLongestLine = 32767;
+// Rows of up to 32767 characters are read whole with their line end, as
+// fgets with a buffer of 32769 bytes reads them; longer lines come in
+// pieces.
+inline constexpr size_t kLearnLongestLine = 32768;
 
 // One pass over the data rows of a CSV statistics file (from its start; the
 // two header lines are passed over) counting the texts of columns
