@@ -218,8 +218,11 @@ TEST_F(BufferExporterTest, AcrossTheMonthEnd) {
   EXPECT_EQ(lines[2 + 14 + 24 * 3], "0;0");  // 1 April from midnight
   EXPECT_EQ(lines.back(), "840;840");  // 3 April until 14:00
 
-  // A one-day range stays in the current month.
-  EXPECT_EQ(Minutes(Run({"-days", "3-3"}, Date(4, 9))).size(), 24u);
+  // A one-day range without -month runs across the month end too: 3 March
+  // (of which only the 26th on holds March samples) to 3 April.
+  lines = Lines(Run({"-days", "3-3", "-ngh"}, Date(4, 9)));
+  ASSERT_EQ(lines.size(), 24u * 6 + 24u * 3);
+  EXPECT_EQ(lines[24 * 6], "0;0");  // 1 April follows 31 March
 }
 
 TEST_F(BufferExporterTest, Failures) {

@@ -128,9 +128,10 @@ int ParseExporterOptions(int argc, const char* const* argv, ExporterOptions* opt
 }
 
 bool IsSingleMonthRun(const ExporterOptions& options) {
-  // A range of one day (-days 5-5) stays in the current month.
+  // A range of one day (-days 5-5) without -month also runs across the
+  // month end: from the 5th of the previous month to the 5th of this one.
   return !(options.month == -1 && options.firstDay != -1 && options.day == -1 &&
-           options.firstDay > options.lastDay);
+           options.firstDay >= options.lastDay);
 }
 
 void PrintExporterUsage(std::ostream& err) {

@@ -127,10 +127,14 @@ TEST(ExporterOptionsTest, SingleMonthRun) {
   const Case cases[] = {
       {{}, true},
       {{"-days", "3-28"}, true},
+      {{"-days", "4-3"}, false},
       {{"-days", "28-3"}, false},
-      {{"-days", "5-5"}, true},
+      {{"-days", "5-5"}, false},  // one day: the 5th of last month to the 5th of this one
+      {{"-days", "5-6"}, true},
       {{"-days", "28-3", "-month", "3"}, true},
+      {{"-days", "5-5", "-month", "0"}, true},
       {{"-days", "28-3", "-day", "2"}, true},
+      {{"-days", "5-5", "-day"}, true},
   };
   for (const Case& c : cases) {
     ExporterOptions o;
