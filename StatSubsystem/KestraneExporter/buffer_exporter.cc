@@ -7,6 +7,7 @@
 #include <iostream>
 #include <vector>
 
+#include "StatSubsystem/common/buffer_header_reader.h"
 #include "StatSubsystem/common/ring_buffer.h"
 #include "StatSubsystem/common/service_keys.h"
 #include "StatSubsystem/common/service_names.h"
@@ -42,16 +43,16 @@ void AppendValue(double value, std::string* row) {
 }
 
 // Copies one header line without its first field: "a;b;c\n" gives "b;c\n".
-void CopyHeaderLine(std::istream& in, std::ostream& out, bool underscores) {
+bool CopyHeaderLine(std::istream& in, std::ostream& out, bool underscores) {
   std::string field, rest;
-  std::getline(in, field, ';');
-  std::getline(in, rest, '\n');
+  if (!ReadHeaderFields(in, &field, &rest)) return false;
   if (underscores) {
     for (char& c : rest) {
       if (c == '\\') c = '_';
     }
   }
   out << rest << '\n';
+  return true;
 }
 
 }  // namespace
@@ -113,15 +114,22 @@ int BufferExporter::Export(ExporterOptions* options, bool truncate) {
   OutputTarget target(standard_output_);
   if (!target.Open(options->outputFile, truncate)) return -2;
   std::ostream& out = target.Stream();
-  std::ifstream in(NativePath(settings_.bufferFile), std::ios::binary);
-  if (!in.is_open()) {
-    target.Close();
-    return -3;
+  std::ifstream in;
+  switch (OpenRingBufferFile(NativePath(settings_.bufferFile), &in)) {
+    case BufferFileStatus::kOk:
+      break;
+    case BufferFileStatus::kNotRegular:
+      target.Close();
+      return -5;
+    default:
+      target.Close();
+      return -3;
   }
 
-  if (!options->noHeaders) {
-    CopyHeaderLine(in, out, true);
-    CopyHeaderLine(in, out, false);
+  if (!options->noHeaders &&
+      (!CopyHeaderLine(in, out, true) || !CopyHeaderLine(in, out, false))) {
+    target.Close();
+    return -6;
   }
 
   std::tm now{};

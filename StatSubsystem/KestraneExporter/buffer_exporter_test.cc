@@ -1,6 +1,8 @@
 #include "StatSubsystem/KestraneExporter/buffer_exporter.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -276,19 +278,68 @@ TEST_F(BufferExporterTest, OutputFileIsTruncated) {
   EXPECT_EQ(text.str(), "time;A\nTime;x\n0;1\n");
 }
 
+// Runs the built program with `words` for at most 20 seconds; its exit
+// status (124 when it had to be stopped) and its standard output and error.
+int RunProgram(const std::string& words, std::string* text) {
+  const char* bin = std::getenv("KST_BIN_DIR");
+  if (bin == nullptr) return -1;
+  const std::string command = "timeout 20 " + std::string(bin) + "/KestraneExporter " + words + " 2>&1";
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return -1;
+  char chunk[256];
+  for (size_t n; (n = fread(chunk, 1, sizeof chunk, pipe)) > 0;) text->append(chunk, n);
+  const int status = pclose(pipe);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 TEST_F(BufferExporterTest, ProgramWritesToStandardOutput) {
   MakeBuffer(60, {"A"}, {"x"});
   Sample(4, 1, 0, {7});
-  const char* bin = std::getenv("KST_BIN_DIR");
-  ASSERT_NE(bin, nullptr);
-  const std::string command = std::string(bin) + "/KestraneExporter -month 4 -ngh 2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  ASSERT_NE(pipe, nullptr);
   std::string text;
-  char chunk[256];
-  for (size_t n; (n = fread(chunk, 1, sizeof chunk, pipe)) > 0;) text.append(chunk, n);
-  EXPECT_EQ(pclose(pipe), 0);
+  EXPECT_EQ(RunProgram("-month 4 -ngh", &text), 0);
   EXPECT_EQ(text, "0;7\n");
+}
+
+// A pipe would block the open until someone writes, a device never ends:
+// neither is read.
+TEST_F(BufferExporterTest, BufferThatIsNoRegularFileIsRefused) {
+  MakeBuffer(60, {"A"}, {"x"});
+  std::filesystem::remove(buffer_);
+  ASSERT_EQ(::mkfifo(buffer_.c_str(), 0600), 0);
+  for (const std::string& name : {buffer_, std::string("/dev/zero"), home_}) {
+    ASSERT_EQ(WriteServiceString("kstCollector", "optBufferName", name), 0);
+    std::string text;
+    EXPECT_EQ(RunProgram("-day 1", &text), 0) << "exporter still reading " << name << " after 20 s";
+    EXPECT_EQ(text, "KestraneExporter.exe: error input statistics file is not a regular file\n") << name;
+  }
+}
+
+TEST_F(BufferExporterTest, DamagedHeaderLinesAreRefused) {
+  MakeBuffer(60, {"A"}, {"x"});
+  const std::string out = home_ + "/out.csv";
+  struct Case {
+    std::string buffer;
+    std::string written;  // what the export wrote before it stopped
+  };
+  const Case cases[] = {
+      {"date\nDate;Time;x\n", ""},
+      {"date;time;A\nDate\n", "time;A\n"},
+      {std::string(2 << 20, 'x'), ""},  // no LF within the bound
+  };
+  for (const Case& c : cases) {
+    std::ofstream(buffer_, std::ios::binary | std::ios::trunc) << c.buffer;
+    std::string err;
+    EXPECT_EQ(Run({"-day", "1", "-of", out.c_str()}, Date(4, 1), &err), "");
+    EXPECT_EQ(err, "KestraneExporter.exe: error input statistics file has damaged header lines\n");
+    std::ifstream in(out, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    EXPECT_EQ(text.str(), c.written);
+  }
+  // Without header lines none are read.
+  std::string err;
+  Run({"-day", "1", "-ngh", "-of", out.c_str()}, Date(4, 1), &err);
+  EXPECT_EQ(err, "");
 }
 
 }  // namespace

@@ -159,6 +159,8 @@ const char* ExportFailureMessage(int code) {
     case -2: return "destination file opening failed";
     case -3: return "input statistics file opening failed";
     case -4: return "internal error (1)";
+    case -5: return "input statistics file is not a regular file";
+    case -6: return "input statistics file has damaged header lines";
     default: return "unknown error";
   }
 }
