@@ -7,6 +7,7 @@
 #include <iostream>
 #include <vector>
 
+#include "StatSubsystem/KestraneExporter/statistics_value.h"
 #include "StatSubsystem/common/buffer_header_reader.h"
 #include "StatSubsystem/common/ring_buffer.h"
 #include "StatSubsystem/common/service_keys.h"
@@ -27,19 +28,6 @@ void WriteInt(std::ostream& out, int value) {
   char text[16];
   const auto end = std::to_chars(text, text + sizeof text, value).ptr;
   out.write(text, end - text);
-}
-
-// Appends `value` as printf's "%.18g" prints it. Whole numbers below 1e18,
-// which counters often are, print as their digits in either case.
-void AppendValue(double value, std::string* row) {
-  char text[32];
-  char* end;
-  if (value == std::trunc(value) && std::fabs(value) < 1e18 && !(value == 0 && std::signbit(value))) {
-    end = std::to_chars(text, text + sizeof text, static_cast<int64_t>(value)).ptr;
-  } else {
-    end = std::to_chars(text, text + sizeof text, value, std::chars_format::general, 18).ptr;
-  }
-  row->append(text, end);
 }
 
 // Copies one header line without its first field: "a;b;c\n" gives "b;c\n".
@@ -183,7 +171,7 @@ int BufferExporter::Export(ExporterOptions* options, bool truncate) {
       row.clear();
       for (uint32_t i = 0; whole && i < value_count; ++i) {
         row += ';';
-        AppendValue(GetDouble(value_bytes.data() + kBytesPerDouble * i), &row);
+        AppendStatisticsValue(GetDouble(value_bytes.data() + kBytesPerDouble * i), &row);
       }
       row += '\n';
       out.write(row.data(), static_cast<std::streamsize>(row.size()));
