@@ -146,15 +146,36 @@ TEST(ExporterOptionsTest, SingleMonthRun) {
 TEST(ExporterOptionsTest, Texts) {
   std::ostringstream usage;
   PrintExporterUsage(usage);
-  EXPECT_EQ(usage.str().rfind("usage: KestraneExporter.exe [options]\noptions:\n-help \t\t", 0), 0u);
-  EXPECT_NE(usage.str().find("\n-endtime   [hh:mm] /  (default values - 00:00 and 24:00)\n"),
-            std::string::npos);
-  EXPECT_EQ(usage.str().substr(usage.str().size() - 36), "-ngh\t\tdon't print groups and headers");
-  EXPECT_EQ(usage.str().find("-of"), std::string::npos);
+  EXPECT_EQ(usage.str(),
+            "usage: KestraneExporter.exe [options]\n"
+            "options:\n"
+            "-help \t\tprint this help\n"
+            "-i min \t\tintervel between measurings\n"
+            "-month [MM|M] \tmonth for collect stats\n"
+            "-day [DD|D] \tday for collect stats (empty value - current day)\n"
+            "-days [DD|D-DD|D] days for collect stats (empty value - current day)\n"
+            "-starttime [hh:mm] - time bounds for the first day (-starttime) and the last day "
+            "(-endtime)\n"
+            "-endtime   [hh:mm] /  (default values - 00:00 and 24:00)\n"
+            "-e\t\tapply time bounds for all days in set\n"
+            "\t\t(atlist one of them should be defined)\n"
+            "-ngh\t\tdon't print groups and headers");
 
   std::ostringstream error;
   PrintExporterError(error, "bad parameter");
   EXPECT_EQ(error.str(), "KestraneExporter.exe: error bad parameter\n");
+
+  const std::pair<int, const char*> messages[] = {
+      {-1, "gatherer parameters loading failed"},
+      {-2, "destination file opening failed"},
+      {-3, "input statistics file opening failed"},
+      {-4, "internal error (1)"},
+      {-5, "input statistics file is not a regular file"},
+      {-6, "input statistics file has damaged header lines"},
+      {-7, "unknown error"},
+      {0, "unknown error"},
+  };
+  for (const auto& [code, text] : messages) EXPECT_STREQ(ExportFailureMessage(code), text) << code;
 }
 
 }  // namespace
