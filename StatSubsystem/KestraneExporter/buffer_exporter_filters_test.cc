@@ -47,6 +47,11 @@ TEST_F(BufferExporterTest, SpacingSitsBetweenMonthAndBoundFilters) {
     EXPECT_EQ(Minutes(Run(c.words, Date(4, c.today)), true), c.rows) << c.name;
   }
 
+  // A spacing of 2 on one-minute slots.
+  MakeBuffer(1, {"A"}, {"x"});
+  for (int minute : {0, 1, 2, 4, 5, 7}) Sample(4, 1, minute, {});
+  EXPECT_EQ(Minutes(Run({"-day", "1", "-i", "2"}, Date(4, 1))), (Ints{0, 2, 4, 7}));
+
   // A stale slot of day 5 where day 2's first slot lies: spacing keeps its
   // minute before the day filters drop it.
   for (std::vector<const char*> words : {std::vector<const char*>{"-days", "2-2", "-month", "4"},
@@ -75,7 +80,7 @@ TEST_F(BufferExporterTest, SlotAfterTheLastDayIsReadAndFiltered) {
   FillDay(4, 3, 0, 60);
   std::ostringstream out;
   BufferExporter exporter(Today(Date(4, 9)), &out);
-  EXPECT_EQ(Minutes(ExportWith(&exporter, &out, {"-days", "1-1", "-month", "4", "-i", "15", "-ngh"}), false),
+  EXPECT_EQ(Minutes(ExportWith(&exporter, &out, {"-day", "1", "-month", "4", "-i", "15", "-ngh"}), false),
             (Ints{0, 15, 30, 45, 60}));
   // Day 2's minute 0 was read last and kept by spacing: 0 is too close now.
   EXPECT_EQ(Minutes(ExportWith(&exporter, &out, {"-days", "2-2", "-month", "4", "-i", "15", "-ngh"}), false),
@@ -138,6 +143,10 @@ TEST_F(BufferExporterTest, StartAndEndBounds) {
       {{"-month", "4", "-starttime", "04:00"}, 2, {240, 240, 240}},
       {{"-month", "4", "-endtime", "00:00", "-e"}, 2, {0, 60, 120, 180, 240}},
       {{"-month", "4", "-starttime", "04:00", "-e"}, 3, {240}},
+      {{"-month", "4", "-endtime", "01:00"}, 2, {0, 60, 0, 60, 0, 60}},
+      {{"-month", "4", "-e"}, 2, {0, 60, 120, 180, 240, 0, 60, 120, 180, 240, 0, 60, 120, 180, 240}},
+      {{"-month", "0", "-day", "3", "-endtime", "00:59"}, 9, {0}},  // 0: this month
+      {{"-month", "3", "-day", "3"}, 9, {}},
   };
   for (const Case& c : cases) {
     MakeBuffer(60, {"A"}, {"x"});
@@ -170,6 +179,55 @@ TEST_F(BufferExporterTest, SettingsAreReadInOrderWithTheirCodes) {
   EXPECT_EQ(exporter.settings().headerSize, static_cast<int32_t>(header_));
   EXPECT_EQ(exporter.settings().recordWidth, 4);
   EXPECT_EQ(exporter.settings().bufferFile, buffer_);
+}
+
+// AcceptRecord on its own: the options it is given may still hold the
+// current day as 0, and the filters fill in what they default.
+TEST_F(BufferExporterTest, AcceptRecordFillsInDefaults) {
+  MakeBuffer(60, {"A"}, {"x"});
+  std::ostringstream sink;
+  BufferExporter exporter(Today(Date(4, 2)), &sink);
+  ExportWith(&exporter, &sink, {"-day", "1"});  // reads today's date
+  struct Case {
+    double key, minute;
+    ExporterOptions options;
+    int result;
+    std::string cell;
+    int day, month, end_time;  // the options afterwards
+  };
+  auto With = [](int day, int start, int end) {
+    ExporterOptions o;
+    o.day = day;
+    o.startTime = start;
+    o.endTime = end;
+    return o;
+  };
+  const Case cases[] = {
+      {DateKey(4, 2), 10, With(0, -1, -1), 1, "10", 2, 4, -1},
+      {DateKey(4, 2), 10, With(0, 5, -1), 1, "10", 2, 4, -1},
+      {DateKey(4, 2), 10, With(0, -1, 0), 1, "10", 2, 4, 1439},
+      {DateKey(4, 2), 10, With(0, 11, -1), -1, "", 2, 4, -1},
+      {DateKey(4, 3), 10, With(0, -1, -1), -1, "", 2, 4, -1},
+      {DateKey(4, 3), 10, With(-1, -1, -1), 1, "10", -1, 4, -1},
+      {DateKey(3, 2), 10, With(-1, -1, -1), -1, "", -1, 4, -1},
+      {0, 10, With(-1, -1, -1), -1, "", -1, -1, -1},
+      {1e300, 10, With(-1, -1, -1), -1, "", -1, -1, -1},
+  };
+  for (const Case& c : cases) {
+    std::string bytes;
+    PutDouble(&bytes, c.key);
+    PutDouble(&bytes, c.minute);
+    bytes += "values";
+    std::istringstream in(bytes);
+    std::ostringstream cell;
+    ExporterOptions options = c.options;
+    EXPECT_EQ(exporter.AcceptRecord(in, cell, &options), c.result) << c.key;
+    EXPECT_EQ(cell.str(), c.cell) << c.key;
+    EXPECT_EQ(in.tellg(), 16) << c.key;
+    EXPECT_EQ(options.day, c.day) << c.key;
+    EXPECT_EQ(options.month, c.month) << c.key;
+    EXPECT_EQ(options.endTime, c.end_time) << c.key;
+  }
 }
 
 // What the program prints when the clock fails at each of its readings.

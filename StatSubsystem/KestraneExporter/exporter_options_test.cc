@@ -43,6 +43,10 @@ TEST(ExporterOptionsTest, ResultCodes) {
       {{"-of"}, -7},
       {{"-of", "-ngh"}, -7},
       {{"-i", "99999999999999999999"}, 0},
+      {{"-days", "5--3"}, -3},
+      {{"-days", "5+3"}, -3},
+      {{"-starttime", "-1:00"}, -1},
+      {{"-starttime", "+1:-5"}, -4},
       {{"-month", "13"}, 0},
       {{"-i", "5x"}, 0},
       {{"-e", "-ngh", "-help"}, 0},
@@ -82,6 +86,31 @@ TEST(ExporterOptionsTest, Values) {
   EXPECT_EQ(defaults.interval, -1);
   EXPECT_EQ(defaults.startTime, -1);
   EXPECT_TRUE(defaults.outputFile.empty());
+
+  // Numbers as "%d" reads them: blanks and a sign before the digits, text
+  // after them ignored, and (our choice) values beyond int held at its limit.
+  struct Number {
+    std::vector<const char*> words;
+    int ExporterOptions::*field;
+    int value;
+  };
+  const Number numbers[] = {
+      {{"-i", "+5"}, &ExporterOptions::interval, 5},
+      {{"-i", " 7"}, &ExporterOptions::interval, 7},
+      {{"-i", "99999999999999999999"}, &ExporterOptions::interval, 2147483647},
+      {{"-month", "012"}, &ExporterOptions::month, 12},
+      {{"-days", "3- 5"}, &ExporterOptions::lastDay, 5},
+      {{"-days", "3-+5"}, &ExporterOptions::lastDay, 5},
+      {{"-days", " 3-5"}, &ExporterOptions::firstDay, 3},
+      {{"-day", "+9"}, &ExporterOptions::day, 9},
+      {{"-starttime", " 1: 5"}, &ExporterOptions::startTime, 65},
+      {{"-endtime", "23:59:59"}, &ExporterOptions::endTime, 1439},
+  };
+  for (const Number& n : numbers) {
+    ExporterOptions parsed;
+    ASSERT_EQ(Parse(n.words, &parsed), 0) << n.words[1];
+    EXPECT_EQ(parsed.*n.field, n.value) << n.words[1];
+  }
 
   ExporterOptions repeated;
   ASSERT_EQ(Parse({"-i", "3", "-i", "9"}, &repeated), 0);
