@@ -261,6 +261,22 @@ TEST_F(BufferExporterTest, ClockFailures) {
     EXPECT_EQ(out.str(), c.out) << c.words[0] << " " << c.failing_reading;
     EXPECT_EQ(err.str(), c.err) << c.words[0] << " " << c.failing_reading;
   }
+
+  // The month-end driver's own codes: the clock, the first run, the second.
+  for (int failing = 1; failing <= 4; ++failing) {
+    int readings = 0;
+    LocalTimeSource clock = [&readings, failing](std::tm* now) {
+      *now = Date(4, 2);
+      return ++readings != failing;
+    };
+    std::ostringstream out, err;
+    BufferExporter exporter(clock, &out);
+    ExporterOptions options;
+    options.firstDay = 31;
+    options.lastDay = 1;
+    const int expected[] = {-1, -2, -3, 0};
+    EXPECT_EQ(ExportAcrossMonthEnd(&options, &exporter, clock, err), expected[failing - 1]) << failing;
+  }
 }
 
 }  // namespace

@@ -29,6 +29,9 @@ TEST(ExporterOptionsTest, ResultCodes) {
       {{"-days", "3"}, -3},
       {{"-days", "0-3"}, -3},
       {{"-days", "3-32"}, -3},
+      {{"-days", "32-3"}, -3},
+      {{"-days", "31-31"}, 0},
+      {{"-days", "1-1"}, 0},
       {{"-days"}, -3},
       {{"-days", "-e"}, -3},
       {{"-starttime", "24:00"}, -4},
@@ -43,6 +46,7 @@ TEST(ExporterOptionsTest, ResultCodes) {
       {{"-of"}, -7},
       {{"-of", "-ngh"}, -7},
       {{"-i", "99999999999999999999"}, 0},
+      {{"-i", " -4294967295"}, -6},  // held at INT_MIN, not wrapped to 1
       {{"-days", "5--3"}, -3},
       {{"-days", "5+3"}, -3},
       {{"-starttime", "-1:00"}, -1},

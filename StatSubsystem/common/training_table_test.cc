@@ -168,6 +168,17 @@ TEST_F(TrainingTableTest, WantedColumnsInTheWantedOrder) {
   EXPECT_EQ(result, -12);
   EXPECT_EQ(ReadWholeFile(Native("out.csv")), "");
 
+  // A counter cell beyond the object cells belongs to no object; the object
+  // line, one cell short of the counter line, ends the copy at once.
+  Write("short.csv", "time;A\nTime;x;y\n0;1;2\n");
+  PrepareTrainingCsv({"A::x"}, "C:\\Program Files\\Kestrane\\short.csv",
+                     "C:\\Program Files\\Kestrane\\out.csv", &result);
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(ReadWholeFile(Native("out.csv")), "");
+  PrepareTrainingCsv({"::y"}, "C:\\Program Files\\Kestrane\\short.csv",
+                     "C:\\Program Files\\Kestrane\\out.csv", &result);
+  EXPECT_EQ(result, -12);
+
   PrepareTrainingCsv({"A::x"}, "C:\\Program Files\\Kestrane\\missing.csv",
                      "C:\\Program Files\\Kestrane\\out.csv", &result);
   EXPECT_EQ(result, -1);
