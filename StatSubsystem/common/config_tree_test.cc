@@ -82,6 +82,11 @@ TEST_F(ConfigTreeTest, LogsKeepTheirOrder) {
   EXPECT_EQ(result, 2);
   EXPECT_TRUE(ReadAnalyzerInstances("L1", &result).empty());
   EXPECT_EQ(result, 0);
+  // A new log's instance list holds no data at all, not even the final zero.
+  RegType type = 0;
+  EXPECT_EQ(RawValue(LogKeyPath("L1"), "analyzersTitles", &type), "");
+  EXPECT_EQ(type, kRegMultiSz);
+  EXPECT_EQ(RawValue(LogKeyPath("L1"), "countersTitles"), std::string("Memory::A\0Memory::B\0\0", 21));
 
   AddLog("L1", {"Other::z"}, &result);
   EXPECT_EQ(result, -2);
@@ -90,8 +95,13 @@ TEST_F(ConfigTreeTest, LogsKeepTheirOrder) {
   RemoveLog("L1", &result);
   EXPECT_EQ(result, 1);
   EXPECT_EQ(ReadLogsTitles(&result), (Titles{"L2"}));
-  ReadLogCountersTitles("L1", &result);
+  // A failed read leaves the library's list empty.
+  ASSERT_EQ(ReadLogCountersTitles("L2", &result).size(), 1u);
+  EXPECT_TRUE(ReadLogCountersTitles("L1", &result).empty());
   EXPECT_EQ(result, -3);
+  ASSERT_EQ(ReadLogCountersTitles("L2", &result).size(), 1u);
+  EXPECT_TRUE(ReadLogCountersTitles("", &result).empty());
+  EXPECT_EQ(result, -7);
 }
 
 TEST_F(ConfigTreeTest, LogResultCodes) {
