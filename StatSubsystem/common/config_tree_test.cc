@@ -124,6 +124,12 @@ TEST_F(ConfigTreeTest, LogResultCodes) {
   EXPECT_EQ(result, -7);
   ReadAnalyzerInstances("missing", &result);
   EXPECT_EQ(result, -3);
+  // The log "L" above has no countersTitles; then one of another type.
+  ReadLogCountersTitles("L", &result);
+  EXPECT_EQ(result, -1);
+  SetRaw(LogKeyPath("L"), "countersTitles", kRegSz, std::string("A::a\0", 5));
+  ReadLogCountersTitles("L", &result);
+  EXPECT_EQ(result, -1);
 
   // No logsTitles (never set up): the log is made but not listed.
   {
