@@ -184,6 +184,44 @@ TEST_F(ConfigTreeTest, InstancesRoundTrip) {
   EXPECT_EQ(instances[1].title, "I2");
 }
 
+// Every value of an instance key, its type and its bytes.
+TEST_F(ConfigTreeTest, InstanceValuesByteForByte) {
+  AddLogOk("L", {"A::a"});
+  AnalyzerInstance instance = Instance("I");
+  instance.trainingPeriod = {0x12345678, -2, 86399, 0x01020304};
+  instance.warningLevelThreshold = 100;
+  WriteInstanceOk("L", instance);
+  struct Value {
+    const char* name;
+    RegType type;
+    std::string bytes;
+  };
+  const Value values[] = {
+      {"pluginFileName", kRegSz, std::string("Discovery.dll\0", 14)},
+      {"stateFileName", kRegSz, std::string("I.state\0", 8)},
+      {"usesTime", kRegDword, std::string("\x01\0\0\0", 4)},
+      {"warningLevelThreshold", kRegDword, std::string("\x64\0\0\0", 4)},
+      {"dayTimeIntervalFrom", kRegDword, std::string("\x7f\x51\x01\0", 4)},
+      {"dayTimeIntervalTill", kRegDword, "\x04\x03\x02\x01"},
+      {"dayIntervalFrom", kRegBinary, "\x78\x56\x34\x12"},
+      {"dayIntervalTill", kRegBinary, "\xfe\xff\xff\xff"},
+      {"status", kRegSz, std::string("activated\0", 10)},
+  };
+  for (const Value& v : values) {
+    RegType type = 0;
+    EXPECT_EQ(RawValue(InstanceKeyPath("L", "I"), v.name, &type), v.bytes) << v.name;
+    EXPECT_EQ(type, v.type) << v.name;
+  }
+  int result = 0;
+  const std::vector<AnalyzerInstance>& read = ReadAnalyzerInstances("L", &result);
+  ASSERT_EQ(read.size(), 1u);
+  EXPECT_EQ(read[0].trainingPeriod.dayIntervalFrom, 0x12345678);
+  EXPECT_EQ(read[0].trainingPeriod.dayIntervalTill, -2);
+  EXPECT_EQ(read[0].trainingPeriod.dayTimeIntervalFrom, 86399);
+  EXPECT_EQ(read[0].trainingPeriod.dayTimeIntervalTill, 0x01020304);
+  EXPECT_EQ(read[0].warningLevelThreshold, 100);
+}
+
 TEST_F(ConfigTreeTest, InstanceWriteResultCodes) {
   AddLogOk("L", {"A::a"});
   struct Case {
