@@ -91,8 +91,10 @@ TEST_F(BufferExporterTest, SlotAfterTheLastDayIsReadAndFiltered) {
   EXPECT_EQ(Minutes(ExportWith(&exporter, &out, {"-day", "3", "-month", "4", "-i", "15", "-ngh"}), false),
             (Ints{15, 30, 45, 60}));
 
-  // A fresh exporter starts with no kept minute.
+  // A fresh exporter starts with no kept minute, and an export without -i
+  // keeps none.
   BufferExporter fresh(Today(Date(4, 9)), &out);
+  EXPECT_EQ(Minutes(ExportWith(&fresh, &out, {"-day", "2", "-month", "4", "-ngh"}), false).size(), 13u);
   EXPECT_EQ(Minutes(ExportWith(&fresh, &out, {"-day", "3", "-month", "4", "-i", "15", "-ngh"}), false),
             (Ints{0, 15, 30, 45, 60}));
 }
