@@ -182,6 +182,7 @@ TEST_F(ConfigTreeTest, InstancesRoundTrip) {
   EXPECT_STREQ(i.parameters[2].data().s.value, "a=b");
   EXPECT_STREQ(i.parameters[2].name(), "expr");
   EXPECT_EQ(instances[1].title, "I2");
+  EXPECT_EQ(instances[1].parameters.size(), 3u);  // its own, not also I1's
 }
 
 // Every value of an instance key, its type and its bytes.
@@ -220,6 +221,27 @@ TEST_F(ConfigTreeTest, InstanceValuesByteForByte) {
   EXPECT_EQ(read[0].trainingPeriod.dayTimeIntervalFrom, 86399);
   EXPECT_EQ(read[0].trainingPeriod.dayTimeIntervalTill, 0x01020304);
   EXPECT_EQ(read[0].warningLevelThreshold, 100);
+}
+
+// The parameter lines, each with its zero, and the final zero fill at most
+// the readers' 1 MiB.
+TEST_F(ConfigTreeTest, ParametersUpToTheReadersBuffer) {
+  AddLogOk("L", {"A::a"});
+  for (const size_t last_line : {size_t{50}, size_t{51}}) {
+    AnalyzerInstance instance = Instance(last_line == 50 ? "Fits" : "TooLong");
+    instance.parameters.clear();
+    for (int i = 0; i < 524; ++i) {
+      instance.parameters.emplace_back("p", "", std::string(1991, 'v').c_str(), "");  // 2,000 characters
+    }
+    instance.parameters.emplace_back("q", "", std::string(last_line - 9, 'v').c_str(), "");
+    int result = 0;
+    WriteAnalyzerInstance("L", instance, &result);
+    EXPECT_EQ(result, last_line == 50 ? 1 : -9) << last_line;
+  }
+  int result = 0;
+  const std::vector<AnalyzerInstance>& read = ReadAnalyzerInstances("L", &result);
+  ASSERT_EQ(read.size(), 1u);
+  EXPECT_EQ(read[0].parameters.size(), 525u);
 }
 
 TEST_F(ConfigTreeTest, InstanceWriteResultCodes) {
