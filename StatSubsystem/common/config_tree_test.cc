@@ -367,6 +367,8 @@ TEST_F(ConfigTreeTest, ParameterLines) {
       {"INT depth=3", true, kParamInt, "depth", "INT depth=3"},
       {"INT n= -12abc", true, kParamInt, "n", "INT n=-12"},
       {"INT n=", true, kParamInt, "n", "INT n=0"},
+      {"INT n=-99999999999", true, kParamInt, "n", "INT n=-2147483648"},
+      {"INT n=99999999999", true, kParamInt, "n", "INT n=2147483647"},
       {"FLOAT p=0.95000", true, kParamReal, "p", "FLOAT p=0.95000"},
       {"FLOAT p=x", true, kParamReal, "p", "FLOAT p=0.00000"},
       {"STRING mode=fast", true, kParamString, "mode", "STRING mode=fast"},
@@ -384,7 +386,22 @@ TEST_F(ConfigTreeTest, ParameterLines) {
     EXPECT_STREQ(p->name(), c.name);
     EXPECT_STREQ(p->description(), "");
     EXPECT_EQ(p->line(), c.text);
+    // Read back, a number carries no default, limits or step.
+    if (c.kind == kParamInt) {
+      const auto& i = p->data().i;
+      EXPECT_EQ(std::vector<int>({i.defaultValue, i.minimum, i.maximum, i.step}), std::vector<int>(4, 0)) << c.line;
+    } else if (c.kind == kParamReal) {
+      const auto& r = p->data().r;
+      EXPECT_EQ(std::vector<double>({r.defaultValue, r.minimum, r.maximum}), std::vector<double>(3, 0.0)) << c.line;
+    } else {
+      EXPECT_STREQ(p->data().s.defaultValue, "") << c.line;
+    }
   }
+  EXPECT_EQ(InstanceStatusText(0), nullptr);
+  EXPECT_EQ(InstanceStatusText(4), nullptr);
+  EXPECT_STREQ(InstanceStatusText(1), "activated");
+  EXPECT_STREQ(InstanceStatusText(2), "training");
+  EXPECT_STREQ(InstanceStatusText(3), "deactivated");
 }
 
 TEST_F(ConfigTreeTest, Status) {
