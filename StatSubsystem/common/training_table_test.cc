@@ -137,54 +137,42 @@ TEST_F(TrainingTableTest, ExportFailures) {
 
 TEST_F(TrainingTableTest, WantedColumnsInTheWantedOrder) {
   Write("in.csv", "time;A;B\nTime;x;y\n0;1;2\n5;3;4\r\n10;5\n15;6;7\n");
-  int result = 0;
-  PrepareTrainingCsv({"B::y", "A::x"}, "C:\\Program Files\\Kestrane\\in.csv",
-                     "C:\\Program Files\\Kestrane\\out.csv", &result);
-  EXPECT_EQ(result, 4);  // both header lines, then rows up to the short one
-  EXPECT_EQ(ReadWholeFile(Native("out.csv")), "B;A\ny;x\n2;1\n4;3\n");
-
-  PrepareTrainingCsv({"time::Time", "B::y"}, "C:\\Program Files\\Kestrane\\in.csv",
-                     "C:\\Program Files\\Kestrane\\out.csv", &result);
-  EXPECT_EQ(result, 4);
-  EXPECT_EQ(ReadWholeFile(Native("out.csv")), "time;B\nTime;y\n0;2\n5;4\n");
-
-  // A column belongs to the first title that wants it: a title wanted twice
-  // leaves the second without one.
-  PrepareTrainingCsv({"B::y", "A::x", "B::y"}, "C:\\Program Files\\Kestrane\\in.csv",
-                     "C:\\Program Files\\Kestrane\\out.csv", &result);
-  EXPECT_EQ(result, -12);
-  EXPECT_EQ(ReadWholeFile(Native("out.csv")), "");
-
   // A later column of the same title replaces an earlier one; the joined
   // table's final empty line ends the copy.
   Write("dup.csv", "time;A;A\nTime;x;x\n0;1;2\n5;3;4\n\n");
-  PrepareTrainingCsv({"A::x"}, "C:\\Program Files\\Kestrane\\dup.csv",
-                     "C:\\Program Files\\Kestrane\\out.csv", &result);
-  EXPECT_EQ(result, 4);
-  EXPECT_EQ(ReadWholeFile(Native("out.csv")), "A\nx\n2\n4\n");
-
-  PrepareTrainingCsv({"A::y"}, "C:\\Program Files\\Kestrane\\in.csv",
-                     "C:\\Program Files\\Kestrane\\out.csv", &result);
-  EXPECT_EQ(result, -12);
-  EXPECT_EQ(ReadWholeFile(Native("out.csv")), "");
-
   // A counter cell beyond the object cells belongs to no object; the object
   // line, one cell short of the counter line, ends the copy at once.
   Write("short.csv", "time;A\nTime;x;y\n0;1;2\n");
-  PrepareTrainingCsv({"A::x"}, "C:\\Program Files\\Kestrane\\short.csv",
-                     "C:\\Program Files\\Kestrane\\out.csv", &result);
-  EXPECT_EQ(result, 0);
-  EXPECT_EQ(ReadWholeFile(Native("out.csv")), "");
-  PrepareTrainingCsv({"::y"}, "C:\\Program Files\\Kestrane\\short.csv",
-                     "C:\\Program Files\\Kestrane\\out.csv", &result);
-  EXPECT_EQ(result, -12);
-
-  PrepareTrainingCsv({"A::x"}, "C:\\Program Files\\Kestrane\\missing.csv",
-                     "C:\\Program Files\\Kestrane\\out.csv", &result);
-  EXPECT_EQ(result, -1);
-  PrepareTrainingCsv({"A::x"}, "C:\\Program Files\\Kestrane\\in.csv",
-                     "C:\\Program Files\\Kestrane\\no\\out.csv", &result);
-  EXPECT_EQ(result, -11);
+  struct Case {
+    std::vector<std::string> wanted;
+    const char* input;
+    const char* output;
+    int result;
+    std::string written;
+  };
+  const Case cases[] = {
+      // both header lines, then rows up to the short one
+      {{"B::y", "A::x"}, "in.csv", "out.csv", 4, "B;A\ny;x\n2;1\n4;3\n"},
+      {{"time::Time", "B::y"}, "in.csv", "out.csv", 4, "time;B\nTime;y\n0;2\n5;4\n"},
+      // a column belongs to the first title that wants it: a title wanted
+      // twice leaves the second without one
+      {{"B::y", "A::x", "B::y"}, "in.csv", "out.csv", -12, ""},
+      {{"A::y"}, "in.csv", "out.csv", -12, ""},
+      {{"A::x"}, "dup.csv", "out.csv", 4, "A\nx\n2\n4\n"},
+      {{"A::x"}, "short.csv", "out.csv", 0, ""},
+      {{"::y"}, "short.csv", "out.csv", -12, ""},
+      {{"A::x"}, "missing.csv", "out.csv", -1, "<none>"},
+      {{"A::x"}, "in.csv", "no\\out.csv", -11, "<none>"},
+  };
+  for (const Case& c : cases) {
+    std::filesystem::remove(Native("out.csv"));
+    int result = 0;
+    PrepareTrainingCsv(c.wanted, std::string("C:\\Program Files\\Kestrane\\") + c.input,
+                       std::string("C:\\Program Files\\Kestrane\\") + c.output, &result);
+    EXPECT_EQ(result, c.result) << c.wanted[0] << " " << c.input;
+    const bool made = std::filesystem::exists(Native("out.csv"));
+    EXPECT_EQ(made ? ReadWholeFile(Native("out.csv")) : "<none>", c.written) << c.wanted[0] << " " << c.input;
+  }
 }
 
 }  // namespace
