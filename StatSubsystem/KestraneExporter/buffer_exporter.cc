@@ -2,11 +2,12 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cmath>
 #include <cstdlib>
 #include <iostream>
 #include <vector>
 
+#include "StatSubsystem/KestraneExporter/statistics_value.h"
+#include "StatSubsystem/common/buffer_header_reader.h"
 #include "StatSubsystem/common/ring_buffer.h"
 #include "StatSubsystem/common/service_keys.h"
 #include "StatSubsystem/common/service_names.h"
@@ -28,30 +29,17 @@ void WriteInt(std::ostream& out, int value) {
   out.write(text, end - text);
 }
 
-// Appends `value` as printf's "%.18g" prints it. Whole numbers below 1e18,
-// which counters often are, print as their digits in either case.
-void AppendValue(double value, std::string* row) {
-  char text[32];
-  char* end;
-  if (value == std::trunc(value) && std::fabs(value) < 1e18 && !(value == 0 && std::signbit(value))) {
-    end = std::to_chars(text, text + sizeof text, static_cast<int64_t>(value)).ptr;
-  } else {
-    end = std::to_chars(text, text + sizeof text, value, std::chars_format::general, 18).ptr;
-  }
-  row->append(text, end);
-}
-
 // Copies one header line without its first field: "a;b;c\n" gives "b;c\n".
-void CopyHeaderLine(std::istream& in, std::ostream& out, bool underscores) {
+bool CopyHeaderLine(std::istream& in, std::ostream& out, bool underscores) {
   std::string field, rest;
-  std::getline(in, field, ';');
-  std::getline(in, rest, '\n');
+  if (!ReadHeaderFields(in, &field, &rest)) return false;
   if (underscores) {
     for (char& c : rest) {
       if (c == '\\') c = '_';
     }
   }
   out << rest << '\n';
+  return true;
 }
 
 }  // namespace
@@ -113,15 +101,22 @@ int BufferExporter::Export(ExporterOptions* options, bool truncate) {
   OutputTarget target(standard_output_);
   if (!target.Open(options->outputFile, truncate)) return -2;
   std::ostream& out = target.Stream();
-  std::ifstream in(NativePath(settings_.bufferFile), std::ios::binary);
-  if (!in.is_open()) {
-    target.Close();
-    return -3;
+  std::ifstream in;
+  switch (OpenRingBufferFile(NativePath(settings_.bufferFile), &in)) {
+    case BufferFileStatus::kOk:
+      break;
+    case BufferFileStatus::kNotRegular:
+      target.Close();
+      return -5;
+    default:
+      target.Close();
+      return -3;
   }
 
-  if (!options->noHeaders) {
-    CopyHeaderLine(in, out, true);
-    CopyHeaderLine(in, out, false);
+  if (!options->noHeaders &&
+      (!CopyHeaderLine(in, out, true) || !CopyHeaderLine(in, out, false))) {
+    target.Close();
+    return -6;
   }
 
   std::tm now{};
@@ -175,7 +170,7 @@ int BufferExporter::Export(ExporterOptions* options, bool truncate) {
       row.clear();
       for (uint32_t i = 0; whole && i < value_count; ++i) {
         row += ';';
-        AppendValue(GetDouble(value_bytes.data() + kBytesPerDouble * i), &row);
+        AppendStatisticsValue(GetDouble(value_bytes.data() + kBytesPerDouble * i), &row);
       }
       row += '\n';
       out.write(row.data(), static_cast<std::streamsize>(row.size()));

@@ -66,7 +66,9 @@ class BufferExporter {
 
   // One export into options->outputFile. 0; -1 settings not loadable (or
   // unusable: an interval of 0, fewer than two doubles per slot); -2 output
-  // not openable; -3 ring buffer not openable; -4 local time not readable.
+  // not openable; -3 ring buffer not openable; -4 local time not readable;
+  // -5 the ring buffer is no regular file; -6 its header lines are damaged
+  // (no ";", or no LF within their bound).
   // The filters fill in defaults (day, month, end time) in *options.
   int Export(ExporterOptions* options, bool truncate);
 

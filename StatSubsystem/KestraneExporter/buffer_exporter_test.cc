@@ -1,6 +1,8 @@
 #include "StatSubsystem/KestraneExporter/buffer_exporter.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -9,6 +11,7 @@
 #include <sstream>
 #include <vector>
 
+#include "StatSubsystem/KestraneExporter/buffer_exporter_testing.h"
 #include "StatSubsystem/KestraneExporter/exporter_run.h"
 #include "StatSubsystem/common/ring_buffer.h"
 #include "StatSubsystem/common/service_keys.h"
@@ -17,91 +20,6 @@
 
 namespace kst {
 namespace {
-
-std::tm Date(int month, int day) {
-  std::tm t{};
-  t.tm_year = 126;
-  t.tm_mon = month - 1;
-  t.tm_mday = day;
-  t.tm_hour = 12;
-  return t;
-}
-
-class BufferExporterTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    home_ = temp_home_.path();
-    RegistryKey key;
-    ASSERT_EQ(RegistryKey::Create("System\\CurrentControlSet\\Services\\Kestrane buffer creator", &key),
-              kErrorSuccess);
-  }
-
-  // A buffer of `interval`-minute slots with the given columns; its settings
-  // go to the collector's key as the collector writes them.
-  void MakeBuffer(uint32_t interval, const std::vector<std::string>& objects,
-                  const std::vector<std::string>& counters) {
-    interval_ = interval;
-    width_ = static_cast<uint32_t>(counters.size()) + 2;
-    const std::string head = GroupLine(objects) + HeaderLine(counters);
-    header_ = static_cast<uint32_t>(head.size());
-    buffer_ = home_ + "/cbuffer";
-    std::ofstream(buffer_, std::ios::binary) << head;
-    ASSERT_EQ(WriteServiceDword("kstCollector", "optTimeInt", static_cast<int>(interval)), 0);
-    ASSERT_EQ(WriteServiceDword("kstCollector", "optHeadGrpOffset", static_cast<int>(header_)), 0);
-    ASSERT_EQ(WriteServiceDword("kstCollector", "optCollsCount", static_cast<int>(width_)), 0);
-    ASSERT_EQ(WriteServiceString("kstCollector", "optBufferName", buffer_), 0);
-  }
-
-  // Writes a sample taken on month/day at `minute` into its slot.
-  void Sample(int month, int day, int minute, std::vector<double> values) {
-    if (values.empty()) values.assign(width_ - 2, minute);
-    RingBufferSlot slot{DateKey(month, day), static_cast<double>(minute), values};
-    std::fstream f(buffer_, std::ios::binary | std::ios::in | std::ios::out);
-    f.seekp(static_cast<std::streamoff>(
-        SlotOffset(header_, width_, SlotIndex(day, minute / 60, minute % 60, interval_))));
-    ASSERT_TRUE(WriteSlot(f, slot));
-  }
-
-  // Every slot of month/day from `from` to `till` minutes.
-  void FillDay(int month, int day, int from = 0, int till = 1439) {
-    for (int m = from; m <= till; m += static_cast<int>(interval_)) Sample(month, day, m, {});
-  }
-
-  // Runs the program's course with today fixed at `today`; the output file's
-  // text, or standard output's when no -of is given.
-  std::string Run(std::vector<const char*> words, std::tm today, std::string* err_text = nullptr) {
-    words.insert(words.begin(), "KestraneExporter");
-    LocalTimeSource clock = [today](std::tm* now) {
-      *now = today;
-      return true;
-    };
-    std::ostringstream out, err;
-    BufferExporter exporter(clock, &out);
-    RunExporter(static_cast<int>(words.size()), words.data(), &exporter, clock, err);
-    if (err_text != nullptr) *err_text = err.str();
-    return out.str();
-  }
-
-  // The first cells (minutes) of the rows, prefixed by their day when rows
-  // of several days are expected to be told apart by the caller.
-  static std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-  }
-
-  static std::vector<int> Minutes(const std::string& text, bool headers = true) {
-    std::vector<int> minutes;
-    auto lines = Lines(text);
-    for (size_t i = headers ? 2 : 0; i < lines.size(); ++i) minutes.push_back(std::stoi(lines[i]));
-    return minutes;
-  }
-
-  TempKestraneHome temp_home_;
-  std::string home_, buffer_;
-  uint32_t interval_ = 1, width_ = 2, header_ = 0;
-};
 
 TEST_F(BufferExporterTest, HeaderLinesAndValueFormat) {
   MakeBuffer(60, {"\\Memory", "Processor(_Total)"}, {"Available Bytes", "% Processor Time"});
@@ -218,8 +136,11 @@ TEST_F(BufferExporterTest, AcrossTheMonthEnd) {
   EXPECT_EQ(lines[2 + 14 + 24 * 3], "0;0");  // 1 April from midnight
   EXPECT_EQ(lines.back(), "840;840");  // 3 April until 14:00
 
-  // A one-day range stays in the current month.
-  EXPECT_EQ(Minutes(Run({"-days", "3-3"}, Date(4, 9))).size(), 24u);
+  // A one-day range without -month runs across the month end too: 3 March
+  // (of which only the 26th on holds March samples) to 3 April.
+  lines = Lines(Run({"-days", "3-3", "-ngh"}, Date(4, 9)));
+  ASSERT_EQ(lines.size(), 24u * 6 + 24u * 3);
+  EXPECT_EQ(lines[24 * 6], "0;0");  // 1 April follows 31 March
 }
 
 TEST_F(BufferExporterTest, Failures) {
@@ -273,19 +194,68 @@ TEST_F(BufferExporterTest, OutputFileIsTruncated) {
   EXPECT_EQ(text.str(), "time;A\nTime;x\n0;1\n");
 }
 
+// Runs the built program with `words` for at most 20 seconds; its exit
+// status (124 when it had to be stopped) and its standard output and error.
+int RunProgram(const std::string& words, std::string* text) {
+  const char* bin = std::getenv("KST_BIN_DIR");
+  if (bin == nullptr) return -1;
+  const std::string command = "timeout 20 " + std::string(bin) + "/KestraneExporter " + words + " 2>&1";
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return -1;
+  char chunk[256];
+  for (size_t n; (n = fread(chunk, 1, sizeof chunk, pipe)) > 0;) text->append(chunk, n);
+  const int status = pclose(pipe);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 TEST_F(BufferExporterTest, ProgramWritesToStandardOutput) {
   MakeBuffer(60, {"A"}, {"x"});
   Sample(4, 1, 0, {7});
-  const char* bin = std::getenv("KST_BIN_DIR");
-  ASSERT_NE(bin, nullptr);
-  const std::string command = std::string(bin) + "/KestraneExporter -month 4 -ngh 2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  ASSERT_NE(pipe, nullptr);
   std::string text;
-  char chunk[256];
-  for (size_t n; (n = fread(chunk, 1, sizeof chunk, pipe)) > 0;) text.append(chunk, n);
-  EXPECT_EQ(pclose(pipe), 0);
+  EXPECT_EQ(RunProgram("-month 4 -ngh", &text), 0);
   EXPECT_EQ(text, "0;7\n");
+}
+
+// A pipe would block the open until someone writes, a device never ends:
+// neither is read.
+TEST_F(BufferExporterTest, BufferThatIsNoRegularFileIsRefused) {
+  MakeBuffer(60, {"A"}, {"x"});
+  std::filesystem::remove(buffer_);
+  ASSERT_EQ(::mkfifo(buffer_.c_str(), 0600), 0);
+  for (const std::string& name : {buffer_, std::string("/dev/zero"), home_}) {
+    ASSERT_EQ(WriteServiceString("kstCollector", "optBufferName", name), 0);
+    std::string text;
+    EXPECT_EQ(RunProgram("-day 1", &text), 0) << "exporter still reading " << name << " after 20 s";
+    EXPECT_EQ(text, "KestraneExporter.exe: error input statistics file is not a regular file\n") << name;
+  }
+}
+
+TEST_F(BufferExporterTest, DamagedHeaderLinesAreRefused) {
+  MakeBuffer(60, {"A"}, {"x"});
+  const std::string out = home_ + "/out.csv";
+  struct Case {
+    std::string buffer;
+    std::string written;  // what the export wrote before it stopped
+  };
+  const Case cases[] = {
+      {"date\nDate;Time;x\n", ""},
+      {"date;time;A\nDate\n", "time;A\n"},
+      {std::string(2 << 20, 'x'), ""},  // no LF within the bound
+  };
+  for (const Case& c : cases) {
+    std::ofstream(buffer_, std::ios::binary | std::ios::trunc) << c.buffer;
+    std::string err;
+    EXPECT_EQ(Run({"-day", "1", "-of", out.c_str()}, Date(4, 1), &err), "");
+    EXPECT_EQ(err, "KestraneExporter.exe: error input statistics file has damaged header lines\n");
+    std::ifstream in(out, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    EXPECT_EQ(text.str(), c.written);
+  }
+  // Without header lines none are read.
+  std::string err;
+  Run({"-day", "1", "-ngh", "-of", out.c_str()}, Date(4, 1), &err);
+  EXPECT_EQ(err, "");
 }
 
 }  // namespace

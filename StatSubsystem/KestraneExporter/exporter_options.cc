@@ -128,9 +128,10 @@ int ParseExporterOptions(int argc, const char* const* argv, ExporterOptions* opt
 }
 
 bool IsSingleMonthRun(const ExporterOptions& options) {
-  // A range of one day (-days 5-5) stays in the current month.
+  // A range of one day (-days 5-5) without -month also runs across the
+  // month end: from the 5th of the previous month to the 5th of this one.
   return !(options.month == -1 && options.firstDay != -1 && options.day == -1 &&
-           options.firstDay > options.lastDay);
+           options.firstDay >= options.lastDay);
 }
 
 void PrintExporterUsage(std::ostream& err) {
@@ -158,6 +159,8 @@ const char* ExportFailureMessage(int code) {
     case -2: return "destination file opening failed";
     case -3: return "input statistics file opening failed";
     case -4: return "internal error (1)";
+    case -5: return "input statistics file is not a regular file";
+    case -6: return "input statistics file has damaged header lines";
     default: return "unknown error";
   }
 }

@@ -33,7 +33,7 @@ inline constexpr int kExporterMaxWords = 19;
 int ParseExporterOptions(int argc, const char* const* argv, ExporterOptions* options);
 
 // True when one export over one month serves; false when the day range wraps
-// from the previous month into the current one (-days D1-D2 with D1 > D2 and
+// from the previous month into the current one (-days D1-D2 with D1 >= D2 and
 // neither -month nor -day).
 bool IsSingleMonthRun(const ExporterOptions& options);
 

@@ -29,6 +29,9 @@ TEST(ExporterOptionsTest, ResultCodes) {
       {{"-days", "3"}, -3},
       {{"-days", "0-3"}, -3},
       {{"-days", "3-32"}, -3},
+      {{"-days", "32-3"}, -3},
+      {{"-days", "31-31"}, 0},
+      {{"-days", "1-1"}, 0},
       {{"-days"}, -3},
       {{"-days", "-e"}, -3},
       {{"-starttime", "24:00"}, -4},
@@ -43,6 +46,11 @@ TEST(ExporterOptionsTest, ResultCodes) {
       {{"-of"}, -7},
       {{"-of", "-ngh"}, -7},
       {{"-i", "99999999999999999999"}, 0},
+      {{"-i", " -4294967295"}, -6},  // held at INT_MIN, not wrapped to 1
+      {{"-days", "5--3"}, -3},
+      {{"-days", "5+3"}, -3},
+      {{"-starttime", "-1:00"}, -1},
+      {{"-starttime", "+1:-5"}, -4},
       {{"-month", "13"}, 0},
       {{"-i", "5x"}, 0},
       {{"-e", "-ngh", "-help"}, 0},
@@ -82,6 +90,31 @@ TEST(ExporterOptionsTest, Values) {
   EXPECT_EQ(defaults.interval, -1);
   EXPECT_EQ(defaults.startTime, -1);
   EXPECT_TRUE(defaults.outputFile.empty());
+
+  // Numbers as "%d" reads them: blanks and a sign before the digits, text
+  // after them ignored, and (our choice) values beyond int held at its limit.
+  struct Number {
+    std::vector<const char*> words;
+    int ExporterOptions::*field;
+    int value;
+  };
+  const Number numbers[] = {
+      {{"-i", "+5"}, &ExporterOptions::interval, 5},
+      {{"-i", " 7"}, &ExporterOptions::interval, 7},
+      {{"-i", "99999999999999999999"}, &ExporterOptions::interval, 2147483647},
+      {{"-month", "012"}, &ExporterOptions::month, 12},
+      {{"-days", "3- 5"}, &ExporterOptions::lastDay, 5},
+      {{"-days", "3-+5"}, &ExporterOptions::lastDay, 5},
+      {{"-days", " 3-5"}, &ExporterOptions::firstDay, 3},
+      {{"-day", "+9"}, &ExporterOptions::day, 9},
+      {{"-starttime", " 1: 5"}, &ExporterOptions::startTime, 65},
+      {{"-endtime", "23:59:59"}, &ExporterOptions::endTime, 1439},
+  };
+  for (const Number& n : numbers) {
+    ExporterOptions parsed;
+    ASSERT_EQ(Parse(n.words, &parsed), 0) << n.words[1];
+    EXPECT_EQ(parsed.*n.field, n.value) << n.words[1];
+  }
 
   ExporterOptions repeated;
   ASSERT_EQ(Parse({"-i", "3", "-i", "9"}, &repeated), 0);
@@ -127,10 +160,14 @@ TEST(ExporterOptionsTest, SingleMonthRun) {
   const Case cases[] = {
       {{}, true},
       {{"-days", "3-28"}, true},
+      {{"-days", "4-3"}, false},
       {{"-days", "28-3"}, false},
-      {{"-days", "5-5"}, true},
+      {{"-days", "5-5"}, false},  // one day: the 5th of last month to the 5th of this one
+      {{"-days", "5-6"}, true},
       {{"-days", "28-3", "-month", "3"}, true},
+      {{"-days", "5-5", "-month", "0"}, true},
       {{"-days", "28-3", "-day", "2"}, true},
+      {{"-days", "5-5", "-day"}, true},
   };
   for (const Case& c : cases) {
     ExporterOptions o;
@@ -142,15 +179,36 @@ TEST(ExporterOptionsTest, SingleMonthRun) {
 TEST(ExporterOptionsTest, Texts) {
   std::ostringstream usage;
   PrintExporterUsage(usage);
-  EXPECT_EQ(usage.str().rfind("usage: KestraneExporter.exe [options]\noptions:\n-help \t\t", 0), 0u);
-  EXPECT_NE(usage.str().find("\n-endtime   [hh:mm] /  (default values - 00:00 and 24:00)\n"),
-            std::string::npos);
-  EXPECT_EQ(usage.str().substr(usage.str().size() - 36), "-ngh\t\tdon't print groups and headers");
-  EXPECT_EQ(usage.str().find("-of"), std::string::npos);
+  EXPECT_EQ(usage.str(),
+            "usage: KestraneExporter.exe [options]\n"
+            "options:\n"
+            "-help \t\tprint this help\n"
+            "-i min \t\tintervel between measurings\n"
+            "-month [MM|M] \tmonth for collect stats\n"
+            "-day [DD|D] \tday for collect stats (empty value - current day)\n"
+            "-days [DD|D-DD|D] days for collect stats (empty value - current day)\n"
+            "-starttime [hh:mm] - time bounds for the first day (-starttime) and the last day "
+            "(-endtime)\n"
+            "-endtime   [hh:mm] /  (default values - 00:00 and 24:00)\n"
+            "-e\t\tapply time bounds for all days in set\n"
+            "\t\t(atlist one of them should be defined)\n"
+            "-ngh\t\tdon't print groups and headers");
 
   std::ostringstream error;
   PrintExporterError(error, "bad parameter");
   EXPECT_EQ(error.str(), "KestraneExporter.exe: error bad parameter\n");
+
+  const std::pair<int, const char*> messages[] = {
+      {-1, "gatherer parameters loading failed"},
+      {-2, "destination file opening failed"},
+      {-3, "input statistics file opening failed"},
+      {-4, "internal error (1)"},
+      {-5, "input statistics file is not a regular file"},
+      {-6, "input statistics file has damaged header lines"},
+      {-7, "unknown error"},
+      {0, "unknown error"},
+  };
+  for (const auto& [code, text] : messages) EXPECT_STREQ(ExportFailureMessage(code), text) << code;
 }
 
 }  // namespace

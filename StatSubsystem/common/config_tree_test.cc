@@ -82,6 +82,11 @@ TEST_F(ConfigTreeTest, LogsKeepTheirOrder) {
   EXPECT_EQ(result, 2);
   EXPECT_TRUE(ReadAnalyzerInstances("L1", &result).empty());
   EXPECT_EQ(result, 0);
+  // A new log's instance list holds no data at all, not even the final zero.
+  RegType type = 0;
+  EXPECT_EQ(RawValue(LogKeyPath("L1"), "analyzersTitles", &type), "");
+  EXPECT_EQ(type, kRegMultiSz);
+  EXPECT_EQ(RawValue(LogKeyPath("L1"), "countersTitles"), std::string("Memory::A\0Memory::B\0\0", 21));
 
   AddLog("L1", {"Other::z"}, &result);
   EXPECT_EQ(result, -2);
@@ -90,8 +95,13 @@ TEST_F(ConfigTreeTest, LogsKeepTheirOrder) {
   RemoveLog("L1", &result);
   EXPECT_EQ(result, 1);
   EXPECT_EQ(ReadLogsTitles(&result), (Titles{"L2"}));
-  ReadLogCountersTitles("L1", &result);
+  // A failed read leaves the library's list empty.
+  ASSERT_EQ(ReadLogCountersTitles("L2", &result).size(), 1u);
+  EXPECT_TRUE(ReadLogCountersTitles("L1", &result).empty());
   EXPECT_EQ(result, -3);
+  ASSERT_EQ(ReadLogCountersTitles("L2", &result).size(), 1u);
+  EXPECT_TRUE(ReadLogCountersTitles("", &result).empty());
+  EXPECT_EQ(result, -7);
 }
 
 TEST_F(ConfigTreeTest, LogResultCodes) {
@@ -114,6 +124,12 @@ TEST_F(ConfigTreeTest, LogResultCodes) {
   EXPECT_EQ(result, -7);
   ReadAnalyzerInstances("missing", &result);
   EXPECT_EQ(result, -3);
+  // The log "L" above has no countersTitles; then one of another type.
+  ReadLogCountersTitles("L", &result);
+  EXPECT_EQ(result, -1);
+  SetRaw(LogKeyPath("L"), "countersTitles", kRegSz, std::string("A::a\0", 5));
+  ReadLogCountersTitles("L", &result);
+  EXPECT_EQ(result, -1);
 
   // No logsTitles (never set up): the log is made but not listed.
   {
@@ -166,6 +182,66 @@ TEST_F(ConfigTreeTest, InstancesRoundTrip) {
   EXPECT_STREQ(i.parameters[2].data().s.value, "a=b");
   EXPECT_STREQ(i.parameters[2].name(), "expr");
   EXPECT_EQ(instances[1].title, "I2");
+  EXPECT_EQ(instances[1].parameters.size(), 3u);  // its own, not also I1's
+}
+
+// Every value of an instance key, its type and its bytes.
+TEST_F(ConfigTreeTest, InstanceValuesByteForByte) {
+  AddLogOk("L", {"A::a"});
+  AnalyzerInstance instance = Instance("I");
+  instance.trainingPeriod = {0x12345678, -2, 86399, 0x01020304};
+  instance.warningLevelThreshold = 100;
+  WriteInstanceOk("L", instance);
+  struct Value {
+    const char* name;
+    RegType type;
+    std::string bytes;
+  };
+  const Value values[] = {
+      {"pluginFileName", kRegSz, std::string("Discovery.dll\0", 14)},
+      {"stateFileName", kRegSz, std::string("I.state\0", 8)},
+      {"usesTime", kRegDword, std::string("\x01\0\0\0", 4)},
+      {"warningLevelThreshold", kRegDword, std::string("\x64\0\0\0", 4)},
+      {"dayTimeIntervalFrom", kRegDword, std::string("\x7f\x51\x01\0", 4)},
+      {"dayTimeIntervalTill", kRegDword, "\x04\x03\x02\x01"},
+      {"dayIntervalFrom", kRegBinary, "\x78\x56\x34\x12"},
+      {"dayIntervalTill", kRegBinary, "\xfe\xff\xff\xff"},
+      {"status", kRegSz, std::string("activated\0", 10)},
+  };
+  for (const Value& v : values) {
+    RegType type = 0;
+    EXPECT_EQ(RawValue(InstanceKeyPath("L", "I"), v.name, &type), v.bytes) << v.name;
+    EXPECT_EQ(type, v.type) << v.name;
+  }
+  int result = 0;
+  const std::vector<AnalyzerInstance>& read = ReadAnalyzerInstances("L", &result);
+  ASSERT_EQ(read.size(), 1u);
+  EXPECT_EQ(read[0].trainingPeriod.dayIntervalFrom, 0x12345678);
+  EXPECT_EQ(read[0].trainingPeriod.dayIntervalTill, -2);
+  EXPECT_EQ(read[0].trainingPeriod.dayTimeIntervalFrom, 86399);
+  EXPECT_EQ(read[0].trainingPeriod.dayTimeIntervalTill, 0x01020304);
+  EXPECT_EQ(read[0].warningLevelThreshold, 100);
+}
+
+// The parameter lines, each with its zero, and the final zero fill at most
+// the readers' 1 MiB.
+TEST_F(ConfigTreeTest, ParametersUpToTheReadersBuffer) {
+  AddLogOk("L", {"A::a"});
+  for (const size_t last_line : {size_t{50}, size_t{51}}) {
+    AnalyzerInstance instance = Instance(last_line == 50 ? "Fits" : "TooLong");
+    instance.parameters.clear();
+    for (int i = 0; i < 524; ++i) {
+      instance.parameters.emplace_back("p", "", std::string(1991, 'v').c_str(), "");  // 2,000 characters
+    }
+    instance.parameters.emplace_back("q", "", std::string(last_line - 9, 'v').c_str(), "");
+    int result = 0;
+    WriteAnalyzerInstance("L", instance, &result);
+    EXPECT_EQ(result, last_line == 50 ? 1 : -9) << last_line;
+  }
+  int result = 0;
+  const std::vector<AnalyzerInstance>& read = ReadAnalyzerInstances("L", &result);
+  ASSERT_EQ(read.size(), 1u);
+  EXPECT_EQ(read[0].parameters.size(), 525u);
 }
 
 TEST_F(ConfigTreeTest, InstanceWriteResultCodes) {
@@ -291,6 +367,8 @@ TEST_F(ConfigTreeTest, ParameterLines) {
       {"INT depth=3", true, kParamInt, "depth", "INT depth=3"},
       {"INT n= -12abc", true, kParamInt, "n", "INT n=-12"},
       {"INT n=", true, kParamInt, "n", "INT n=0"},
+      {"INT n=-99999999999", true, kParamInt, "n", "INT n=-2147483648"},
+      {"INT n=99999999999", true, kParamInt, "n", "INT n=2147483647"},
       {"FLOAT p=0.95000", true, kParamReal, "p", "FLOAT p=0.95000"},
       {"FLOAT p=x", true, kParamReal, "p", "FLOAT p=0.00000"},
       {"STRING mode=fast", true, kParamString, "mode", "STRING mode=fast"},
@@ -308,7 +386,22 @@ TEST_F(ConfigTreeTest, ParameterLines) {
     EXPECT_STREQ(p->name(), c.name);
     EXPECT_STREQ(p->description(), "");
     EXPECT_EQ(p->line(), c.text);
+    // Read back, a number carries no default, limits or step.
+    if (c.kind == kParamInt) {
+      const auto& i = p->data().i;
+      EXPECT_EQ(std::vector<int>({i.defaultValue, i.minimum, i.maximum, i.step}), std::vector<int>(4, 0)) << c.line;
+    } else if (c.kind == kParamReal) {
+      const auto& r = p->data().r;
+      EXPECT_EQ(std::vector<double>({r.defaultValue, r.minimum, r.maximum}), std::vector<double>(3, 0.0)) << c.line;
+    } else {
+      EXPECT_STREQ(p->data().s.defaultValue, "") << c.line;
+    }
   }
+  EXPECT_EQ(InstanceStatusText(0), nullptr);
+  EXPECT_EQ(InstanceStatusText(4), nullptr);
+  EXPECT_STREQ(InstanceStatusText(1), "activated");
+  EXPECT_STREQ(InstanceStatusText(2), "training");
+  EXPECT_STREQ(InstanceStatusText(3), "deactivated");
 }
 
 TEST_F(ConfigTreeTest, Status) {

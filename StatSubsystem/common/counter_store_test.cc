@@ -129,9 +129,17 @@ TEST_F(CounterStoreTest, HeaderLineShapes) {
 
 TEST_F(CounterStoreTest, NoOutputIsAFailure) {
   int result = 0;
-  // No exporter at all.
+  // No exporter at all. The folders and keys made before the run stay.
   InitializeCounterStore(&result);
   EXPECT_EQ(result, -1);
+  for (const char* key : {"\\Logs", "\\Counters", "\\Counters\\byTitle", "\\Counters\\byId"}) {
+    RegistryKey opened;
+    EXPECT_EQ(RegistryKey::Open(std::string("SOFTWARE\\Kestrane\\Internal") + key, RegAccess::kRead, &opened),
+              kErrorSuccess)
+        << key;
+  }
+  EXPECT_TRUE(std::filesystem::is_directory(home_.path() + "/Temporary"));
+  EXPECT_TRUE(std::filesystem::is_directory(home_.path() + "/States"));
   EXPECT_TRUE(ExportLastDay(&result).empty());
   EXPECT_EQ(result, -1);
 

@@ -6,8 +6,12 @@
 
 namespace kst {
 
+std::string QuotedExporterPath() {
+  return "\"" + RootDirectory() + "\\" + ServiceNameTable[kExporterProgram] + "\"";
+}
+
 std::string ExporterCommandLine(const std::string& options) {
-  return "\"" + RootDirectory() + "\\" + ServiceNameTable[kExporterProgram] + "\"" + " " + "" + options;
+  return QuotedExporterPath() + " " + "" + options;
 }
 
 std::string TemporaryExportPath() { return RootDirectory() + "\\Temporary\\temporary"; }

@@ -8,8 +8,11 @@
 
 namespace kst {
 
-// '"' root directory '\' "KestraneExporter.exe" '"', a blank and the empty
-// buffer-name argument, then `options` (which begin with their own blank).
+// '"' root directory '\' "KestraneExporter.exe" '"'.
+std::string QuotedExporterPath();
+
+// QuotedExporterPath(), a blank and the empty buffer-name argument, then
+// `options` (which begin with their own blank).
 std::string ExporterCommandLine(const std::string& options);
 
 // The root directory followed by "\Temporary\temporary".

@@ -26,7 +26,8 @@ TEST(ParameterValueTest, IntegerParseHonoursDigitsLimitsAndStep) {
       {"05", true, 5},    {"3", false, 0},      {"11", false, 0},
       {"-5", false, 0},   {"+5", false, 0},     {"5 ", false, 0},
       {" 5", false, 0},   {"", false, 0},       {"-", false, 0},
-      {"5-", false, 0},   {"1.0", false, 0},
+      {"5-", false, 0},   {"1.0", false, 0},    {"5:", false, 0},
+      {"/5", false, 0},
       {"99999999999999999999", false, 0},
   };
   for (const Case& c : cases) {

@@ -180,9 +180,10 @@ void ResetConfiguration(int* result) {
         NativePath(RootDirectory() + folder), ec);
     if (ec) continue;
     for (const auto& entry : it) {
-      // Only plain files go; anything else is passed over.
+      // Only plain files go: a folder, a pipe, a device or a link (even one
+      // to a plain file elsewhere) is passed over.
       std::error_code ignored;
-      if (!entry.is_directory(ignored))
+      if (std::filesystem::is_regular_file(entry.symlink_status(ignored)))
         std::filesystem::remove(entry.path(), ignored);
     }
   }

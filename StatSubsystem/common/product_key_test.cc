@@ -1,5 +1,7 @@
 #include "StatSubsystem/common/product_key.h"
 
+#include <sys/stat.h>
+
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -178,11 +180,16 @@ TEST_F(ProductKeyTest, RandomIdentifiersAreTimeTimesTwoDraws) {
 TEST_F(ProductKeyTest, ResetConfigurationDeletesTreeThenFiles) {
   SetRootDirectory("C:\\Program Files\\Kestrane");
   const std::string& home = home_.path();
-  for (const char* dir : {"/States/sub", "/AnalyzersMessages", "/Profiles"})
+  for (const char* dir : {"/States/sub", "/AnalyzersMessages", "/LogsMessages", "/Profiles"})
     fs::create_directories(home + dir);
   for (const char* file : {"/States/a.st", "/States/sub/kept", "/AnalyzersMessages/m",
-                           "/Profiles/p"})
+                           "/LogsMessages/l", "/Profiles/p", "/target"})
     std::ofstream(home + file) << "x";
+  // Names that are not plain files stay: a pipe, and links to a file and to
+  // a folder.
+  ASSERT_EQ(::mkfifo((home + "/States/pipe").c_str(), 0600), 0);
+  fs::create_symlink(home + "/target", home + "/LogsMessages/link");
+  fs::create_directory_symlink(home + "/Profiles", home + "/AnalyzersMessages/dirlink");
 
   int result = 0;
   ResetConfiguration(&result);
@@ -201,6 +208,11 @@ TEST_F(ProductKeyTest, ResetConfigurationDeletesTreeThenFiles) {
   EXPECT_TRUE(fs::exists(home + "/States/sub/kept"));
   EXPECT_TRUE(fs::exists(home + "/Profiles/p"));
   EXPECT_TRUE(fs::is_directory(home + "/States"));
+  EXPECT_FALSE(fs::exists(home + "/LogsMessages/l"));
+  EXPECT_TRUE(fs::is_fifo(home + "/States/pipe"));
+  EXPECT_TRUE(fs::is_symlink(home + "/LogsMessages/link"));
+  EXPECT_TRUE(fs::is_symlink(home + "/AnalyzersMessages/dirlink"));
+  EXPECT_TRUE(fs::exists(home + "/target"));
   SetRootDirectory("");
 }
 

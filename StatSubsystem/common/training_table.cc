@@ -40,14 +40,20 @@ std::string RunOptions(const std::string& lead, const std::string& output, uint3
          HoursMinutes(period.dayTimeIntervalTill) + " -month " + std::to_string(month);
 }
 
-// Appends the lines of `from` to `to` (both native paths) and removes `from`.
-// A missing `from` appends nothing.
+// Appends the lines of `from` to `to` (both native paths), each with a LF,
+// and removes `from`. The read past a final LF yields one more, empty line.
+// A missing `from` appends nothing. Lines are copied whole, however long.
 void JoinAndRemove(const std::string& to, const std::string& from) {
   {
     std::ifstream in(from, std::ios::binary);
     if (in.is_open()) {
       std::ofstream out(to, std::ios::binary | std::ios::app);
-      for (std::string line; std::getline(in, line);) out << line << '\n';
+      bool ends_with_line_feed = false;
+      for (std::string line; std::getline(in, line);) {
+        out << line << '\n';
+        ends_with_line_feed = !in.eof();
+      }
+      if (ends_with_line_feed) out << '\n';
     }
   }
   std::error_code ignored;
@@ -55,6 +61,8 @@ void JoinAndRemove(const std::string& to, const std::string& from) {
 }
 
 }  // namespace
+
+std::string TrainingExportRun::CommandLine() const { return QuotedExporterPath() + options; }
 
 std::vector<TrainingExportRun> TrainingExportRuns(const TrainingPeriod& period,
                                                   uint32_t interval_seconds,
@@ -95,7 +103,7 @@ void ExportTrainingData(const TrainingPeriod& period, uint32_t interval_seconds,
   std::error_code ignored;
   for (const TrainingExportRun& run : runs) std::filesystem::remove(NativePath(run.output_path), ignored);
   for (const TrainingExportRun& run : runs) {
-    if (!RunExporterAndWait(ExporterCommandLine(run.options))) return;
+    if (!RunExporterAndWait(run.CommandLine())) return;
   }
   const std::string output = NativePath(output_path);
   if (runs.size() == 2) {
@@ -129,11 +137,15 @@ void PrepareTrainingCsv(const std::vector<std::string>& wanted, const std::strin
   if (!ReadTextLine(in, &line)) line.clear();
   const std::vector<std::string> line_counters = SplitCells(line, kSeparators);
 
-  // The column of each wanted title; a later column of the same title wins.
+  // Each column goes to the first wanted title that names it; a later column
+  // of the same title replaces an earlier one.
   std::vector<size_t> column(wanted.size(), SIZE_MAX);
   for (size_t j = 0; j < line_counters.size() && j < line_objects.size(); ++j) {
     for (size_t w = 0; w < wanted.size(); ++w) {
-      if (counters[w] == line_counters[j] && objects[w] == line_objects[j]) column[w] = j;
+      if (counters[w] == line_counters[j] && objects[w] == line_objects[j]) {
+        column[w] = j;
+        break;
+      }
     }
   }
   for (size_t c : column) {

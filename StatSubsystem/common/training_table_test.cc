@@ -50,7 +50,9 @@ TEST_F(TrainingTableTest, ExporterRunsOfAPeriod) {
     uint32_t interval;
     std::vector<std::string> command_lines;
   };
-  const std::string exe = "\"D:\\K\\KestraneExporter.exe\" ";
+  // The option texts follow the quoted path directly; the empty buffer-name
+  // argument keeps its blank.
+  const std::string exe = "\"D:\\K\\KestraneExporter.exe\"";
   const Case cases[] = {
       {Period(Day(3, 3), Day(3, 3), 32400, 63000), 300,
        {exe + "  -of \"D:\\K\\t.csv\" -i 5 -day 3 -starttime 09:00 -endtime 17:30 -month 3"}},
@@ -62,30 +64,49 @@ TEST_F(TrainingTableTest, ExporterRunsOfAPeriod) {
       {Period(Day(1, 5), Day(2, 5), 0, 0), 1,
        {exe + " -e  -of \"D:\\K\\t.csv\" -i 1 -days 5-31 -starttime 00:00 -endtime 00:00 -month 1",
         exe + " -ngh -e  -of \"D:\\K\\t.csv.0\" -i 1 -days 1-5 -starttime 00:00 -endtime 00:00 -month 2"}},
+      {Period(Day(12, 9), Day(12, 9), 86399, 36000), 120,
+       {exe + "  -of \"D:\\K\\t.csv\" -i 2 -day 9 -starttime 23:59 -endtime 10:00 -month 12"}},
+      {Period(Day(11, 30), Day(12, 1), 0, 60), 121,
+       {exe + " -e  -of \"D:\\K\\t.csv\" -i 3 -days 30-31 -starttime 00:00 -endtime 00:01 -month 11",
+        exe + " -ngh -e  -of \"D:\\K\\t.csv.0\" -i 3 -days 1-1 -starttime 00:00 -endtime 00:01 -month 12"}},
   };
   for (const Case& c : cases) {
     std::vector<std::string> lines;
     for (const TrainingExportRun& run : TrainingExportRuns(c.period, c.interval, "D:\\K\\t.csv")) {
-      lines.push_back(ExporterCommandLine(run.options));
+      lines.push_back(run.CommandLine());
     }
     EXPECT_EQ(lines, c.command_lines);
   }
+  // The set-up's header-only run: two blanks after the path, one before the
+  // quoted output.
+  EXPECT_EQ(HeaderOnlyCommandLine(TemporaryExportPath()),
+            exe + "  -day 1 -starttime 23:40 -of \"D:\\K\\Temporary\\temporary\"");
 }
 
 TEST_F(TrainingTableTest, AcrossTheMonthEndTheTablesAreJoined) {
   InstallFakeExporter(home_.path());
   Write("table.6", "time;A\nTime;x\n0;1\n");
-  Write("table.7", "5;2\n");
+  Write("table.7", "5;2\n6;3\n");
   const std::string output = "C:\\Program Files\\Kestrane\\t.csv";
   int result = -5;
   ExportTrainingData(Period(Day(6, 25), Day(7, 5), 0, 86340), 60, output, &result);
   EXPECT_EQ(result, 0);
-  EXPECT_EQ(ReadWholeFile(Native("t.csv")), "time;A\nTime;x\n0;1\n5;2\n");
+  // The read past the last LF of the second table yields one empty line.
+  EXPECT_EQ(ReadWholeFile(Native("t.csv")), "time;A\nTime;x\n0;1\n5;2\n6;3\n\n");
   EXPECT_FALSE(std::filesystem::exists(Native("t.csv.0")));
   const std::vector<Words> runs = FakeExporterRuns(home_.path());
   ASSERT_EQ(runs.size(), 2u);
   EXPECT_EQ(runs[1], (Words{"-ngh", "-e", "-of", output + ".0", "-i", "1", "-days", "1-5",
                             "-starttime", "00:00", "-endtime", "23:59", "-month", "7"}));
+
+  // A second table without a final LF gains one and no empty line; an
+  // empty one adds nothing.
+  Write("table.7", "5;2");
+  ExportTrainingData(Period(Day(6, 25), Day(7, 5), 0, 86340), 60, output, &result);
+  EXPECT_EQ(ReadWholeFile(Native("t.csv")), "time;A\nTime;x\n0;1\n5;2\n");
+  Write("table.7", "");
+  ExportTrainingData(Period(Day(6, 25), Day(7, 5), 0, 86340), 60, output, &result);
+  EXPECT_EQ(ReadWholeFile(Native("t.csv")), "time;A\nTime;x\n0;1\n");
 
   // A second run that writes nothing leaves the first run's table.
   std::filesystem::remove(Native("table.7"));
@@ -116,28 +137,42 @@ TEST_F(TrainingTableTest, ExportFailures) {
 
 TEST_F(TrainingTableTest, WantedColumnsInTheWantedOrder) {
   Write("in.csv", "time;A;B\nTime;x;y\n0;1;2\n5;3;4\r\n10;5\n15;6;7\n");
-  int result = 0;
-  PrepareTrainingCsv({"B::y", "A::x"}, "C:\\Program Files\\Kestrane\\in.csv",
-                     "C:\\Program Files\\Kestrane\\out.csv", &result);
-  EXPECT_EQ(result, 4);  // both header lines, then rows up to the short one
-  EXPECT_EQ(ReadWholeFile(Native("out.csv")), "B;A\ny;x\n2;1\n4;3\n");
-
-  PrepareTrainingCsv({"time::Time", "B::y", "B::y"}, "C:\\Program Files\\Kestrane\\in.csv",
-                     "C:\\Program Files\\Kestrane\\out.csv", &result);
-  EXPECT_EQ(result, 4);
-  EXPECT_EQ(ReadWholeFile(Native("out.csv")), "time;B;B\nTime;y;y\n0;2;2\n5;4;4\n");
-
-  PrepareTrainingCsv({"A::y"}, "C:\\Program Files\\Kestrane\\in.csv",
-                     "C:\\Program Files\\Kestrane\\out.csv", &result);
-  EXPECT_EQ(result, -12);
-  EXPECT_EQ(ReadWholeFile(Native("out.csv")), "");
-
-  PrepareTrainingCsv({"A::x"}, "C:\\Program Files\\Kestrane\\missing.csv",
-                     "C:\\Program Files\\Kestrane\\out.csv", &result);
-  EXPECT_EQ(result, -1);
-  PrepareTrainingCsv({"A::x"}, "C:\\Program Files\\Kestrane\\in.csv",
-                     "C:\\Program Files\\Kestrane\\no\\out.csv", &result);
-  EXPECT_EQ(result, -11);
+  // A later column of the same title replaces an earlier one; the joined
+  // table's final empty line ends the copy.
+  Write("dup.csv", "time;A;A\nTime;x;x\n0;1;2\n5;3;4\n\n");
+  // A counter cell beyond the object cells belongs to no object; the object
+  // line, one cell short of the counter line, ends the copy at once.
+  Write("short.csv", "time;A\nTime;x;y\n0;1;2\n");
+  struct Case {
+    std::vector<std::string> wanted;
+    const char* input;
+    const char* output;
+    int result;
+    std::string written;
+  };
+  const Case cases[] = {
+      // both header lines, then rows up to the short one
+      {{"B::y", "A::x"}, "in.csv", "out.csv", 4, "B;A\ny;x\n2;1\n4;3\n"},
+      {{"time::Time", "B::y"}, "in.csv", "out.csv", 4, "time;B\nTime;y\n0;2\n5;4\n"},
+      // a column belongs to the first title that wants it: a title wanted
+      // twice leaves the second without one
+      {{"B::y", "A::x", "B::y"}, "in.csv", "out.csv", -12, ""},
+      {{"A::y"}, "in.csv", "out.csv", -12, ""},
+      {{"A::x"}, "dup.csv", "out.csv", 4, "A\nx\n2\n4\n"},
+      {{"A::x"}, "short.csv", "out.csv", 0, ""},
+      {{"::y"}, "short.csv", "out.csv", -12, ""},
+      {{"A::x"}, "missing.csv", "out.csv", -1, "<none>"},
+      {{"A::x"}, "in.csv", "no\\out.csv", -11, "<none>"},
+  };
+  for (const Case& c : cases) {
+    std::filesystem::remove(Native("out.csv"));
+    int result = 0;
+    PrepareTrainingCsv(c.wanted, std::string("C:\\Program Files\\Kestrane\\") + c.input,
+                       std::string("C:\\Program Files\\Kestrane\\") + c.output, &result);
+    EXPECT_EQ(result, c.result) << c.wanted[0] << " " << c.input;
+    const bool made = std::filesystem::exists(Native("out.csv"));
+    EXPECT_EQ(made ? ReadWholeFile(Native("out.csv")) : "<none>", c.written) << c.wanted[0] << " " << c.input;
+  }
 }
 
 }  // namespace

@@ -1,4 +1,9 @@
 // kstctl log, instance and store, run as an administrator would.
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -121,6 +126,49 @@ TEST_F(ConfigCommandTest, StoreAndTrainingTable) {
             "542;1084;0.5\n"
             "544;1088;0.5\n");
   Expect(1, {"store", "training", "Memory", "missing", table});
+}
+
+// A buffer that is a pipe or a device gets a clear refusal, not a wait
+// without end.
+TEST_F(ConfigCommandTest, StoreRefusesABufferThatIsNoRegularFile) {
+  ASSERT_TRUE(InstallRealExporter(home_.path()));
+  const std::string pipe = home_.path() + "/cbuffer";
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  ASSERT_EQ(WriteServiceDword("kstCollector", "optTimeInt", 1), 0);
+  ASSERT_EQ(WriteServiceDword("kstCollector", "optHeadGrpOffset", 24), 0);
+  ASSERT_EQ(WriteServiceDword("kstCollector", "optCollsCount", 3), 0);
+  const char* bin = std::getenv("KST_BIN_DIR");
+  ASSERT_NE(bin, nullptr);
+  struct Case {
+    std::string buffer_name;
+    std::string words;
+    std::string err;
+  };
+  const Case cases[] = {
+      {"C:\\Program Files\\Kestrane\\cbuffer", "store counters",
+       "kstctl store: listing the buffer's counters failed: the ring buffer " + pipe +
+           " is not a regular file\n"},
+      {"/dev/zero", "store setup",
+       "kstctl store: setting up the counter store failed: the ring buffer /dev/zero is not a "
+       "regular file\n"},
+      {"C:\\Program Files\\Kestrane\\cbuffer", "store training Memory I out.csv",
+       "kstctl store: exporting the training period failed: the ring buffer " + pipe +
+           " is not a regular file\n"},
+  };
+  for (const Case& c : cases) {
+    ASSERT_EQ(WriteServiceString("kstCollector", "optBufferName", c.buffer_name), 0);
+    const std::string command = "timeout 20 " + ShellQuote(std::string(bin) + "/kstctl") + " " +
+                                c.words + " 2>&1";
+    FILE* out = ::popen(command.c_str(), "r");
+    ASSERT_NE(out, nullptr);
+    std::string text;
+    char chunk[256];
+    for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, out)) > 0;) text.append(chunk, n);
+    const int status = ::pclose(out);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 1) << c.words << ": 124 means still waiting after 20 s";
+    EXPECT_EQ(text, c.err);
+  }
 }
 
 }  // namespace

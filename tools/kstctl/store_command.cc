@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "StatSubsystem/common/buffer_header_reader.h"
 #include "StatSubsystem/common/config_tree.h"
 #include "StatSubsystem/common/counter_store.h"
 #include "StatSubsystem/common/service_keys.h"
@@ -22,13 +23,33 @@ namespace {
 
 constexpr const char* kCommand = "store";
 
+// Why the exporter could not read the collector's ring buffer, or empty when
+// the buffer looks readable (or the collector names none).
+std::string RingBufferProblem() {
+  std::string name;
+  if (ReadServiceString(ServiceNameTable[kCollectorId], "optBufferName", &name) != 0 ||
+      name.empty()) {
+    return "";
+  }
+  const BufferFileStatus status = CheckRingBufferFile(NativePath(name));
+  if (status == BufferFileStatus::kOk) return "";
+  return "the ring buffer " + NativePath(name) + " " + BufferFileProblem(status);
+}
+
+// Reports a failed exporter run, naming the ring buffer's fault when it has one.
+int ExporterFail(const char* what, int result, const char* meaning) {
+  const std::string problem = RingBufferProblem();
+  if (!problem.empty()) return ConfigFail(kCommand, std::string(what) + " failed: " + problem);
+  return ConfigFail(kCommand, what, result, meaning);
+}
+
 int Setup(const ActionArgs&) {
   if (!LoadRootDirectory(kCommand)) return 1;
   int result = 0;
   InitializeCounterStore(&result);
   if (result < 0) {
-    return ConfigFail(kCommand, "setting up the counter store", result,
-                      (std::string(kExporterFailed) + ", or a registry failure").c_str());
+    return ExporterFail("setting up the counter store", result,
+                        (std::string(kExporterFailed) + ", or a registry failure").c_str());
   }
   std::printf("counter store set up; logs:\n");
   for (const std::string& log : ReadLogsTitles(&result)) std::printf("  %s\n", log.c_str());
@@ -40,7 +61,7 @@ int Counters(const ActionArgs&) {
   MakeWorkFolders();
   int result = 0;
   const std::vector<std::string>& titles = ExportLastDay(&result);
-  if (result < 0) return ConfigFail(kCommand, "listing the buffer's counters", result, kExporterFailed);
+  if (result < 0) return ExporterFail("listing the buffer's counters", result, kExporterFailed);
   for (const std::string& title : titles) std::printf("%s\n", title.c_str());
   return 0;
 }
@@ -74,6 +95,10 @@ int Training(const ActionArgs& args) {
   }
   if (!LoadRootDirectory(kCommand)) return 1;
   MakeWorkFolders();
+  // The exporter refuses such a buffer after it has made its output, which
+  // would pass for an empty table.
+  const std::string problem = RingBufferProblem();
+  if (!problem.empty()) return ConfigFail(kCommand, "exporting the training period failed: " + problem);
 
   AnalyzerInstance instance;
   if (!FindInstance(kCommand, log, title, &instance)) return 1;
