@@ -311,6 +311,11 @@ TEST_F(TrainTest, FailuresLeaveNothingListed) {
             std::string::npos);
   EXPECT_NE(Run({"train", "Disk", "x", "--from", Day(1), "--till", Day(2)}).err.find("no such log"),
             std::string::npos);
+  // A log that lists a counter twice gets the column once, so the table
+  // lacks a column it wants.
+  Expect(0, {"log", "add", "Twice", "Memory::Used", "Memory::Used"});
+  EXPECT_NE(Run({"train", "Twice", "x", "--from", Day(1), "--till", Day(2)}).err.find("or the log lists it twice"),
+            std::string::npos);
   EXPECT_EQ(Instances(), "");
   EXPECT_TRUE(std::filesystem::is_empty(home_.path() + "/Temporary"));
 }

@@ -69,7 +69,7 @@ int WriteTrainingTable(const char* command, const std::string& log,
   if (result < 0) {
     const char* meaning = "the exported table cannot be read";
     if (result == -11) meaning = "the output file cannot be made";
-    if (result == -12) meaning = "a counter of the log is not in the ring buffer";
+    if (result == -12) meaning = "a counter of the log is not in the ring buffer, or the log lists it twice";
     ConfigFail(command, "cutting the training table", result, meaning);
     return -1;
   }
