@@ -34,6 +34,8 @@ int ReplyTimeout() {
   return seconds != 0 ? seconds : kReplyTimeoutSeconds;
 }
 
+std::string NoAnswer() { return "no answer within " + std::to_string(ReplyTimeout()) + " s"; }
+
 std::string ErrnoText(int error) { return std::system_category().message(error); }
 
 std::string Dotted(const in_addr& address) {
@@ -74,8 +76,10 @@ class SmtpConnection {
     server.sin_addr = address;
     uint16_t port = mail_port.load();
     server.sin_port = htons(port != 0 ? port : kSmtpPort);
-    if (connect(fd_, reinterpret_cast<sockaddr*>(&server), sizeof server) != 0) return ErrnoText(errno);
-    return "";
+    if (connect(fd_, reinterpret_cast<sockaddr*>(&server), sizeof server) == 0) return "";
+    // The send timeout ends a connection the server never takes with
+    // "in progress", which would tell the reader nothing.
+    return errno == EINPROGRESS ? NoAnswer() : ErrnoText(errno);
   }
 
   // The address this end of the connection has: an address of the local
@@ -101,9 +105,7 @@ class SmtpConnection {
   std::string Expect(const char* code) {
     char buffer[1025];
     ssize_t got = recv(fd_, buffer, 1024, 0);
-    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      return "no answer within " + std::to_string(ReplyTimeout()) + " s";
-    }
+    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return NoAnswer();
     if (got < 0) return "receiving failed: " + ErrnoText(errno);
     if (got == 0) return "the server closed the connection";
     buffer[got] = '\0';

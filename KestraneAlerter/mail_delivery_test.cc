@@ -288,9 +288,23 @@ TEST_F(MailTest, SilentAndClosingServersEndTheDialogueWithALine) {
     sendMailThread(Job("r@x", "s@x", "127.0.0.1"));
     EXPECT_EQ(closing.Received(), "HELO 127.0.0.1\r\nMAIL FROM: s@x\r\n");
   }
+  {
+    // One waiting connection fills the queue; the server takes no other.
+    Listener full(0);
+    int waiting = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(full.port());
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(connect(waiting, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    SetMailPortForTesting(full.port());
+    sendMailThread(Job("r@x", "s@x", "127.0.0.1"));
+    close(waiting);
+  }
   EXPECT_EQ(CapturedLog::Lines(),
             (std::vector<std::string>{"mail transporter \"m\": not sent: greeting: no answer within 1 s",
-                                      "mail transporter \"m\": not sent: MAIL FROM: the server closed the connection"}));
+                                      "mail transporter \"m\": not sent: MAIL FROM: the server closed the connection",
+                                      "mail transporter \"m\": not sent: connecting to 127.0.0.1: no answer within 1 s"}));
 }
 
 TEST_F(MailTest, SettingsAndServerNamesThatCannotBeUsedSayWhy) {
