@@ -77,6 +77,8 @@ KST_CLONES void CountLong(const uint64_t* const* premise, size_t np, const uint6
 #if KST_VECTOR_POPCOUNT
 #define KST_VECTOR_TARGET __attribute__((target("avx512f,avx512vpopcntdq")))
 
+// By hand: GCC 12 warns of an uninitialized value inside
+// _mm512_reduce_add_epi64.
 KST_VECTOR_TARGET uint64_t Sum(__m512i lanes) {
   alignas(64) uint64_t each[8];
   _mm512_store_si512(each, lanes);
