@@ -236,7 +236,7 @@ class CheckerMailLoadTest : public CheckCycleTest {
 // Unbounded, every check started a sender that waited a minute for the
 // server: thousands of threads, descriptors run out, the controls stall.
 TEST_F(CheckerMailLoadTest, SilentServerLeavesThreadsBoundedAndServiceAnswering) {
-  Install(50);
+  Install(50);  // the wait counts whole seconds: the checks run back to back
   ASSERT_EQ(StartServiceByName(kChecker), 0);
   const pid_t pid = CheckerPid();
   ASSERT_GT(pid, 0) << "no running " << KST_CHECKER_PROGRAM << " with KESTRANE_HOME=" << home_;
