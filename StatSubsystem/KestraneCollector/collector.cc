@@ -5,7 +5,6 @@
 #include "StatSubsystem/KestraneCollector/buffer_file.h"
 #include "StatSubsystem/KestraneCollector/collector_testing.h"
 
-#include "StatSubsystem/common/collector_options.h"
 #include "StatSubsystem/common/ring_buffer.h"
 #include "StatSubsystem/common/service_keys.h"
 #include "StatSubsystem/common/service_names.h"

@@ -274,7 +274,7 @@ namespace {
 
 uint32_t Le32At(std::string_view bytes, size_t at) {
   uint32_t v = 0;
-  for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(bytes[at + i]);
+  Reader(bytes.data() + at, 4).U32(&v);
   return v;
 }
 

@@ -8,8 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/registry.h"
-
 namespace kst {
 
 // What the user fills in: the interval's text as typed, the ring-buffer and
@@ -42,14 +40,6 @@ int CollectorIntervalFromText(const std::string& text);
 // empty list with their own message).
 bool WriteCollectorOptions(const CollectorFields& fields, const std::string& program_folder,
                            std::string* buffer_written = nullptr);
-
-// A value of the collector's key read with others in one transaction
-// (RegistryKey::QueryValues), judged as ReadServiceDword and
-// ReadServiceString judge it: a REG_DWORD of at most 4 bytes; a REG_SZ of at
-// most 1024 bytes, its text ending at the first zero. False otherwise,
-// *out untouched.
-bool ServiceDwordOf(const RegistryKey::Value& value, int* out);
-bool ServiceStringOf(const RegistryKey::Value& value, std::string* out);
 
 }  // namespace kst
 

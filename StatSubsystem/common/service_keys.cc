@@ -84,6 +84,22 @@ int WriteServiceDword(const std::string& identifier, const std::string& name,
   return 0;
 }
 
+bool ServiceDwordOf(const RegistryKey::Value& value, int* out) {
+  if (!value.found || value.data.size() > 4 || value.type != kRegDword) return false;
+  uint32_t bits = 0;
+  for (size_t i = 0; i < value.data.size(); ++i) {
+    bits |= static_cast<uint32_t>(static_cast<unsigned char>(value.data[i])) << (8 * i);
+  }
+  *out = static_cast<int>(bits);
+  return true;
+}
+
+bool ServiceStringOf(const RegistryKey::Value& value, std::string* out) {
+  if (!value.found || value.data.size() > kStringBufferSize || value.type != kRegSz) return false;
+  *out = value.data.substr(0, value.data.find('\0'));
+  return true;
+}
+
 int ReadServiceMultiString(const std::string& identifier,
                            const std::string& name,
                            std::vector<std::string>* list) {

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/registry.h"
+
 namespace kst {
 
 // "System\CurrentControlSet\Services\" followed by the service manager name
@@ -35,6 +37,14 @@ int ReadServiceDword(const std::string& identifier, const std::string& name,
 // 0; -1 key cannot be opened; -2 value cannot be set.
 int WriteServiceDword(const std::string& identifier, const std::string& name,
                       int value);
+
+// A value of a service's key read with others in one transaction
+// (RegistryKey::QueryValues), judged as ReadServiceDword and
+// ReadServiceString judge it: a REG_DWORD of at most 4 bytes; a REG_SZ of at
+// most 1024 bytes, its text ending at the first zero. False otherwise,
+// *out untouched.
+bool ServiceDwordOf(const RegistryKey::Value& value, int* out);
+bool ServiceStringOf(const RegistryKey::Value& value, std::string* out);
 
 // 0; -1 key cannot be opened; -2 key information cannot be read; -101 no
 // memory; -3 value cannot be read; -4 value larger than the key's largest
