@@ -180,11 +180,11 @@ void ResetConfiguration(int* result) {
         NativePath(RootDirectory() + folder), ec);
     if (ec) continue;
     for (const auto& entry : it) {
-      // Only plain files go: a folder, a pipe, a device or a link (even one
-      // to a plain file elsewhere) is passed over.
+      // Everything but a folder goes, a link as the link itself: a link kept
+      // here would be followed by the next write of a file of that name.
       std::error_code ignored;
-      if (std::filesystem::is_regular_file(entry.symlink_status(ignored)))
-        std::filesystem::remove(entry.path(), ignored);
+      if (!std::filesystem::is_directory(entry.symlink_status(ignored)))
+        ::unlink(entry.path().c_str());
     }
   }
   *result = 0;

@@ -70,9 +70,10 @@ int64_t ReadCounterByTitle(const std::string& title, int* result);
 // writable by the caller); -2 the buffer cannot be grown.
 std::string ReadCounterExplanation(const std::string& title, int* result);
 
-// Deletes the configuration key with everything under it, then deletes every
-// plain file in the folders States, AnalyzersMessages and LogsMessages under
-// the root directory (the folders stay; a missing folder is passed over).
+// Deletes the configuration key with everything under it, then removes every
+// entry but a folder (files, links as links, pipes) in the folders States,
+// AnalyzersMessages and LogsMessages under the root directory (the folders
+// and their subfolders stay; a missing folder is passed over).
 // Result 0; -1 the configuration key cannot be deleted (no file is touched).
 void ResetConfiguration(int* result);
 

@@ -185,9 +185,13 @@ TEST_F(ProductKeyTest, ResetConfigurationDeletesTreeThenFiles) {
   for (const char* file : {"/States/a.st", "/States/sub/kept", "/AnalyzersMessages/m",
                            "/LogsMessages/l", "/Profiles/p", "/target"})
     std::ofstream(home + file) << "x";
-  // Names that are not plain files stay: a pipe, and links to a file and to
-  // a folder.
+  // Entries that are not plain files go too, links as links: a pipe, a link
+  // out of the home (a later state-file write would follow it), links to a
+  // file and to a folder.
+  const std::string outside = home + ".outside";
+  std::ofstream(outside) << "kept";
   ASSERT_EQ(::mkfifo((home + "/States/pipe").c_str(), 0600), 0);
+  fs::create_symlink(outside, home + "/States/i1.state");
   fs::create_symlink(home + "/target", home + "/LogsMessages/link");
   fs::create_directory_symlink(home + "/Profiles", home + "/AnalyzersMessages/dirlink");
 
@@ -209,10 +213,16 @@ TEST_F(ProductKeyTest, ResetConfigurationDeletesTreeThenFiles) {
   EXPECT_TRUE(fs::exists(home + "/Profiles/p"));
   EXPECT_TRUE(fs::is_directory(home + "/States"));
   EXPECT_FALSE(fs::exists(home + "/LogsMessages/l"));
-  EXPECT_TRUE(fs::is_fifo(home + "/States/pipe"));
-  EXPECT_TRUE(fs::is_symlink(home + "/LogsMessages/link"));
-  EXPECT_TRUE(fs::is_symlink(home + "/AnalyzersMessages/dirlink"));
+  for (const char* gone : {"/States/pipe", "/States/i1.state", "/LogsMessages/link",
+                           "/AnalyzersMessages/dirlink"}) {
+    EXPECT_FALSE(fs::exists(fs::symlink_status(home + gone))) << gone;
+  }
   EXPECT_TRUE(fs::exists(home + "/target"));
+  EXPECT_TRUE(fs::is_directory(home + "/Profiles"));
+  std::ifstream in(outside);
+  std::string text((std::istreambuf_iterator<char>(in)), {});
+  EXPECT_EQ(text, "kept");
+  fs::remove(outside);
   SetRootDirectory("");
 }
 
