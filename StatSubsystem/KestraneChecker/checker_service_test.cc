@@ -385,6 +385,33 @@ TEST_F(CheckerServiceTest, RemoveStopsARunningService) {
   EXPECT_EQ(state, kServiceStateNotInstalled);
 }
 
+// A user who may not change the service database hears why, and the
+// program ends with 1 without going on to its next word.
+TEST_F(CheckerServiceTest, InstallAndRemoveByAnotherUserSayWhy) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to become another user";
+  ASSERT_EQ(::chmod(home_.path().c_str(), 0755), 0);  // nobody may read, not write
+  const std::string refusal =
+      ": access denied to the service database " + home_.path() + "/registry.db\n";
+  ChildOutcome install;
+  if (!RunAsNobody(KST_CHECKER_PROGRAM, {"-install"}, home_.path(), &install)) {
+    GTEST_SKIP() << "no user nobody to test another user's access";
+  }
+  EXPECT_EQ(install.status, 1);
+  EXPECT_EQ(install.err, "Kestrane stat checker: cannot install the service" + refusal);
+  int state = -1;
+  EXPECT_EQ(QueryServiceState(kChecker, &state), 0);
+  EXPECT_EQ(state, kServiceStateNotInstalled);
+
+  RunChecker("-install");
+  ChildOutcome remove;
+  ASSERT_TRUE(RunAsNobody(KST_CHECKER_PROGRAM, {"-remove", "-install"}, home_.path(), &remove));
+  EXPECT_EQ(remove.status, 1);
+  EXPECT_EQ(remove.err, "Kestrane stat checker: cannot remove the service" + refusal);
+  EXPECT_EQ(QueryServiceState(kChecker, &state), 0);
+  EXPECT_EQ(state, kServiceStateStopped);
+  ASSERT_EQ(::chmod(home_.path().c_str(), 0700), 0);
+}
+
 TEST_F(CheckerServiceTest, CommandLineByHand) {
   uint32_t exit_code = 99;
   EXPECT_EQ(RunChecker("", &exit_code),

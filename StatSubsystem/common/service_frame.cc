@@ -74,13 +74,20 @@ bool TickUntilDone() {
   }
 }
 
+// A command-line word that cannot be carried out: one line on standard
+// error, and the program's exit code.
+int RefuseCommand(const ServiceFrame& frame, const std::string& why) {
+  std::fprintf(stderr, "%s: %s\n", frame.service.name, why.c_str());
+  std::fflush(stderr);
+  return 1;
+}
+
 // Run as root in an installation that another user can change, the service
 // would write where they point it and read what they planted: it does not run.
 bool RefuseUnsafeInstallation(const ServiceFrame& frame) {
   const std::string reason = UnsafeInstallationReason();
   if (reason.empty()) return false;
-  std::fprintf(stderr, "%s: refusing to run as root: %s\n", frame.service.name, reason.c_str());
-  std::fflush(stderr);
+  RefuseCommand(frame, "refusing to run as root: " + reason);
   return true;
 }
 
@@ -117,10 +124,15 @@ int RunServiceProgram(const ServiceFrame& frame, int argc, char** argv) {
   }
   for (int i = 1; i < argc; ++i) {
     std::string word = argv[i];
+    std::string error;
     if (word == frame.service.install_word) {
-      InstallService(frame.service);
+      if (!InstallService(frame.service, &error)) {
+        return RefuseCommand(frame, "cannot install the service: " + error);
+      }
     } else if (word == frame.service.remove_word) {
-      RemoveService(frame.service);
+      if (!RemoveService(frame.service, &error)) {
+        return RefuseCommand(frame, "cannot remove the service: " + error);
+      }
     } else if ((word == "-debug" || word == "-service") && RefuseUnsafeInstallation(frame)) {
       return 1;
     } else if (word == "-debug") {

@@ -60,8 +60,10 @@ struct ServiceFrame {
 
 // The program's main: the command-line words in order ("-install",
 // "-remove", "-debug", "-service"; others are ignored; none prints the
-// usage). Returns 0, or 1 when "-debug" or "-service" would run as root in
-// an installation another user can change.
+// usage). Returns 0, or 1 after a line on standard error when "-install" or
+// "-remove" could not change the service database (the words after it are
+// not carried out), or when "-debug" or "-service" would run as root in an
+// installation another user can change.
 int RunServiceProgram(const ServiceFrame& frame, int argc, char** argv);
 
 // The report of a dispatcher that could not start: its text, and its

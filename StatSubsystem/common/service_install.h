@@ -1,9 +1,11 @@
 // Registering and unregistering a service program with the service manager.
-// Both operations act on the service of the program that calls them, named
-// by its entries of the service name table; both are silent: nothing is
-// printed, stored or returned.
+// Both operations act on the service of the program that calls it, named by
+// its entries of the service name table. They store and print nothing; a
+// caller that may not change the service database learns why.
 #ifndef KESTRANE_STATSUBSYSTEM_COMMON_SERVICE_INSTALL_H_
 #define KESTRANE_STATSUBSYSTEM_COMMON_SERVICE_INSTALL_H_
+
+#include <string>
 
 #include "StatSubsystem/common/service_names.h"
 
@@ -29,14 +31,16 @@ inline constexpr ServiceIdentity kCheckerService{
 
 // Registers the running program as an automatically started service whose
 // command line is the program's path (not quoted) and " -service", then
-// sets its description. When the service exists already, or the manager
-// cannot be opened for creating, nothing changes.
-void InstallService(const ServiceIdentity& service);
+// sets its description. A service that exists already is left as it was
+// (true). False, with the reason in *error (may be null), when the service database may
+// not be changed by the caller.
+bool InstallService(const ServiceIdentity& service, std::string* error = nullptr);
 
 // Sends the service the stop control, waits 2 s whatever happened, and
 // deletes it. A service that is not installed changes nothing (the wait
-// still happens).
-void RemoveService(const ServiceIdentity& service);
+// still happens; true). False, with the reason in *error (may be null), when the service
+// cannot be deleted.
+bool RemoveService(const ServiceIdentity& service, std::string* error = nullptr);
 
 }  // namespace kst
 

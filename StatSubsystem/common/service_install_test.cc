@@ -20,10 +20,12 @@ class ServiceInstallTest : public ::testing::Test {
 };
 
 TEST_F(ServiceInstallTest, InstallTwiceKeepsTheFirstInstallation) {
-  InstallService(kCheckerService);
+  std::string error;
+  EXPECT_TRUE(InstallService(kCheckerService, &error));
   ServiceIdentity changed = kCheckerService;
   changed.description = "another description";
-  InstallService(changed);
+  EXPECT_TRUE(InstallService(changed, &error));
+  EXPECT_EQ(error, "");
 
   std::vector<std::string> names;
   ASSERT_EQ(manager_->ListServices(&names), kErrorSuccess);
@@ -41,25 +43,41 @@ TEST_F(ServiceInstallTest, InstallTwiceKeepsTheFirstInstallation) {
 }
 
 TEST_F(ServiceInstallTest, RemoveOfMissingServiceWaitsAndChangesNothing) {
-  InstallService(kCollectorService);
+  std::string error;
+  ASSERT_TRUE(InstallService(kCollectorService, &error));
   auto start = std::chrono::steady_clock::now();
-  RemoveService(kCheckerService);
+  EXPECT_TRUE(RemoveService(kCheckerService, &error));
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2000));
   std::vector<std::string> names;
   ASSERT_EQ(manager_->ListServices(&names), kErrorSuccess);
   EXPECT_EQ(names, std::vector<std::string>{"Kestrane buffer creator"});
-  RemoveService(kCollectorService);
+  EXPECT_TRUE(RemoveService(kCollectorService, &error));
+  EXPECT_EQ(error, "");
   ASSERT_EQ(manager_->ListServices(&names), kErrorSuccess);
   EXPECT_TRUE(names.empty());
 }
 
-TEST_F(ServiceInstallTest, InstallWithoutWritableRegistryIsSilent) {
+// Without the right to change the service database, both say so and name it.
+TEST_F(ServiceInstallTest, WithoutWritableRegistryBothSayWhy) {
+  const std::string refusal =
+      "access denied to the service database " + home_.path() + "/registry.db";
+  std::string error;
   SetRegistryReadOnlyForTesting(true);
-  InstallService(kCheckerService);
+  EXPECT_FALSE(InstallService(kCheckerService, &error));
   SetRegistryReadOnlyForTesting(false);
+  EXPECT_EQ(error, refusal);
   std::vector<std::string> names;
   ASSERT_EQ(manager_->ListServices(&names), kErrorSuccess);
   EXPECT_TRUE(names.empty());
+
+  ASSERT_TRUE(InstallService(kCheckerService, &error));
+  error.clear();
+  SetRegistryReadOnlyForTesting(true);
+  EXPECT_FALSE(RemoveService(kCheckerService, &error));
+  SetRegistryReadOnlyForTesting(false);
+  EXPECT_EQ(error, refusal);
+  ASSERT_EQ(manager_->ListServices(&names), kErrorSuccess);
+  EXPECT_EQ(names, std::vector<std::string>{"Kestrane stat checker"});
 }
 
 }  // namespace
