@@ -3,11 +3,13 @@
 #include <dlfcn.h>
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <vector>
 
 #include "platform/ascii.h"
 #include "platform/paths.h"
 #include "platform/process.h"
+#include "platform/services.h"
 
 namespace kst {
 
@@ -36,6 +38,20 @@ bool IsFile(const std::string& path) {
 
 
 std::unique_ptr<Module> Open(const std::string& path, std::string* error) {
+  // Root loads no library another user could have put in its place; a name
+  // without a folder is the system loader's, in the system's folders.
+  if (path.find('/') != std::string::npos) {
+    if (const std::string unsafe = UnsafePathReason(path); !unsafe.empty()) {
+      const std::string refusal = "refusing to load " + path + " as root: " + unsafe;
+      if (error != nullptr) {
+        *error = refusal;
+      } else {
+        std::fprintf(stderr, "%s\n", refusal.c_str());
+        std::fflush(stderr);
+      }
+      return nullptr;
+    }
+  }
   dlerror();
   void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) {

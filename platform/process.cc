@@ -11,12 +11,14 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 
 #include "platform/ascii.h"
 #include "platform/paths.h"
+#include "platform/services.h"
 
 extern char** environ;
 
@@ -140,6 +142,13 @@ WinError PrepareLaunch(std::string_view command_line,
   WinError error = kErrorSuccess;
   launch->program = options.search_path ? ResolveProgram(name, &error) : ResolveAsGiven(name, &error);
   if (launch->program.empty()) return error;
+  // Root runs nothing another user could have put in the program's place.
+  if (const std::string unsafe = UnsafePathReason(launch->program); !unsafe.empty()) {
+    std::fprintf(stderr, "refusing to run %s as root: %s\n", launch->program.c_str(),
+                 unsafe.c_str());
+    std::fflush(stderr);
+    return kErrorAccessDenied;
+  }
   if (!options.working_directory.empty()) {
     launch->working_directory = NativePath(options.working_directory);
     if (!IsDirectory(launch->working_directory)) return kErrorPathNotFound;

@@ -66,7 +66,9 @@ struct ProcessOptions {
 // when a signal ended it. Errors: kErrorFileNotFound (the program is
 // missing), kErrorPathNotFound (its folder, or the working folder, is
 // missing), kErrorAccessDenied (not executable), kErrorInvalidParameter
-// (empty command line), or another mapped failure of the start.
+// (empty command line), or another mapped failure of the start. Run as
+// root, a program that another user could have put in place
+// (UnsafePathReason) gives kErrorAccessDenied and a line on standard error.
 WinError RunProgramAndWait(std::string_view command_line,
                            const ProcessOptions& options,
                            uint32_t* exit_code);

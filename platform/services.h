@@ -173,14 +173,29 @@ class ServiceManager {
   virtual WinError ListServices(std::vector<std::string>* names) = 0;
 };
 
-// Whether root may run the installation's services: a user who can write
-// KestraneHome(), its log folder or the registry database (or swap one of
-// them for a symbolic link) could make root's output follow a link or make
-// root run a program of theirs. Running as root, each of them (and the
-// database's journal files) that exists must be owned by root, writable by
-// no one else and not a symbolic link. Empty when that holds or when this
-// process is not root; otherwise what is wrong, naming the path.
+// Whether root may run the installation's services: a user who could change
+// a file that a service run as root reads, loads or starts, or swap it for a
+// symbolic link, could make root run a program of theirs or write where they
+// point it. Running as root, KestraneHome() (a symbolic link to it counts
+// when root owns it and its target passes), its log and run folders, the
+// registry database and its journal files (never links), the folders States
+// and Profiles with each entry in them, and every other entry in the home
+// (programs, libraries, the buffer) are checked as UnsafePathReason checks a
+// path. Empty when that holds or when this process is not root; otherwise
+// what is wrong, naming the path.
 std::string UnsafeInstallationReason();
+
+// Whether root may read, load or run the file `path` (a native path; a
+// relative one is taken from the current folder). Running as root, the path
+// and every folder above it up to KestraneHome() (for a path elsewhere: the
+// path and its folder, where a root-owned folder with the sticky bit
+// counts as safe) must belong to root or to this process's user and be
+// writable by neither group nor others; a symbolic link among them counts
+// when its owner does and its target passes the same checks. A path that
+// does not exist is judged by the folders that could make it. Empty when
+// that holds or when this process is not root; otherwise what is wrong,
+// naming the path.
+std::string UnsafePathReason(const std::string& path);
 
 // ---- Inside a service program ----
 

@@ -8,6 +8,8 @@
 #include <string>
 
 #include "gtest/gtest.h"
+#include "platform/module.h"
+#include "platform/process.h"
 #include "platform/registry.h"
 #include "platform/registry_testing.h"
 #include "platform/services.h"
@@ -39,49 +41,192 @@ class ServicesSafetyTest : public ::testing::Test {
 };
 
 TEST_F(ServicesSafetyTest, EveryWayAnotherUserCouldChangeTheInstallationIsNamed) {
-  EXPECT_EQ(UnsafeInstallationReason(), "");
   const std::string home = home_.path();
   const std::string db = home + "/registry.db";
   const std::string tail = "; only root may own and change it";
+  // What a root service reads, loads or starts in its home.
+  fs::create_directory(home + "/run");
+  ::chmod((home + "/run").c_str(), 0700);
+  for (const char* folder : {"/States", "/Profiles"}) fs::create_directory(home + folder);
+  for (const char* file : {"/States/i1.state", "/Profiles/_default_.cfg", "/Profiles/Ops.cfg",
+                           "/KestraneAlerter.so", "/Discovery.so", "/cbuffer"}) {
+    std::ofstream(home + file) << "x";
+  }
+  EXPECT_EQ(UnsafeInstallationReason(), "");
+  auto own = [](const std::string& path, uid_t user) { ::lchown(path.c_str(), user, 0); };
+  auto mode = [](const std::string& path, mode_t m) { ::chmod(path.c_str(), m); };
+  const std::string ops = home + "/Profiles/Ops.cfg", kept = outside_ + "/Ops.cfg";
+  const std::string open = outside_ + "/open", sticky = outside_ + "/sticky";
   struct Case {
     const char* what;
     std::function<void()> make, undo;
-    std::string reason;
+    std::string reason;  // empty: accepted
   } cases[] = {
-      {"home group-writable", [&] { ::chmod(home.c_str(), 0770); }, [&] { ::chmod(home.c_str(), 0700); },
+      {"home group-writable", [&] { mode(home, 0770); }, [&] { mode(home, 0700); },
        home + " may be written by its group or by other users"},
-      {"home other-writable", [&] { ::chmod(home.c_str(), 0703); }, [&] { ::chmod(home.c_str(), 0700); },
+      {"home other-writable", [&] { mode(home, 0703); }, [&] { mode(home, 0700); },
        home + " may be written by its group or by other users"},
-      {"home of another user", [&] { ::chown(home.c_str(), kOtherUser, 0); },
-       [&] { ::chown(home.c_str(), 0, 0); }, home + " belongs to user 65534, not root"},
+      {"home of another user", [&] { own(home, kOtherUser); }, [&] { own(home, 0); },
+       home + " belongs to user 65534, not root"},
       {"log folder a link",
        [&] { fs::remove(home + "/log"); fs::create_directory_symlink(outside_, home + "/log"); },
        [&] { fs::remove(home + "/log"); fs::create_directory(home + "/log"); }, home + "/log is a symbolic link"},
-      {"log folder writable", [&] { ::chmod((home + "/log").c_str(), 0777); },
-       [&] { ::chmod((home + "/log").c_str(), 0755); }, home + "/log may be written by its group or by other users"},
-      {"database writable", [&] { ::chmod(db.c_str(), 0666); }, [&] { ::chmod(db.c_str(), 0644); },
+      {"log folder writable", [&] { mode(home + "/log", 0777); }, [&] { mode(home + "/log", 0755); },
+       home + "/log may be written by its group or by other users"},
+      {"run folder a link",
+       [&] { fs::remove(home + "/run"); fs::create_directory_symlink(outside_, home + "/run"); },
+       [&] { fs::remove(home + "/run"); fs::create_directory(home + "/run"); }, home + "/run is a symbolic link"},
+      {"database writable", [&] { mode(db, 0666); }, [&] { mode(db, 0644); },
        db + " may be written by its group or by other users"},
-      {"database of another user", [&] { ::chown(db.c_str(), 1, 0); },
-       [&] { ::chown(db.c_str(), 0, 0); }, db + " belongs to user 1, not root"},
+      {"database of another user", [&] { own(db, 1); }, [&] { own(db, 0); }, db + " belongs to user 1, not root"},
       {"journal a link",
        [&] { fs::rename(db + "-wal", outside_ + "/wal"); fs::create_symlink(outside_ + "/wal", db + "-wal"); },
        [&] { fs::remove(db + "-wal"); fs::rename(outside_ + "/wal", db + "-wal"); },
        db + "-wal is a symbolic link"},
+      {"States of another user", [&] { own(home + "/States", kOtherUser); }, [&] { own(home + "/States", 0); },
+       home + "/States belongs to user 65534, not root"},
+      {"a state file others may write", [&] { mode(home + "/States/i1.state", 0666); },
+       [&] { mode(home + "/States/i1.state", 0644); },
+       home + "/States/i1.state may be written by its group or by other users"},
+      {"Profiles group-writable", [&] { mode(home + "/Profiles", 0775); }, [&] { mode(home + "/Profiles", 0755); },
+       home + "/Profiles may be written by its group or by other users"},
+      {"default profile of another user", [&] { own(home + "/Profiles/_default_.cfg", kOtherUser); },
+       [&] { own(home + "/Profiles/_default_.cfg", 0); },
+       home + "/Profiles/_default_.cfg belongs to user 65534, not root"},
+      {"profile swapped for another user's link",
+       [&] { fs::rename(ops, kept); fs::create_symlink(kept, ops); own(ops, kOtherUser); },
+       [&] { fs::remove(ops); fs::rename(kept, ops); }, ops + " belongs to user 65534, not root"},
+      {"root's link to a profile others may write",
+       [&] { fs::rename(ops, kept); mode(kept, 0666); fs::create_symlink(kept, ops); },
+       [&] { fs::remove(ops); mode(kept, 0644); fs::rename(kept, ops); },
+       kept + " may be written by its group or by other users"},
+      {"alerter group-writable", [&] { mode(home + "/KestraneAlerter.so", 0664); },
+       [&] { mode(home + "/KestraneAlerter.so", 0644); },
+       home + "/KestraneAlerter.so may be written by its group or by other users"},
+      {"plug-in of another user", [&] { own(home + "/Discovery.so", kOtherUser); },
+       [&] { own(home + "/Discovery.so", 0); }, home + "/Discovery.so belongs to user 65534, not root"},
+      {"exporter a link to another user's program",
+       [&] {
+         std::ofstream(outside_ + "/exporter") << "x";
+         own(outside_ + "/exporter", kOtherUser);
+         fs::create_symlink(outside_ + "/exporter", home + "/KestraneExporter");
+       },
+       [&] { fs::remove(home + "/KestraneExporter"); fs::remove(outside_ + "/exporter"); },
+       outside_ + "/exporter belongs to user 65534, not root"},
+      {"buffer others may write", [&] { mode(home + "/cbuffer", 0646); }, [&] { mode(home + "/cbuffer", 0644); },
+       home + "/cbuffer may be written by its group or by other users"},
+      {"link to a missing file where others may make it",
+       [&] {
+         fs::create_directory(open);
+         mode(open, 0777);
+         fs::create_symlink(open + "/missing", home + "/Other.so");
+       },
+       [&] { fs::remove(home + "/Other.so"); fs::remove(open); },
+       open + " may be written by its group or by other users"},
+      {"link to itself", [&] { fs::create_symlink(home + "/loop", home + "/loop"); },
+       [&] { fs::remove(home + "/loop"); }, home + "/loop leads through too many symbolic links"},
+      // A sticky folder of root's keeps root's files from others.
+      {"root's link to root's file in a sticky folder",
+       [&] {
+         fs::create_directory(sticky);
+         mode(sticky, 01777);
+         std::ofstream(sticky + "/Other.so") << "x";
+         fs::create_symlink(sticky + "/Other.so", home + "/Other.so");
+       },
+       [&] { fs::remove(home + "/Other.so"); fs::remove_all(sticky); }, ""},
   };
   for (const Case& c : cases) {
     c.make();
-    EXPECT_EQ(UnsafeInstallationReason(), c.reason + tail) << c.what;
+    EXPECT_EQ(UnsafeInstallationReason(), c.reason.empty() ? "" : c.reason + tail) << c.what;
     c.undo();
     EXPECT_EQ(UnsafeInstallationReason(), "") << c.what;
   }
+}
 
-  // The home itself named through a link.
-  const std::string link = home + ".link";
+// A home moved elsewhere through a link counts when root owns the link and
+// its target passes as a home.
+TEST_F(ServicesSafetyTest, HomeThroughALinkOfRootsCounts) {
+  const std::string home = home_.path();
+  const std::string tail = "; only root may own and change it";
+  const std::string link = home + ".link", hop = home + ".hop";
   fs::create_directory_symlink(home, link);
-  ::setenv("KESTRANE_HOME", (link + "/").c_str(), 1);
-  EXPECT_EQ(UnsafeInstallationReason(), link + " is a symbolic link" + tail);
+  fs::create_directory_symlink(link, hop);
+  struct Case {
+    const char* what;
+    std::string named;  // KESTRANE_HOME
+    std::function<void()> make, undo;
+    std::string reason;  // empty: accepted
+  } cases[] = {
+      {"root's link", link + "/", [] {}, [] {}, ""},
+      {"root's link to root's link", hop, [] {}, [] {}, ""},
+      {"another user's link", link, [&] { ::lchown(link.c_str(), kOtherUser, 0); },
+       [&] { ::lchown(link.c_str(), 0, 0); }, link + " belongs to user 65534, not root"},
+      {"a link to another user's link", hop, [&] { ::lchown(link.c_str(), kOtherUser, 0); },
+       [&] { ::lchown(link.c_str(), 0, 0); }, link + " belongs to user 65534, not root"},
+      {"root's link to a home others may write", link, [&] { ::chmod(home.c_str(), 0777); },
+       [&] { ::chmod(home.c_str(), 0700); }, home + " may be written by its group or by other users"},
+      {"root's link, log folder a link", link,
+       [&] { fs::remove(home + "/log"); fs::create_directory_symlink(outside_, home + "/log"); },
+       [&] { fs::remove(home + "/log"); fs::create_directory(home + "/log"); }, link + "/log is a symbolic link"},
+  };
+  for (const Case& c : cases) {
+    ::setenv("KESTRANE_HOME", c.named.c_str(), 1);
+    c.make();
+    EXPECT_EQ(UnsafeInstallationReason(), c.reason.empty() ? "" : c.reason + tail) << c.what;
+    c.undo();
+  }
   ::setenv("KESTRANE_HOME", home.c_str(), 1);
+  fs::remove(hop);
   fs::remove(link);
+}
+
+// Root loads no library and runs no program that another user could have
+// put in place, wherever it lies; a refusal names the file and the reason.
+TEST_F(ServicesSafetyTest, LibrariesAndProgramsOthersCouldPlaceAreRefused) {
+  const std::string tail = "; only root may own and change it";
+  const std::string open = outside_ + "/open";
+  fs::create_directory(open);
+  ::chmod(open.c_str(), 0777);
+  struct Case {
+    const char* what;
+    std::string file;
+    uid_t owner;
+    std::string reason;  // empty: used
+  } cases[] = {
+      {"root's, in root's folder", outside_ + "/mine", 0, ""},
+      {"another user's", outside_ + "/theirs", kOtherUser, outside_ + "/theirs belongs to user 65534, not root"},
+      {"root's, in a folder others may write", open + "/mine", 0,
+       open + " may be written by its group or by other users"},
+      {"under the home, another user's", home_.path() + "/theirs", kOtherUser,
+       home_.path() + "/theirs belongs to user 65534, not root"},
+  };
+  for (const Case& c : cases) {
+    std::ofstream(c.file) << "#!/bin/sh\necho ran > " << c.file << ".ran\n";
+    ::chmod(c.file.c_str(), 0755);
+    ::lchown(c.file.c_str(), c.owner, 0);
+    EXPECT_EQ(UnsafePathReason(c.file), c.reason.empty() ? "" : c.reason + tail) << c.what;
+
+    // Not a library: one that may be loaded fails in the loader instead.
+    const std::string refusal = "refusing to load " + c.file + " as root: " + c.reason + tail;
+    std::string error;
+    EXPECT_EQ(LoadModule(c.file, &error), nullptr) << c.what;
+    EXPECT_EQ(error == refusal, !c.reason.empty()) << c.what << ": " << error;
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(LoadModule(c.file), nullptr) << c.what;
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), c.reason.empty() ? "" : refusal + "\n")
+        << c.what;
+
+    ::testing::internal::CaptureStderr();
+    uint32_t exit_code = 99;
+    const WinError run = RunProgramAndWait(c.file, ProcessOptions(), &exit_code);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              c.reason.empty() ? "" : "refusing to run " + c.file + " as root: " + c.reason + tail + "\n")
+        << c.what;
+    EXPECT_EQ(run, c.reason.empty() ? kErrorSuccess : kErrorAccessDenied) << c.what;
+    EXPECT_EQ(fs::exists(c.file + ".ran"), c.reason.empty()) << c.what;
+    fs::remove(c.file);
+    fs::remove(c.file + ".ran");
+  }
 }
 
 // The manager neither starts the program nor opens its log where a link
@@ -113,6 +258,22 @@ TEST_F(ServicesSafetyTest, StartRefusesAnUnsafeInstallationAndNeverFollowsTheLog
   std::ifstream in(target);
   std::string text((std::istreambuf_iterator<char>(in)), {});
   EXPECT_EQ(text, "kept");
+  fs::remove(home_.path() + "/log/Safety Test.log");
+
+  // The service's own program, when another user could have put it there.
+  const std::string program = outside_ + "/program";
+  std::ofstream(program) << "#!/bin/sh\necho ran > " << program << ".ran\n";
+  ::chmod(program.c_str(), 0755);
+  ::chown(program.c_str(), kOtherUser, 0);
+  config.name = "Planted";
+  config.image_path = program + " -service";
+  ASSERT_EQ(manager->CreateService(config, kServiceStart, &service), kErrorSuccess);
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(service->Start(), kErrorAccessDenied);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "refusing to run " + program + " as root: " + program +
+                " belongs to user 65534, not root; only root may own and change it\n");
+  EXPECT_FALSE(fs::exists(program + ".ran"));
 }
 
 }  // namespace
