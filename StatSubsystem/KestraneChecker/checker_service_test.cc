@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
+#include <functional>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -383,6 +385,68 @@ TEST_F(CheckerServiceTest, RemoveStopsARunningService) {
   int state = -1;
   EXPECT_EQ(QueryServiceState(kChecker, &state), 0);
   EXPECT_EQ(state, kServiceStateNotInstalled);
+}
+
+// Run as root, the checker neither starts nor reloads while another user
+// could change what it would read, load or start: the start is refused
+// naming the path, a reload is refused in the log and the checks go on
+// with what was read before.
+TEST_F(CheckerServiceTest, RootRefusesWhatAnotherUserCouldChange) {
+  if (::geteuid() != 0) GTEST_SKIP() << "the refusal guards a service run as root";
+  const std::string home = home_.path();
+  const std::string tail = "; only root may own and change it\n";
+  for (const char* folder : {"/States", "/Profiles"}) std::filesystem::create_directory(home + folder);
+  for (const char* file : {"/States/i1.state", "/Profiles/_default_.cfg", "/KestraneAlerter.so"}) {
+    std::ofstream(home + file) << "x";
+  }
+  SetInterval(60000);
+  InstallScriptedChecker();
+  auto own = [](const std::string& path, uid_t user) { ::lchown(path.c_str(), user, 0); };
+  auto mode = [](const std::string& path, mode_t m) { ::chmod(path.c_str(), m); };
+  const std::string profiles = home + "/Profiles", fallback = home + "/Profiles/_default_.cfg";
+  const std::string state = home + "/States/i1.state", alerter = home + "/KestraneAlerter.so";
+  struct Case {
+    const char* what;
+    std::function<void()> make, undo;
+    std::string reason;
+  } cases[] = {
+      {"Profiles of another user", [&] { own(profiles, 65534); }, [&] { own(profiles, 0); },
+       profiles + " belongs to user 65534, not root"},
+      {"Profiles others may write", [&] { mode(profiles, 0777); }, [&] { mode(profiles, 0755); },
+       profiles + " may be written by its group or by other users"},
+      {"default profile of another user", [&] { own(fallback, 65534); }, [&] { own(fallback, 0); },
+       fallback + " belongs to user 65534, not root"},
+      {"state file its group may write", [&] { mode(state, 0664); }, [&] { mode(state, 0644); },
+       state + " may be written by its group or by other users"},
+      {"alerter of another user", [&] { own(alerter, 65534); }, [&] { own(alerter, 0); },
+       alerter + " belongs to user 65534, not root"},
+  };
+  for (const Case& c : cases) {
+    c.make();
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(StartServiceByName(kChecker), -4) << c.what;
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "Kestrane stat checker: refusing to start: " + c.reason + tail)
+        << c.what;
+    c.undo();
+  }
+  EXPECT_TRUE(Checks().empty());
+
+  ASSERT_EQ(StartServiceByName(kChecker), 0);
+  ASSERT_TRUE(WaitForChecks(1, 2));
+  mode(profiles, 0777);
+  ASSERT_EQ(SendReloadControl(kChecker), 0);
+  ASSERT_TRUE(WaitForChecks(2, 4)) << "a check after the refused reload";
+  EXPECT_EQ(Checks()[1].reload, 0);
+  EXPECT_NE(Slurp("log/Kestrane stat checker.log")
+                .find("Kestrane stat checker: refusing to reload as root: " + profiles +
+                      " may be written by its group or by other users" + tail),
+            std::string::npos)
+      << Slurp("log/Kestrane stat checker.log");
+  mode(profiles, 0755);
+  ASSERT_EQ(SendReloadControl(kChecker), 0);
+  ASSERT_TRUE(WaitForChecks(3, 4)) << "a check after the reload";
+  EXPECT_EQ(Checks()[2].reload, 1);
 }
 
 // A user who may not change the service database hears why, and the

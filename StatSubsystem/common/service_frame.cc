@@ -74,20 +74,21 @@ bool TickUntilDone() {
   }
 }
 
-// A command-line word that cannot be carried out: one line on standard
-// error, and the program's exit code.
-int RefuseCommand(const ServiceFrame& frame, const std::string& why) {
+// What the program will not do, and why: one line on standard error (the
+// service's log).
+void TellRefusal(const ServiceFrame& frame, const std::string& why) {
   std::fprintf(stderr, "%s: %s\n", frame.service.name, why.c_str());
   std::fflush(stderr);
-  return 1;
 }
 
 // Run as root in an installation that another user can change, the service
-// would write where they point it and read what they planted: it does not run.
-bool RefuseUnsafeInstallation(const ServiceFrame& frame) {
+// would write where they point it and read what they planted: it does not
+// run, and a running one does not read its configuration again (it goes on
+// with what it read while the installation was safe).
+bool RefuseUnsafeInstallation(const ServiceFrame& frame, const char* doing) {
   const std::string reason = UnsafeInstallationReason();
   if (reason.empty()) return false;
-  RefuseCommand(frame, "refusing to run as root: " + reason);
+  TellRefusal(frame, std::string("refusing to ") + doing + " as root: " + reason);
   return true;
 }
 
@@ -127,13 +128,15 @@ int RunServiceProgram(const ServiceFrame& frame, int argc, char** argv) {
     std::string error;
     if (word == frame.service.install_word) {
       if (!InstallService(frame.service, &error)) {
-        return RefuseCommand(frame, "cannot install the service: " + error);
+        TellRefusal(frame, "cannot install the service: " + error);
+        return 1;
       }
     } else if (word == frame.service.remove_word) {
       if (!RemoveService(frame.service, &error)) {
-        return RefuseCommand(frame, "cannot remove the service: " + error);
+        TellRefusal(frame, "cannot remove the service: " + error);
+        return 1;
       }
-    } else if ((word == "-debug" || word == "-service") && RefuseUnsafeInstallation(frame)) {
+    } else if ((word == "-debug" || word == "-service") && RefuseUnsafeInstallation(frame, "run")) {
       return 1;
     } else if (word == "-debug") {
       ServiceMain(0, nullptr);
@@ -185,7 +188,9 @@ void ServiceMain(uint32_t /*argc*/, char** /*argv*/) {
   while (true) {
     int waited = WaitInterruptible(static_cast<int64_t>(interval) * f.interval_unit_ms);
     if (waited == 0) break;
-    if (waited == kRunStateReload) f.load_parameters(&interval);
+    if (waited == kRunStateReload && !RefuseUnsafeInstallation(f, "reload")) {
+      f.load_parameters(&interval);
+    }
     if (!TickUntilDone()) break;
   }
   ReportStopped();

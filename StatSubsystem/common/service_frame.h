@@ -77,7 +77,10 @@ void UseServiceFrame(const ServiceFrame& frame);
 // The service entry point; its arguments are not read. Reports stopped and
 // returns when a wait sees the run state 0. A failed load or tick reports
 // stopped with 1066 and the service-specific code, reports the error and
-// ends the process with exit code 1.
+// ends the process with exit code 1. Run as root in an installation another
+// user can change (UnsafeInstallationReason), a reload request is refused
+// with a line on standard error: the parameters are not loaded again and the
+// ticks go on with what they read before.
 void ServiceMain(uint32_t argc, char** argv);
 
 // The control handler (context: the service's identifier). Returns 0, or
