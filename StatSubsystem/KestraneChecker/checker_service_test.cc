@@ -449,6 +449,30 @@ TEST_F(CheckerServiceTest, RootRefusesWhatAnotherUserCouldChange) {
   EXPECT_EQ(Checks()[2].reload, 1);
 }
 
+// A home moved to another disk through a link of root's runs the checker;
+// another user's link to the same home does not.
+TEST_F(CheckerServiceTest, RootStartsInAHomeThatIsALinkOfRoots) {
+  if (::geteuid() != 0) GTEST_SKIP() << "the refusal guards a service run as root";
+  const std::string link = home_.path() + ".link";
+  std::filesystem::create_directory_symlink(home_.path(), link);
+  ::setenv("KESTRANE_HOME", link.c_str(), 1);
+  SetInterval(60000);
+  InstallScriptedChecker();
+  ::lchown(link.c_str(), 65534, 0);
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(StartServiceByName(kChecker), -4);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "Kestrane stat checker: refusing to start: " + link +
+                " belongs to user 65534, not root; only root may own and change it\n");
+  ::lchown(link.c_str(), 0, 0);
+  EXPECT_EQ(StartServiceByName(kChecker), 0);
+  EXPECT_TRUE(WaitForChecks(1, 2)) << "a check in the linked home";
+  EXPECT_EQ(StopServiceByName(kChecker), 0);
+  EXPECT_TRUE(WaitStopped());
+  ::setenv("KESTRANE_HOME", home_.path().c_str(), 1);
+  std::filesystem::remove(link);
+}
+
 // A user who may not change the service database hears why, and the
 // program ends with 1 without going on to its next word.
 TEST_F(CheckerServiceTest, InstallAndRemoveByAnotherUserSayWhy) {
