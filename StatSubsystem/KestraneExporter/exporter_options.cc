@@ -161,6 +161,7 @@ const char* ExportFailureMessage(int code) {
     case -4: return "internal error (1)";
     case -5: return "input statistics file is not a regular file";
     case -6: return "input statistics file has damaged header lines";
+    case -7: return "destination file is not a regular file";
     default: return "unknown error";
   }
 }
