@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <istream>
 
+#include "StatSubsystem/common/service_keys.h"
+#include "StatSubsystem/common/service_names.h"
+
 namespace kst {
 
 BufferFileStatus OpenRingBufferFile(const std::string& native_path, RegularFileBuf* file) {
@@ -67,7 +70,16 @@ BufferFileStatus CheckRingBufferFile(const std::string& native_path) {
   if (status != BufferFileStatus::kOk) return status;
   std::istream in(&file);
   BufferHeaderLines lines;
-  return ReadBufferHeaderLines(in, &lines) ? BufferFileStatus::kOk : BufferFileStatus::kDamagedHeader;
+  if (!ReadBufferHeaderLines(in, &lines)) return BufferFileStatus::kDamagedHeader;
+  const std::string collector = ServiceNameTable[kCollectorId];
+  int header_size = 0, record_width = 0;
+  if (ReadServiceDword(collector, "optHeadGrpOffset", &header_size) == 0 &&
+      ReadServiceDword(collector, "optCollsCount", &record_width) == 0 &&
+      !HeaderLinesDescribe(lines, static_cast<uint32_t>(header_size),
+                           static_cast<uint32_t>(record_width))) {
+    return BufferFileStatus::kDamagedHeader;
+  }
+  return BufferFileStatus::kOk;
 }
 
 const char* BufferFileProblem(BufferFileStatus status) {

@@ -54,7 +54,9 @@ bool ReadBufferHeaderLines(std::istream& in, BufferHeaderLines* lines);
 bool HeaderLinesDescribe(const BufferHeaderLines& lines, uint32_t header_size,
                          uint32_t record_width);
 
-// Opens the buffer and reads both header lines, as an export does.
+// Opens the buffer and reads both header lines, as an export does, and
+// checks them against the collector's optHeadGrpOffset and optCollsCount
+// where the registry holds both.
 BufferFileStatus CheckRingBufferFile(const std::string& native_path);
 
 // "cannot be opened", "is not a regular file", "has damaged header lines";
