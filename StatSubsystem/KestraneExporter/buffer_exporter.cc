@@ -53,13 +53,12 @@ RegularFileStatus OutputTarget::Open(const std::string& fileName, bool truncate)
 
 std::ostream& OutputTarget::Stream() { return to_file_ ? file_ : *standard_output_; }
 
-void OutputTarget::Close() {
+bool OutputTarget::Close() {
   if (to_file_) {
-    file_buffer_.Close();
     to_file_ = false;
-  } else {
-    standard_output_->flush();
+    return file_buffer_.Close();
   }
+  return static_cast<bool>(standard_output_->flush());
 }
 
 BufferExporter::BufferExporter(LocalTimeSource clock, std::ostream* standard_output)
@@ -188,8 +187,8 @@ int BufferExporter::Export(ExporterOptions* options, bool truncate) {
     position += slot_bytes;
     if (position > end_mark) break;
   }
-  target.Close();
-  return 0;
+  // A table cut short must not pass for a whole one.
+  return target.Close() ? 0 : -8;
 }
 
 int BufferExporter::AcceptRecord(std::istream& input, std::ostream& output,

@@ -45,7 +45,8 @@ class OutputTarget {
   // swallow it).
   RegularFileStatus Open(const std::string& fileName, bool truncate);
   std::ostream& Stream();
-  void Close();
+  // False when anything written could not be (a full disk).
+  bool Close();
 
  private:
   std::ostream* standard_output_;
@@ -72,8 +73,8 @@ class BufferExporter {
   // -5 the ring buffer is no regular file; -6 its header lines are damaged
   // (no ";", or no LF within their bound) or do not describe the slots
   // optHeadGrpOffset and optCollsCount name (checked with -ngh too);
-  // -7 the output is no regular file. Nothing past the month's last slot
-  // is read.
+  // -7 the output is no regular file; -8 the output could not be written
+  // whole. Nothing past the month's last slot is read.
   // The filters fill in defaults (day, month, end time) in *options.
   int Export(ExporterOptions* options, bool truncate);
 

@@ -1,6 +1,7 @@
 #include "StatSubsystem/KestraneExporter/buffer_exporter.h"
 
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -265,6 +266,25 @@ TEST_F(BufferExporterTest, BufferOrOutputThatIsNoRegularFileIsRefused) {
     EXPECT_EQ(RunProgram("-day 1", &text), 1) << name << " (124: still running after 20 s)";
     EXPECT_EQ(text, "KestraneExporter.exe: error input statistics file is not a regular file\n") << name;
   }
+}
+
+// An output the disk cannot hold whole is a failure, not a shorter table.
+TEST_F(BufferExporterTest, OutputThatCannotBeWrittenWholeFails) {
+  const std::string disk = home_ + "/disk";
+  std::filesystem::create_directory(disk);
+  if (::mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=16k") != 0) {
+    GTEST_SKIP() << "a small disk is mounted only by root";
+  }
+  struct Unmount {
+    const std::string& path;
+    ~Unmount() { ::umount(path.c_str()); }
+  } unmount{disk};
+  std::ofstream(disk + "/fill", std::ios::binary) << std::string(12 * 1024, 'x');
+  MakeBuffer(1, {"A"}, {"x"});
+  FillDay(4, 1);  // 1440 rows of about 10 bytes
+  std::string text;
+  EXPECT_EQ(RunProgram("-month 4 -of " + disk + "/out.csv", &text), 1);
+  EXPECT_EQ(text, "KestraneExporter.exe: error destination file writing failed\n");
 }
 
 // Header lines that do not lead exactly to the slots the registry names
