@@ -18,10 +18,14 @@ class BufferFile {
   // Opens the existing buffer at `native_path` for writing. When the bytes
   // after its header lines end inside a slot (a slot write cut short by a
   // crash or a full disk), only those torn bytes are cut off and
-  // *cut_bytes (may be null) tells how many; every whole slot stays.
+  // *cut_bytes (may be null) tells how many; every whole slot stays. They
+  // are cut only when the file's own header lines describe slots of
+  // `record_width` doubles from byte `header_size` on: otherwise the width
+  // is wrong, not the file, and the cut would eat whole slots.
   // 0; -2 it cannot be opened; -3 it is shorter than its header lines, its
   // slots lack room for the date and minute (record_width < 2), or a torn
-  // slot cannot be cut.
+  // end cannot be cut (its header disagrees, or the cut fails); the file
+  // is then unchanged. Every failure leaves its cause in problem().
   int OpenExisting(const std::string& native_path, uint32_t header_size, uint32_t record_width,
                    uint64_t* cut_bytes);
 
@@ -39,9 +43,17 @@ class BufferFile {
   // any step fails.
   bool WriteSlotAndClose(uint64_t offset, const RingBufferSlot& slot);
 
+  // Why the last step failed, in words that follow the file's name
+  // ("cannot be opened: No such file or directory"); empty after success.
+  const std::string& problem() const { return problem_; }
+
  private:
+  // Fails with `code` and the cause of the system error `error`.
+  int Fail(int code, const std::string& what, int error);
+
   std::fstream file_;
   std::string path_;
+  std::string problem_;
 };
 
 }  // namespace kst

@@ -73,16 +73,25 @@ int KestraneCollector::CollectCounterValues(std::vector<double>& out, bool reloa
 // is rebuilt on the same reading of optCounters. The lines are on the disk
 // before the registry says the buffer exists.
 int KestraneCollector::CreateBuffer(BufferFile& file, const std::string& native) {
-  if (int result = file.Create(native); result != 0) return result;
+  if (int result = file.Create(native); result != 0) return Problem(native, file.problem(), result);
   std::vector<std::string> paths;
   if (ReadCollectorCounterPaths(&paths) != 0) return -5;
   const std::string lines = HeaderLinesOfPaths(paths);
-  if (int result = file.WriteHeaderLines(lines); result != 0) return result;
+  if (int result = file.WriteHeaderLines(lines); result != 0) {
+    return Problem(native, file.problem(), result);
+  }
   headerSize = static_cast<uint32_t>(lines.size());
   recordWidth = static_cast<uint32_t>(paths.size()) + kSlotHeadDoubles;
-  if (WriteServiceDword(kCollector, "optHeadGrpOffset", static_cast<int>(headerSize)) != 0) return -8;
-  if (WriteServiceDword(kCollector, "optCollsCount", static_cast<int>(recordWidth)) != 0) return -9;
-  if (WriteServiceDword(kCollector, "notFirstStartFlag", 1) != 0) return -10;
+  const char* unrecorded = "was made, but the registry cannot record its ";
+  if (WriteServiceDword(kCollector, "optHeadGrpOffset", static_cast<int>(headerSize)) != 0) {
+    return Problem(native, std::string(unrecorded) + "optHeadGrpOffset", -8);
+  }
+  if (WriteServiceDword(kCollector, "optCollsCount", static_cast<int>(recordWidth)) != 0) {
+    return Problem(native, std::string(unrecorded) + "optCollsCount", -9);
+  }
+  if (WriteServiceDword(kCollector, "notFirstStartFlag", 1) != 0) {
+    return Problem(native, std::string(unrecorded) + "notFirstStartFlag", -10);
+  }
   if (g_after_new_buffer != nullptr) g_after_new_buffer();
   if (counters_.Rebuild(paths) != 0) return -7;
   return 0;
@@ -99,7 +108,7 @@ int KestraneCollector::Gather() {
   if (existingBuffer) {
     uint64_t cut = 0;
     if (int result = file.OpenExisting(native, headerSize, recordWidth, &cut); result != 0) {
-      return result;
+      return Problem(native, file.problem(), result);
     }
     if (cut != 0) {
       std::fprintf(stderr, "ring buffer %s ended in a torn slot: cut %llu bytes, every whole slot kept\n",
@@ -119,7 +128,23 @@ int KestraneCollector::Gather() {
   record.minute = MinuteOfDay(stamp.tm_hour, stamp.tm_min);
   if (CollectCounterValues(record.values, false) != 0) return -7;
   record.values.resize(recordWidth - kSlotHeadDoubles, 0.0);
-  return file.WriteSlotAndClose(SlotOffset(headerSize, recordWidth, slot), record) ? 0 : -11;
+  if (!file.WriteSlotAndClose(SlotOffset(headerSize, recordWidth, slot), record)) {
+    return Problem(native, file.problem(), -11);
+  }
+  lastProblem_.clear();
+  return 0;
+}
+
+// A retried tick meets the same fault every 2 s: it is told once, and again
+// only when it changes or comes back after a good tick.
+int KestraneCollector::Problem(const std::string& native, const std::string& problem, int result) {
+  const std::string line = "ring buffer " + native + " " + problem;
+  if (line != lastProblem_) {
+    std::fprintf(stderr, "%s\n", line.c_str());
+    std::fflush(stderr);
+    lastProblem_ = line;
+  }
+  return result;
 }
 
 void SetAfterNewBufferForTesting(void (*hook)()) { g_after_new_buffer = hook; }

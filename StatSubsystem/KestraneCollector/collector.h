@@ -37,12 +37,15 @@ class KestraneCollector {
   // One tick. 0, or: -1 parameters not loadable; -2 the existing buffer
   // cannot be opened (the service retries); -3 it is shorter than its
   // header lines, or its slots are too narrow for the date and minute
-  // (optCollsCount < 2); a torn last slot is cut off instead, with a line on
-  // standard error (the service's log); -4 a new buffer cannot be
-  // created; -5 optCounters unreadable for a new buffer; -7 counter values
+  // (optCollsCount < 2), or it ends inside a slot and its header lines do
+  // not describe the slots optCollsCount and optHeadGrpOffset name; a torn
+  // last slot is cut off instead, with a line on standard error (the
+  // service's log); -4 a new buffer cannot be created; -5 optCounters unreadable for a new buffer; -7 counter values
   // not collectable; -8/-9/-10 optHeadGrpOffset/optCollsCount/
   // notFirstStartFlag not writable; -11 the slot cannot be written;
   // -101/-102 and -103/-104 the first and second reading of the time failed.
+  // A failure of the buffer (-2, -3, -4, -8 to -11) writes one line naming
+  // the file and the cause to standard error, not again while it repeats.
   //
   // A new buffer's header lines, optCollsCount and its query come from one
   // reading of optCounters, so they always agree; a slot always holds exactly
@@ -56,6 +59,9 @@ class KestraneCollector {
 
  private:
   int CreateBuffer(BufferFile& file, const std::string& native);
+  // Writes "ring buffer <native> <problem>" to standard error (the service's
+  // log) unless it was the last line written; returns `result`.
+  int Problem(const std::string& native, const std::string& problem, int result);
 
   std::function<time_t()> now_;
   // notFirstStartFlag, optTimeInt, optCollsCount, optHeadGrpOffset and
@@ -66,6 +72,7 @@ class KestraneCollector {
   uint32_t headerSize = 0;
   std::string bufferFile;
   CounterValueReader counters_;
+  std::string lastProblem_;  // the last fault told, until a tick succeeds
 };
 
 }  // namespace kst

@@ -1,6 +1,7 @@
 #include "StatSubsystem/KestraneCollector/collector_service.h"
 
 #include <fcntl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -132,6 +133,36 @@ class CollectorServiceTest : public ::testing::Test {
     return value;
   }
 
+  // The collector's frame with its interval counted in seconds, not minutes.
+  static void UseFrameOfSeconds() {
+    static ServiceFrame frame;
+    frame = CollectorServiceFrame();
+    frame.interval_unit_ms = 1000;
+    UseServiceFrame(frame);
+  }
+
+  // Runs the service in a child process that must end with exit code 1 and
+  // standard error matching `log`. The child runs the test anew in a home
+  // of its own, which its exit would otherwise leave behind (`mount` in it
+  // mounted, when given).
+  void ExpectServiceToFail(const std::string& log, const std::string& mount = "") {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    UseFrameOfSeconds();
+    static std::string child_home, child_mount;
+    child_home = home_.path();
+    child_mount = mount;
+    EXPECT_EXIT(
+        {
+          std::atexit([] {
+            if (!child_mount.empty()) ::umount(child_mount.c_str());
+            std::error_code ignored;
+            std::filesystem::remove_all(child_home, ignored);
+          });
+          ServiceMain(0, nullptr);
+        },
+        ::testing::ExitedWithCode(1), log);
+  }
+
   TempKestraneHome home_;
   std::string buffer_;
 };
@@ -219,10 +250,7 @@ TEST_F(CollectorServiceTest, RetriesWhileTheBufferIsMissing) {
   ASSERT_EQ(WriteServiceDword(kId, "optCollsCount", 3), 0);
   ASSERT_EQ(WriteServiceDword(kId, "optHeadGrpOffset", static_cast<int>(lines.size())), 0);
 
-  static ServiceFrame frame;
-  frame = CollectorServiceFrame();
-  frame.interval_unit_ms = 1000;
-  UseServiceFrame(frame);
+  UseFrameOfSeconds();
   std::thread service([] { ServiceMain(0, nullptr); });
 
   std::this_thread::sleep_for(milliseconds(2500));
@@ -240,35 +268,88 @@ TEST_F(CollectorServiceTest, RetriesWhileTheBufferIsMissing) {
   EXPECT_EQ((std::filesystem::file_size(buffer_) - lines.size()) % 24, 0u);
 }
 
+// A buffer that cannot be opened is retried, and why is told once, not at
+// every retry: a missing file, a folder, a link to nothing.
+TEST_F(CollectorServiceTest, BufferThatCannotBeOpenedIsToldOnce) {
+  const std::string script = home_.path() + "/script";
+  std::ofstream(script) << "\\Memory\\Available Bytes = 4096\n";
+  ::setenv("KESTRANE_PERF_SCRIPT", script.c_str(), 1);
+  Configure(1, {"\\Memory\\Available Bytes"});
+  ASSERT_EQ(WriteServiceDword(kId, "optCollsCount", 3), 0);
+  ASSERT_EQ(WriteServiceDword(kId, "optHeadGrpOffset", 40), 0);
+  UseFrameOfSeconds();
+
+  const std::string missing = home_.path() + "/nothing";
+  struct Case {
+    void (*make)(const std::string& buffer, const std::string& missing);
+    std::string cause;
+  };
+  const Case cases[] = {
+      {[](const std::string&, const std::string&) {}, "No such file or directory"},
+      {[](const std::string& buffer, const std::string&) { std::filesystem::create_directory(buffer); },
+       "Is a directory"},
+      {[](const std::string& buffer, const std::string& target) {
+         std::filesystem::remove(buffer);
+         std::filesystem::create_symlink(target, buffer);
+       },
+       "it is a link to " + missing + ", which does not exist"},
+  };
+  for (const Case& c : cases) {
+    c.make(buffer_, missing);
+    ::testing::internal::CaptureStderr();
+    ServiceCtrlHandler(3, 0, nullptr, nullptr);  // running again after the last case's stop
+    std::thread service([] { ServiceMain(0, nullptr); });
+    // Ticks at 0 s and 1 s, a retry at 3 s.
+    std::this_thread::sleep_for(milliseconds(4000));
+    EXPECT_EQ(ServiceCtrlHandler(1, 0, nullptr, nullptr), 0u);
+    service.join();
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "ring buffer " + buffer_ + " cannot be opened: " + c.cause + "\n");
+  }
+  std::filesystem::remove(buffer_);
+}
+
 // A tick that fails otherwise than with -2 stops the service: the first
-// tick's failure passes unnoticed, the next one ends the process.
+// tick's failure passes with its cause told, the next one ends the process.
 TEST_F(CollectorServiceTest, FailedTickEndsTheService) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
   const std::string lines = GroupLine({"\\Memory"}) + HeaderLine({"Available Bytes"});
   Configure(1, {"\\Memory\\Available Bytes"});
   ASSERT_EQ(WriteServiceDword(kId, "optCollsCount", 3), 0);
   ASSERT_EQ(WriteServiceDword(kId, "optHeadGrpOffset", static_cast<int>(lines.size())), 0);
   std::ofstream(buffer_, std::ios::binary) << lines.substr(0, lines.size() - 1);
 
-  static ServiceFrame frame;
-  frame = CollectorServiceFrame();
-  frame.interval_unit_ms = 1000;
-  UseServiceFrame(frame);
-  // The child runs this test anew in a home of its own, which its exit
-  // would otherwise leave behind.
-  static std::string child_home;
-  child_home = home_.path();
-  EXPECT_EXIT(
-      {
-        std::atexit([] {
-          std::error_code ignored;
-          std::filesystem::remove_all(child_home, ignored);
-        });
-        ServiceMain(0, nullptr);
-      },
-      ::testing::ExitedWithCode(1),
-              "error 11: KestraneCollector::Gather\\(\\) call failed with return value -3");
+  ExpectServiceToFail("^ring buffer [^\n]*/cbuffer is shorter than its header lines \\(" +
+                      std::to_string(lines.size() - 1) + " bytes, optHeadGrpOffset " +
+                      std::to_string(lines.size()) +
+                      "\\)\n"
+                      "error 11: KestraneCollector::Gather\\(\\) call failed with return value -3\n$");
   EXPECT_EQ(ReadFile(buffer_), lines.substr(0, lines.size() - 1));
+}
+
+// A disk that is full while a new buffer is made: the cause is told, and
+// the next tick stops the service with its error.
+TEST_F(CollectorServiceTest, FullDiskWhileMakingABufferStopsTheService) {
+  const std::string mount = home_.path() + "/disk";
+  std::filesystem::create_directory(mount);
+  if (::mount("tmpfs", mount.c_str(), "tmpfs", 0, "size=16k") != 0) {
+    GTEST_SKIP() << "a small disk is mounted only by root";
+  }
+  struct Unmount {
+    const std::string& path;
+    ~Unmount() { ::umount(path.c_str()); }
+  } unmount{mount};
+  {
+    std::ofstream fill(mount + "/fill", std::ios::binary);
+    fill << std::string(64 * 1024, 'x');
+  }
+  buffer_ = mount + "/cbuffer";
+  Configure(0, {"\\Memory\\Available Bytes"});
+  // The child's home is its own.
+  ExpectServiceToFail(
+      "^ring buffer [^\n]*/disk/cbuffer cannot take its header lines: No space left on device\n"
+      "error 11: KestraneCollector::Gather\\(\\) call failed with return value -4\n$",
+      mount);
+  EXPECT_EQ(Dword("notFirstStartFlag"), 0);
 }
 
 // Installed by the program itself and started by the service manager: it

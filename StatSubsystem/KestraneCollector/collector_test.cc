@@ -297,6 +297,24 @@ TEST_F(CollectorTest, TornLastSlotIsCutBackToTheLastWholeSlot) {
   ::testing::internal::CaptureStderr();
   ASSERT_EQ(collector.Gather(), 0);
   EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+
+  // A registry that disagrees with the file's own header lines makes whole
+  // slots look torn (16 bytes of the last one, with 4 doubles named for 3):
+  // nothing is cut, the tick fails.
+  struct Case { int width; int header; } cases[] = {
+      {4, static_cast<int>(header)}, {3, static_cast<int>(header) + 8}};
+  for (const Case& c : cases) {
+    ASSERT_EQ(WriteServiceDword(kId, "optCollsCount", c.width), 0);
+    ASSERT_EQ(WriteServiceDword(kId, "optHeadGrpOffset", c.header), 0);
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(collector.Gather(), -3) << c.width << " " << c.header;
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "ring buffer " + buffer_ +
+                  " does not end on a slot boundary, and its header lines do not describe slots of " +
+                  std::to_string(c.width) + " doubles (optCollsCount) from byte " +
+                  std::to_string(c.header) + " (optHeadGrpOffset) on: left unchanged\n");
+    EXPECT_EQ(ReadFile(buffer_), whole) << c.width << " " << c.header;
+  }
 }
 
 // A damaged optCollsCount must not make the tick ask for a slot of

@@ -29,19 +29,6 @@ void WriteInt(std::ostream& out, int value) {
   out.write(text, end - text);
 }
 
-// Copies one header line without its first field: "a;b;c\n" gives "b;c\n".
-bool CopyHeaderLine(std::istream& in, std::ostream& out, bool underscores) {
-  std::string field, rest;
-  if (!ReadHeaderFields(in, &field, &rest)) return false;
-  if (underscores) {
-    for (char& c : rest) {
-      if (c == '\\') c = '_';
-    }
-  }
-  out << rest << '\n';
-  return true;
-}
-
 }  // namespace
 
 bool SystemLocalTime(std::tm* now) {
@@ -50,29 +37,28 @@ bool SystemLocalTime(std::tm* now) {
   return localtime_r(&t, now) != nullptr;
 }
 
-bool OutputTarget::Open(const std::string& fileName, bool truncate) {
+RegularFileStatus OutputTarget::Open(const std::string& fileName, bool truncate) {
   Close();
   if (fileName.empty()) {
     to_file_ = false;
   } else {
-    file_.open(NativePath(fileName),
-               std::ios::binary | std::ios::out | (truncate ? std::ios::trunc : std::ios::app));
-    if (!file_.is_open()) return false;
+    const RegularFileStatus status = file_buffer_.OpenForWriting(NativePath(fileName), truncate);
+    if (status != RegularFileStatus::kOk) return status;
+    file_.clear();
     to_file_ = true;
   }
   Stream().precision(18);
-  return true;
+  return RegularFileStatus::kOk;
 }
 
 std::ostream& OutputTarget::Stream() { return to_file_ ? file_ : *standard_output_; }
 
-void OutputTarget::Close() {
+bool OutputTarget::Close() {
   if (to_file_) {
-    file_.close();
     to_file_ = false;
-  } else {
-    standard_output_->flush();
+    return file_buffer_.Close();
   }
+  return static_cast<bool>(standard_output_->flush());
 }
 
 BufferExporter::BufferExporter(LocalTimeSource clock, std::ostream* standard_output)
@@ -99,10 +85,17 @@ int BufferExporter::Export(ExporterOptions* options, bool truncate) {
     return -1;
   }
   OutputTarget target(standard_output_);
-  if (!target.Open(options->outputFile, truncate)) return -2;
+  switch (target.Open(options->outputFile, truncate)) {
+    case RegularFileStatus::kOk:
+      break;
+    case RegularFileStatus::kNotRegular:
+      return -7;
+    case RegularFileStatus::kCannotOpen:
+      return -2;
+  }
   std::ostream& out = target.Stream();
-  std::ifstream in;
-  switch (OpenRingBufferFile(NativePath(settings_.bufferFile), &in)) {
+  RegularFileBuf buffer;
+  switch (OpenRingBufferFile(NativePath(settings_.bufferFile), &buffer)) {
     case BufferFileStatus::kOk:
       break;
     case BufferFileStatus::kNotRegular:
@@ -112,11 +105,22 @@ int BufferExporter::Export(ExporterOptions* options, bool truncate) {
       target.Close();
       return -3;
   }
+  std::istream in(&buffer);
 
-  if (!options->noHeaders &&
-      (!CopyHeaderLine(in, out, true) || !CopyHeaderLine(in, out, false))) {
+  const uint32_t interval = settings_.timeInterval;
+  const uint32_t header = static_cast<uint32_t>(settings_.headerSize);
+  const uint32_t width = static_cast<uint32_t>(settings_.recordWidth);
+  // Header lines that do not end where the slots begin, or name another
+  // number of columns, mean the slots would be read out of step: binary
+  // as text, or values shifted across columns.
+  BufferHeaderLines lines;
+  if (!ReadBufferHeaderLines(in, &lines) || !HeaderLinesDescribe(lines, header, width)) {
     target.Close();
     return -6;
+  }
+  if (!options->noHeaders) {
+    std::replace(lines.group.begin(), lines.group.end(), '\\', '_');
+    out << lines.group << '\n' << lines.names << '\n';
   }
 
   std::tm now{};
@@ -132,9 +136,6 @@ int BufferExporter::Export(ExporterOptions* options, bool truncate) {
     options->day = currentDay_;
   }
 
-  const uint32_t interval = settings_.timeInterval;
-  const uint32_t header = static_cast<uint32_t>(settings_.headerSize);
-  const uint32_t width = static_cast<uint32_t>(settings_.recordWidth);
   uint64_t first_slot = 0;
   if (options->day > 0) {
     first_slot = FirstSlotOfDay(options->day, interval);
@@ -149,9 +150,14 @@ int BufferExporter::Export(ExporterOptions* options, bool truncate) {
   // Only slots that lie whole in the file are read: the collector grows the
   // file as it goes, and a slot it has only begun would give a row that is
   // just a minute.
+  // Nor is anything past the month's last slot: the collector never writes
+  // there, and a file grown past it (sparse, or not a buffer at all) must
+  // not be read to its end.
   in.clear();
   in.seekg(0, std::ios::end);
-  const uint64_t file_length = static_cast<uint64_t>(std::max<std::streamoff>(in.tellg(), 0));
+  const uint64_t file_length =
+      std::min(static_cast<uint64_t>(std::max<std::streamoff>(in.tellg(), 0)),
+               SlotOffset(header, width, SlotsPerMonth(interval)));
   uint64_t position = SlotOffset(header, width, first_slot);
   in.seekg(static_cast<std::streamoff>(position));
   const uint32_t value_count = width - kSlotHeadDoubles;
@@ -181,8 +187,8 @@ int BufferExporter::Export(ExporterOptions* options, bool truncate) {
     position += slot_bytes;
     if (position > end_mark) break;
   }
-  target.Close();
-  return 0;
+  // A table cut short must not pass for a whole one.
+  return target.Close() ? 0 : -8;
 }
 
 int BufferExporter::AcceptRecord(std::istream& input, std::ostream& output,

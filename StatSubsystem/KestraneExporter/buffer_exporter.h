@@ -12,12 +12,12 @@
 
 #include <cstdint>
 #include <ctime>
-#include <fstream>
 #include <functional>
 #include <iosfwd>
 #include <string>
 
 #include "StatSubsystem/KestraneExporter/exporter_options.h"
+#include "StatSubsystem/common/regular_file.h"
 
 namespace kst {
 
@@ -40,15 +40,18 @@ class OutputTarget {
   explicit OutputTarget(std::ostream* standard_output) : standard_output_(standard_output) {}
 
   // An empty name selects standard output and always succeeds. Otherwise the
-  // file (a system path text) is opened for binary writing, truncated or
-  // appended to; false when it cannot be opened.
-  bool Open(const std::string& fileName, bool truncate);
+  // file (a system path text) is opened for writing, truncated or appended
+  // to; it must be a regular file (a pipe would block the export, a device
+  // swallow it).
+  RegularFileStatus Open(const std::string& fileName, bool truncate);
   std::ostream& Stream();
-  void Close();
+  // False when anything written could not be (a full disk).
+  bool Close();
 
  private:
   std::ostream* standard_output_;
-  std::ofstream file_;
+  RegularFileBuf file_buffer_;
+  std::ostream file_{&file_buffer_};
   bool to_file_ = false;
 };
 
@@ -68,7 +71,10 @@ class BufferExporter {
   // unusable: an interval of 0, fewer than two doubles per slot); -2 output
   // not openable; -3 ring buffer not openable; -4 local time not readable;
   // -5 the ring buffer is no regular file; -6 its header lines are damaged
-  // (no ";", or no LF within their bound).
+  // (no ";", or no LF within their bound) or do not describe the slots
+  // optHeadGrpOffset and optCollsCount name (checked with -ngh too);
+  // -7 the output is no regular file; -8 the output could not be written
+  // whole. Nothing past the month's last slot is read.
   // The filters fill in defaults (day, month, end time) in *options.
   int Export(ExporterOptions* options, bool truncate);
 

@@ -241,13 +241,14 @@ TEST_F(BufferExporterTest, ClockFailures) {
     std::vector<const char*> words;
     int failing_reading;  // 1 the first reading of the clock
     std::string out, err;
+    int exit_code;
   };
   const Case cases[] = {
-      {{"-day", "1"}, 1, "time;A\nTime;x\n", "KestraneExporter.exe: error internal error (1)\n"},
-      {{"-days", "31-1"}, 1, "", "KestraneExporter.exe: error internal error (2)\n"},
-      {{"-days", "31-1"}, 2, "time;A\nTime;x\n", "KestraneExporter.exe: error internal error (1)\n"},
-      {{"-days", "31-1"}, 3, "time;A\nTime;x\n0;0\n", "KestraneExporter.exe: error internal error (1)\n"},
-      {{"-days", "31-1"}, 4, "time;A\nTime;x\n0;0\n60;60\n", ""},
+      {{"-day", "1"}, 1, "time;A\nTime;x\n", "KestraneExporter.exe: error internal error (1)\n", 1},
+      {{"-days", "31-1"}, 1, "", "KestraneExporter.exe: error internal error (2)\n", 1},
+      {{"-days", "31-1"}, 2, "time;A\nTime;x\n", "KestraneExporter.exe: error internal error (1)\n", 1},
+      {{"-days", "31-1"}, 3, "time;A\nTime;x\n0;0\n", "KestraneExporter.exe: error internal error (1)\n", 1},
+      {{"-days", "31-1"}, 4, "time;A\nTime;x\n0;0\n60;60\n", "", 0},
   };
   for (const Case& c : cases) {
     int readings = 0;
@@ -259,7 +260,8 @@ TEST_F(BufferExporterTest, ClockFailures) {
     words.insert(words.begin(), "KestraneExporter");
     std::ostringstream out, err;
     BufferExporter exporter(clock, &out);
-    EXPECT_EQ(RunExporter(static_cast<int>(words.size()), words.data(), &exporter, clock, err), 0);
+    EXPECT_EQ(RunExporter(static_cast<int>(words.size()), words.data(), &exporter, clock, err),
+              c.exit_code);
     EXPECT_EQ(out.str(), c.out) << c.words[0] << " " << c.failing_reading;
     EXPECT_EQ(err.str(), c.err) << c.words[0] << " " << c.failing_reading;
   }

@@ -1,9 +1,11 @@
 #include "StatSubsystem/KestraneExporter/buffer_exporter.h"
 
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <bit>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -164,7 +166,7 @@ TEST_F(BufferExporterTest, Failures) {
   Sample(4, 1, 0, {1});
   ASSERT_EQ(WriteServiceDword("kstCollector", "optCollsCount", 0x7fffffff), 0);
   EXPECT_EQ(Run({"-day", "1", "-ngh"}, Date(4, 1), &err), "");
-  EXPECT_EQ(err, "");
+  EXPECT_EQ(err, "KestraneExporter.exe: error input statistics file has damaged header lines\n");
 
   MakeBuffer(60, {"A"}, {"x"});
   std::filesystem::remove(buffer_);
@@ -208,54 +210,164 @@ int RunProgram(const std::string& words, std::string* text) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-TEST_F(BufferExporterTest, ProgramWritesToStandardOutput) {
+std::string FileText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// The exit code tells a written table (0) from a failed export (1) and a
+// bad command line (2); -help is no failure.
+TEST_F(BufferExporterTest, ProgramExitCodes) {
+  std::string text;
+  EXPECT_EQ(RunProgram("-month 4", &text), 1);
+  EXPECT_EQ(text, "KestraneExporter.exe: error gatherer parameters loading failed\n");
+
   MakeBuffer(60, {"A"}, {"x"});
   Sample(4, 1, 0, {7});
-  std::string text;
+  text.clear();
   EXPECT_EQ(RunProgram("-month 4 -ngh", &text), 0);
   EXPECT_EQ(text, "0;7\n");
+  text.clear();
+  EXPECT_EQ(RunProgram("-month 4 -ngh -help", &text), 0);
+  EXPECT_EQ(text.rfind("usage: KestraneExporter.exe [options]\n", 0), 0u);
+  EXPECT_EQ(text.substr(text.size() - 4), "0;7\n");
+  text.clear();
+  EXPECT_EQ(RunProgram("-i x5", &text), 2);
+  EXPECT_EQ(text.rfind("KestraneExporter.exe: error bad parameter value\nusage: ", 0), 0u);
+  text.clear();
+  EXPECT_EQ(RunProgram("-nothing", &text), 2);
+  EXPECT_EQ(text.rfind("KestraneExporter.exe: error bad parameter\nusage: ", 0), 0u);
+  // Across the month end a failing run fails the program too.
+  std::filesystem::remove(buffer_);
+  text.clear();
+  EXPECT_EQ(RunProgram("-days 28-3", &text), 1);
+  EXPECT_EQ(text, "KestraneExporter.exe: error input statistics file opening failed\n");
 }
 
 // A pipe would block the open until someone writes, a device never ends:
-// neither is read.
-TEST_F(BufferExporterTest, BufferThatIsNoRegularFileIsRefused) {
+// neither is read, and neither is written to.
+TEST_F(BufferExporterTest, BufferOrOutputThatIsNoRegularFileIsRefused) {
   MakeBuffer(60, {"A"}, {"x"});
+  Sample(4, 1, 0, {7});
+  const std::string fifo = home_ + "/fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& name : {fifo, std::string("/dev/null"), home_}) {
+    std::string text;
+    EXPECT_EQ(RunProgram("-month 4 -of " + name, &text), 1) << name << " (124: still running after 20 s)";
+    EXPECT_EQ(text, "KestraneExporter.exe: error destination file is not a regular file\n") << name;
+  }
   std::filesystem::remove(buffer_);
   ASSERT_EQ(::mkfifo(buffer_.c_str(), 0600), 0);
   for (const std::string& name : {buffer_, std::string("/dev/zero"), home_}) {
     ASSERT_EQ(WriteServiceString("kstCollector", "optBufferName", name), 0);
     std::string text;
-    EXPECT_EQ(RunProgram("-day 1", &text), 0) << "exporter still reading " << name << " after 20 s";
+    EXPECT_EQ(RunProgram("-day 1", &text), 1) << name << " (124: still running after 20 s)";
     EXPECT_EQ(text, "KestraneExporter.exe: error input statistics file is not a regular file\n") << name;
   }
 }
 
+// An output the disk cannot hold whole is a failure, not a shorter table.
+TEST_F(BufferExporterTest, OutputThatCannotBeWrittenWholeFails) {
+  const std::string disk = home_ + "/disk";
+  std::filesystem::create_directory(disk);
+  if (::mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=16k") != 0) {
+    GTEST_SKIP() << "a small disk is mounted only by root";
+  }
+  struct Unmount {
+    const std::string& path;
+    ~Unmount() { ::umount(path.c_str()); }
+  } unmount{disk};
+  std::ofstream(disk + "/fill", std::ios::binary) << std::string(12 * 1024, 'x');
+  MakeBuffer(1, {"A"}, {"x"});
+  FillDay(4, 1);  // 1440 rows of about 10 bytes
+  std::string text;
+  EXPECT_EQ(RunProgram("-month 4 -of " + disk + "/out.csv", &text), 1);
+  EXPECT_EQ(text, "KestraneExporter.exe: error destination file writing failed\n");
+}
+
+// Header lines that do not lead exactly to the slots the registry names
+// would have binary read as text, or values shifted across columns: the
+// export is refused before anything is written, with or without -ngh.
 TEST_F(BufferExporterTest, DamagedHeaderLinesAreRefused) {
-  MakeBuffer(60, {"A"}, {"x"});
   const std::string out = home_ + "/out.csv";
+  // Values whose bytes hold a LF, and a ";" and a LF: with the header's
+  // own LFs gone, a reader that looks for LFs finds these in the slot.
+  const double lf = std::bit_cast<double>(uint64_t{0x0a});
+  const double separator_lf = std::bit_cast<double>(uint64_t{0x0a3b});
   struct Case {
-    std::string buffer;
-    std::string written;  // what the export wrote before it stopped
+    const char* what;
+    std::string buffer;  // empty: as MakeBuffer and the sample left it
+    int header_size;     // 0: as MakeBuffer wrote it
+    int record_width;    // 0: as MakeBuffer wrote it
   };
   const Case cases[] = {
-      {"date\nDate;Time;x\n", ""},
-      {"date;time;A\nDate\n", "time;A\n"},
-      {std::string(2 << 20, 'x'), ""},  // no LF within the bound
+      {"group line without ';'", "date\nDate;Time;x;y\n", 0, 0},
+      {"header line without ';'", "date;time;A;A\nDate\n", 0, 0},
+      {"no LF within the bound", std::string(2 << 20, 'x'), 0, 0},
+      {"both line ends removed", "-", 0, 0},
+      {"optHeadGrpOffset past the end", "", 100000, 0},
+      {"optHeadGrpOffset short of the slots", "", 20, 0},
+      {"optCollsCount too wide", "", 0, 5},
+      {"optCollsCount too narrow", "", 0, 3},
   };
   for (const Case& c : cases) {
-    std::ofstream(buffer_, std::ios::binary | std::ios::trunc) << c.buffer;
-    std::string err;
-    EXPECT_EQ(Run({"-day", "1", "-of", out.c_str()}, Date(4, 1), &err), "");
-    EXPECT_EQ(err, "KestraneExporter.exe: error input statistics file has damaged header lines\n");
-    std::ifstream in(out, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    EXPECT_EQ(text.str(), c.written);
+    MakeBuffer(60, {"A", "A"}, {"x", "y"});
+    Sample(4, 1, 0, {lf, separator_lf});
+    Sample(4, 1, 60, {1, 2});
+    if (c.buffer == "-") {
+      std::string bytes = FileText(buffer_);
+      bytes.erase(bytes.find('\n'), 1);
+      bytes.erase(bytes.find('\n'), 1);
+      std::ofstream(buffer_, std::ios::binary | std::ios::trunc) << bytes;
+    } else if (!c.buffer.empty()) {
+      std::ofstream(buffer_, std::ios::binary | std::ios::trunc) << c.buffer;
+    }
+    if (c.header_size != 0) {
+      ASSERT_EQ(WriteServiceDword("kstCollector", "optHeadGrpOffset", c.header_size), 0);
+    }
+    if (c.record_width != 0) {
+      ASSERT_EQ(WriteServiceDword("kstCollector", "optCollsCount", c.record_width), 0);
+    }
+    for (const char* headers : {"", " -ngh"}) {
+      std::ofstream(out) << "old";
+      std::string text;
+      EXPECT_EQ(RunProgram(std::string("-month 4 -of ") + out + headers, &text), 1) << c.what << headers;
+      EXPECT_EQ(text, "KestraneExporter.exe: error input statistics file has damaged header lines\n")
+          << c.what << headers;
+      EXPECT_EQ(FileText(out), "") << c.what << headers;
+    }
   }
-  // Without header lines none are read.
-  std::string err;
-  Run({"-day", "1", "-ngh", "-of", out.c_str()}, Date(4, 1), &err);
-  EXPECT_EQ(err, "");
+  // The same buffer whole exports as it should.
+  MakeBuffer(60, {"A", "A"}, {"x", "y"});
+  Sample(4, 1, 60, {1, 2});
+  std::string text;
+  EXPECT_EQ(RunProgram("-month 4 -of " + out, &text), 0);
+  EXPECT_EQ(text, "");
+  EXPECT_EQ(FileText(out), "time;A;A\nTime;x;y\n60;1;2\n");
+}
+
+// Nothing past the month's last slot is read: the collector never writes
+// there, and a file grown far beyond it must not be read to its end.
+TEST_F(BufferExporterTest, ReadingStopsAtTheMonthsLastSlot) {
+  MakeBuffer(60, {"A"}, {"x"});
+  Sample(4, 30, 1380, {});
+  // A slot where the month has none, with a key that would pass.
+  const RingBufferSlot beyond{DateKey(4, 30), 1439, {5}};
+  {
+    std::fstream f(buffer_, std::ios::binary | std::ios::in | std::ios::out);
+    f.seekp(static_cast<std::streamoff>(SlotOffset(header_, width_, SlotsPerMonth(60))));
+    ASSERT_TRUE(WriteSlot(f, beyond));
+  }
+  std::string text;
+  EXPECT_EQ(RunProgram("-month 4 -ngh", &text), 0);
+  EXPECT_EQ(text, "1380;1380\n");
+  // A sparse file of a terabyte.
+  std::filesystem::resize_file(buffer_, uintmax_t{1} << 40);
+  text.clear();
+  EXPECT_EQ(RunProgram("-month 4 -ngh", &text), 0) << "(124: still reading after 20 s)";
+  EXPECT_EQ(text, "1380;1380\n");
 }
 
 }  // namespace

@@ -161,6 +161,8 @@ const char* ExportFailureMessage(int code) {
     case -4: return "internal error (1)";
     case -5: return "input statistics file is not a regular file";
     case -6: return "input statistics file has damaged header lines";
+    case -7: return "destination file is not a regular file";
+    case -8: return "destination file writing failed";
     default: return "unknown error";
   }
 }

@@ -205,7 +205,9 @@ TEST(ExporterOptionsTest, Texts) {
       {-4, "internal error (1)"},
       {-5, "input statistics file is not a regular file"},
       {-6, "input statistics file has damaged header lines"},
-      {-7, "unknown error"},
+      {-7, "destination file is not a regular file"},
+      {-8, "destination file writing failed"},
+      {-9, "unknown error"},
       {0, "unknown error"},
   };
   for (const auto& [code, text] : messages) EXPECT_STREQ(ExportFailureMessage(code), text) << code;

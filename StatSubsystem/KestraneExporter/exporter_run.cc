@@ -47,15 +47,19 @@ int RunExporter(int argc, const char* const* argv, BufferExporter* exporter,
   if (parsed < 0) {
     PrintExporterError(err, parsed == -1 ? "bad parameter" : "bad parameter value");
     PrintExporterUsage(err);
-    return 0;
+    return kExitParseError;
   }
   if (options.help) PrintExporterUsage(err);
 
   if (IsSingleMonthRun(options)) {
     const int code = exporter->Export(&options, true);
-    if (code != 0) PrintExporterError(err, ExportFailureMessage(code));
-  } else if (ExportAcrossMonthEnd(&options, exporter, clock, err) == -1) {
-    PrintExporterError(err, "internal error (2)");
+    if (code != 0) {
+      PrintExporterError(err, ExportFailureMessage(code));
+      return kExitExportFailed;
+    }
+  } else if (const int code = ExportAcrossMonthEnd(&options, exporter, clock, err); code != 0) {
+    if (code == -1) PrintExporterError(err, "internal error (2)");
+    return kExitExportFailed;
   }
   return 0;
 }

@@ -16,8 +16,12 @@ namespace kst {
 int ExportAcrossMonthEnd(ExporterOptions* options, BufferExporter* exporter,
                          const LocalTimeSource& clock, std::ostream& err);
 
-// The whole program with its messages on `err`; the result is the exit code,
-// which is always 0.
+// Exit codes besides 0 (the table was written; -help alone is no failure).
+// Whoever starts the program may still judge by the output file alone.
+inline constexpr int kExitExportFailed = 1;  // after the export's error line
+inline constexpr int kExitParseError = 2;    // after a bad option and the usage
+
+// The whole program with its messages on `err`; the result is the exit code.
 int RunExporter(int argc, const char* const* argv, BufferExporter* exporter,
                 const LocalTimeSource& clock, std::ostream& err);
 

@@ -1,17 +1,20 @@
 #include "StatSubsystem/common/buffer_header_reader.h"
 
-#include <filesystem>
+#include <algorithm>
 #include <istream>
+
+#include "StatSubsystem/common/service_keys.h"
+#include "StatSubsystem/common/service_names.h"
 
 namespace kst {
 
-BufferFileStatus OpenRingBufferFile(const std::string& native_path, std::ifstream* in) {
-  std::error_code error;
-  const std::filesystem::file_status status = std::filesystem::status(native_path, error);
-  if (!std::filesystem::exists(status)) return BufferFileStatus::kCannotOpen;
-  if (!std::filesystem::is_regular_file(status)) return BufferFileStatus::kNotRegular;
-  in->open(native_path, std::ios::binary);
-  return in->is_open() ? BufferFileStatus::kOk : BufferFileStatus::kCannotOpen;
+BufferFileStatus OpenRingBufferFile(const std::string& native_path, RegularFileBuf* file) {
+  switch (file->OpenForReading(native_path)) {
+    case RegularFileStatus::kOk: return BufferFileStatus::kOk;
+    case RegularFileStatus::kNotRegular: return BufferFileStatus::kNotRegular;
+    case RegularFileStatus::kCannotOpen: break;
+  }
+  return BufferFileStatus::kCannotOpen;
 }
 
 bool ReadHeaderFields(std::istream& in, std::string* first, std::string* rest) {
@@ -39,12 +42,41 @@ bool ReadHeaderFields(std::istream& in, std::string* first, std::string* rest) {
   return true;
 }
 
+bool ReadBufferHeaderLines(std::istream& in, BufferHeaderLines* lines) {
+  std::string first_group, first_names;
+  if (!ReadHeaderFields(in, &first_group, &lines->group) ||
+      !ReadHeaderFields(in, &first_names, &lines->names)) {
+    return false;
+  }
+  // Each line: its first field, ";", the rest and the LF.
+  lines->bytes = first_group.size() + lines->group.size() + first_names.size() +
+                 lines->names.size() + 4;
+  return true;
+}
+
+bool HeaderLinesDescribe(const BufferHeaderLines& lines, uint32_t header_size,
+                         uint32_t record_width) {
+  // The first field and the ";" after it are not in the stored rest.
+  auto columns = [](const std::string& rest) {
+    return 2 + static_cast<uint64_t>(std::count(rest.begin(), rest.end(), ';'));
+  };
+  return lines.bytes == header_size && columns(lines.group) == record_width &&
+         columns(lines.names) == record_width;
+}
+
 BufferFileStatus CheckRingBufferFile(const std::string& native_path) {
-  std::ifstream in;
-  const BufferFileStatus status = OpenRingBufferFile(native_path, &in);
+  RegularFileBuf file;
+  const BufferFileStatus status = OpenRingBufferFile(native_path, &file);
   if (status != BufferFileStatus::kOk) return status;
-  std::string first, rest;
-  if (!ReadHeaderFields(in, &first, &rest) || !ReadHeaderFields(in, &first, &rest)) {
+  std::istream in(&file);
+  BufferHeaderLines lines;
+  if (!ReadBufferHeaderLines(in, &lines)) return BufferFileStatus::kDamagedHeader;
+  const std::string collector = ServiceNameTable[kCollectorId];
+  int header_size = 0, record_width = 0;
+  if (ReadServiceDword(collector, "optHeadGrpOffset", &header_size) == 0 &&
+      ReadServiceDword(collector, "optCollsCount", &record_width) == 0 &&
+      !HeaderLinesDescribe(lines, static_cast<uint32_t>(header_size),
+                           static_cast<uint32_t>(record_width))) {
     return BufferFileStatus::kDamagedHeader;
   }
   return BufferFileStatus::kOk;

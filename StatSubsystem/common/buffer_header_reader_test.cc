@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <sstream>
 
+#include "StatSubsystem/common/service_keys.h"
+#include "platform/registry.h"
 #include "platform/registry_testing.h"
 
 namespace kst {
@@ -74,6 +76,25 @@ TEST(BufferHeaderReaderTest, OnlyRegularFilesWithHeaderLinesPass) {
   };
   for (const Case& c : cases) EXPECT_EQ(CheckRingBufferFile(c.path), c.status) << c.path;
   ::close(writer);
+
+  // Header lines that do not lead to the slots the collector names.
+  RegistryKey key;
+  ASSERT_EQ(RegistryKey::Create("System\\CurrentControlSet\\Services\\Kestrane buffer creator", &key),
+            kErrorSuccess);
+  struct Shape {
+    int header_size, record_width;
+    BufferFileStatus status;
+  };
+  const Shape shapes[] = {{24, 3, BufferFileStatus::kOk},
+                          {24, 4, BufferFileStatus::kDamagedHeader},
+                          {25, 3, BufferFileStatus::kDamagedHeader},
+                          {23, 3, BufferFileStatus::kDamagedHeader}};
+  for (const Shape& shape : shapes) {
+    ASSERT_EQ(WriteServiceDword("kstCollector", "optHeadGrpOffset", shape.header_size), 0);
+    ASSERT_EQ(WriteServiceDword("kstCollector", "optCollsCount", shape.record_width), 0);
+    EXPECT_EQ(CheckRingBufferFile(dir + "/good"), shape.status)
+        << shape.header_size << " " << shape.record_width;
+  }
 
   EXPECT_STREQ(BufferFileProblem(BufferFileStatus::kOk), "");
   EXPECT_STREQ(BufferFileProblem(BufferFileStatus::kCannotOpen), "cannot be opened");
