@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <mutex>
@@ -28,8 +29,17 @@ constexpr int kMaxAttempts = 200;
 
 std::atomic<bool> g_force_read_only{false};
 
-// The one place where SQLite's codes become Win32 numbers.
-WinError FromSqlite(int rc) {
+// Why this thread's last call answered kErrorRegistryIoFailed.
+thread_local std::string t_failure_cause;
+
+WinError IoFailure(std::string cause) {
+  t_failure_cause = std::move(cause);
+  return kErrorRegistryIoFailed;
+}
+
+// The one place where SQLite's codes become Win32 numbers. `db` (may be
+// null) tells the system's error behind a failed read or write.
+WinError FromSqlite(int rc, sqlite3* db) {
   switch (rc & 0xff) {
     case SQLITE_OK:
     case SQLITE_ROW:
@@ -45,8 +55,12 @@ WinError FromSqlite(int rc) {
       return kErrorAccessDenied;
     case SQLITE_NOMEM:
       return kErrorNotEnoughMemory;
-    default:
-      return kErrorRegistryIoFailed;
+    case SQLITE_FULL:
+      return IoFailure(std::strerror(ENOSPC));
+    default: {
+      const int system_error = db != nullptr ? sqlite3_system_errno(db) : 0;
+      return IoFailure(system_error != 0 ? std::strerror(system_error) : sqlite3_errstr(rc));
+    }
   }
 }
 
@@ -94,7 +108,7 @@ bool Writable(const std::string& db_path) {
 
 class Statement final {
  public:
-  Statement(sqlite3* db, const char* sql) {
+  Statement(sqlite3* db, const char* sql) : db_(db) {
     rc_ = sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr);
   }
   ~Statement() { sqlite3_finalize(stmt_); }
@@ -129,7 +143,7 @@ class Statement final {
   // Steps a statement that returns no row; a Win32 number.
   WinError Run() {
     int rc = Step();
-    return rc == SQLITE_DONE ? kErrorSuccess : FromSqlite(rc);
+    return rc == SQLITE_DONE ? kErrorSuccess : FromSqlite(rc, db_);
   }
 
   int64_t Int(int col) { return sqlite3_column_int64(stmt_, col); }
@@ -147,6 +161,7 @@ class Statement final {
   }
 
  private:
+  sqlite3* db_;
   sqlite3_stmt* stmt_ = nullptr;
   int rc_ = SQLITE_OK;
   int arg_ = 0;
@@ -201,7 +216,7 @@ class Connections final {
       if (err != kRetry) return err;
       std::this_thread::sleep_for(std::chrono::milliseconds(1 + attempt % 10));
     }
-    return kErrorRegistryIoFailed;
+    return IoFailure("the database stayed locked by other processes");
   }
 
   WinError Checkpoint(const std::string& path) {
@@ -212,13 +227,13 @@ class Connections final {
     int rc = sqlite3_wal_checkpoint_v2(conn_.db, nullptr,
                                        SQLITE_CHECKPOINT_PASSIVE, nullptr,
                                        nullptr);
-    err = FromSqlite(rc);
+    err = FromSqlite(rc, conn_.db);
     return err == kRetry ? kErrorSuccess : err;  // a later checkpoint will do
   }
 
  private:
   WinError Exec(const char* sql) {
-    return FromSqlite(sqlite3_exec(conn_.db, sql, nullptr, nullptr, nullptr));
+    return FromSqlite(sqlite3_exec(conn_.db, sql, nullptr, nullptr, nullptr), conn_.db);
   }
 
   void Drop() {
@@ -275,7 +290,7 @@ class Connections final {
       Statement s(db, "SELECT 1 FROM sqlite_master WHERE name = 'vals'");
       int step = s.Step();
       if (step != SQLITE_ROW && step != SQLITE_DONE) {
-        WinError err = FromSqlite(step);
+        WinError err = FromSqlite(step, db);
         Drop();
         return err == kRetry ? kRetry : kErrorFileNotFound;
       }
@@ -306,7 +321,7 @@ WinError Resolve(sqlite3* db, std::string_view path, int64_t* id) {
     s.Bind(current).BindText(part);
     int rc = s.Step();
     if (rc == SQLITE_DONE) return kErrorFileNotFound;
-    if (rc != SQLITE_ROW) return FromSqlite(rc);
+    if (rc != SQLITE_ROW) return FromSqlite(rc, db);
     current = s.Int(0);
   }
   *id = current;
@@ -318,7 +333,7 @@ WinError CheckAlive(sqlite3* db, int64_t id) {
   Statement s(db, "SELECT 1 FROM keys WHERE id = ?1");
   int rc = s.Bind(id).Step();
   if (rc == SQLITE_ROW) return kErrorSuccess;
-  return rc == SQLITE_DONE ? kErrorKeyDeleted : FromSqlite(rc);
+  return rc == SQLITE_DONE ? kErrorKeyDeleted : FromSqlite(rc, db);
 }
 
 WinError DeleteTreeById(sqlite3* db, int64_t id) {
@@ -339,6 +354,8 @@ WinError DeleteTreeById(sqlite3* db, int64_t id) {
 }
 
 }  // namespace
+
+std::string RegistryFailureCause() { return t_failure_cause; }
 
 void SetRegistryReadOnlyForTesting(bool read_only) {
   g_force_read_only.store(read_only);
@@ -397,7 +414,7 @@ WinError RegistryKey::Create(std::string_view path, RegistryKey* key,
         id = find.Int(0);
         continue;
       }
-      if (rc != SQLITE_DONE) return FromSqlite(rc);
+      if (rc != SQLITE_DONE) return FromSqlite(rc, db);
       Statement insert(db, "INSERT INTO keys(parent, name) VALUES(?1, ?2)");
       WinError e = insert.Bind(id).BindText(part).Run();
       if (e != kErrorSuccess) return e;
@@ -426,7 +443,7 @@ WinError RegistryKey::QueryValue(std::string_view name, RegType* type,
     Statement s(db, "SELECT type, data FROM vals WHERE key = ?1 AND name = ?2");
     int rc = s.Bind(id_).BindText(name).Step();
     if (rc == SQLITE_DONE) return kErrorFileNotFound;
-    if (rc != SQLITE_ROW) return FromSqlite(rc);
+    if (rc != SQLITE_ROW) return FromSqlite(rc, db);
     stored_type = static_cast<RegType>(s.Int(0));
     bytes = s.Blob(1);
     return kErrorSuccess;
@@ -475,7 +492,7 @@ WinError RegistryKey::QueryValues(const std::vector<std::string_view>& names,
         read[i] = Value();
         continue;
       }
-      if (rc != SQLITE_ROW) return FromSqlite(rc);
+      if (rc != SQLITE_ROW) return FromSqlite(rc, db);
       read[i].found = true;
       read[i].type = static_cast<RegType>(one.Int(0));
       read[i].data = one.Blob(1);
@@ -513,7 +530,7 @@ WinError RegistryKey::EnumValue(uint32_t index, std::string* name,
                 "ORDER BY rowid LIMIT 1 OFFSET ?2");
     int rc = s.Bind(id_).Bind(index).Step();
     if (rc == SQLITE_DONE) return kErrorNoMoreItems;
-    if (rc != SQLITE_ROW) return FromSqlite(rc);
+    if (rc != SQLITE_ROW) return FromSqlite(rc, db);
     if (name != nullptr) *name = s.Text(0);
     if (type != nullptr) *type = static_cast<RegType>(s.Int(1));
     if (data != nullptr) *data = s.Blob(2);
@@ -531,7 +548,7 @@ WinError RegistryKey::EnumSubkey(uint32_t index, std::string* name) const {
                 "ORDER BY name LIMIT 1 OFFSET ?2");
     int rc = s.Bind(id_).Bind(index).Step();
     if (rc == SQLITE_DONE) return kErrorNoMoreItems;
-    if (rc != SQLITE_ROW) return FromSqlite(rc);
+    if (rc != SQLITE_ROW) return FromSqlite(rc, db);
     if (name != nullptr) *name = s.Text(0);
     return kErrorSuccess;
   });
@@ -547,14 +564,14 @@ WinError RegistryKey::QueryInfo(RegKeyInfo* info) const {
                    "SELECT count(*), ifnull(max(length(name)), 0) FROM keys "
                    "WHERE parent = ?1");
     int rc = keys.Bind(id_).Step();
-    if (rc != SQLITE_ROW) return FromSqlite(rc);
+    if (rc != SQLITE_ROW) return FromSqlite(rc, db);
     out.subkey_count = static_cast<uint32_t>(keys.Int(0));
     out.max_subkey_name_length = static_cast<uint32_t>(keys.Int(1));
     Statement vals(db,
                    "SELECT count(*), ifnull(max(length(name)), 0), "
                    "  ifnull(max(length(data)), 0) FROM vals WHERE key = ?1");
     rc = vals.Bind(id_).Step();
-    if (rc != SQLITE_ROW) return FromSqlite(rc);
+    if (rc != SQLITE_ROW) return FromSqlite(rc, db);
     out.value_count = static_cast<uint32_t>(vals.Int(0));
     out.max_value_name_length = static_cast<uint32_t>(vals.Int(1));
     out.max_value_data_length = static_cast<uint32_t>(vals.Int(2));

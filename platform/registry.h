@@ -134,6 +134,12 @@ class RegistryKey {
   std::string db_path_;
 };
 
+// Why the calling thread's last registry call that answered
+// kErrorRegistryIoFailed failed, in words: the system's ("No space left on
+// device", "Input/output error") or the database's ("database disk image is
+// malformed").
+std::string RegistryFailureCause();
+
 // Deletes the key at path with all its subkeys and values.
 // kErrorFileNotFound when it is missing; kErrorAccessDenied when the caller
 // may not write the database, or for the empty path (HKEY_LOCAL_MACHINE).

@@ -329,6 +329,24 @@ TEST_F(RegistryTest, JournalFilesOutliveTheConnection) {
     EXPECT_TRUE(std::filesystem::exists(home_.path() + "/registry.db" + suffix)) << suffix;
 }
 
+// A write the disk has no room for fails whole, and says why.
+TEST_F(RegistryTest, FullDiskIsTheFailuresCause) {
+  SmallDisk disk(home_.path(), 1 << 20);
+  if (!disk.mounted()) GTEST_SKIP() << disk.why();
+  RegistryKey key = MakeKey("SOFTWARE");
+  Set(key, "kept", kRegSz, "before");
+  ASSERT_TRUE(disk.Fill());
+  const std::string big(100000, 'x');
+  EXPECT_EQ(key.SetValue("big", kRegBinary, big.data(), static_cast<uint32_t>(big.size())),
+            kErrorRegistryIoFailed);
+  EXPECT_EQ(RegistryFailureCause(), "No space left on device");
+  disk.Free();
+  std::string data;
+  EXPECT_EQ(key.QueryValue("kept", nullptr, &data), kErrorSuccess);
+  EXPECT_EQ(data, "before");
+  EXPECT_EQ(key.QueryValue("big", nullptr, &data), kErrorFileNotFound);
+}
+
 TEST_F(RegistryTest, MissingHomeFolderIsCreated) {
   std::string nested = home_.path() + "/a/b";
   ::setenv("KESTRANE_HOME", nested.c_str(), 1);

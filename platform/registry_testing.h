@@ -5,8 +5,13 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include <cstdio>
 #include <cstdlib>
@@ -74,6 +79,61 @@ class TempKestraneHome {
   }
 
   std::string path_;
+};
+
+// A small disk of a test's own: a file system of `bytes` mounted on
+// `folder` (say a TempKestraneHome's, before anything is written there) in a
+// mount namespace of this process's own, so that no other process sees it
+// and it goes with the process. Needs root; mounted() is false, and why()
+// says why, where it cannot be made.
+class SmallDisk {
+ public:
+  SmallDisk(const std::string& folder, size_t bytes) : folder_(folder) {
+    // 0, or why this process got no mount namespace of its own.
+    static const int namespace_error =
+        ::unshare(CLONE_NEWNS) == 0 && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0
+            ? 0
+            : errno;
+    const std::string options = "size=" + std::to_string(bytes) + ",mode=0700";
+    if (namespace_error != 0) {
+      why_ = std::string("no mount namespace of this test's own: ") + std::strerror(namespace_error);
+    } else if (::mount("kst-small-disk", folder.c_str(), "tmpfs", 0, options.c_str()) != 0) {
+      why_ = std::string("no small disk can be mounted: ") + std::strerror(errno);
+    } else {
+      mounted_ = true;
+    }
+  }
+  ~SmallDisk() {
+    if (mounted_) ::umount2(folder_.c_str(), MNT_DETACH);
+  }
+  SmallDisk(const SmallDisk&) = delete;
+  SmallDisk& operator=(const SmallDisk&) = delete;
+
+  bool mounted() const { return mounted_; }
+  const std::string& why() const { return why_; }
+
+  // Takes every byte left with the file "filler", as on a full disk; true
+  // when the disk said it is full.
+  bool Fill() {
+    const int fd = ::open((folder_ + "/filler").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    if (fd < 0) return false;
+    const std::string block(65536, 'f');
+    for (size_t size = block.size(); size > 0; size /= 2) {
+      while (::write(fd, block.data(), size) == static_cast<ssize_t>(size)) {
+      }
+    }
+    const bool full = ::write(fd, "f", 1) < 0 && errno == ENOSPC;
+    ::close(fd);
+    return full;
+  }
+
+  // Gives the filler's bytes back.
+  void Free() { ::unlink((folder_ + "/filler").c_str()); }
+
+ private:
+  std::string folder_;
+  bool mounted_ = false;
+  std::string why_;
 };
 
 struct ChildOutcome {

@@ -14,4 +14,4 @@ include(GNUInstallDirs)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/kestrane-services.service.in
   ${CMAKE_BINARY_DIR}/kestrane-services.service @ONLY)
 install(FILES ${CMAKE_BINARY_DIR}/kestrane-services.service
-  DESTINATION ${CMAKE_INSTALL_LIBDIR}/systemd/system)
+  DESTINATION lib/systemd/system)

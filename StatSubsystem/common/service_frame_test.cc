@@ -149,7 +149,7 @@ TEST_F(ServiceFrameTest, WaitEndsOnTimeStopAndReload) {
   });
   EXPECT_EQ(WaitInterruptible(60000), 0);
   stopper.join();
-  EXPECT_LT(SecondsOf(start), 1.5);
+  EXPECT_LT(SecondsOf(start), 30) << "the wait of 60 s did not end at the stop";
 }
 
 TEST_F(ServiceFrameTest, PauseHoldsTheClock) {

@@ -61,9 +61,9 @@ readme "kstctl product set userNotificationStatus 1"
 current="cmake --install build"
 [[ "$section" == *"\`cmake --install build\`"* ]] || { echo "no cmake --install in the README" >&2; exit 1; }
 "$CMAKE" --install build --prefix "$WORK/prefix" >/dev/null
-for f in KestraneCollector KestraneChecker KestraneExporter KestraneConsole kstctl net \
-    KestraneAlerter.so Discovery.so; do
-  [ -f "$WORK/prefix/bin/$f" ] || { echo "cmake --install put no $f into bin" >&2; exit 1; }
+for f in bin/kstctl bin/KestraneConsole lib/kestrane/KestraneCollector lib/kestrane/KestraneChecker \
+    lib/kestrane/KestraneExporter lib/kestrane/net lib/kestrane/KestraneAlerter.so lib/kestrane/Discovery.so; do
+  [ -f "$WORK/prefix/$f" ] || { echo "cmake --install put no $f" >&2; exit 1; }
 done
 
 # Step 2.

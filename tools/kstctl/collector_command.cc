@@ -2,6 +2,7 @@
 // way the collector console's Apply writes them, so that collection can be
 // set up without a window.
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,7 @@
 #include "StatSubsystem/common/service_control.h"
 #include "StatSubsystem/common/service_keys.h"
 #include "StatSubsystem/common/service_names.h"
+#include "platform/perfcounters.h"
 #include "platform/process.h"
 #include "platform/registry.h"
 #include "tools/kstctl/action_table.h"
@@ -33,6 +35,29 @@ const char* CounterPathFault(const std::string& path) {
     return "has no backslash (a counter path is \\\\host\\object(instance)\\counter)";
   }
   return nullptr;
+}
+
+// Why the collector could not sample the counter of `path` on this machine;
+// null when it can. A path it cannot add records 0 in every slot.
+const char* CounterAbsence(PerfQuery& query, const std::string& path) {
+  PerfCounterHandle counter = 0;
+  switch (query.AddCounter(path, &counter)) {
+    case kPdhSuccess:
+      query.RemoveCounter(counter);
+      return nullptr;
+    case kPdhBadPath:
+      return "is not a counter path (\\\\host\\object(instance)\\counter)";
+    case kPdhNoMachine:
+      return "names another machine; the collector samples this machine's counters only";
+    case kPdhNoObject:
+      return "names no object of this machine's counters";
+    case kPdhNoInstance:
+      return "names no instance of its object on this machine";
+    case kPdhNoCounter:
+      return "names no counter of its object";
+    default:
+      return "cannot be sampled on this machine";
+  }
 }
 
 int Set(const ActionArgs& args) {
@@ -60,8 +85,14 @@ int Set(const ActionArgs& args) {
   if (counters.empty()) {
     return ConfigFail(kCommand, "You should add atlist one counter to counters list");
   }
+  std::unique_ptr<PerfQuery> query;
+  if (OpenQuery(&query) != kPdhSuccess) {
+    return ConfigFail(kCommand, "this machine's counters cannot be read, so the paths cannot be checked");
+  }
   for (const std::string& path : counters) {
-    if (const char* fault = CounterPathFault(path); fault != nullptr) {
+    const char* fault = CounterPathFault(path);
+    if (fault == nullptr) fault = CounterAbsence(*query, path);
+    if (fault != nullptr) {
       std::fprintf(stderr, "kstctl %s: counter path '%s' %s\n", kCommand, path.c_str(), fault);
       return 2;
     }
@@ -152,7 +183,8 @@ int CollectorCommand(const std::vector<std::string>& args) {
       "  --csv FILE       the CSV file name (default rootDirectory\\CSVoutp)\n"
       "Without rootDirectory, and for an empty FILE, the file is cbuffer or\n"
       "CSVoutp beside kstctl.\n"
-      "A counter path must hold a backslash and no ';' or line break.\n"
+      "A counter path must hold a backslash and no ';' or line break, and name\n"
+      "a counter of this machine.\n"
       "\nExit status: 0 done, 1 failed (the collector not installed, or running,\n"
       "or access denied), 2 wrong usage or an unusable counter path.\n",
       args);

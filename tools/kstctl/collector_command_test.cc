@@ -35,7 +35,8 @@ class CollectorCommandTest : public ::testing::Test {
   TempKestraneHome home_;
 };
 
-// Paths that would break the ring buffer's header lines are refused, each
+// Paths that would break the ring buffer's header lines, and counters the
+// collector could not sample (it would record 0 for ever), are refused, each
 // with its reason, and nothing is written.
 TEST_F(CollectorCommandTest, SetRefusesPathsTheHeaderLinesCannotHold) {
   struct Case { std::string path; std::string reason; } cases[] = {
@@ -43,6 +44,12 @@ TEST_F(CollectorCommandTest, SetRefusesPathsTheHeaderLinesCannotHold) {
       {"\\Memory\\Available\nBytes", "holds a line break"},
       {"\\Memory\\Available\rBytes", "holds a line break"},
       {"Memory Available Bytes", "has no backslash (a counter path is \\\\host\\object(instance)\\counter)"},
+      {"\\\\otherhost\\Memory\\Available MBytes",
+       "names another machine; the collector samples this machine's counters only"},
+      {"\\Nope\\Nothing", "names no object of this machine's counters"},
+      {"\\Memory\\Nothing", "names no counter of its object"},
+      {"\\Processor(nope)\\% Processor Time", "names no instance of its object on this machine"},
+      {"Memory\\Cache Bytes", "is not a counter path (\\\\host\\object(instance)\\counter)"},
   };
   for (const Case& c : cases) {
     const KstctlOutcome o = Kstctl({"collector", "set", "\\Memory\\Cache Bytes", c.path}, home_.path());

@@ -1,9 +1,14 @@
 // kstctl as the management host: product, collector, module, train, tune
 // and reload, run as an administrator would.
+#include <sys/resource.h>
+
 #include <algorithm>
+#include <csignal>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -259,6 +264,35 @@ TEST_F(TrainTest, TrainsListsAndTunes) {
   EXPECT_EQ(Instances(), "usage;");
 }
 
+// A state file that cannot be written (here: a file size limit below its
+// size) is never left cut short, and the sensitivity said is the one it
+// holds.
+TEST_F(TrainTest, TuneSaysWhenTheStateFileCouldNotBeWritten) {
+  ASSERT_EQ(Train("usage", {}).status, 0);
+  const std::string state = home_.path() + "/States/usage.state";
+  auto read = [&] {
+    std::ifstream in(state, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  const std::string before = read();
+  rlimit old{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  rlimit small = old;
+  small.rlim_cur = before.size() / 2;
+  auto* previous = ::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  const KstctlOutcome refused = Run({"tune", "Memory", "usage", "0.8"});
+  setrlimit(RLIMIT_FSIZE, &old);
+  ::signal(SIGXFSZ, previous);
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(refused.out, "");
+  EXPECT_EQ(refused.err, "kstctl tune: the state file " + state +
+                             " could not be written: File too large; the sensitivity stays 0.50000\n");
+  EXPECT_EQ(read(), before);
+  EXPECT_FALSE(std::filesystem::exists(state + ".tuning"));
+  EXPECT_EQ(Expect(0, {"tune", "Memory", "usage"}), "sensitivity 0.50000\n");
+}
+
 // The checking service reloads by unloading its plug-ins and loading them
 // again; only then does a plug-in read a state file that kstctl rewrote.
 TEST_F(TrainTest, PluginLoadedAgainReadsTheTunedStateFile) {
@@ -349,6 +383,30 @@ TEST_F(TrainTest, FailureFollowsTheProgressThroughAPipe) {
     EXPECT_NE(failure, std::string::npos) << both;
     EXPECT_LT(before, failure) << both;
   }
+}
+
+// The same installation on a small disk of its own, which a test fills.
+class FullDiskTest : public TrainTest {
+ protected:
+  void SetUp() override {
+    disk_ = std::make_unique<SmallDisk>(home_.path(), 8 << 20);
+    if (!disk_->mounted()) GTEST_SKIP() << disk_->why();
+    TrainTest::SetUp();
+  }
+
+  std::unique_ptr<SmallDisk> disk_;
+};
+
+TEST_F(FullDiskTest, TrainSaysTheTableCouldNotBeWritten) {
+  ASSERT_TRUE(disk_->Fill());
+  const KstctlOutcome full = Train("full", {});
+  EXPECT_EQ(full.status, 1);
+  EXPECT_EQ(full.err, "kstctl train: the training table could not be written in " + home_.path() +
+                          "/Temporary: No space left on device\n");
+  disk_->Free();
+  EXPECT_EQ(Instances(), "");
+  EXPECT_FALSE(StateExists("full.state"));
+  EXPECT_TRUE(std::filesystem::is_empty(home_.path() + "/Temporary"));
 }
 
 TEST_F(HostCommandTest, ReloadWithoutCheckingService) {

@@ -30,6 +30,8 @@ std::string Describe(WinError err) {
       return "access denied (the registry is not writable by this user)";
     case kErrorKeyDeleted:
       return "the key was deleted meanwhile";
+    case kErrorRegistryIoFailed:
+      return RegistryFailureCause() + " (registry error " + std::to_string(err) + ")";
     default:
       return "registry error " + std::to_string(err);
   }

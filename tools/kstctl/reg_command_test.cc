@@ -152,6 +152,21 @@ TEST_F(RegCommandTest, ReadOnlyRegistryIsReported) {
   ::chmod(home_.path().c_str(), 0755);
 }
 
+// A value the disk has no room for is refused with the cause, and the
+// registry keeps what it held.
+TEST_F(RegCommandTest, FullDiskIsNamed) {
+  SmallDisk disk(home_.path(), 1 << 20);
+  if (!disk.mounted()) GTEST_SKIP() << disk.why();
+  const std::string k = "SOFTWARE\\Kestrane";
+  ASSERT_EQ(Run({"reg", "set", k, "kept", "string", "before"}).status, 0);
+  ASSERT_TRUE(disk.Fill());
+  const Outcome full = Run({"reg", "set", k, "big", "string", std::string(100000, 'x')});
+  EXPECT_EQ(full.status, 1);
+  EXPECT_EQ(full.err, "kstctl reg: value 'big': No space left on device (registry error 1016)\n");
+  disk.Free();
+  EXPECT_EQ(Run({"reg", "query", k}).out, "kept\tREG_SZ\tbefore\n");
+}
+
 TEST_F(RegCommandTest, HelpTextsNameEveryCommandAndAction) {
   Outcome top = Run({"--help"});
   EXPECT_EQ(top.status, 0);

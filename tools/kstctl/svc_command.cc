@@ -1,5 +1,7 @@
 // kstctl svc: the services of the installation: start, control, query,
 // list, and start every automatic service (what the init system runs).
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -7,6 +9,7 @@
 #include <vector>
 
 #include "StatSubsystem/common/service_control.h"
+#include "platform/paths.h"
 #include "platform/services.h"
 #include "tools/kstctl/action_table.h"
 #include "tools/kstctl/command.h"
@@ -50,10 +53,36 @@ const char* StartTypeName(uint32_t start_type) {
   }
 }
 
-int Fail(const std::string& what, WinError error) {
-  std::fprintf(stderr, "kstctl %s: %s: %s (error %u)\n", kCommand, what.c_str(),
-               ErrorText(error), error);
+int Fail(const std::string& what, WinError error, const std::string& why = {}) {
+  std::fprintf(stderr, "kstctl %s: %s: %s (error %u)%s\n", kCommand, what.c_str(),
+               ErrorText(error), error, why.empty() ? "" : (": " + why).c_str());
   return 1;
+}
+
+// Run as root, a start trusts the registry's service entries only when no
+// other user could have changed them: false after a line naming the path
+// and why.
+bool InstallationIsSafe(const std::string& what) {
+  const std::string unsafe = UnsafeInstallationReason();
+  if (unsafe.empty()) return true;
+  std::fprintf(stderr, "kstctl %s: %s: refused: %s\n", kCommand, what.c_str(), unsafe.c_str());
+  return false;
+}
+
+// Why a start was denied, where the service's log tells it; empty when it
+// does not. The log is $KESTRANE_HOME/log/<name>.log ('/' as '_'), which the
+// manager never opens through a link.
+std::string LogFault(const std::string& name) {
+  std::string file = name;
+  for (char& c : file) {
+    if (c == '/') c = '_';
+  }
+  const std::string log = KestraneHome() + "/log/" + file + ".log";
+  struct stat st;
+  if (::lstat(log.c_str(), &st) != 0) return {};
+  if (S_ISLNK(st.st_mode)) return log + " is a symbolic link; a service's log is never written through one";
+  if (!S_ISREG(st.st_mode)) return log + " is not a plain file";
+  return {};
 }
 
 // A service named by its name or by a short identifier (kstChecker, kstCollector).
@@ -72,10 +101,15 @@ void PrintStatus(const std::string& name, const ServiceStatus& status) {
 }
 
 int Start(const ActionArgs& args) {
+  const std::string what = "start '" + args[0] + "'";
+  if (!InstallationIsSafe(what)) return 1;
   std::unique_ptr<Service> service;
   WinError error = OpenNamed(args[0], kServiceStart | kServiceQueryStatus, &service);
   if (error == kErrorSuccess) error = service->Start();
-  if (error != kErrorSuccess) return Fail("start '" + args[0] + "'", error);
+  if (error != kErrorSuccess) {
+    const bool denied = error == kErrorAccessDenied && service != nullptr;
+    return Fail(what, error, denied ? LogFault(service->name()) : "");
+  }
   ServiceStatus status;
   service->QueryStatus(&status);
   PrintStatus(service->name(), status);
@@ -167,6 +201,7 @@ int List(const ActionArgs&) {
 }
 
 int StartAll(const ActionArgs&) {
+  if (!InstallationIsSafe("start-all")) return 1;
   return ForEachService([](Service* service, const ServiceConfig& config,
                            const ServiceStatus& status) {
     if (config.start_type != kServiceAutoStart || status.current_state != kServiceStopped) {
@@ -174,7 +209,8 @@ int StartAll(const ActionArgs&) {
     }
     WinError error = service->Start();
     if (error != kErrorSuccess && error != kErrorServiceAlreadyRunning) {
-      return Fail("start '" + service->name() + "'", error);
+      return Fail("start '" + service->name() + "'", error,
+                  error == kErrorAccessDenied ? LogFault(service->name()) : "");
     }
     std::printf("%s: started\n", service->name().c_str());
     return 0;

@@ -1,5 +1,8 @@
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <thread>
 #include <string>
 #include <vector>
@@ -85,6 +88,36 @@ TEST_F(SvcCommandTest, ServicesFromInstallationToStop) {
   EXPECT_EQ(unknown.status, 1);
   EXPECT_NE(unknown.err.find("error 120"), std::string::npos) << unknown.err;
   EXPECT_EQ(Run({"svc", "stop", "kstChecker"}).out, "Kestrane stat checker: stop pending\n");
+}
+
+// Run as root, a start refused for a path another user could have changed
+// names the path and why, before the registry behind it is read.
+TEST_F(SvcCommandTest, RefusedStartNamesThePathAndWhy) {
+  if (::geteuid() != 0) GTEST_SKIP() << "the refusal guards services run as root";
+  Install();
+  const std::string log = home_.path() + "/log/Kestrane stat checker.log";
+  std::filesystem::create_directories(home_.path() + "/log");
+  std::filesystem::create_symlink(home_.path() + "/elsewhere.log", log);
+  KstctlOutcome linked_log = Run({"svc", "start", "kstChecker"});
+  EXPECT_EQ(linked_log.status, 1);
+  EXPECT_EQ(linked_log.err, "kstctl svc: start 'kstChecker': access denied (error 5): " + log +
+                                " is a symbolic link; a service's log is never written through one\n");
+  std::filesystem::remove(log);
+
+  const std::string database = home_.path() + "/registry.db";
+  std::filesystem::rename(database, home_.path() + "/kept.db");
+  std::filesystem::create_symlink(home_.path() + "/planted.db", database);
+  KstctlOutcome linked_registry = Run({"svc", "start", "kstChecker"});
+  EXPECT_EQ(linked_registry.status, 1);
+  EXPECT_EQ(linked_registry.err.rfind("kstctl svc: start 'kstChecker': refused: " + database +
+                                          " is a symbolic link",
+                                      0),
+            0u)
+      << linked_registry.err;
+  EXPECT_EQ(Run({"svc", "start-all"}).status, 1);
+  EXPECT_FALSE(std::filesystem::exists(home_.path() + "/planted.db"));
+  std::filesystem::remove(database);
+  std::filesystem::rename(home_.path() + "/kept.db", database);
 }
 
 }  // namespace

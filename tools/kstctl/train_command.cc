@@ -5,10 +5,13 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -41,6 +44,35 @@ std::string ProgressBar(double fraction) {
   return bar + percent;
 }
 
+namespace {
+
+// Why files cannot be written in `folder` just now, in the system's words
+// ("No space left on device"); empty when a trial block goes through.
+std::string WriteFailure(const std::filesystem::path& folder) {
+  std::string trial = (folder / ".write-trial-XXXXXX").string();
+  const int fd = ::mkstemp(trial.data());
+  if (fd < 0) return std::strerror(errno);
+  const std::string block(4096, '\0');
+  errno = ENOSPC;  // what a short write means
+  const bool written = ::write(fd, block.data(), block.size()) == static_cast<ssize_t>(block.size()) &&
+                       ::fsync(fd) == 0;
+  const int error = errno;
+  ::close(fd);
+  ::unlink(trial.c_str());
+  return written ? std::string() : std::strerror(error);
+}
+
+// The number of lines of a file; -1 when it cannot be read.
+int LinesOf(const std::string& native_path) {
+  std::ifstream in(native_path, std::ios::binary);
+  if (!in) return -1;
+  int lines = 0;
+  for (char c; in.get(c);) lines += c == '\n';
+  return lines;
+}
+
+}  // namespace
+
 int WriteTrainingTable(const char* command, const std::string& log,
                        const AnalyzerInstance& instance, uint32_t interval_seconds,
                        const std::string& exported, const std::string& output) {
@@ -54,18 +86,34 @@ int WriteTrainingTable(const char* command, const std::string& log,
     return -1;
   }
   wanted.insert(wanted.end(), counters.begin(), counters.end());
+  // Neither the exporter's run nor the cut reports a failed write: on a full
+  // disk the table comes out empty or cut short, and would be blamed on the
+  // counters. While the export is still there, a trial write tells.
+  auto unwritable = [&] {
+    for (const std::string& file : {exported, output}) {
+      const std::filesystem::path folder = std::filesystem::path(NativePath(file)).parent_path();
+      if (std::string cause = WriteFailure(folder); !cause.empty()) {
+        ConfigFail(command, "the training table could not be written in " + folder.string() + ": " + cause);
+        return true;
+      }
+    }
+    return false;
+  };
+  std::error_code ignored;
   ExportTrainingData(instance.trainingPeriod, interval_seconds, exported, &result);
   if (result != 0) {
-    std::error_code ignored;
+    const bool full = result == -1 && unwritable();
     std::filesystem::remove(NativePath(exported), ignored);
+    if (full) return -1;
     ConfigFail(command, "exporting the training period", result,
                result == -10 ? "the period ends before it begins, or the interval is 0"
                              : kExporterFailed);
     return -1;
   }
   PrepareTrainingCsv(wanted, exported, output, &result);
-  std::error_code ignored;
+  const bool full = (result <= 2 || LinesOf(NativePath(output)) != result) && unwritable();
   std::filesystem::remove(NativePath(exported), ignored);
+  if (full) return -1;
   if (result < 0) {
     const char* meaning = "the exported table cannot be read";
     if (result == -11) meaning = "the output file cannot be made";

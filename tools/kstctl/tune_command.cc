@@ -1,7 +1,10 @@
 // kstctl tune: queries or sets the sensitivity of a trained analyzer
 // instance through its plug-in's tune.
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -9,6 +12,7 @@
 #include "Ruleforge/plugin_exports.h"
 #include "StatSubsystem/common/config_tree.h"
 #include "StatSubsystem/common/product_key.h"
+#include "platform/durable_file.h"
 #include "platform/module.h"
 #include "platform/paths.h"
 #include "tools/kstctl/command.h"
@@ -50,6 +54,22 @@ std::string StateFilePath(const AnalyzerInstance& instance) {
   return NativePath(RootDirectory() + "\\States\\" + instance.stateFileName);
 }
 
+namespace {
+
+// Loads the instance's plug-in and binds its tune; null after a message.
+std::unique_ptr<Module> LoadTune(const AnalyzerInstance& instance, TuneExport** tune) {
+  std::unique_ptr<Module> plugin = LoadPlugin(kCommand, instance.pluginFileName);
+  if (plugin == nullptr) return nullptr;
+  *tune = plugin->Bind<TuneExport>("tune");
+  if (*tune == nullptr) {
+    ConfigFail(kCommand, "the plug-in " + instance.pluginFileName + " has no tune");
+    return nullptr;
+  }
+  return plugin;
+}
+
+}  // namespace
+
 int TuneCommand(const std::vector<std::string>& args) {
   if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
     std::printf(
@@ -74,24 +94,44 @@ int TuneCommand(const std::vector<std::string>& args) {
   if (!LoadRootDirectory(kCommand)) return 1;
   AnalyzerInstance instance;
   if (!FindInstance(kCommand, args[0], args[1], &instance)) return 1;
-  std::unique_ptr<Module> plugin = LoadPlugin(kCommand, instance.pluginFileName);
+  const std::string state = StateFilePath(instance);
+  TuneExport* tune = nullptr;
+  std::unique_ptr<Module> plugin = LoadTune(instance, &tune);
   if (plugin == nullptr) return 1;
-  auto* tune = plugin->Bind<TuneExport>("tune");
-  if (tune == nullptr) {
-    return ConfigFail(kCommand, "the plug-in " + instance.pluginFileName + " has no tune");
-  }
-  const double answer = tune(StateFilePath(instance), p);
-  if (answer == -1.0) {
-    return ConfigFail(kCommand, "the state file " + StateFilePath(instance) +
-                                    " is missing or damaged");
+  const double before = tune(state, -1.0);
+  if (before == -1.0) {
+    return ConfigFail(kCommand, "the state file " + state + " is missing or damaged");
   }
   if (p == -1.0) {
-    std::printf("sensitivity %.5f\n", answer);
+    std::printf("sensitivity %.5f\n", before);
     return 0;
   }
-  // Setting answers the odds it replaced, p / (1 - p); shown as the
-  // sensitivity it was.
-  std::printf("sensitivity set to %.5f (it was %.5f)\n", p, answer / (1.0 + answer));
+  // The plug-in rewrites the file it is given in place and does not say
+  // when that fails, so a full disk would leave the state file cut short. It
+  // tunes a copy instead, which replaces the state file once a fresh load of
+  // the plug-in reads the new sensitivity back from it.
+  const std::string copy = state + ".tuning";
+  auto fail = [&](const std::string& why) {
+    std::error_code ignored;
+    std::filesystem::remove(copy, ignored);
+    char stays[64];
+    std::snprintf(stays, sizeof stays, "; the sensitivity stays %.5f", before);
+    return ConfigFail(kCommand, "the state file " + state + " could not be written: " + why + stays);
+  };
+  std::error_code error;
+  std::filesystem::copy_file(state, copy, std::filesystem::copy_options::overwrite_existing, error);
+  if (error) return fail(error.message());
+  tune(copy, p);
+  const double wanted = tune(copy, -1.0);
+  plugin.reset();
+  plugin = LoadTune(instance, &tune);
+  if (plugin == nullptr) return fail("the plug-in could not be loaded again to read it back");
+  const double stored = tune(copy, -1.0);
+  if (stored != wanted) return fail("the plug-in did not store the new sensitivity");
+  if (!SyncFileToDisk(copy)) return fail(std::strerror(errno));
+  std::filesystem::rename(copy, state, error);
+  if (error) return fail(error.message());
+  std::printf("sensitivity set to %.5f (it was %.5f)\n", stored, before);
   ReloadAfterChange(kCommand);
   return 0;
 }
