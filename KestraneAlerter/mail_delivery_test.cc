@@ -426,6 +426,10 @@ TEST_F(MailTest, ASilentServerHoldsBoundedSendersAndAFullQueueDropsWithFewLines)
   }
   EXPECT_EQ(MailSendersRunning(), kMailSendersInAll);
   EXPECT_LE(ThreadCount(), threads_before + kMailSendersInAll);
+  // A transporter with no sender at all: its mail waits for a place.
+  MailDeliverySystem late;
+  EXPECT_EQ(late.deliver({&m}, SilentSettings("late")), 0);
+  EXPECT_EQ(MailSendersRunning(), kMailSendersInAll);
   EXPECT_EQ(LinesWith("not sent").size(), 2u) << "no sender gave up within 10 s";
 
   // The server hangs up on every mail: each transporter says so once.
@@ -434,6 +438,7 @@ TEST_F(MailTest, ASilentServerHoldsBoundedSendersAndAFullQueueDropsWithFewLines)
   EXPECT_EQ(LinesWith("\"one\""), (std::vector<std::string>{dropped, dropped + " (4 times since the last such line)",
                                                             "mail transporter \"one\": " + closed}));
   EXPECT_EQ(LinesWith("\"many\""), std::vector<std::string>(many.size(), "mail transporter \"many\": " + closed));
+  EXPECT_EQ(LinesWith("\"late\""), std::vector<std::string>{"mail transporter \"late\": " + closed});
 }
 
 TEST_F(MailTest, AlertsBackToBackNeverWaitOnASilentServer) {
