@@ -7,6 +7,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -110,6 +111,25 @@ class CapturedLog {
   static std::vector<std::string>& Store() {
     static std::vector<std::string> lines;
     return lines;
+  }
+};
+
+// Stands in for the alerter's clock while it lives (one at a time); any
+// thread may read it.
+class FakeAlerterClock {
+ public:
+  explicit FakeAlerterClock(int32_t now) {
+    Set(now);
+    SetAlerterClockForTesting(&Read);
+  }
+  ~FakeAlerterClock() { SetAlerterClockForTesting(nullptr); }
+  static void Set(int32_t now) { Now() = now; }
+
+ private:
+  static int32_t Read() { return Now(); }
+  static std::atomic<int32_t>& Now() {
+    static std::atomic<int32_t> now{0};
+    return now;
   }
 };
 

@@ -8,13 +8,13 @@
 #ifndef KESTRANE_ALERTER_DELIVERY_SYSTEM_H_
 #define KESTRANE_ALERTER_DELIVERY_SYSTEM_H_
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "KestraneAlerter/delivery_settings.h"
+#include "KestraneAlerter/mail_delivery.h"
 #include "StatSubsystem/common/alert_message.h"
 
 namespace kst {
@@ -44,18 +44,20 @@ class DeliverySystem {
 };
 
 // Mails the report text through an SMTP server; the conversation runs on a
-// thread of its own per sending.
+// sender thread, never on the caller's. Mail that finds the transporter's
+// senders all busy waits in its queue, in order.
 class MailDeliverySystem final : public DeliverySystem {
  public:
-  // 0 when a sender thread started or the wait held the mail back; -1 for
-  // an empty list, a sending dropped because too many senders still run,
-  // or a thread that could not start.
+  // 0 when the mail went to a sender or to the queue, or the wait held it
+  // back; -1 for an empty list, a full queue or a thread that could not
+  // start.
   int32_t deliver(const AlertList& messages, const DeliverySettings& settings) override;
   std::string description() const override { return "Send e-mail notification by SMTP"; }
 
  private:
-  // Shared with the sender threads, which may outlive this object.
-  std::shared_ptr<std::atomic<int>> senders_ = std::make_shared<std::atomic<int>>(0);
+  // Shared with the sender threads, which may outlive this object and send
+  // what still waits in it.
+  std::shared_ptr<MailQueue> queue_ = NewMailQueue();
 };
 
 // Hands the report text to the `net send` command and waits for it.

@@ -2,7 +2,7 @@
 #ifndef KESTRANE_ALERTER_MAIL_DELIVERY_H_
 #define KESTRANE_ALERTER_MAIL_DELIVERY_H_
 
-#include <atomic>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -12,25 +12,34 @@ namespace kst {
 
 // How many sender threads may run at once, for one transporter and in all.
 // A server that accepts and never answers holds each one for a minute; the
-// sendings over these bounds are dropped, so that threads and descriptors
-// stay few however fast the checks come.
+// bounds keep threads and descriptors few however fast the checks come.
 constexpr int kMailSendersPerTransporter = 4;
 constexpr int kMailSendersInAll = 32;
+// Mails of one transporter that wait for a sender to be free. A burst of
+// alerts waits here whole; only a mail that finds it full is dropped.
+constexpr int kMailQueuePerTransporter = 1000;
+// One cause of "not sent" is logged at most once in this many seconds per
+// transporter; the next line counts the mails it stood for.
+constexpr int kMailLogIntervalSeconds = 5;
+
+// One transporter's waiting mails and its log of failures; shared by its
+// MailDeliverySystem and its senders, which may outlive it.
+struct MailQueue;
+std::shared_ptr<MailQueue> NewMailQueue();
 
 // What one sending needs; made by deliver and owned by the sender.
 struct MailJob {
   std::string text;
   std::unique_ptr<MailDeliverySettings> settings;
-  // The transporter's count of running senders, when this job holds a
-  // place in it and in the count of all senders; the sender gives both
-  // back when it ends.
-  std::shared_ptr<std::atomic<int>> transporterSenders;
+  // The transporter's queue, whose log the failure goes to; null: the
+  // failure is logged whatever came before.
+  std::shared_ptr<MailQueue> queue;
 };
 
-// Holds the SMTP conversation for one job, then frees it. Runs on a thread
-// of its own per sending. A mail that cannot be sent leaves one line on the
-// log naming the transporter and the step that failed. A server that stops
-// answering is given up after a minute.
+// Holds the SMTP conversation for one job on the caller's thread, then frees
+// the job. A mail that cannot be sent leaves a line on the log naming the
+// transporter and the step that failed. A server that stops answering is
+// given up after a minute.
 void sendMailThread(MailJob* job);
 
 // Sender threads running now, in all.
@@ -40,6 +49,10 @@ int MailSendersRunning();
 // each end a line), a line that begins with "." gets a second one, and
 // CRLF "." CRLF follows the text.
 std::string SmtpDataBody(const std::string& text);
+
+// `time` as a mail's Date: header gives it, in local time with its offset
+// from UTC: "Tue, 01 Dec 2026 09:05:03 +0100".
+std::string MailDate(int32_t time);
 
 }  // namespace kst
 

@@ -16,6 +16,9 @@ void SetMailPortForTesting(uint16_t port);
 // How long the mail sender waits for a server's reply or for a send to go
 // through; 0 restores the minute.
 void SetMailTimeoutForTesting(int seconds);
+// The name the mail sender takes the local host to have, with no lookup of
+// its canonical name; null restores the host's own.
+void SetMailHostNameForTesting(const char* name);
 
 // Hands every log line to `sink` (called from any thread) instead of
 // standard error; null restores standard error.
