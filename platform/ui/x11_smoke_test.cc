@@ -392,5 +392,17 @@ TEST(UiBackendChoiceTest, RealWindowsWhenADisplayIsThere) {
   setenv("DISPLAY", display.c_str(), 1);
 }
 
+// The server and the toolkit leave nothing in the shared /tmp or the
+// person's home: no socket file, settings in a home of the test's own.
+TEST(UiBackendChoiceTest, VirtualDisplayKeepsToItself) {
+  if (!testing::StartVirtualDisplay()) FAIL() << "Xvfb cannot be started (scripts/packages.txt installs it)";
+  ASSERT_TRUE(testing::UseBackend("fltk"));
+  std::string display = std::getenv("DISPLAY");
+  EXPECT_FALSE(std::filesystem::exists("/tmp/.X11-unix/X" + display.substr(1))) << display;
+  std::filesystem::path own = std::getenv("HOME");
+  EXPECT_EQ(own.parent_path(), std::filesystem::temp_directory_path());
+  EXPECT_EQ(own.filename().string().rfind("kst_ui_home.", 0), 0u) << own;
+}
+
 }  // namespace
 }  // namespace kst::ui
