@@ -204,5 +204,37 @@ TEST_F(ConfigDialogX11Test, PaneErrorAfterADropDownTakesTheClick) {
   EXPECT_EQ(filter->pattern(), "disk") << "the refused value reached the filter";
 }
 
+constexpr int kProfileNameEdit = 6101;
+
+// Return presses the push button that has the focus: Cancel leaves the
+// renamed profile unsaved; the default OK answers only where the focus is on
+// no button.
+TEST_F(ConfigDialogX11Test, ReturnPressesTheFocusedCancel) {
+  int result = Play([&](Person& person) {
+    ASSERT_TRUE(person.Click(kConfig, {kPaneId, kProfileNameEdit})) << "the profile pane is not on the screen";
+    person.Type("X");
+    ASSERT_TRUE(person.TabTo(kConfig, {ui::kIdCancel})) << "Tab never reached Cancel";
+    person.Key("Return");
+  });
+  EXPECT_EQ(result, ui::kIdCancel);
+  EXPECT_EQ(ReadFile(HomePath("Profiles/Ops.cfg")), saved_);
+  EXPECT_FALSE(std::filesystem::exists(HomePath("Profiles/OpsX.cfg"))) << "saved on Return with the focus on Cancel";
+}
+
+TEST_F(ConfigDialogX11Test, ReturnPressesTheFocusedNo) {
+  int result = Play([&](Person& person) {
+    ASSERT_TRUE(person.Click(kConfig, {kPaneId, kProfileNameEdit})) << "the profile pane is not on the screen";
+    person.Type("X");
+    FileClose(person);
+    ASSERT_TRUE(WaitForDialog<CExitDialog>(person, kBox)) << "no \"Save changes?\" after File > Close";
+    ASSERT_TRUE(person.TabTo(kBox, {kNo})) << "Tab never reached No";
+    person.Key("Return");
+  });
+  EXPECT_EQ(result, kNo);
+  EXPECT_EQ(ReadFile(HomePath("Profiles/Ops.cfg")), saved_);
+  EXPECT_FALSE(std::filesystem::exists(HomePath("Profiles/OpsX.cfg"))) << "saved on Return with the focus on No";
+  for (const auto& shown : ui::testing::modal_log()) EXPECT_NE(shown.template_id, 140) << "confirmation after No";
+}
+
 }  // namespace
 }  // namespace kst

@@ -9,6 +9,7 @@
 
 #include "StatSubsystem/KestraneConsole/console_dialog.h"
 #include "StatSubsystem/KestraneConsole/console_testing.h"
+#include "StatSubsystem/common/service_keys.h"
 #include "platform/ui/counter_browser.h"
 #include "platform/ui/testing.h"
 #include "platform/ui/xtest_testutil.h"
@@ -53,6 +54,25 @@ TEST_F(ConsoleX11Test, DuplicateMessageAfterTheObjectListTakesTheClick) {
   });
   EXPECT_EQ(dialog.counters(), std::vector<std::string>{host_ + "\\Processor(*)\\% Processor Time"});
   EXPECT_EQ(Messages(), std::vector<std::string>{"Ringdesk: Some of selected counters has been added earlier"});
+}
+
+// Return with the focus on Close closes without applying; the default OK
+// would have written the typed interval.
+TEST_F(ConsoleX11Test, ReturnOnTheFocusedCloseAppliesNothing) {
+  InstallCollector();
+  ConsoleDialog dialog;
+  int result = 0;
+  ui::testing::PlayAgainst([&] { result = dialog.DoModal(); }, [&](Person& person) {
+    ASSERT_TRUE(person.Click(kConsole, {kAddAllId})) << "the console's Add all is not on the screen";
+    ASSERT_TRUE(person.Click(kConsole, {kIntervalEditId}));
+    person.Type("7");
+    ASSERT_TRUE(person.TabTo(kConsole, {kCloseId})) << "Tab never reached Close";
+    person.Key("Return");
+  });
+  EXPECT_EQ(result, kCloseId);
+  EXPECT_EQ(Messages(), std::vector<std::string>{});
+  int interval = 0;
+  EXPECT_NE(ReadServiceDword("kstCollector", "optTimeInt", &interval), 0) << "applied: " << interval;
 }
 
 }  // namespace

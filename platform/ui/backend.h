@@ -68,6 +68,8 @@ class Backend {
   // Where a shown window or control lies on the screen; false when it is
   // not on the screen.
   virtual bool ScreenRect(Window& control, Rect* out) = 0;
+  // The control that has the keyboard focus, or null.
+  virtual Window* Focus() = 0;
 };
 
 // The back end of this process: chosen on first use (real windows when a

@@ -153,5 +153,7 @@ bool OnUiThread(const std::function<void()>& fn, int timeout_ms) {
 
 bool ScreenRect(Window& control, Rect* out) { return CurrentBackend().ScreenRect(control, out); }
 
+Window* FocusedControl() { return CurrentBackend().Focus(); }
+
 }  // namespace testing
 }  // namespace kst::ui

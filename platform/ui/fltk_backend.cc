@@ -134,6 +134,29 @@ bool Backend::ScreenRect(kst::ui::Window& control, Rect* out) {
   return true;
 }
 
+namespace {
+
+kst::ui::Window* Mirroring(kst::ui::Window& window, const Fl_Widget* widget) {
+  Peer* peer = PeerOf(window);
+  if (peer != nullptr && peer->widget() == widget && peer->window() == nullptr) return &window;
+  for (kst::ui::Window* child : window.children()) {
+    if (kst::ui::Window* found = Mirroring(*child, widget)) return found;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+kst::ui::Window* Backend::Focus() {
+  // The focus may sit in a part of a control (a combo box's input).
+  for (Fl_Widget* widget = Fl::focus(); widget != nullptr; widget = widget->parent()) {
+    for (kst::ui::Window* top : TopLevelWindows()) {
+      if (kst::ui::Window* found = Mirroring(*top, widget)) return found;
+    }
+  }
+  return nullptr;
+}
+
 bool Backend::Capture(kst::ui::Window& top, Image* out) {
   Peer* peer = PeerOf(top);
   if (peer == nullptr || peer->window() == nullptr || !peer->window()->shown()) return false;

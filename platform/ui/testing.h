@@ -58,6 +58,8 @@ bool Capture(Window& top, Image* out);
 bool OnUiThread(const std::function<void()>& fn, int timeout_ms);
 // UI thread: where a shown window or control lies on the screen.
 bool ScreenRect(Window& control, Rect* out);
+// UI thread: the control that has the keyboard focus, or null.
+Window* FocusedControl();
 
 }  // namespace kst::ui::testing
 

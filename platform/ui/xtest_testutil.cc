@@ -62,6 +62,17 @@ Dialog* RunningDialog(std::string_view caption) {
   return nullptr;
 }
 
+namespace {
+
+// UI thread: the control at the end of path in the newest such dialog.
+Window* Control(std::string_view title, const std::vector<int>& path) {
+  Window* w = RunningDialog(title);
+  for (size_t i = 0; w != nullptr && i < path.size(); ++i) w = w->Child(path[i]);
+  return w;
+}
+
+}  // namespace
+
 Person::Person(const std::atomic<bool>* ui_done) : display_(XOpenDisplay(nullptr)), ui_done_(ui_done) {}
 
 Person::~Person() {
@@ -88,11 +99,24 @@ bool Person::Ask(const std::function<void()>& fn) {
 bool Person::Where(std::string_view title, const std::vector<int>& path, Rect* out) {
   bool found = false;
   Ask([&] {
-    Window* w = RunningDialog(title);
-    for (size_t i = 0; w != nullptr && i < path.size(); ++i) w = w->Child(path[i]);
+    Window* w = Control(title, path);
     found = w != nullptr && ScreenRect(*w, out);
   });
   return found;
+}
+
+bool Person::TabTo(std::string_view title, const std::vector<int>& path) {
+  if (!WaitForWindow(title)) return false;
+  for (int tab = 0; tab < 64; ++tab) {
+    bool there = false;
+    Ask([&] {
+      Window* w = Control(title, path);
+      there = w != nullptr && FocusedControl() == w;
+    });
+    if (there) return true;
+    Key("Tab");
+  }
+  return false;
 }
 
 bool Person::Click(std::string_view title, const std::vector<int>& path, int button) {

@@ -40,6 +40,9 @@ class Person {
   // Where a control lies on the screen: path names child ids from the
   // newest shown top-level window with that title (empty: the window).
   bool Where(std::string_view title, const std::vector<int>& path, Rect* out);
+  // Presses Tab until the control (found as by Where) has the keyboard
+  // focus; false when a round of the window's controls did not reach it.
+  bool TabTo(std::string_view title, const std::vector<int>& path);
   // Waits for the window, then clicks the middle of the control.
   bool Click(std::string_view title, const std::vector<int>& path, int button = 1);
   void ClickAt(Point screen, int button = 1);
