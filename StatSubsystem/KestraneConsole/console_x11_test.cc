@@ -75,5 +75,35 @@ TEST_F(ConsoleX11Test, ReturnOnTheFocusedCloseAppliesNothing) {
   EXPECT_NE(ReadServiceDword("kstCollector", "optTimeInt", &interval), 0) << "applied: " << interval;
 }
 
+// The dialog and its texts stand on white, as its message boxes do.
+TEST_F(ConsoleX11Test, BackgroundIsWhite) {
+  InstallCollector();
+  ConsoleDialog dialog;
+  ui::Image shot, box;
+  ui::Rect label, list;
+  ui::testing::OnNextModal([&](ui::Dialog& d) {
+    ASSERT_TRUE(ui::testing::Capture(d, &shot));
+    label = d.children().front()->rect();  // "Performance counters:"
+    list = d.Child(kCounterListId)->rect();
+    ui::testing::OnNextModal([&](ui::Dialog& message) {
+      EXPECT_TRUE(ui::testing::Capture(message, &box));
+      message.EndDialog(ui::kIdOk);
+    });
+    ui::testing::driver().Click(*d.Child(kApplyId));  // with no counter: a message
+    d.EndDialog(kCloseId);
+  });
+  dialog.DoModal();
+  ASSERT_GT(shot.width, 0);
+  ASSERT_GT(box.width, 0);
+  const ui::Color white{255, 255, 255};
+  // The margin left of the list, the gap between the list and the buttons,
+  // and the end of the label past its text.
+  for (ui::Point p : {ui::Point{3, shot.height / 2}, ui::Point{list.right + 4, shot.height / 2},
+                      ui::Point{label.right - 2, (label.top + label.bottom) / 2}}) {
+    EXPECT_TRUE(shot.At(p.x, p.y) == white) << p.x << "," << p.y;
+  }
+  EXPECT_TRUE(box.At(3, 3) == white) << "message box";
+}
+
 }  // namespace
 }  // namespace kst
