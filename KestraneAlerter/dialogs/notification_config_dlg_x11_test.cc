@@ -236,5 +236,30 @@ TEST_F(ConfigDialogX11Test, ReturnPressesTheFocusedNo) {
   for (const auto& shown : ui::testing::modal_log()) EXPECT_NE(shown.template_id, 140) << "confirmation after No";
 }
 
+// A click on a context menu's submenu title opens the submenu, and a click
+// on one of its items performs it: a gate under the root gate, a mail
+// notification under a profile.
+TEST_F(ConfigDialogX11Test, ClickOnASubmenuTitleOpensIt) {
+  int result = Play([&](Person& person) {
+    ASSERT_TRUE(person.WaitForWindow(kConfig)) << "the dialog never showed";
+    ASSERT_TRUE(ClickItem(person, true, "Gate", 3)) << "the root gate is not in the filter tree";
+    // Switch on, Switch off, Add logic gate, Add filter; then AND, OR, NOT.
+    ASSERT_TRUE(person.ClickMenuItem(0, 2, 4)) << "no context menu on the root gate";
+    ASSERT_TRUE(person.ClickMenuItem(1, 0, 3)) << "no submenu after a click on \"Add logic gate\"";
+    ASSERT_TRUE(ClickItem(person, false, "Spare", 3));
+    // Select, Activate, Delete, Add notification; then mail, program, net send.
+    ASSERT_TRUE(person.ClickMenuItem(0, 3, 4)) << "no context menu on a profile";
+    ASSERT_TRUE(person.ClickMenuItem(1, 0, 3)) << "no submenu after a click on \"Add notification\"";
+    ASSERT_TRUE(person.Click(kConfig, {ui::kIdCancel}));
+  });
+  EXPECT_EQ(result, ui::kIdCancel);
+  const Gate& root = profiles_.findProfile("Ops")->rootGate;
+  ASSERT_EQ(root.childCount(), 2);
+  const auto* added = dynamic_cast<const Gate*>(root.childAt(1));
+  ASSERT_NE(added, nullptr) << "no gate added";
+  EXPECT_EQ(added->gateType(), 1);
+  EXPECT_EQ(profiles_.findProfile("Spare")->deliverySettings.size(), 1u) << "no notification added";
+}
+
 }  // namespace
 }  // namespace kst

@@ -101,7 +101,13 @@ int Backend::TrackPopup(const Menu& menu, Point screen, kst::ui::Window& owner) 
   int x = screen.x - top_client.x + origin.x;
   int y = screen.y - top_client.y + origin.y;
   const Fl_Menu_Item* picked = items.items()->popup(x, y);
-  if (picked == nullptr || !items.Active(picked)) return 0;
+  // A click on a submenu's title (the toolkit closes the menu on it) opens
+  // the submenu: the menu comes back with that title under the pointer.
+  for (int reopened = 0; reopened < 64 && picked != nullptr && (picked->flags & FL_SUBMENU) && items.Active(picked);
+       ++reopened) {
+    picked = items.items()->popup(Fl::event_x(), Fl::event_y(), nullptr, picked);
+  }
+  if (picked == nullptr || (picked->flags & FL_SUBMENU) || !items.Active(picked)) return 0;
   return static_cast<int>(reinterpret_cast<intptr_t>(picked->user_data()));
 }
 

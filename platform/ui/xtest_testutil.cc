@@ -41,6 +41,23 @@ bool Mapped(Display* display, std::string_view title) {
   return found;
 }
 
+// Mapped children of the root laid over the others (popup menus), bottom
+// to top.
+std::vector<Rect> Popups(Display* display) {
+  std::vector<Rect> popups;
+  ::Window root = DefaultRootWindow(display), parent = 0, *children = nullptr;
+  unsigned count = 0;
+  if (!XQueryTree(display, root, &root, &parent, &children, &count)) return popups;
+  for (unsigned i = 0; i < count; ++i) {
+    XWindowAttributes a;
+    if (XGetWindowAttributes(display, children[i], &a) && a.map_state == IsViewable && a.override_redirect) {
+      popups.push_back({a.x, a.y, a.x + a.width, a.y + a.height});
+    }
+  }
+  if (children != nullptr) XFree(children);
+  return popups;
+}
+
 template <class Condition>
 bool WaitFor(Condition condition) {
   auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kPersonWaitMs);
@@ -103,6 +120,14 @@ bool Person::Where(std::string_view title, const std::vector<int>& path, Rect* o
     found = w != nullptr && ScreenRect(*w, out);
   });
   return found;
+}
+
+bool Person::ClickMenuItem(int level, int index, int count) {
+  std::vector<Rect> popups;
+  if (!WaitFor([&] { return static_cast<int>((popups = Popups(D(display_))).size()) > level; })) return false;
+  const Rect& menu = popups[level];
+  ClickAt({(menu.left + menu.right) / 2, menu.top + (2 * index + 1) * menu.height() / (2 * count)});
+  return true;
 }
 
 bool Person::TabTo(std::string_view title, const std::vector<int>& path) {

@@ -40,6 +40,10 @@ class Person {
   // Where a control lies on the screen: path names child ids from the
   // newest shown top-level window with that title (empty: the window).
   bool Where(std::string_view title, const std::vector<int>& path, Rect* out);
+  // Clicks item index of the count items of a shown popup menu (level 0
+  // the menu, 1 its open submenu), taking the items as rows of one height;
+  // false when no such menu showed.
+  bool ClickMenuItem(int level, int index, int count);
   // Presses Tab until the control (found as by Where) has the keyboard
   // focus; false when a round of the window's controls did not reach it.
   bool TabTo(std::string_view title, const std::vector<int>& path);
