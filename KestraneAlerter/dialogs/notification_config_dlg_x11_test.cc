@@ -261,5 +261,64 @@ TEST_F(ConfigDialogX11Test, ClickOnASubmenuTitleOpensIt) {
   EXPECT_EQ(profiles_.findProfile("Spare")->deliverySettings.size(), 1u) << "no notification added";
 }
 
+// Every text of every pane, of each filter field type, and of the filter
+// dialog fits its control as drawn with the real font.
+TEST_F(ConfigDialogX11Test, EveryPaneTextFits) {
+  {
+    ProfileSet set;
+    set.load();
+    auto& spare = set.findProfile("Spare")->deliverySettings;
+    spare.push_back(std::make_unique<MailDeliverySettings>("mail"));
+    spare.push_back(std::make_unique<NetSendDeliverySettings>("net"));
+    spare.push_back(std::make_unique<ShellDeliverySettings>("program"));
+    ASSERT_EQ(set.saveAllProfiles(), 0);
+  }
+  std::vector<std::string> cut;
+  int worst = 1000;
+  auto collect = [&](Person& person, const std::string& where) {
+    person.Ask([&] {
+      ui::Dialog* shown = ui::testing::RunningDialog(kConfig);
+      if (shown != nullptr) ui::testing::CollectCutTexts(*shown, where, &cut, &worst);
+    });
+  };
+  // Each field type in turn, from "Log title" down the list.
+  auto every_field = [&](Person& person, const std::string& where) {
+    collect(person, where + " field 0");
+    for (int field = 1; field < 6; ++field) {
+      ASSERT_TRUE(person.Click(kConfig, {kPaneId, kFieldCombo})) << where << ": no field list";
+      person.Key("Down");
+      person.Key("Return");
+      collect(person, where + " field " + std::to_string(field));
+    }
+  };
+  int result = Play([&](Person& person) {
+    ASSERT_TRUE(person.WaitForWindow(kConfig)) << "the dialog never showed";
+    collect(person, "profile pane");
+    ASSERT_TRUE(person.Ask([&] {
+      ui::TreeCtrl& tree = *dialog_.profileTree();
+      for (ui::TreeItem item : tree.VisibleItems()) {
+        if (tree.ItemText(item) == "Spare") tree.Expand(item, ui::ExpandCode::kExpand);
+      }
+    }));
+    for (const char* transporter : {"mail", "net", "program"}) {
+      ASSERT_TRUE(ClickItem(person, false, transporter)) << "no transporter " << transporter;
+      collect(person, std::string(transporter) + " pane");
+    }
+    ASSERT_TRUE(ClickItem(person, false, "Ops"));
+    ASSERT_TRUE(ClickItem(person, true, "Filter")) << "no Filter item";
+    every_field(person, "filter pane");
+    ASSERT_TRUE(ClickItem(person, true, "Gate", 3)) << "the root gate is not in the filter tree";
+    ASSERT_TRUE(person.ClickMenuItem(0, 3, 4)) << "no context menu on the root gate";
+    ASSERT_TRUE(WaitForDialog<CFilterSettingsDlg>(person, kConfig)) << "no filter dialog after Add filter";
+    every_field(person, "filter dialog");
+    ASSERT_TRUE(person.Click(kConfig, {ui::kIdCancel}));
+    ASSERT_TRUE(WaitForDialog<NotificationConfigDlg>(person, kConfig)) << "the filter dialog stayed after Cancel";
+    ASSERT_TRUE(person.Click(kConfig, {ui::kIdCancel}));
+  });
+  EXPECT_EQ(result, ui::kIdCancel);
+  EXPECT_EQ(cut, std::vector<std::string>{});
+  std::printf("least room to spare: %d px\n", worst);
+}
+
 }  // namespace
 }  // namespace kst

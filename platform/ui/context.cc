@@ -155,5 +155,7 @@ bool ScreenRect(Window& control, Rect* out) { return CurrentBackend().ScreenRect
 
 Window* FocusedControl() { return CurrentBackend().Focus(); }
 
+bool MeasureText(Window& control, TextRoom* out) { return CurrentBackend().MeasureText(control, out); }
+
 }  // namespace testing
 }  // namespace kst::ui

@@ -163,6 +163,28 @@ kst::ui::Window* Backend::Focus() {
   return nullptr;
 }
 
+bool Backend::MeasureText(kst::ui::Window& control, TextRoom* out) {
+  Kind kind = control.kind();
+  if (kind != Kind::kStatic && kind != Kind::kButton && kind != Kind::kCheckBox) return false;
+  Flush();
+  Peer* peer = PeerOf(control);
+  if (peer == nullptr || peer->widget()->label() == nullptr) return false;
+  Fl_Widget* widget = peer->widget();
+  int box_dx = Fl::box_dx(widget->box());
+  int left = box_dx, right = box_dx;
+  if (kind == Kind::kCheckBox) left += 2 + widget->labelsize() + 2;  // the check square
+  int room_w = widget->w() - left - right;
+  // As the toolkit draws labels: a side-aligned one keeps 3 pixels off
+  // each edge.
+  if (room_w > 11 && (widget->align() & (FL_ALIGN_LEFT | FL_ALIGN_RIGHT))) room_w -= 6;
+  fl_font(widget->labelfont(), widget->labelsize());
+  int w = (widget->align() & FL_ALIGN_WRAP) ? room_w : 0, h = 0;
+  fl_measure(widget->label(), w, h, 0);
+  out->need = {w, h};
+  out->room = {room_w, widget->h() - Fl::box_dh(widget->box())};
+  return true;
+}
+
 bool Backend::Capture(kst::ui::Window& top, Image* out) {
   Peer* peer = PeerOf(top);
   if (peer == nullptr || peer->window() == nullptr || !peer->window()->shown()) return false;

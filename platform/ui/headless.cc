@@ -90,6 +90,7 @@ class HeadlessBackend final : public Backend {
   bool Post(std::function<void()>) override { return false; }
   bool ScreenRect(Window&, Rect*) override { return false; }
   Window* Focus() override { return nullptr; }
+  bool MeasureText(Window&, TextRoom*) override { return false; }
 
  private:
   HeadlessDriver driver_;

@@ -323,6 +323,45 @@ TEST_F(UiScreenshotTest, ControlsSitWhereTheirRectanglesSay) {
   EXPECT_TRUE(Near(at(95, 116), face)) << "between the button and the check box";
 }
 
+// Every text of every dialog of both programs, and of message boxes, fits
+// its control as drawn with the real font; a message box is as wide as its
+// caption with the caption's icon and close box.
+TEST_F(UiScreenshotTest, EveryTextFitsItsControl) {
+  std::vector<std::string> cut;
+  int worst = 1000;
+  for (const Resources* resources : {&AlerterResources(), &ConsoleResources()}) {
+    SetCurrentResources(resources);
+    for (int id : resources->DialogIds()) {
+      testing::OnNextModal([&](Dialog& d) {
+        testing::CollectCutTexts(d, d.Text(), &cut, &worst);
+        d.EndDialog(kIdCancel);
+      });
+      Dialog(id).DoModal();
+    }
+  }
+  const std::pair<const char*, const char*> boxes[] = {
+      {"Invalid filter type", "Warning system"},
+      {"\"Maximaze message lenght\" mustn't exceed 1024\n for Program notification.", "Warning system"},
+      {"You should add atlist one counter to counters list", "Error"},
+      {"OK", "Select counters to monitor."},
+  };
+  for (const auto& [text, caption] : boxes) {
+    testing::OnNextModal([&, caption = caption](Dialog& box) {
+      testing::CollectCutTexts(box, caption, &cut, &worst);
+      const Font frame_font{"", kCaptionHeight * 2 / 3, 700};
+      int needs = CurrentBackend().TextWidth(&frame_font, caption) + 2 * kCaptionHeight;
+      if (box.ClientRect().width() < needs) {
+        cut.push_back(std::string("caption ") + caption + " (needs " + std::to_string(needs) + ", has " +
+                      std::to_string(box.ClientRect().width()) + ")");
+      }
+      box.EndDialog(kIdOk);
+    });
+    MessageBox(nullptr, text, caption, MessageIcon::kError);
+  }
+  EXPECT_EQ(cut, std::vector<std::string>{});
+  std::printf("least room to spare: %d px\n", worst);
+}
+
 // A disabled owner keeps its look under a message box: only the box shows
 // that it has the input.
 TEST_F(UiScreenshotTest, OwnerUnderAMessageBoxKeepsItsLook) {

@@ -7,6 +7,7 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <chrono>
@@ -89,6 +90,69 @@ Window* Control(std::string_view title, const std::vector<int>& path) {
 }
 
 }  // namespace
+
+namespace {
+
+// Screen pixels a shown static text covers, drawn from the top as the
+// toolkit draws it: 3 pixels off the side it is aligned to.
+Rect InkOf(Window& label, const TextRoom& t) {
+  Rect r;
+  if (!ScreenRect(label, &r)) return {};
+  int left = r.left + 3;
+  if (label.HasStyle(kAlignCentre)) left = r.left + (r.width() - t.need.x) / 2;
+  if (label.HasStyle(kAlignRight)) left = r.right - 3 - t.need.x;
+  return {left, r.top, left + t.need.x, r.top + t.need.y};
+}
+
+void CollectShown(Window& window, std::vector<Window*>* out) {
+  if (!window.IsVisible()) return;
+  out->push_back(&window);
+  for (Window* child : window.children()) CollectShown(*child, out);
+}
+
+bool Overlap(const Rect& a, const Rect& b) {
+  return a.left < b.right && b.left < a.right && a.top < b.bottom && b.top < a.bottom;
+}
+
+}  // namespace
+
+void CollectCutTexts(Window& window, const std::string& where, std::vector<std::string>* cut, int* worst) {
+  if (!window.IsVisible()) return;
+  TextRoom t;
+  if (!window.Text().empty() && MeasureText(window, &t)) {
+    *worst = std::min({*worst, t.room.x - t.need.x, t.room.y - t.need.y});
+    if (!t.fits()) {
+      cut->push_back(where + ": " + window.Text() + " (needs " + std::to_string(t.need.x) + "x" +
+                     std::to_string(t.need.y) + ", has " + std::to_string(t.room.x) + "x" +
+                     std::to_string(t.room.y) + ")");
+    }
+    // A static text lies inside its window beside the controls, never
+    // under one.
+    if (window.kind() == Kind::kStatic) {
+      Rect ink = InkOf(window, t), frame;
+      if (ScreenRect(*window.TopLevel(), &frame) && !(frame.left <= ink.left && ink.right <= frame.right &&
+                                                      frame.top <= ink.top && ink.bottom <= frame.bottom)) {
+        cut->push_back(where + ": " + window.Text() + " (outside the window)");
+      }
+      std::vector<Window*> others;
+      CollectShown(*window.TopLevel(), &others);
+      for (Window* other : others) {
+        bool related = false;  // its own window or pane
+        for (Window* w = &window; w != nullptr && !related; w = w->parent()) related = w == other;
+        // Text beside text: only the inked parts must stay apart.
+        Rect r;
+        TextRoom o;
+        bool shown = other->kind() != Kind::kStatic ? ScreenRect(*other, &r)
+                                                     : !other->Text().empty() && MeasureText(*other, &o) &&
+                                                           (r = InkOf(*other, o)).width() > 0;
+        if (!related && shown && Overlap(ink, r)) {
+          cut->push_back(where + ": " + window.Text() + " (under control " + std::to_string(other->id()) + ")");
+        }
+      }
+    }
+  }
+  for (Window* child : window.children()) CollectCutTexts(*child, where, cut, worst);
+}
 
 Person::Person(const std::atomic<bool>* ui_done) : display_(XOpenDisplay(nullptr)), ui_done_(ui_done) {}
 

@@ -16,6 +16,7 @@
 
 namespace kst::ui {
 class Dialog;
+class Window;
 }
 
 namespace kst::ui::testing {
@@ -72,6 +73,11 @@ void PlayAgainst(const std::function<void()>& ui, const std::function<void(Perso
 
 // UI thread: the newest running dialog with that caption, or null.
 Dialog* RunningDialog(std::string_view caption);
+
+// UI thread: adds each shown text of window (and its children) that its
+// control cannot hold as "where: text (needs WxH, has WxH)"; lowers worst
+// to the least room to spare seen.
+void CollectCutTexts(Window& window, const std::string& where, std::vector<std::string>* cut, int* worst);
 
 }  // namespace kst::ui::testing
 
