@@ -204,5 +204,121 @@ TEST_F(ConfigDialogX11Test, PaneErrorAfterADropDownTakesTheClick) {
   EXPECT_EQ(filter->pattern(), "disk") << "the refused value reached the filter";
 }
 
+constexpr int kProfileNameEdit = 6101;
+
+// Return presses the push button that has the focus: Cancel leaves the
+// renamed profile unsaved; the default OK answers only where the focus is on
+// no button.
+TEST_F(ConfigDialogX11Test, ReturnPressesTheFocusedCancel) {
+  int result = Play([&](Person& person) {
+    ASSERT_TRUE(person.Click(kConfig, {kPaneId, kProfileNameEdit})) << "the profile pane is not on the screen";
+    person.Type("X");
+    ASSERT_TRUE(person.TabTo(kConfig, {ui::kIdCancel})) << "Tab never reached Cancel";
+    person.Key("Return");
+  });
+  EXPECT_EQ(result, ui::kIdCancel);
+  EXPECT_EQ(ReadFile(HomePath("Profiles/Ops.cfg")), saved_);
+  EXPECT_FALSE(std::filesystem::exists(HomePath("Profiles/OpsX.cfg"))) << "saved on Return with the focus on Cancel";
+}
+
+TEST_F(ConfigDialogX11Test, ReturnPressesTheFocusedNo) {
+  int result = Play([&](Person& person) {
+    ASSERT_TRUE(person.Click(kConfig, {kPaneId, kProfileNameEdit})) << "the profile pane is not on the screen";
+    person.Type("X");
+    FileClose(person);
+    ASSERT_TRUE(WaitForDialog<CExitDialog>(person, kBox)) << "no \"Save changes?\" after File > Close";
+    ASSERT_TRUE(person.TabTo(kBox, {kNo})) << "Tab never reached No";
+    person.Key("Return");
+  });
+  EXPECT_EQ(result, kNo);
+  EXPECT_EQ(ReadFile(HomePath("Profiles/Ops.cfg")), saved_);
+  EXPECT_FALSE(std::filesystem::exists(HomePath("Profiles/OpsX.cfg"))) << "saved on Return with the focus on No";
+  for (const auto& shown : ui::testing::modal_log()) EXPECT_NE(shown.template_id, 140) << "confirmation after No";
+}
+
+// A click on a context menu's submenu title opens the submenu, and a click
+// on one of its items performs it: a gate under the root gate, a mail
+// notification under a profile.
+TEST_F(ConfigDialogX11Test, ClickOnASubmenuTitleOpensIt) {
+  int result = Play([&](Person& person) {
+    ASSERT_TRUE(person.WaitForWindow(kConfig)) << "the dialog never showed";
+    ASSERT_TRUE(ClickItem(person, true, "Gate", 3)) << "the root gate is not in the filter tree";
+    // Switch on, Switch off, Add logic gate, Add filter; then AND, OR, NOT.
+    ASSERT_TRUE(person.ClickMenuItem(0, 2, 4)) << "no context menu on the root gate";
+    ASSERT_TRUE(person.ClickMenuItem(1, 0, 3)) << "no submenu after a click on \"Add logic gate\"";
+    ASSERT_TRUE(ClickItem(person, false, "Spare", 3));
+    // Select, Activate, Delete, Add notification; then mail, program, net send.
+    ASSERT_TRUE(person.ClickMenuItem(0, 3, 4)) << "no context menu on a profile";
+    ASSERT_TRUE(person.ClickMenuItem(1, 0, 3)) << "no submenu after a click on \"Add notification\"";
+    ASSERT_TRUE(person.Click(kConfig, {ui::kIdCancel}));
+  });
+  EXPECT_EQ(result, ui::kIdCancel);
+  const Gate& root = profiles_.findProfile("Ops")->rootGate;
+  ASSERT_EQ(root.childCount(), 2);
+  const auto* added = dynamic_cast<const Gate*>(root.childAt(1));
+  ASSERT_NE(added, nullptr) << "no gate added";
+  EXPECT_EQ(added->gateType(), 1);
+  EXPECT_EQ(profiles_.findProfile("Spare")->deliverySettings.size(), 1u) << "no notification added";
+}
+
+// Every text of every pane, of each filter field type, and of the filter
+// dialog fits its control as drawn with the real font.
+TEST_F(ConfigDialogX11Test, EveryPaneTextFits) {
+  {
+    ProfileSet set;
+    set.load();
+    auto& spare = set.findProfile("Spare")->deliverySettings;
+    spare.push_back(std::make_unique<MailDeliverySettings>("mail"));
+    spare.push_back(std::make_unique<NetSendDeliverySettings>("net"));
+    spare.push_back(std::make_unique<ShellDeliverySettings>("program"));
+    ASSERT_EQ(set.saveAllProfiles(), 0);
+  }
+  std::vector<std::string> cut;
+  int worst = 1000;
+  auto collect = [&](Person& person, const std::string& where) {
+    person.Ask([&] {
+      ui::Dialog* shown = ui::testing::RunningDialog(kConfig);
+      if (shown != nullptr) ui::testing::CollectCutTexts(*shown, where, &cut, &worst);
+    });
+  };
+  // Each field type in turn, from "Log title" down the list.
+  auto every_field = [&](Person& person, const std::string& where) {
+    collect(person, where + " field 0");
+    for (int field = 1; field < 6; ++field) {
+      ASSERT_TRUE(person.Click(kConfig, {kPaneId, kFieldCombo})) << where << ": no field list";
+      person.Key("Down");
+      person.Key("Return");
+      collect(person, where + " field " + std::to_string(field));
+    }
+  };
+  int result = Play([&](Person& person) {
+    ASSERT_TRUE(person.WaitForWindow(kConfig)) << "the dialog never showed";
+    collect(person, "profile pane");
+    ASSERT_TRUE(person.Ask([&] {
+      ui::TreeCtrl& tree = *dialog_.profileTree();
+      for (ui::TreeItem item : tree.VisibleItems()) {
+        if (tree.ItemText(item) == "Spare") tree.Expand(item, ui::ExpandCode::kExpand);
+      }
+    }));
+    for (const char* transporter : {"mail", "net", "program"}) {
+      ASSERT_TRUE(ClickItem(person, false, transporter)) << "no transporter " << transporter;
+      collect(person, std::string(transporter) + " pane");
+    }
+    ASSERT_TRUE(ClickItem(person, false, "Ops"));
+    ASSERT_TRUE(ClickItem(person, true, "Filter")) << "no Filter item";
+    every_field(person, "filter pane");
+    ASSERT_TRUE(ClickItem(person, true, "Gate", 3)) << "the root gate is not in the filter tree";
+    ASSERT_TRUE(person.ClickMenuItem(0, 3, 4)) << "no context menu on the root gate";
+    ASSERT_TRUE(WaitForDialog<CFilterSettingsDlg>(person, kConfig)) << "no filter dialog after Add filter";
+    every_field(person, "filter dialog");
+    ASSERT_TRUE(person.Click(kConfig, {ui::kIdCancel}));
+    ASSERT_TRUE(WaitForDialog<NotificationConfigDlg>(person, kConfig)) << "the filter dialog stayed after Cancel";
+    ASSERT_TRUE(person.Click(kConfig, {ui::kIdCancel}));
+  });
+  EXPECT_EQ(result, ui::kIdCancel);
+  EXPECT_EQ(cut, std::vector<std::string>{});
+  std::printf("least room to spare: %d px\n", worst);
+}
+
 }  // namespace
 }  // namespace kst

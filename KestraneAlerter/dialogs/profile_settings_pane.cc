@@ -42,7 +42,7 @@ std::vector<ControlPlan> Layout(int w) {
   const uint32_t spin = ui::kVisible | ui::kClientEdge | ui::kBorder;
   return {
       {Kind::kEdit, kNameEditId, {}, {c - 100, 3, c + 100, 27}, ui::kVisible | ui::kClientEdge | ui::kBorder | ui::kAlignCentre, false},
-      {Kind::kStatic, 6102, "Name:", {80, 10, 200, 25}, ui::kVisible, true},
+      {Kind::kStatic, 6102, "Name:", {c - 160, 10, c - 102, 25}, ui::kVisible, true},
       {Kind::kEdit, kThresholdEditId, {}, {20, 35, 62, 55}, number, true},
       {Kind::kUpDown, kThresholdSpinId, {}, {58, 35, 95, 55}, spin, false},
       {Kind::kStatic, 6113, "Alert threshold: Kestrane message count.", {100, 40, w - 10, 55}, ui::kVisible, true},

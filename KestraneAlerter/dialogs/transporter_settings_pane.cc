@@ -56,19 +56,19 @@ std::vector<ControlPlan> Layout(int w, int h, const std::vector<const char*>& la
   const uint32_t number = ui::kVisible | ui::kClientEdge | ui::kDigitsOnly | ui::kAlignRight;
   std::vector<ControlPlan> plans = {
       {Kind::kEdit, 6201, {}, {c - 100, 3, c + 100, 27}, boxed | ui::kAlignCentre, true},
-      {Kind::kStatic, 6202, "Name:", {80, 10, 200, 25}, ui::kVisible, true},
+      {Kind::kStatic, 6202, "Name:", {c - 160, 10, c - 102, 25}, ui::kVisible, true},
       {Kind::kEdit, 6211, {}, {20, 35, 60, 55}, number, true},
       {Kind::kUpDown, kWaitSpinId, {}, {58, 35, 95, 55}, boxed, true},
-      {Kind::kStatic, 6213, "Minimal wait time (sec).", {100, 35, w - 10, 50}, ui::kVisible, true},
+      {Kind::kStatic, 6213, "Minimal wait time (sec).", {100, 35, w - 153, 50}, ui::kVisible, true},
       {Kind::kEdit, 6221, {}, {20, 60, 60, 80}, number, true},
       {Kind::kUpDown, kLengthSpinId, {}, {58, 60, 95, 80}, boxed, true},
-      {Kind::kStatic, 6223, "Maximum message length.", {100, 65, w - 10, 80}, ui::kVisible, true},
+      {Kind::kStatic, 6223, "Maximum message length.", {100, 65, w - 153, 80}, ui::kVisible, true},
   };
-  int top = 45;
+  int top = 35;
   for (const char* label : labels) {
-    plans.push_back({Kind::kEdit, 6203, {}, {w - 120, top, w - 5, top + 20}, boxed | ui::kAlignRight | ui::kAutoHScroll, true});
-    plans.push_back({Kind::kStatic, 6204, label, {w - 250, top + 5, w - 125, top + 20}, ui::kVisible | ui::kAlignRight, true});
-    top += 30;
+    plans.push_back({Kind::kEdit, 6203, {}, {w - 151, top + 15, w - 5, top + 35}, boxed | ui::kAlignRight | ui::kAutoHScroll, true});
+    plans.push_back({Kind::kStatic, 6204, label, {w - 151, top, w - 5, top + 15}, ui::kVisible | ui::kAlignRight, true});
+    top += 40;
   }
   const int down = std::max(0, h - 300);
   top = 85 + down;

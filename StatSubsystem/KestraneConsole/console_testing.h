@@ -30,9 +30,12 @@ using ui::testing::driver;
 
 inline constexpr const char* kRoot = "C:\\Program Files\\Kestrane";
 
+// The programs of this build: where ctest says, else beside the tests
+// (tests/ and bin/ share the build folder).
 inline std::string BinDir() {
   const char* bin = std::getenv("KST_BIN_DIR");
-  return bin != nullptr ? bin : "bin";
+  if (bin != nullptr) return bin;
+  return (std::filesystem::path(CurrentProgramPath()).parent_path().parent_path() / "bin").string();
 }
 
 class ConsoleTest : public ::testing::Test {

@@ -9,6 +9,7 @@
 
 #include "StatSubsystem/KestraneConsole/console_dialog.h"
 #include "StatSubsystem/KestraneConsole/console_testing.h"
+#include "StatSubsystem/common/service_keys.h"
 #include "platform/ui/counter_browser.h"
 #include "platform/ui/testing.h"
 #include "platform/ui/xtest_testutil.h"
@@ -53,6 +54,55 @@ TEST_F(ConsoleX11Test, DuplicateMessageAfterTheObjectListTakesTheClick) {
   });
   EXPECT_EQ(dialog.counters(), std::vector<std::string>{host_ + "\\Processor(*)\\% Processor Time"});
   EXPECT_EQ(Messages(), std::vector<std::string>{"Ringdesk: Some of selected counters has been added earlier"});
+}
+
+// Return with the focus on Close closes without applying; the default OK
+// would have written the typed interval.
+TEST_F(ConsoleX11Test, ReturnOnTheFocusedCloseAppliesNothing) {
+  InstallCollector();
+  ConsoleDialog dialog;
+  int result = 0;
+  ui::testing::PlayAgainst([&] { result = dialog.DoModal(); }, [&](Person& person) {
+    ASSERT_TRUE(person.Click(kConsole, {kAddAllId})) << "the console's Add all is not on the screen";
+    ASSERT_TRUE(person.Click(kConsole, {kIntervalEditId}));
+    person.Type("7");
+    ASSERT_TRUE(person.TabTo(kConsole, {kCloseId})) << "Tab never reached Close";
+    person.Key("Return");
+  });
+  EXPECT_EQ(result, kCloseId);
+  EXPECT_EQ(Messages(), std::vector<std::string>{});
+  int interval = 0;
+  EXPECT_NE(ReadServiceDword("kstCollector", "optTimeInt", &interval), 0) << "applied: " << interval;
+}
+
+// The dialog and its texts stand on white, as its message boxes do.
+TEST_F(ConsoleX11Test, BackgroundIsWhite) {
+  InstallCollector();
+  ConsoleDialog dialog;
+  ui::Image shot, box;
+  ui::Rect label, list;
+  ui::testing::OnNextModal([&](ui::Dialog& d) {
+    ASSERT_TRUE(ui::testing::Capture(d, &shot));
+    label = d.children().front()->rect();  // "Performance counters:"
+    list = d.Child(kCounterListId)->rect();
+    ui::testing::OnNextModal([&](ui::Dialog& message) {
+      EXPECT_TRUE(ui::testing::Capture(message, &box));
+      message.EndDialog(ui::kIdOk);
+    });
+    ui::testing::driver().Click(*d.Child(kApplyId));  // with no counter: a message
+    d.EndDialog(kCloseId);
+  });
+  dialog.DoModal();
+  ASSERT_GT(shot.width, 0);
+  ASSERT_GT(box.width, 0);
+  const ui::Color white{255, 255, 255};
+  // The margin left of the list, the gap between the list and the buttons,
+  // and the end of the label past its text.
+  for (ui::Point p : {ui::Point{3, shot.height / 2}, ui::Point{list.right + 4, shot.height / 2},
+                      ui::Point{label.right - 2, (label.top + label.bottom) / 2}}) {
+    EXPECT_TRUE(shot.At(p.x, p.y) == white) << p.x << "," << p.y;
+  }
+  EXPECT_TRUE(box.At(3, 3) == white) << "message box";
 }
 
 }  // namespace

@@ -42,6 +42,14 @@ struct Image {
 
 using ModalScript = std::function<void(Dialog&)>;
 
+// The room a control's text needs as drawn (static text wrapped at blanks),
+// and the room the control gives it, in pixels.
+struct TextRoom {
+  Point need;
+  Point room;
+  bool fits() const { return need.x <= room.x && need.y <= room.y; }
+};
+
 class Backend {
  public:
   virtual ~Backend() = default;
@@ -68,6 +76,11 @@ class Backend {
   // Where a shown window or control lies on the screen; false when it is
   // not on the screen.
   virtual bool ScreenRect(Window& control, Rect* out) = 0;
+  // The control that has the keyboard focus, or null.
+  virtual Window* Focus() = 0;
+  // What a shown static text, button or check box needs and has; false
+  // where this back end does not draw it.
+  virtual bool MeasureText(Window& control, TextRoom* out) = 0;
 };
 
 // The back end of this process: chosen on first use (real windows when a

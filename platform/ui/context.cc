@@ -153,5 +153,9 @@ bool OnUiThread(const std::function<void()>& fn, int timeout_ms) {
 
 bool ScreenRect(Window& control, Rect* out) { return CurrentBackend().ScreenRect(control, out); }
 
+Window* FocusedControl() { return CurrentBackend().Focus(); }
+
+bool MeasureText(Window& control, TextRoom* out) { return CurrentBackend().MeasureText(control, out); }
+
 }  // namespace testing
 }  // namespace kst::ui

@@ -197,8 +197,12 @@ void Dialog::UserCloseBox() {
   if (IsUsable()) OnSysCommand(kScClose);
 }
 
-void Dialog::UserEnter() {
+void Dialog::UserEnter(Window* focus) {
   if (!IsUsable()) return;
+  if (auto* button = dynamic_cast<Button*>(focus); button != nullptr && button->TopLevel() == this) {
+    button->UserClick();
+    return;
+  }
   int id = kIdOk;
   for (Window* child : children()) {
     if (child->kind() == Kind::kButton && child->HasStyle(kDefaultButton)) {

@@ -23,8 +23,9 @@ inline constexpr int kScClose = 0xF060;
 // A dialog. Its controls come from the template and belong to the dialog;
 // Child(id) finds them. The framework's handling: command 1 runs OnOK,
 // command 2 (also Escape, the close box and the system menu's Close) runs
-// OnCancel; OnOK and OnCancel end the dialog with 1 and 2. Enter sends the
-// default button's id (1 when there is none).
+// OnCancel; OnOK and OnCancel end the dialog with 1 and 2. Enter presses
+// the push button that has the focus; elsewhere it sends the default
+// button's id (1 when there is none).
 class Dialog : public Window {
  public:
   explicit Dialog(int template_id, Window* owner = nullptr);
@@ -78,7 +79,8 @@ class Dialog : public Window {
   // what the user picks goes to OnSysCommand. False without a system menu.
   bool UserOpenSystemMenu();
   void UserEscape();
-  void UserEnter();
+  // focus: the control that has the keyboard focus, or null.
+  void UserEnter(Window* focus = nullptr);
   void UserCloseBox();
 
  protected:

@@ -101,7 +101,13 @@ int Backend::TrackPopup(const Menu& menu, Point screen, kst::ui::Window& owner) 
   int x = screen.x - top_client.x + origin.x;
   int y = screen.y - top_client.y + origin.y;
   const Fl_Menu_Item* picked = items.items()->popup(x, y);
-  if (picked == nullptr || !items.Active(picked)) return 0;
+  // A click on a submenu's title (the toolkit closes the menu on it) opens
+  // the submenu: the menu comes back with that title under the pointer.
+  for (int reopened = 0; reopened < 64 && picked != nullptr && (picked->flags & FL_SUBMENU) && items.Active(picked);
+       ++reopened) {
+    picked = items.items()->popup(Fl::event_x(), Fl::event_y(), nullptr, picked);
+  }
+  if (picked == nullptr || (picked->flags & FL_SUBMENU) || !items.Active(picked)) return 0;
   return static_cast<int>(reinterpret_cast<intptr_t>(picked->user_data()));
 }
 
@@ -131,6 +137,51 @@ bool Backend::ScreenRect(kst::ui::Window& control, Rect* out) {
   int left = window->x_root() + (widget == window ? 0 : widget->x());
   int top = window->y_root() + (widget == window ? 0 : widget->y());
   *out = {left, top, left + widget->w(), top + widget->h()};
+  return true;
+}
+
+namespace {
+
+kst::ui::Window* Mirroring(kst::ui::Window& window, const Fl_Widget* widget) {
+  Peer* peer = PeerOf(window);
+  if (peer != nullptr && peer->widget() == widget && peer->window() == nullptr) return &window;
+  for (kst::ui::Window* child : window.children()) {
+    if (kst::ui::Window* found = Mirroring(*child, widget)) return found;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+kst::ui::Window* Backend::Focus() {
+  // The focus may sit in a part of a control (a combo box's input).
+  for (Fl_Widget* widget = Fl::focus(); widget != nullptr; widget = widget->parent()) {
+    for (kst::ui::Window* top : TopLevelWindows()) {
+      if (kst::ui::Window* found = Mirroring(*top, widget)) return found;
+    }
+  }
+  return nullptr;
+}
+
+bool Backend::MeasureText(kst::ui::Window& control, TextRoom* out) {
+  Kind kind = control.kind();
+  if (kind != Kind::kStatic && kind != Kind::kButton && kind != Kind::kCheckBox) return false;
+  Flush();
+  Peer* peer = PeerOf(control);
+  if (peer == nullptr || peer->widget()->label() == nullptr) return false;
+  Fl_Widget* widget = peer->widget();
+  int box_dx = Fl::box_dx(widget->box());
+  int left = box_dx, right = box_dx;
+  if (kind == Kind::kCheckBox) left += 2 + widget->labelsize() + 2;  // the check square
+  int room_w = widget->w() - left - right;
+  // As the toolkit draws labels: a side-aligned one keeps 3 pixels off
+  // each edge.
+  if (room_w > 11 && (widget->align() & (FL_ALIGN_LEFT | FL_ALIGN_RIGHT))) room_w -= 6;
+  fl_font(widget->labelfont(), widget->labelsize());
+  int w = (widget->align() & FL_ALIGN_WRAP) ? room_w : 0, h = 0;
+  fl_measure(widget->label(), w, h, 0);
+  out->need = {w, h};
+  out->room = {room_w, widget->h() - Fl::box_dh(widget->box())};
   return true;
 }
 

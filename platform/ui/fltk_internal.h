@@ -98,6 +98,8 @@ class Backend final : public kst::ui::Backend {
   bool Capture(kst::ui::Window& top, Image* out) override;
   bool Post(std::function<void()> task) override;
   bool ScreenRect(kst::ui::Window& control, Rect* out) override;
+  kst::ui::Window* Focus() override;
+  bool MeasureText(kst::ui::Window& control, TextRoom* out) override;
 
   void MarkDirty(Peer* peer) { dirty_.insert(peer); }
   void Forget(Peer* peer) { dirty_.erase(peer); }

@@ -35,7 +35,7 @@ class TopWindow final : public Fl_Double_Window {
       if (dialog != nullptr && key == ' ' && Fl::event_state(FL_ALT)) return dialog->UserOpenSystemMenu() ? 1 : 0;
       if (event == FL_KEYBOARD && Fl_Double_Window::handle(event)) return 1;
       if (dialog != nullptr && (key == FL_Enter || key == FL_KP_Enter)) {
-        dialog->UserEnter();
+        dialog->UserEnter(TheBackend().Focus());
         return 1;
       }
       if (event == FL_KEYBOARD) return 0;

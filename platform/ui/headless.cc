@@ -47,7 +47,11 @@ class HeadlessDriver final : public Driver {
     return dialog.UserOpenSystemMenu();
   }
   bool PressEscape(Dialog& dialog) override { return Key(dialog, &Dialog::UserEscape); }
-  bool PressEnter(Dialog& dialog) override { return Key(dialog, &Dialog::UserEnter); }
+  bool PressEnter(Dialog& dialog) override {
+    if (!dialog.IsUsable()) return false;
+    dialog.UserEnter();
+    return true;
+  }
   bool CloseBox(Dialog& dialog) override { return Key(dialog, &Dialog::UserCloseBox); }
 
  private:
@@ -85,6 +89,8 @@ class HeadlessBackend final : public Backend {
   bool Capture(Window&, Image*) override { return false; }
   bool Post(std::function<void()>) override { return false; }
   bool ScreenRect(Window&, Rect*) override { return false; }
+  Window* Focus() override { return nullptr; }
+  bool MeasureText(Window&, TextRoom*) override { return false; }
 
  private:
   HeadlessDriver driver_;

@@ -44,7 +44,11 @@ int MessageBox(Window* owner, std::string_view text, std::string_view caption, M
   int text_height = std::max(static_cast<int>(lines.size()) * line_height, icon == MessageIcon::kNone ? 0 : 32);
   int button_count = buttons == MessageButtons::kOk ? 1 : 2;
   int buttons_width = button_count * 75 + (button_count - 1) * 10;
-  tmpl.cx = std::max(text_left + text_width + 24, buttons_width + 32);
+  // A window frame draws the caption bold and larger than the text, between
+  // its icon and its close box.
+  const Font caption_font{"", kCaptionHeight * 2 / 3, 700};
+  int caption_width = CurrentBackend().TextWidth(&caption_font, caption) + 2 * kCaptionHeight + 16;
+  tmpl.cx = std::max({text_left + text_width + 24, buttons_width + 32, caption_width});
   tmpl.cy = 16 + text_height + 16 + 23 + 12;
   if (icon != MessageIcon::kNone) {
     tmpl.controls.push_back({Kind::kStatic, kIconId, {}, 16, 16, 32, 32, kVisible | kIconStatic, 0});

@@ -50,6 +50,12 @@ const DialogTemplate* Resources::FindDialog(int id) const {
   return it == dialogs_.end() ? nullptr : &it->second;
 }
 
+std::vector<int> Resources::DialogIds() const {
+  std::vector<int> ids;
+  for (const auto& [id, tmpl] : dialogs_) ids.push_back(id);
+  return ids;
+}
+
 void Resources::AddMenu(int id, Menu menu) { menus_[id] = std::move(menu); }
 
 std::unique_ptr<Menu> Resources::LoadMenu(int id) const {

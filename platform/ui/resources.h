@@ -49,6 +49,7 @@ class Resources {
 
   void AddDialog(DialogTemplate tmpl);
   const DialogTemplate* FindDialog(int id) const;
+  std::vector<int> DialogIds() const;
   void AddMenu(int id, Menu menu);
   // A fresh copy the caller owns; null when missing.
   std::unique_ptr<Menu> LoadMenu(int id) const;

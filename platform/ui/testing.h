@@ -58,6 +58,10 @@ bool Capture(Window& top, Image* out);
 bool OnUiThread(const std::function<void()>& fn, int timeout_ms);
 // UI thread: where a shown window or control lies on the screen.
 bool ScreenRect(Window& control, Rect* out);
+// UI thread: the control that has the keyboard focus, or null.
+Window* FocusedControl();
+// UI thread: what a shown control's text needs and has (real back ends).
+bool MeasureText(Window& control, TextRoom* out);
 
 }  // namespace kst::ui::testing
 

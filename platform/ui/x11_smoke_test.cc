@@ -323,6 +323,45 @@ TEST_F(UiScreenshotTest, ControlsSitWhereTheirRectanglesSay) {
   EXPECT_TRUE(Near(at(95, 116), face)) << "between the button and the check box";
 }
 
+// Every text of every dialog of both programs, and of message boxes, fits
+// its control as drawn with the real font; a message box is as wide as its
+// caption with the caption's icon and close box.
+TEST_F(UiScreenshotTest, EveryTextFitsItsControl) {
+  std::vector<std::string> cut;
+  int worst = 1000;
+  for (const Resources* resources : {&AlerterResources(), &ConsoleResources()}) {
+    SetCurrentResources(resources);
+    for (int id : resources->DialogIds()) {
+      testing::OnNextModal([&](Dialog& d) {
+        testing::CollectCutTexts(d, d.Text(), &cut, &worst);
+        d.EndDialog(kIdCancel);
+      });
+      Dialog(id).DoModal();
+    }
+  }
+  const std::pair<const char*, const char*> boxes[] = {
+      {"Invalid filter type", "Warning system"},
+      {"\"Maximaze message lenght\" mustn't exceed 1024\n for Program notification.", "Warning system"},
+      {"You should add atlist one counter to counters list", "Error"},
+      {"OK", "Select counters to monitor."},
+  };
+  for (const auto& [text, caption] : boxes) {
+    testing::OnNextModal([&, caption = caption](Dialog& box) {
+      testing::CollectCutTexts(box, caption, &cut, &worst);
+      const Font frame_font{"", kCaptionHeight * 2 / 3, 700};
+      int needs = CurrentBackend().TextWidth(&frame_font, caption) + 2 * kCaptionHeight;
+      if (box.ClientRect().width() < needs) {
+        cut.push_back(std::string("caption ") + caption + " (needs " + std::to_string(needs) + ", has " +
+                      std::to_string(box.ClientRect().width()) + ")");
+      }
+      box.EndDialog(kIdOk);
+    });
+    MessageBox(nullptr, text, caption, MessageIcon::kError);
+  }
+  EXPECT_EQ(cut, std::vector<std::string>{});
+  std::printf("least room to spare: %d px\n", worst);
+}
+
 // A disabled owner keeps its look under a message box: only the box shows
 // that it has the input.
 TEST_F(UiScreenshotTest, OwnerUnderAMessageBoxKeepsItsLook) {
@@ -390,6 +429,18 @@ TEST(UiBackendChoiceTest, RealWindowsWhenADisplayIsThere) {
   unsetenv("DISPLAY");
   EXPECT_STREQ(MakeBackendForEnvironment()->name(), "headless");
   setenv("DISPLAY", display.c_str(), 1);
+}
+
+// The server and the toolkit leave nothing in the shared /tmp or the
+// person's home: no socket file, settings in a home of the test's own.
+TEST(UiBackendChoiceTest, VirtualDisplayKeepsToItself) {
+  if (!testing::StartVirtualDisplay()) FAIL() << "Xvfb cannot be started (scripts/packages.txt installs it)";
+  ASSERT_TRUE(testing::UseBackend("fltk"));
+  std::string display = std::getenv("DISPLAY");
+  EXPECT_FALSE(std::filesystem::exists("/tmp/.X11-unix/X" + display.substr(1))) << display;
+  std::filesystem::path own = std::getenv("HOME");
+  EXPECT_EQ(own.parent_path(), std::filesystem::temp_directory_path());
+  EXPECT_EQ(own.filename().string().rfind("kst_ui_home.", 0), 0u) << own;
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <chrono>
@@ -41,6 +42,23 @@ bool Mapped(Display* display, std::string_view title) {
   return found;
 }
 
+// Mapped children of the root laid over the others (popup menus), bottom
+// to top.
+std::vector<Rect> Popups(Display* display) {
+  std::vector<Rect> popups;
+  ::Window root = DefaultRootWindow(display), parent = 0, *children = nullptr;
+  unsigned count = 0;
+  if (!XQueryTree(display, root, &root, &parent, &children, &count)) return popups;
+  for (unsigned i = 0; i < count; ++i) {
+    XWindowAttributes a;
+    if (XGetWindowAttributes(display, children[i], &a) && a.map_state == IsViewable && a.override_redirect) {
+      popups.push_back({a.x, a.y, a.x + a.width, a.y + a.height});
+    }
+  }
+  if (children != nullptr) XFree(children);
+  return popups;
+}
+
 template <class Condition>
 bool WaitFor(Condition condition) {
   auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kPersonWaitMs);
@@ -60,6 +78,80 @@ Dialog* RunningDialog(std::string_view caption) {
     if (dialog != nullptr && dialog->running() && dialog->IsVisible() && dialog->Text() == caption) return dialog;
   }
   return nullptr;
+}
+
+namespace {
+
+// UI thread: the control at the end of path in the newest such dialog.
+Window* Control(std::string_view title, const std::vector<int>& path) {
+  Window* w = RunningDialog(title);
+  for (size_t i = 0; w != nullptr && i < path.size(); ++i) w = w->Child(path[i]);
+  return w;
+}
+
+}  // namespace
+
+namespace {
+
+// Screen pixels a shown static text covers, drawn from the top as the
+// toolkit draws it: 3 pixels off the side it is aligned to.
+Rect InkOf(Window& label, const TextRoom& t) {
+  Rect r;
+  if (!ScreenRect(label, &r)) return {};
+  int left = r.left + 3;
+  if (label.HasStyle(kAlignCentre)) left = r.left + (r.width() - t.need.x) / 2;
+  if (label.HasStyle(kAlignRight)) left = r.right - 3 - t.need.x;
+  return {left, r.top, left + t.need.x, r.top + t.need.y};
+}
+
+void CollectShown(Window& window, std::vector<Window*>* out) {
+  if (!window.IsVisible()) return;
+  out->push_back(&window);
+  for (Window* child : window.children()) CollectShown(*child, out);
+}
+
+bool Overlap(const Rect& a, const Rect& b) {
+  return a.left < b.right && b.left < a.right && a.top < b.bottom && b.top < a.bottom;
+}
+
+}  // namespace
+
+void CollectCutTexts(Window& window, const std::string& where, std::vector<std::string>* cut, int* worst) {
+  if (!window.IsVisible()) return;
+  TextRoom t;
+  if (!window.Text().empty() && MeasureText(window, &t)) {
+    *worst = std::min({*worst, t.room.x - t.need.x, t.room.y - t.need.y});
+    if (!t.fits()) {
+      cut->push_back(where + ": " + window.Text() + " (needs " + std::to_string(t.need.x) + "x" +
+                     std::to_string(t.need.y) + ", has " + std::to_string(t.room.x) + "x" +
+                     std::to_string(t.room.y) + ")");
+    }
+    // A static text lies inside its window beside the controls, never
+    // under one.
+    if (window.kind() == Kind::kStatic) {
+      Rect ink = InkOf(window, t), frame;
+      if (ScreenRect(*window.TopLevel(), &frame) && !(frame.left <= ink.left && ink.right <= frame.right &&
+                                                      frame.top <= ink.top && ink.bottom <= frame.bottom)) {
+        cut->push_back(where + ": " + window.Text() + " (outside the window)");
+      }
+      std::vector<Window*> others;
+      CollectShown(*window.TopLevel(), &others);
+      for (Window* other : others) {
+        bool related = false;  // its own window or pane
+        for (Window* w = &window; w != nullptr && !related; w = w->parent()) related = w == other;
+        // Text beside text: only the inked parts must stay apart.
+        Rect r;
+        TextRoom o;
+        bool shown = other->kind() != Kind::kStatic ? ScreenRect(*other, &r)
+                                                     : !other->Text().empty() && MeasureText(*other, &o) &&
+                                                           (r = InkOf(*other, o)).width() > 0;
+        if (!related && shown && Overlap(ink, r)) {
+          cut->push_back(where + ": " + window.Text() + " (under control " + std::to_string(other->id()) + ")");
+        }
+      }
+    }
+  }
+  for (Window* child : window.children()) CollectCutTexts(*child, where, cut, worst);
 }
 
 Person::Person(const std::atomic<bool>* ui_done) : display_(XOpenDisplay(nullptr)), ui_done_(ui_done) {}
@@ -88,11 +180,32 @@ bool Person::Ask(const std::function<void()>& fn) {
 bool Person::Where(std::string_view title, const std::vector<int>& path, Rect* out) {
   bool found = false;
   Ask([&] {
-    Window* w = RunningDialog(title);
-    for (size_t i = 0; w != nullptr && i < path.size(); ++i) w = w->Child(path[i]);
+    Window* w = Control(title, path);
     found = w != nullptr && ScreenRect(*w, out);
   });
   return found;
+}
+
+bool Person::ClickMenuItem(int level, int index, int count) {
+  std::vector<Rect> popups;
+  if (!WaitFor([&] { return static_cast<int>((popups = Popups(D(display_))).size()) > level; })) return false;
+  const Rect& menu = popups[level];
+  ClickAt({(menu.left + menu.right) / 2, menu.top + (2 * index + 1) * menu.height() / (2 * count)});
+  return true;
+}
+
+bool Person::TabTo(std::string_view title, const std::vector<int>& path) {
+  if (!WaitForWindow(title)) return false;
+  for (int tab = 0; tab < 64; ++tab) {
+    bool there = false;
+    Ask([&] {
+      Window* w = Control(title, path);
+      there = w != nullptr && FocusedControl() == w;
+    });
+    if (there) return true;
+    Key("Tab");
+  }
+  return false;
 }
 
 bool Person::Click(std::string_view title, const std::vector<int>& path, int button) {

@@ -16,6 +16,7 @@
 
 namespace kst::ui {
 class Dialog;
+class Window;
 }
 
 namespace kst::ui::testing {
@@ -40,6 +41,13 @@ class Person {
   // Where a control lies on the screen: path names child ids from the
   // newest shown top-level window with that title (empty: the window).
   bool Where(std::string_view title, const std::vector<int>& path, Rect* out);
+  // Clicks item index of the count items of a shown popup menu (level 0
+  // the menu, 1 its open submenu), taking the items as rows of one height;
+  // false when no such menu showed.
+  bool ClickMenuItem(int level, int index, int count);
+  // Presses Tab until the control (found as by Where) has the keyboard
+  // focus; false when a round of the window's controls did not reach it.
+  bool TabTo(std::string_view title, const std::vector<int>& path);
   // Waits for the window, then clicks the middle of the control.
   bool Click(std::string_view title, const std::vector<int>& path, int button = 1);
   void ClickAt(Point screen, int button = 1);
@@ -65,6 +73,11 @@ void PlayAgainst(const std::function<void()>& ui, const std::function<void(Perso
 
 // UI thread: the newest running dialog with that caption, or null.
 Dialog* RunningDialog(std::string_view caption);
+
+// UI thread: adds each shown text of window (and its children) that its
+// control cannot hold as "where: text (needs WxH, has WxH)"; lowers worst
+// to the least room to spare seen.
+void CollectCutTexts(Window& window, const std::string& where, std::vector<std::string>* cut, int* worst);
 
 }  // namespace kst::ui::testing
 

@@ -6,7 +6,9 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 // Every test on real windows starts the server: the font libraries under
 // the toolkit keep caches for the whole process.
@@ -18,16 +20,34 @@ namespace kst::ui::testing {
 namespace {
 
 pid_t g_server = -1;
+std::string g_home;
 
 void StopServer() {
-  if (g_server <= 0) return;
-  kill(g_server, SIGTERM);
-  int status = 0;
-  waitpid(g_server, &status, 0);
-  g_server = -1;
+  if (g_server > 0) {
+    kill(g_server, SIGTERM);
+    int status = 0;
+    waitpid(g_server, &status, 0);
+    g_server = -1;
+  }
+  std::error_code ignored;
+  if (!g_home.empty()) std::filesystem::remove_all(g_home, ignored);
+}
+
+// The toolkit and the font libraries write their settings and caches under
+// the home: a private one keeps the person's own untouched.
+bool UsePrivateHome() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "kst_ui_home.XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) return false;
+  g_home = pattern;
+  setenv("HOME", g_home.c_str(), 1);
+  setenv("XDG_CONFIG_HOME", (g_home + "/.config").c_str(), 1);
+  setenv("XDG_CACHE_HOME", (g_home + "/.cache").c_str(), 1);
+  return true;
 }
 
 bool Start() {
+  if (!UsePrivateHome()) return false;
+  std::atexit(StopServer);
   int fds[2];
   if (pipe(fds) != 0) return false;
   pid_t pid = fork();
@@ -36,8 +56,10 @@ bool Start() {
     close(fds[0]);
     prctl(PR_SET_PDEATHSIG, SIGTERM);  // no server outlives a crashed test
     std::string fd = std::to_string(fds[1]);
+    // Clients reach it by the abstract socket only: no socket file (nor
+    // its shared folder in /tmp) is made.
     execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten", "tcp",
-           "-noreset", static_cast<char*>(nullptr));
+           "-nolisten", "unix", "-noreset", static_cast<char*>(nullptr));
     _exit(127);
   }
   close(fds[1]);
@@ -52,7 +74,6 @@ bool Start() {
     return false;
   }
   g_server = pid;
-  std::atexit(StopServer);
   setenv("DISPLAY", (":" + number).c_str(), 1);
   return true;
 }
