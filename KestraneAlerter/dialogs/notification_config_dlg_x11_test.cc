@@ -4,7 +4,9 @@
 // box must take the person's answer while the windows under it take none.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
+#include <utility>
 
 #include "KestraneAlerter/alerter_testing.h"
 #include "KestraneAlerter/dialogs/exit_dialog.h"
@@ -202,6 +204,63 @@ TEST_F(ConfigDialogX11Test, PaneErrorAfterADropDownTakesTheClick) {
   const auto* filter = dynamic_cast<const Filter*>(profiles_.findProfile("Ops")->rootGate.childAt(0));
   ASSERT_NE(filter, nullptr);
   EXPECT_EQ(filter->pattern(), "disk") << "the refused value reached the filter";
+}
+
+// A box the profile pane cannot store, cleared by the keys, is named in a
+// message box when OK is pressed, and the dialog stays: an empty name would
+// lose the profile list, an empty number box was refused without a word.
+TEST_F(ConfigDialogX11Test, ProfilePaneNamesEachClearedBox) {
+  {
+    ProfileSet set;  // a time span, so that a cleared threshold stays empty
+    ASSERT_EQ(set.load(), 0);
+    set.findProfile("Ops")->timeSpan = 600;
+    ASSERT_EQ(set.saveAllProfiles(), 0);
+    saved_ = ReadFile(HomePath("Profiles/Ops.cfg"));
+  }
+  const std::pair<int, const char*> boxes[] = {{6101, "Ops"}, {6111, "0"}, {6121, "600"}, {6131, "0"}};
+  int result = Play([&](Person& person) {
+    ASSERT_TRUE(person.WaitForWindow(kConfig)) << "the dialog never showed";
+    for (auto [box, text] : boxes) {
+      ASSERT_TRUE(person.Click(kConfig, {kPaneId, box})) << "box " << box << " is not on the screen";
+      person.Key("End");
+      person.Key("Home", true);
+      person.Key("BackSpace");
+      ASSERT_TRUE(person.Click(kConfig, {ui::kIdOk}));
+      ASSERT_TRUE(person.WaitForWindow(kBox)) << "no message for the cleared box " << box;
+      person.Key("Return");
+      ASSERT_TRUE(person.WaitUntilGone(kBox)) << "the message stayed after Return";
+      ASSERT_TRUE(person.Click(kConfig, {kPaneId, box}));
+      person.Type(text);
+    }
+    ASSERT_TRUE(person.Click(kConfig, {ui::kIdCancel}));
+  });
+  EXPECT_EQ(result, ui::kIdCancel);
+  EXPECT_EQ(MessageBoxTexts(), (std::vector<std::string>{"You must input profile name.",
+                                                         "Invalid value in \"Alert threshold\" box.",
+                                                         "Invalid value in \"Time span\" box.",
+                                                         "Invalid value in \"Minimal wait time\" box."}));
+  EXPECT_EQ(ReadFile(HomePath("Profiles/Ops.cfg")), saved_);
+  EXPECT_FALSE(std::filesystem::exists(HomePath("Profiles/.cfg")));
+}
+
+// A pattern typed with a leading blank would lose it in the profile file
+// and match more than was typed: the filter pane refuses it on OK.
+TEST_F(ConfigDialogX11Test, FilterPaneRefusesALeadingBlank) {
+  int result = Play([&](Person& person) {
+    ASSERT_TRUE(person.WaitForWindow(kConfig)) << "the dialog never showed";
+    ASSERT_TRUE(ClickItem(person, true, "Filter")) << "no Filter item";
+    ASSERT_TRUE(person.Click(kConfig, {kPaneId, kValueEdit})) << "the filter pane's value is not on the screen";
+    person.Key("Home");
+    person.Type(" ");
+    ASSERT_TRUE(person.Click(kConfig, {ui::kIdOk}));
+    ASSERT_TRUE(person.WaitForWindow(kBox)) << "no message for the pattern \" disk\"";
+    person.Key("Return");
+    ASSERT_TRUE(person.WaitUntilGone(kBox)) << "the message stayed after Return";
+    ASSERT_TRUE(person.Click(kConfig, {ui::kIdCancel}));
+  });
+  EXPECT_EQ(result, ui::kIdCancel);
+  EXPECT_EQ(MessageBoxTexts(), std::vector<std::string>{"Matching value must not begin with blanks."});
+  EXPECT_EQ(ReadFile(HomePath("Profiles/Ops.cfg")), saved_);
 }
 
 }  // namespace
