@@ -3,7 +3,11 @@
 // own event loop. After a menu or a drop-down list, each dialog and message
 // box must take the person's answer while the windows under it take none.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <utility>
@@ -260,6 +264,33 @@ TEST_F(ConfigDialogX11Test, FilterPaneRefusesALeadingBlank) {
   });
   EXPECT_EQ(result, ui::kIdCancel);
   EXPECT_EQ(MessageBoxTexts(), std::vector<std::string>{"Matching value must not begin with blanks."});
+  EXPECT_EQ(ReadFile(HomePath("Profiles/Ops.cfg")), saved_);
+}
+
+// `kstctl notifications` at the display: the dialog comes up in kstctl's
+// own process, from the alerter library, and Escape closes it unsaved.
+TEST_F(ConfigDialogX11Test, KstctlNotificationsOpensTheDialog) {
+  const char* bin = std::getenv("KST_BIN_DIR");
+  ASSERT_NE(bin, nullptr) << "KST_BIN_DIR names the built programs";
+  // Bounded: a dialog that never shows is ended by timeout.
+  const std::string command = "timeout 60 '" + std::string(bin) + "/kstctl' notifications 2>&1";
+  FILE* kstctl = ::popen(command.c_str(), "r");
+  ASSERT_NE(kstctl, nullptr);
+  {
+    std::atomic<bool> no_loop_here{true};
+    Person person(&no_loop_here);
+    ASSERT_TRUE(person.connected());
+    EXPECT_TRUE(person.WaitForWindow(kConfig)) << "kstctl notifications showed no \"User notification\"";
+    person.ClickAt({200 + 60, 130 + 250});  // the profile tree's empty part, for the focus
+    person.Key("Escape");
+    EXPECT_TRUE(person.WaitUntilGone(kConfig)) << "the dialog stayed after Escape";
+  }
+  std::string output;
+  char buffer[512];
+  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, kstctl)) > 0;) output.append(buffer, n);
+  const int status = ::pclose(kstctl);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status << "\n" << output;
+  EXPECT_EQ(output, "");
   EXPECT_EQ(ReadFile(HomePath("Profiles/Ops.cfg")), saved_);
 }
 
