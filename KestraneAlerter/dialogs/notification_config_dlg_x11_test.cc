@@ -23,6 +23,9 @@
 #include "platform/ui/xtest_testutil.h"
 #include "platform/ui/xvfb_testutil.h"
 
+// The real-window helpers' suppressions for the font libraries.
+extern "C" const char* __lsan_default_suppressions();
+
 namespace kst {
 namespace {
 
@@ -272,18 +275,25 @@ TEST_F(ConfigDialogX11Test, FilterPaneRefusesALeadingBlank) {
 TEST_F(ConfigDialogX11Test, KstctlNotificationsOpensTheDialog) {
   const char* bin = std::getenv("KST_BIN_DIR");
   ASSERT_NE(bin, nullptr) << "KST_BIN_DIR names the built programs";
+  // kstctl keeps the font libraries' caches as this program does, so a leak
+  // checker is told the same suppressions.
+  const std::string suppressions = HomePath("leak-suppressions.txt");
+  WriteFile(suppressions, __lsan_default_suppressions());
   // Bounded: a dialog that never shows is ended by timeout.
-  const std::string command = "timeout 60 '" + std::string(bin) + "/kstctl' notifications 2>&1";
+  const std::string command = "LSAN_OPTIONS=\"${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=" + suppressions +
+                              ":print_suppressions=0\" timeout 60 '" + std::string(bin) + "/kstctl' notifications 2>&1";
   FILE* kstctl = ::popen(command.c_str(), "r");
   ASSERT_NE(kstctl, nullptr);
   {
     std::atomic<bool> no_loop_here{true};
     Person person(&no_loop_here);
-    ASSERT_TRUE(person.connected());
-    EXPECT_TRUE(person.WaitForWindow(kConfig)) << "kstctl notifications showed no \"User notification\"";
-    person.ClickAt({200 + 60, 130 + 250});  // the profile tree's empty part, for the focus
-    person.Key("Escape");
-    EXPECT_TRUE(person.WaitUntilGone(kConfig)) << "the dialog stayed after Escape";
+    EXPECT_TRUE(person.connected() && person.WaitForWindow(kConfig))
+        << "kstctl notifications showed no \"User notification\"";
+    if (person.connected()) {
+      person.ClickAt({200 + 60, 130 + 250});  // the profile tree's empty part, for the focus
+      person.Key("Escape");
+      EXPECT_TRUE(person.WaitUntilGone(kConfig)) << "the dialog stayed after Escape";
+    }
   }
   std::string output;
   char buffer[512];
