@@ -86,11 +86,14 @@ bool Filter::evaluate(const AlertMessage& message) const {
     return false;
   }
   if (fieldType_ == kWarningLevel) {
-    int8_t value = message.warningLevel;
+    // The byte holds the 0-255 level that was typed (200 is kept as -56 in
+    // files): compare it as that, not as a signed number.
+    const uint8_t value = static_cast<uint8_t>(message.warningLevel);
+    const uint8_t level = static_cast<uint8_t>(level_);
     switch (matchType_) {
-      case kEqual: return value == level_;
-      case kMore: return value > level_;
-      case kLess: return value < level_;
+      case kEqual: return value == level;
+      case kMore: return value > level;
+      case kLess: return value < level;
       default: return true;
     }
   }

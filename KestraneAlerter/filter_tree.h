@@ -82,6 +82,8 @@ class Filter final : public FilterNode {
   int32_t fieldType() const { return fieldType_; }
   int32_t matchType() const { return matchType_; }
   uint64_t counterId() const;
+  // The level's byte, stored signed as in files; evaluate reads it, and the
+  // message's level, as 0-255.
   int8_t level() const;
   std::string pattern() const;
   // Copies the test, keeping this node's place and on state.

@@ -46,6 +46,10 @@ TEST(FilterTest, EvaluatesEachFieldAndMatch) {
       {"level less, 51 < 51", Filter(3, 5, int64_t{51}), false},
       {"level equal", Filter(3, 2, int64_t{51}), true},
       {"level equal by low 8 bits", Filter(3, 2, int64_t{256 + 51}), true},
+      {"level more, 51 > 200", Filter(3, 4, int64_t{200}), false},
+      {"level less, 51 < 200", Filter(3, 5, int64_t{200}), true},
+      {"level more, 51 > 127", Filter(3, 4, int64_t{127}), false},
+      {"level more, 51 > 0", Filter(3, 4, int64_t{0}), true},
       {"level contains tests nothing", Filter(3, 1, int64_t{0}), true},
       {"base id present", Filter(1, 2, int64_t{11}), true},
       {"base id absent", Filter(1, 2, int64_t{20}), false},
@@ -249,6 +253,23 @@ TEST(TreeFileTest, SavesAndLoadsEveryKindOfNode) {
     EXPECT_FALSE(loaded.childAt(1)->isOn());
     EXPECT_EQ(static_cast<Filter*>(loaded.childAt(1))->pattern(), "Disk");
   }
+}
+
+// A level above 127 stays in the file as its signed byte, as older files
+// hold it, and is still compared as the level that was typed.
+TEST(TreeFileTest, LevelAbove127KeepsItsSignedByte) {
+  const std::string text = "1\n2\n2\n3 4\n1\n-56\n2\n3 5\n1\n-56\n";
+  TextReader in(text);
+  Gate root(Gate::kOr);
+  ASSERT_EQ(root.load(in), 0);
+  EXPECT_FALSE(root.childAt(0)->evaluate(Sample())) << "51 is not more than 200";
+  EXPECT_TRUE(root.childAt(1)->evaluate(Sample())) << "51 is less than 200";
+  EXPECT_TRUE(root.childAt(0)->evaluate(Message(-55, "l", "a", "d"))) << "201 is more than 200";
+  EXPECT_EQ(WrittenText([&](std::FILE* f) { EXPECT_EQ(root.saveBody(f), 0); }), text);
+  Gate typed(Gate::kAnd);
+  typed.addChild(new Filter(3, 4, int64_t{200}));
+  ASSERT_TRUE(typed.switchOn());
+  EXPECT_EQ(WrittenText([&](std::FILE* f) { EXPECT_EQ(typed.saveBody(f), 0); }), "1\n1\n2\n3 4\n1\n-56\n");
 }
 
 TEST(TreeFileTest, FilterOfAnUnknownFieldSavesWhatLoadReads) {

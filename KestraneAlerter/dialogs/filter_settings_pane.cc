@@ -319,6 +319,9 @@ bool FilterSettingsPane::Check() {
       // A pattern of blanks alone is no pattern, and the profile file would
       // not keep it as typed.
       fault = "Matching value must contain not only blanks.";
+    } else if (field != Filter::kWarningLevel && (value[0] == ' ' || value[0] == '\t')) {
+      // The file would drop them, and the pattern would match more.
+      fault = "Matching value must not begin with blanks.";
     } else if (field == Filter::kWarningLevel && !(ParseLeadingNumber(value, &level) && level >= 0 && level < 256)) {
       fault = "Warning number must be less 256 and not less 0.";
     }

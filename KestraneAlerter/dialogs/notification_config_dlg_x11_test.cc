@@ -3,8 +3,14 @@
 // own event loop. After a menu or a drop-down list, each dialog and message
 // box must take the person's answer while the windows under it take none.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
+#include <utility>
 
 #include "KestraneAlerter/alerter_testing.h"
 #include "KestraneAlerter/dialogs/exit_dialog.h"
@@ -16,6 +22,9 @@
 #include "platform/ui/ui.h"
 #include "platform/ui/xtest_testutil.h"
 #include "platform/ui/xvfb_testutil.h"
+
+// The real-window helpers' suppressions for the font libraries.
+extern "C" const char* __lsan_default_suppressions();
 
 namespace kst {
 namespace {
@@ -203,6 +212,96 @@ TEST_F(ConfigDialogX11Test, PaneErrorAfterADropDownTakesTheClick) {
   ASSERT_NE(filter, nullptr);
   EXPECT_EQ(filter->pattern(), "disk") << "the refused value reached the filter";
 }
+
+// A box the profile pane cannot store, cleared by the keys, is named in a
+// message box when OK is pressed, and the dialog stays: an empty name would
+// lose the profile list, an empty number box was refused without a word.
+TEST_F(ConfigDialogX11Test, ProfilePaneNamesEachClearedBox) {
+  {
+    ProfileSet set;  // a time span, so that a cleared threshold stays empty
+    ASSERT_EQ(set.load(), 0);
+    set.findProfile("Ops")->timeSpan = 600;
+    ASSERT_EQ(set.saveAllProfiles(), 0);
+    saved_ = ReadFile(HomePath("Profiles/Ops.cfg"));
+  }
+  const std::pair<int, const char*> boxes[] = {{6101, "Ops"}, {6111, "0"}, {6121, "600"}, {6131, "0"}};
+  int result = Play([&](Person& person) {
+    ASSERT_TRUE(person.WaitForWindow(kConfig)) << "the dialog never showed";
+    for (auto [box, text] : boxes) {
+      ASSERT_TRUE(person.Click(kConfig, {kPaneId, box})) << "box " << box << " is not on the screen";
+      person.Key("End");
+      person.Key("Home", true);
+      person.Key("BackSpace");
+      ASSERT_TRUE(person.Click(kConfig, {ui::kIdOk}));
+      ASSERT_TRUE(person.WaitForWindow(kBox)) << "no message for the cleared box " << box;
+      person.Key("Return");
+      ASSERT_TRUE(person.WaitUntilGone(kBox)) << "the message stayed after Return";
+      ASSERT_TRUE(person.Click(kConfig, {kPaneId, box}));
+      person.Type(text);
+    }
+    ASSERT_TRUE(person.Click(kConfig, {ui::kIdCancel}));
+  });
+  EXPECT_EQ(result, ui::kIdCancel);
+  EXPECT_EQ(MessageBoxTexts(), (std::vector<std::string>{"You must input profile name.",
+                                                         "Invalid value in \"Alert threshold\" box.",
+                                                         "Invalid value in \"Time span\" box.",
+                                                         "Invalid value in \"Minimal wait time\" box."}));
+  EXPECT_EQ(ReadFile(HomePath("Profiles/Ops.cfg")), saved_);
+  EXPECT_FALSE(std::filesystem::exists(HomePath("Profiles/.cfg")));
+}
+
+// A pattern typed with a leading blank would lose it in the profile file
+// and match more than was typed: the filter pane refuses it on OK.
+TEST_F(ConfigDialogX11Test, FilterPaneRefusesALeadingBlank) {
+  int result = Play([&](Person& person) {
+    ASSERT_TRUE(person.WaitForWindow(kConfig)) << "the dialog never showed";
+    ASSERT_TRUE(ClickItem(person, true, "Filter")) << "no Filter item";
+    ASSERT_TRUE(person.Click(kConfig, {kPaneId, kValueEdit})) << "the filter pane's value is not on the screen";
+    person.Key("Home");
+    person.Type(" ");
+    ASSERT_TRUE(person.Click(kConfig, {ui::kIdOk}));
+    ASSERT_TRUE(person.WaitForWindow(kBox)) << "no message for the pattern \" disk\"";
+    person.Key("Return");
+    ASSERT_TRUE(person.WaitUntilGone(kBox)) << "the message stayed after Return";
+    ASSERT_TRUE(person.Click(kConfig, {ui::kIdCancel}));
+  });
+  EXPECT_EQ(result, ui::kIdCancel);
+  EXPECT_EQ(MessageBoxTexts(), std::vector<std::string>{"Matching value must not begin with blanks."});
+  EXPECT_EQ(ReadFile(HomePath("Profiles/Ops.cfg")), saved_);
+}
+
+// `kstctl notifications` at the display: the dialog comes up in kstctl's
+// own process, from the alerter library, and Escape closes it unsaved.
+TEST_F(ConfigDialogX11Test, KstctlNotificationsOpensTheDialog) {
+  const char* bin = std::getenv("KST_BIN_DIR");
+  ASSERT_NE(bin, nullptr) << "KST_BIN_DIR names the built programs";
+  // kstctl keeps the font libraries' caches as this program does, so a leak
+  // checker is told the same suppressions.
+  const std::string suppressions = HomePath("leak-suppressions.txt");
+  WriteFile(suppressions, __lsan_default_suppressions());
+  // Bounded: a dialog that never shows is ended by timeout.
+  const std::string command = "LSAN_OPTIONS=\"${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=" + suppressions +
+                              ":print_suppressions=0\" timeout 60 '" + std::string(bin) + "/kstctl' notifications 2>&1";
+  FILE* kstctl = ::popen(command.c_str(), "r");
+  ASSERT_NE(kstctl, nullptr);
+  {
+    std::atomic<bool> no_loop_here{true};
+    Person person(&no_loop_here);
+    EXPECT_TRUE(person.connected() && person.WaitForWindow(kConfig))
+        << "kstctl notifications showed no \"User notification\"";
+    if (person.connected()) {
+      person.ClickAt({200 + 60, 130 + 250});  // the profile tree's empty part, for the focus
+      person.Key("Escape");
+      EXPECT_TRUE(person.WaitUntilGone(kConfig)) << "the dialog stayed after Escape";
+    }
+  }
+  std::string output;
+  char buffer[512];
+  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, kstctl)) > 0;) output.append(buffer, n);
+  const int status = ::pclose(kstctl);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status << "\n" << output;
+  EXPECT_EQ(output, "");
+  EXPECT_EQ(ReadFile(HomePath("Profiles/Ops.cfg")), saved_);
 
 constexpr int kProfileNameEdit = 6101;
 

@@ -57,7 +57,7 @@ std::vector<ControlPlan> Layout(int w) {
 
 struct NumberBox {
   size_t edit;
-  const char* tooLong;
+  const char* invalid;  // too long, or no number at all
 };
 
 const NumberBox kNumberBoxes[] = {
@@ -116,7 +116,11 @@ void ProfileSettingsPane::CoupleThreshold(bool thresholdChanged) {
 bool ProfileSettingsPane::validate(ProfileSet& profiles) {
   std::string name = ReadBox(controls_.at(kNameEdit), kNameChars);
   const char* fault = nullptr;
-  if (!IsLatinName(name)) {
+  if (name.empty()) {
+    // The profile's file and its line in the list would have no name, and
+    // the list would no longer load.
+    fault = "You must input profile name.";
+  } else if (!IsLatinName(name)) {
     fault = kBadNameMessage;
   } else if (profiles.findProfile(profileName_) == nullptr) {
     fault = kProfileDeletedMessage;
@@ -124,8 +128,9 @@ bool ProfileSettingsPane::validate(ProfileSet& profiles) {
     fault = kSameNameMessage;
   } else {
     for (const NumberBox& box : kNumberBoxes) {
-      NumberBoxFault check = CheckNumberBox(controls_.at(box.edit).Text());
-      if (check == NumberBoxFault::kTooLong) fault = box.tooLong;
+      const std::string text = controls_.at(box.edit).Text();
+      NumberBoxFault check = CheckNumberBox(text);
+      if (check == NumberBoxFault::kTooLong || text.empty()) fault = box.invalid;
       if (check == NumberBoxFault::kBadCharacter) fault = kBadCharacterMessage;
       if (fault != nullptr) break;
     }

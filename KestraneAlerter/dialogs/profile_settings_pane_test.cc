@@ -89,9 +89,14 @@ TEST_F(ProfileSettingsPaneTest, ValidateFaults) {
       {6101, "Day", "Profile with the same name already exists!"},
       {6101, "day", ""},  // another case is another name
       {6101, "Night", ""},
+      {6101, "", "You must input profile name."},
+      {6101, " ", ""},
       {6111, "123456", "Invalid value in \"Alert threshold\" box."},
       {6121, "123456", "Invalid value in \"Time span\" box."},
       {6131, "123456", "Invalid value in \"Minimal wait time\" box."},
+      {6111, "", "Invalid value in \"Alert threshold\" box."},
+      {6121, "", "Invalid value in \"Time span\" box."},
+      {6131, "", "Invalid value in \"Minimal wait time\" box."},
       {6111, "99999", ""},  // five digits pass although the spin stops at 9999
   };
   for (const Case& c : cases) {
@@ -120,15 +125,14 @@ TEST_F(ProfileSettingsPaneTest, DeletedProfileIsReportedBeforeTheNumbers) {
   EXPECT_EQ(OneMessage(), "This profile already deleted!");
 }
 
-TEST_F(ProfileSettingsPaneTest, EmptyBoxStoresTheNameAndFails) {
+TEST_F(ProfileSettingsPaneTest, EmptyBoxIsNamedAndStoresNothing) {
   Build();
   Box(6101).SetText("Late");
   Box(6111).SetText("");
-  EXPECT_TRUE(pane_.validate(set_));
   EXPECT_EQ(pane_.apply(set_), kApplyInvalid);
-  EXPECT_TRUE(TakeMessages().empty());
-  ASSERT_NE(set_.findProfile("Late"), nullptr);
-  EXPECT_EQ(set_.findProfile("Late")->alertThreshold, 5);
+  EXPECT_EQ(OneMessage(), "Invalid value in \"Alert threshold\" box.");
+  EXPECT_EQ(set_.findProfile("Late"), nullptr);
+  EXPECT_EQ(Night().alertThreshold, 5);
 }
 
 TEST_F(ProfileSettingsPaneTest, ZeroTimeSpanForcesThresholdZero) {

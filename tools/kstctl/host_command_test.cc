@@ -176,6 +176,25 @@ TEST_F(HostCommandTest, ModuleListsProfilesAndDefaults) {
   EXPECT_NE(Run({"module", "Missing.dll"}).err.find("cannot load"), std::string::npos);
 }
 
+// Without a display that answers, the dialog reaches nobody: kstctl says
+// so before loading anything. (The dialog itself is opened in the
+// alerter's real-window tests.)
+TEST_F(HostCommandTest, NotificationsNeedADisplay) {
+  SetRoot();
+  const char* had = std::getenv("DISPLAY");
+  const std::string kept = had != nullptr ? had : "";
+  for (const char* display : {"", ":4097"}) {  // none, and one no server serves
+    ::setenv("DISPLAY", display, 1);
+    const KstctlOutcome outcome = Run({"notifications"});
+    EXPECT_EQ(outcome.status, 1) << display;
+    EXPECT_EQ(outcome.err, "kstctl notifications: the notification settings dialog needs a display "
+                           "(set DISPLAY to an X server)\n") << display;
+  }
+  if (had != nullptr) ::setenv("DISPLAY", kept.c_str(), 1); else ::unsetenv("DISPLAY");
+  EXPECT_NE(Expect(0, {"notifications", "--help"}).find("control 129"), std::string::npos);
+  Expect(2, {"notifications", "now"});
+}
+
 // A collector ring buffer of two days of minutes with two counters that move
 // together, set up as a counter store with the log Memory.
 class TrainTest : public HostCommandTest {

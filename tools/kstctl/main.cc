@@ -20,6 +20,7 @@ int ModuleCommand(const std::vector<std::string>& args);
 int TrainCommand(const std::vector<std::string>& args);
 int TuneCommand(const std::vector<std::string>& args);
 int ReloadCommand(const std::vector<std::string>& args);
+int NotificationsCommand(const std::vector<std::string>& args);
 
 namespace {
 
@@ -41,6 +42,7 @@ const Subcommand kSubcommands[] = {
     {"train", "train a new analyzer instance of a log from the collected buffer", TrainCommand},
     {"tune", "query or set an analyzer instance's sensitivity", TuneCommand},
     {"reload", "ask the checking service to reload its configuration", ReloadCommand},
+    {"notifications", "edit the notification profiles in the alerter's dialog", NotificationsCommand},
 };
 
 void PrintUsage(FILE* out) {
