@@ -174,28 +174,38 @@ struct KeptStatement {
   const char* sql;  // compared by address: callers pass their constants
   sqlite3_stmt* stmt;
 };
-sqlite3* g_kept_db = nullptr;
-std::vector<KeptStatement> g_kept;
+struct KeptStatements {
+  sqlite3* db = nullptr;
+  std::vector<KeptStatement> list;
+};
+
+KeptStatements& Kept() {
+  // Never destroyed, like the connection they belong to.
+  static KeptStatements* kept = new KeptStatements();
+  return *kept;
+}
 
 // Forgets the kept statements of the connection being dropped, finalising
 // them unless the connection is abandoned (inherited across fork).
 void ForgetKeptStatements(bool finalize) {
+  KeptStatements& kept = Kept();
   if (finalize) {
-    for (const KeptStatement& kept : g_kept) sqlite3_finalize(kept.stmt);
+    for (const KeptStatement& one : kept.list) sqlite3_finalize(one.stmt);
   }
-  g_kept.clear();
-  g_kept_db = nullptr;
+  kept.list.clear();
+  kept.db = nullptr;
 }
 
 // The statement of `sql` on db, prepared on first use.
-int Kept(sqlite3* db, const char* sql, sqlite3_stmt** stmt) {
-  if (g_kept_db != db) {
-    ForgetKeptStatements(false);  // only after the old connection was dropped
-    g_kept_db = db;
+int KeptStatementOf(sqlite3* db, const char* sql, sqlite3_stmt** stmt) {
+  KeptStatements& kept = Kept();
+  if (kept.db != db) {
+    kept.list.clear();  // empty already: dropping the old connection forgot them
+    kept.db = db;
   }
-  for (const KeptStatement& kept : g_kept) {
-    if (kept.sql == sql) {
-      *stmt = kept.stmt;
+  for (const KeptStatement& one : kept.list) {
+    if (one.sql == sql) {
+      *stmt = one.stmt;
       return SQLITE_OK;
     }
   }
@@ -206,7 +216,7 @@ int Kept(sqlite3* db, const char* sql, sqlite3_stmt** stmt) {
     *stmt = nullptr;
     return rc;
   }
-  g_kept.push_back({sql, *stmt});
+  kept.list.push_back({sql, *stmt});
   return SQLITE_OK;
 }
 
@@ -668,8 +678,8 @@ WinError ReadKeyValues(std::string_view path, const std::vector<std::string_view
   WinError err = Shared().Run(DatabasePath(), TxnKind::kRead, [&](sqlite3* db) {
     sqlite3_stmt* find = nullptr;
     sqlite3_stmt* value = nullptr;
-    int rc = Kept(db, kKeptFindKey, &find);
-    if (rc == SQLITE_OK) rc = Kept(db, kKeptValue, &value);
+    int rc = KeptStatementOf(db, kKeptFindKey, &find);
+    if (rc == SQLITE_OK) rc = KeptStatementOf(db, kKeptValue, &value);
     if (rc != SQLITE_OK) return FromSqlite(rc);
     int64_t id = 0;
     for (std::string_view part : SplitPath(path)) {
