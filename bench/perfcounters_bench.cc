@@ -164,7 +164,6 @@ void BM_FiveValuesOneStatement(benchmark::State& state) {
     return state.SkipWithError("no database");
   }
   std::string sql = "SELECT v.type, v.data FROM keys k0";
-  std::string where = " WHERE k0.parent = 0 AND k0.name = ?1";
   int depth = 0;
   std::vector<std::string> parts;
   const std::string path = ServiceKeyPath(kCollector);
@@ -178,8 +177,8 @@ void BM_FiveValuesOneStatement(benchmark::State& state) {
     }
     ++depth;
   }
-  sql += " JOIN vals v ON v.key = k" + std::to_string(depth - 1) + ".id" + where +
-         " AND v.name IN ('notFirstStartFlag', 'optBufferName', 'optTimeInt', 'optCollsCount',"
+  sql += " JOIN vals v ON v.key = k" + std::to_string(depth - 1) + ".id" +
+         " WHERE k0.parent = 0 AND k0.name = ?1 AND v.name IN ('notFirstStartFlag', 'optBufferName', 'optTimeInt', 'optCollsCount',"
          " 'optHeadGrpOffset')";
   sqlite3_stmt* stmt = nullptr;
   if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
