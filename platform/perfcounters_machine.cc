@@ -7,12 +7,16 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cctype>
+#include <charconv>
 #include <cmath>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <map>
+#include <functional>
+#include <string_view>
+#include <system_error>
 
 #include "platform/perfcounters_source.h"
 
@@ -80,45 +84,93 @@ std::vector<ObjectDef> MachineObjects() {
 RawValue Gauge(double value) { return RawValue{value, 0.0, true}; }
 RawValue Counted(double value, double base) { return RawValue{value, base, true}; }
 
-std::vector<std::string> Words(std::string_view line) {
-  std::vector<std::string> words;
+// ---- Reading /proc texts in place, without copies or maps ----
+
+// The next line of *text, without its end, taken off the front.
+std::string_view NextLine(std::string_view* text) {
+  const size_t end = text->find('\n');
+  const std::string_view line = text->substr(0, end);
+  text->remove_prefix(end == std::string_view::npos ? text->size() : end + 1);
+  return line;
+}
+
+// The next word (blanks and tabs separate words) of *text, taken off the
+// front; empty when no word is left.
+std::string_view NextWord(std::string_view* text) {
   size_t i = 0;
-  while (i < line.size()) {
-    while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
-    size_t j = i;
-    while (j < line.size() && line[j] != ' ' && line[j] != '\t') ++j;
-    if (j > i) words.emplace_back(line.substr(i, j - i));
-    i = j;
-  }
-  return words;
+  while (i < text->size() && ((*text)[i] == ' ' || (*text)[i] == '\t')) ++i;
+  size_t j = i;
+  while (j < text->size() && (*text)[j] != ' ' && (*text)[j] != '\t') ++j;
+  const std::string_view word = text->substr(i, j - i);
+  text->remove_prefix(j);
+  return word;
 }
 
-std::vector<std::string_view> Lines(std::string_view text) {
-  std::vector<std::string_view> lines;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string_view::npos) end = text.size();
-    lines.push_back(text.substr(start, end - start));
-    start = end + 1;
+// The first N words of a line; how many there are, at most N.
+template <size_t N>
+size_t FirstWords(std::string_view line, std::array<std::string_view, N>* words) {
+  size_t n = 0;
+  for (std::string_view word = NextWord(&line); !word.empty() && n < N; word = NextWord(&line)) {
+    (*words)[n++] = word;
   }
-  return lines;
+  return n;
 }
 
-double Number(const std::string& word) { return std::strtod(word.c_str(), nullptr); }
+// The value of a word of plain digits, the way counts are written; false
+// for any other word.
+bool Digits(std::string_view word, double* value) {
+  if (word.empty() || word.size() > 19) return false;
+  uint64_t n = 0;
+  for (char c : word) {
+    if (c < '0' || c > '9') return false;
+    n = n * 10 + static_cast<uint64_t>(c - '0');
+  }
+  *value = static_cast<double>(n);  // rounded as a parse of the text would be
+  return true;
+}
 
-// "Key:   123 kB" and "key 123" lines as a map of the first number.
-std::map<std::string, double> KeyValues(std::string_view text) {
-  std::map<std::string, double> values;
-  for (std::string_view line : Lines(text)) {
-    std::vector<std::string> words = Words(line);
-    if (words.size() < 2) continue;
-    std::string key = words[0];
-    if (!key.empty() && key.back() == ':') key.pop_back();
-    values[key] = Number(words[1]);
+// The number a word starts with; 0 when it starts with none.
+double Number(std::string_view word) {
+  double value = 0.0;
+  if (!Digits(word, &value)) std::from_chars(word.data(), word.data() + word.size(), value);
+  return value;
+}
+
+// The number a word is, wholly; false when it is something else.
+bool WholeNumber(std::string_view word, double* value) {
+  if (Digits(word, value)) return true;
+  const auto [end, error] = std::from_chars(word.data(), word.data() + word.size(), *value);
+  return error == std::errc() && end == word.data() + word.size();
+}
+
+// Of the "Key:   123 kB" and "key 123" lines of text, the first number of
+// the last line of each of `keys`; 0 for a key no line names. The keys are
+// looked for, not every line taken apart.
+template <size_t N>
+std::array<double, N> KeyValues(std::string_view text, const std::array<std::string_view, N>& keys) {
+  std::array<double, N> values{};
+  for (size_t i = 0; i < N; ++i) {
+    const std::string_view key = keys[i];
+    for (size_t at = text.find(key); at != std::string_view::npos; at = text.find(key, at + 1)) {
+      if (at > 0 && text[at - 1] != '\n') continue;
+      size_t end = at + key.size();
+      if (end < text.size() && text[end] == ':') ++end;
+      if (end == text.size() || (text[end] != ' ' && text[end] != '\t')) continue;
+      std::string_view rest = text.substr(end);
+      std::string_view line = NextLine(&rest);
+      const std::string_view value = NextWord(&line);
+      if (!value.empty()) values[i] = Number(value);
+    }
   }
   return values;
 }
+
+// The /proc files the objects come from.
+enum FileId { kStatFile, kInterruptsFile, kMeminfoFile, kVmstatFile, kLoadavgFile, kUptimeFile,
+              kDiskstatsFile, kNetDevFile, kMountsFile, kFileCount };
+const char* const kFilePaths[kFileCount] = {
+    "/proc/stat",   "/proc/interrupts", "/proc/meminfo", "/proc/vmstat", "/proc/loadavg",
+    "/proc/uptime", "/proc/diskstats",  "/proc/net/dev", "/proc/mounts"};
 
 class MachineSource final : public CounterSource {
  public:
@@ -128,7 +180,7 @@ class MachineSource final : public CounterSource {
 
   void BeginCollection() override {
     now_ = std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-    files_.clear();
+    for (CachedFile& file : files_) file.read = false;
   }
 
   void Sample(size_t object, ObjectSample* out) override {
@@ -147,54 +199,85 @@ class MachineSource final : public CounterSource {
   }
 
  private:
+  struct CachedFile {
+    std::string text;
+    bool read = false;
+  };
+
   // A /proc file read once per collection, however many objects use it.
-  const std::string& File(const std::string& path) {
-    auto it = files_.find(path);
-    if (it == files_.end()) {
-      std::string text;
-      if (!ReadSmallFile(path, &text)) text.clear();
-      it = files_.emplace(path, std::move(text)).first;
+  std::string_view File(FileId id) {
+    CachedFile& file = files_[id];
+    if (!file.read) {
+      file.read = true;
+      if (!ReadSmallFile(kFilePaths[id], &file.text)) file.text.clear();
     }
-    return it->second;
+    return file.text;
+  }
+
+  // The processors /proc/stat lists ("cpu0", "cpu1", ...): those online.
+  size_t OnlineProcessors() {
+    size_t count = 0;
+    for (std::string_view text = File(kStatFile); !text.empty();) {
+      const std::string_view line = NextLine(&text);
+      if (line.size() > 3 && line.compare(0, 3, "cpu") == 0 && line[3] >= '0' && line[3] <= '9') {
+        ++count;
+      }
+    }
+    return count;
   }
 
   void SampleProcessors(ObjectSample* out) {
-    std::map<std::string, double> interrupts;  // per cpu number, and "_Total"
-    for (std::string_view line : Lines(File("/proc/stat"))) {
-      const std::vector<std::string> words = Words(line);
-      if (words.size() >= 2 && words[0] == "intr") interrupts["_Total"] = Number(words[1]);
+    double total_interrupts = 0;
+    for (std::string_view text = File(kStatFile); !text.empty();) {
+      std::string_view line = NextLine(&text);
+      if (NextWord(&line) != "intr") continue;
+      const std::string_view count = NextWord(&line);
+      if (!count.empty()) total_interrupts = Number(count);
     }
-    std::vector<std::string> columns;  // cpu numbers of /proc/interrupts' columns
-    for (std::string_view line : Lines(File("/proc/interrupts"))) {
-      const std::vector<std::string> words = Words(line);
+    // The cpu numbers of /proc/interrupts' columns, and each column's sum.
+    std::vector<std::string_view> columns;
+    std::vector<double> sums;
+    for (std::string_view text = File(kInterruptsFile); !text.empty();) {
+      std::string_view line = NextLine(&text);
       if (columns.empty()) {
-        for (const std::string& word : words) {
-          if (word.rfind("CPU", 0) == 0) columns.push_back(word.substr(3));
+        for (std::string_view word = NextWord(&line); !word.empty(); word = NextWord(&line)) {
+          if (word.compare(0, 3, "CPU") == 0) columns.push_back(word.substr(3));
         }
+        sums.assign(columns.size(), 0.0);
         continue;
       }
-      for (size_t i = 0; i < columns.size() && i + 1 < words.size(); ++i) {
-        char* end = nullptr;
-        const double count = std::strtod(words[i + 1].c_str(), &end);
-        if (*end != '\0') break;
-        interrupts[columns[i]] += count;
+      NextWord(&line);  // the interrupt's name
+      for (size_t i = 0; i < columns.size(); ++i) {
+        const std::string_view word = NextWord(&line);
+        double count = 0;
+        if (word.empty() || !WholeNumber(word, &count)) break;
+        sums[i] += count;
       }
     }
+    auto interrupts = [&](std::string_view cpu) {
+      double sum = 0;
+      for (size_t i = 0; i < columns.size(); ++i) {
+        if (columns[i] == cpu) sum += sums[i];
+      }
+      return sum;
+    };
     InstanceSample total;
-    for (std::string_view line : Lines(File("/proc/stat"))) {
-      const std::vector<std::string> words = Words(line);
-      if (words.size() < 9 || words[0].rfind("cpu", 0) != 0) continue;
+    std::array<std::string_view, 9> words;
+    for (std::string_view text = File(kStatFile); !text.empty();) {
+      if (FirstWords(NextLine(&text), &words) < 9 || words[0].compare(0, 3, "cpu") != 0) continue;
       double f[8];
       for (int i = 0; i < 8; ++i) f[i] = Number(words[static_cast<size_t>(i) + 1]);
       // user nice system idle iowait irq softirq steal, in clock ticks
       const double all = f[0] + f[1] + f[2] + f[3] + f[4] + f[5] + f[6] + f[7];
       const double idle = f[3] + f[4];
       const double irq = f[5] + f[6];
+      const bool is_total = words[0] == "cpu";
       InstanceSample cpu;
-      cpu.name = words[0] == "cpu" ? "_Total" : words[0].substr(3);
+      cpu.name = is_total ? "_Total" : std::string(words[0].substr(3));
       cpu.values = {Counted(all - idle, all), Counted(f[0] + f[1], all), Counted(f[2] + irq, all),
-                    Counted(idle, all),       Counted(irq, all),         Counted(interrupts[cpu.name], now_)};
-      if (words[0] == "cpu") {
+                    Counted(idle, all),       Counted(irq, all),
+                    Counted(is_total ? total_interrupts : interrupts(cpu.name), now_)};
+      if (is_total) {
         total = std::move(cpu);
       } else {
         out->push_back(std::move(cpu));
@@ -204,25 +287,26 @@ class MachineSource final : public CounterSource {
   }
 
   void SampleMemory(ObjectSample* out) {
-    std::map<std::string, double> mem = KeyValues(File("/proc/meminfo"));
-    std::map<std::string, double> vm = KeyValues(File("/proc/vmstat"));
-    const double available = mem["MemAvailable"] * 1024;
-    const double committed = mem["Committed_AS"] * 1024;
-    const double limit = mem["CommitLimit"] * 1024;
+    const auto mem = KeyValues<4>(File(kMeminfoFile),
+                                  {"MemAvailable", "Committed_AS", "CommitLimit", "Cached"});
+    const auto vm = KeyValues<3>(File(kVmstatFile), {"pgmajfault", "pswpout", "pgfault"});
+    const double available = mem[0] * 1024;
+    const double committed = mem[1] * 1024;
+    const double limit = mem[2] * 1024;
     InstanceSample memory;
     memory.values = {Gauge(available),
                      Gauge(std::floor(available / (1024 * 1024))),
                      Gauge(committed),
                      Gauge(limit),
                      Gauge(limit > 0 ? 100.0 * committed / limit : 0.0),
-                     Gauge(mem["Cached"] * 1024),
-                     Counted(vm["pgmajfault"] + vm["pswpout"], now_),
-                     Counted(vm["pgfault"], now_)};
+                     Gauge(mem[3] * 1024),
+                     Counted(vm[0] + vm[1], now_),
+                     Counted(vm[2], now_)};
     out->push_back(std::move(memory));
   }
 
   void SampleSystem(ObjectSample* out) {
-    std::map<std::string, double> stat = KeyValues(File("/proc/stat"));
+    const auto stat = KeyValues<2>(File(kStatFile), {"ctxt", "procs_running"});
     double processes = 0;
     if (DIR* dir = ::opendir("/proc")) {
       while (dirent* entry = ::readdir(dir)) {
@@ -231,36 +315,40 @@ class MachineSource final : public CounterSource {
       ::closedir(dir);
     }
     double threads = 0;
-    const std::vector<std::string> load = Words(File("/proc/loadavg"));
-    if (load.size() >= 4) {
+    std::array<std::string_view, 4> load;
+    if (FirstWords(File(kLoadavgFile), &load) == 4) {
       const size_t slash = load[3].find('/');
-      if (slash != std::string::npos) threads = Number(load[3].substr(slash + 1));
+      if (slash != std::string_view::npos) threads = Number(load[3].substr(slash + 1));
     }
-    const double cpus = static_cast<double>(std::max(1L, ::sysconf(_SC_NPROCESSORS_ONLN)));
-    const std::vector<std::string> uptime = Words(File("/proc/uptime"));
+    const double cpus = static_cast<double>(std::max<size_t>(1, OnlineProcessors()));
+    std::string_view uptime = File(kUptimeFile);
     InstanceSample system;
-    system.values = {Gauge(processes), Gauge(threads), Counted(stat["ctxt"], now_),
-                     Gauge(std::max(0.0, stat["procs_running"] - cpus)),
-                     Gauge(uptime.empty() ? 0.0 : Number(uptime[0]))};
+    system.values = {Gauge(processes), Gauge(threads), Counted(stat[0], now_),
+                     Gauge(std::max(0.0, stat[1] - cpus)), Gauge(Number(NextWord(&uptime)))};
     out->push_back(std::move(system));
   }
 
   void SampleDisks(ObjectSample* out) {
-    std::vector<std::string> disks;
+    disks_.clear();
     if (DIR* dir = ::opendir("/sys/block")) {
       while (dirent* entry = ::readdir(dir)) {
-        const std::string name = entry->d_name;
-        if (name[0] == '.' || name.rfind("loop", 0) == 0 || name.rfind("ram", 0) == 0) continue;
-        disks.push_back(name);
+        const std::string_view name = entry->d_name;
+        if (name[0] == '.' || name.compare(0, 4, "loop") == 0 || name.compare(0, 3, "ram") == 0) {
+          continue;
+        }
+        disks_.emplace_back(name);
       }
       ::closedir(dir);
     }
-    std::sort(disks.begin(), disks.end());
+    std::sort(disks_.begin(), disks_.end());
     double sums[6] = {};
     const double ms = now_ * 1000;
-    for (std::string_view line : Lines(File("/proc/diskstats"))) {
-      const std::vector<std::string> w = Words(line);
-      if (w.size() < 14 || !std::binary_search(disks.begin(), disks.end(), w[2])) continue;
+    std::array<std::string_view, 14> w;
+    for (std::string_view text = File(kDiskstatsFile); !text.empty();) {
+      if (FirstWords(NextLine(&text), &w) < 14 ||
+          !std::binary_search(disks_.begin(), disks_.end(), w[2], std::less<>())) {
+        continue;
+      }
       // reads, sectors read, writes, sectors written, in flight, ms doing I/O
       const double f[6] = {Number(w[3]), Number(w[5]) * 512, Number(w[7]), Number(w[9]) * 512,
                            Number(w[11]), Number(w[12])};
@@ -279,11 +367,11 @@ class MachineSource final : public CounterSource {
     out->push_back(std::move(total));
   }
 
-  static std::string Unescape(const std::string& text) {  // "\040" in /proc/mounts
+  static std::string Unescape(std::string_view text) {  // "\040" in /proc/mounts
     std::string plain;
     for (size_t i = 0; i < text.size(); ++i) {
       if (text[i] == '\\' && i + 3 < text.size() && std::isdigit(static_cast<unsigned char>(text[i + 1]))) {
-        plain += static_cast<char>(std::strtol(text.substr(i + 1, 3).c_str(), nullptr, 8));
+        plain += static_cast<char>(std::strtol(std::string(text.substr(i + 1, 3)).c_str(), nullptr, 8));
         i += 3;
       } else {
         plain += text[i];
@@ -294,9 +382,9 @@ class MachineSource final : public CounterSource {
 
   void SampleMounts(ObjectSample* out) {
     std::vector<std::string> seen;
-    for (std::string_view line : Lines(File("/proc/mounts"))) {
-      const std::vector<std::string> w = Words(line);
-      if (w.size() < 2 || w[0].rfind("/dev/", 0) != 0) continue;
+    std::array<std::string_view, 2> w;
+    for (std::string_view text = File(kMountsFile); !text.empty();) {
+      if (FirstWords(NextLine(&text), &w) < 2 || w[0].compare(0, 5, "/dev/") != 0) continue;
       const std::string mount = Unescape(w[1]);
       if (std::find(seen.begin(), seen.end(), mount) != seen.end()) continue;
       seen.push_back(mount);
@@ -312,17 +400,18 @@ class MachineSource final : public CounterSource {
   }
 
   void SampleInterfaces(ObjectSample* out) {
-    for (std::string_view line : Lines(File("/proc/net/dev"))) {
+    std::array<std::string_view, 10> w;
+    for (std::string_view text = File(kNetDevFile); !text.empty();) {
+      std::string_view line = NextLine(&text);
       const size_t colon = line.find(':');
-      if (colon == std::string_view::npos) continue;
-      const std::vector<std::string> w = Words(line.substr(colon + 1));
-      if (w.size() < 10) continue;
+      if (colon == std::string_view::npos || FirstWords(line.substr(colon + 1), &w) < 10) continue;
       const double in = Number(w[0]), in_packets = Number(w[1]);
       const double sent = Number(w[8]), sent_packets = Number(w[9]);
-      const std::vector<std::string> name = Words(line.substr(0, colon));
+      std::string_view names = line.substr(0, colon);
+      const std::string_view name = NextWord(&names);
       if (name.empty()) continue;
       InstanceSample nic;
-      nic.name = InstanceName(name.front());
+      nic.name = InstanceName(name);
       nic.values = {Counted(in, now_), Counted(sent, now_), Counted(in + sent, now_),
                     Counted(in_packets, now_), Counted(sent_packets, now_)};
       out->push_back(std::move(nic));
@@ -331,7 +420,8 @@ class MachineSource final : public CounterSource {
 
   const std::vector<ObjectDef> objects_;
   double now_ = 0.0;
-  std::map<std::string, std::string> files_;  // this collection's /proc files
+  std::array<CachedFile, kFileCount> files_;  // this collection's /proc files
+  std::vector<std::string> disks_;            // this collection's /sys/block entries
   TaskSampler tasks_;
 };
 

@@ -180,6 +180,63 @@ constexpr const char* kSchema =
     "  data BLOB NOT NULL,"
     "  UNIQUE(key, name));";
 
+// ---- Statements kept on the connection from call to call ----
+// For reads made on every tick, so that their SQL is not parsed again each
+// time. Guarded, like the connection, by Connections::mu_; a statement is
+// reset before it goes out of use, so that it holds no read lock.
+
+struct KeptStatement {
+  const char* sql;  // compared by address: callers pass their constants
+  sqlite3_stmt* stmt;
+};
+struct KeptStatements {
+  sqlite3* db = nullptr;
+  std::vector<KeptStatement> list;
+};
+
+KeptStatements& Kept() {
+  // Never destroyed, like the connection they belong to.
+  static KeptStatements* kept = new KeptStatements();
+  return *kept;
+}
+
+// Forgets the kept statements of the connection being dropped, finalising
+// them unless the connection is abandoned (inherited across fork).
+void ForgetKeptStatements(bool finalize) {
+  KeptStatements& kept = Kept();
+  if (finalize) {
+    for (const KeptStatement& one : kept.list) sqlite3_finalize(one.stmt);
+  }
+  kept.list.clear();
+  kept.db = nullptr;
+}
+
+// The statement of `sql` on db, prepared on first use.
+int KeptStatementOf(sqlite3* db, const char* sql, sqlite3_stmt** stmt) {
+  KeptStatements& kept = Kept();
+  if (kept.db != db) {
+    kept.list.clear();  // empty already: dropping the old connection forgot them
+    kept.db = db;
+  }
+  for (const KeptStatement& one : kept.list) {
+    if (one.sql == sql) {
+      *stmt = one.stmt;
+      return SQLITE_OK;
+    }
+  }
+  *stmt = nullptr;
+  int rc = sqlite3_prepare_v3(db, sql, -1, SQLITE_PREPARE_PERSISTENT, stmt, nullptr);
+  if (rc != SQLITE_OK) {
+    sqlite3_finalize(*stmt);
+    *stmt = nullptr;
+    return rc;
+  }
+  kept.list.push_back({sql, *stmt});
+  return SQLITE_OK;
+}
+
+// ---- end of kept statements ----
+
 // The process's connection to one database. Guarded by Connections::mu.
 struct Connection {
   std::string path;
@@ -239,6 +296,7 @@ class Connections final {
   void Drop() {
     // A connection inherited across fork belongs to the parent: closing it
     // here could disturb the parent's locks and journal, so it is abandoned.
+    ForgetKeptStatements(conn_.db != nullptr && conn_.pid == ::getpid());
     if (conn_.db != nullptr && conn_.pid == ::getpid()) sqlite3_close(conn_.db);
     conn_ = Connection();
   }
@@ -609,6 +667,64 @@ WinError DeleteKeyTree(std::string_view path) {
     if (e != kErrorSuccess) return e;
     return DeleteTreeById(db, id);
   });
+}
+
+// ---- Several values of one key by its path, in one transaction ----
+
+namespace {
+
+constexpr const char* kKeptFindKey = "SELECT id FROM keys WHERE parent = ?1 AND name = ?2";
+constexpr const char* kKeptValue = "SELECT type, data FROM vals WHERE key = ?1 AND name = ?2";
+
+// One row of a kept statement for (id, name); SQLITE_ROW, SQLITE_DONE or
+// an error. The caller resets the statement.
+int StepKept(sqlite3_stmt* stmt, int64_t id, std::string_view name) {
+  sqlite3_reset(stmt);
+  int rc = sqlite3_bind_int64(stmt, 1, id);
+  if (rc == SQLITE_OK) {
+    rc = sqlite3_bind_text(stmt, 2, name.data(), static_cast<int>(name.size()), SQLITE_TRANSIENT);
+  }
+  return rc == SQLITE_OK ? sqlite3_step(stmt) : rc;
+}
+
+}  // namespace
+
+WinError ReadKeyValues(std::string_view path, const std::vector<std::string_view>& names,
+                       std::vector<RegistryKey::Value>* values) {
+  std::vector<RegistryKey::Value> read(names.size());
+  WinError err = Shared().Run(DatabasePath(), TxnKind::kRead, [&](sqlite3* db) {
+    sqlite3_stmt* find = nullptr;
+    sqlite3_stmt* value = nullptr;
+    int rc = KeptStatementOf(db, kKeptFindKey, &find);
+    if (rc == SQLITE_OK) rc = KeptStatementOf(db, kKeptValue, &value);
+    if (rc != SQLITE_OK) return FromSqlite(rc);
+    int64_t id = 0;
+    for (std::string_view part : SplitPath(path)) {
+      rc = StepKept(find, id, part);
+      if (rc == SQLITE_ROW) id = sqlite3_column_int64(find, 0);
+      sqlite3_reset(find);
+      if (rc == SQLITE_DONE) return kErrorFileNotFound;
+      if (rc != SQLITE_ROW) return FromSqlite(rc);
+    }
+    for (size_t i = 0; i < names.size(); ++i) {
+      rc = StepKept(value, id, names[i]);
+      read[i] = RegistryKey::Value();
+      if (rc == SQLITE_ROW) {
+        read[i].found = true;
+        read[i].type = static_cast<RegType>(sqlite3_column_int64(value, 0));
+        const void* data = sqlite3_column_blob(value, 1);
+        if (data != nullptr) {
+          read[i].data.assign(static_cast<const char*>(data),
+                              static_cast<size_t>(sqlite3_column_bytes(value, 1)));
+        }
+      }
+      sqlite3_reset(value);
+      if (rc != SQLITE_ROW && rc != SQLITE_DONE) return FromSqlite(rc);
+    }
+    return kErrorSuccess;
+  });
+  if (err == kErrorSuccess) *values = std::move(read);
+  return err;
 }
 
 }  // namespace kst

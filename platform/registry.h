@@ -145,6 +145,14 @@ std::string RegistryFailureCause();
 // may not write the database, or for the empty path (HKEY_LOCAL_MACHINE).
 WinError DeleteKeyTree(std::string_view path);
 
+// Reads several values of the key at path in one transaction, as
+// RegistryKey::QueryValues does on an open key, with no handle kept: for
+// reads made again and again (a service's options at every tick), whose
+// statements are prepared once per process. kErrorFileNotFound when a key of
+// the path is missing.
+WinError ReadKeyValues(std::string_view path, const std::vector<std::string_view>& names,
+                       std::vector<RegistryKey::Value>* values);
+
 }  // namespace kst
 
 #endif  // KESTRANE_PLATFORM_REGISTRY_H_

@@ -96,7 +96,9 @@ int CheckCycle::Rebuild() {
 
   instances_.clear();  // releases every plug-in module
   countersTitles_.clear();
+  counterIds_.clear();
   logs_.clear();
+  timeCounterId_ = CounterId(kTimeCounterTitle);
 
   int result = -1;
   const std::vector<std::string> logs = ReadLogsTitles(&result);
@@ -124,8 +126,15 @@ void CheckCycle::LoadLog(const std::string& log) {
     if (instance.checkFunction == nullptr) continue;  // the module goes with it
     bound.push_back(std::move(instance));
   }
+  // The ids an alert names, read now rather than per alert: they change only
+  // with a new counter store, which comes with a reload.
+  std::vector<uint64_t> ids;
+  if (!bound.empty()) {
+    for (const std::string& title : titles) ids.push_back(CounterId(title));
+  }
   logs_.push_back(log);
   countersTitles_.push_back(std::move(titles));
+  counterIds_.push_back(std::move(ids));
   instances_.push_back(std::move(bound));
 }
 
@@ -231,19 +240,17 @@ void CheckCycle::Alert(const std::string& log, size_t logIndex, const CheckedIns
   std::fflush(stdout);
 
   AlertMessage alert(static_cast<int8_t>(level), log, instance.title, message);
-  const std::vector<std::string>& titles = countersTitles_[logIndex];
+  const std::vector<uint64_t>& ids = counterIds_[logIndex];
   const size_t shift = instance.usesTime ? 1 : 0;
-  for (size_t j = 0; j < titles.size(); ++j) {
-    alert.counterValues[CounterId(titles[j])] = features[j + shift];
-  }
+  for (size_t j = 0; j < ids.size(); ++j) alert.counterValues[ids[j]] = features[j + shift];
   if (details != nullptr) {
     // A feature index names the time of day when the instance uses it, else
     // a counter of the log; an index that names neither keeps the id 0.
     auto idOf = [&](int f) -> uint64_t {
       const long j = static_cast<long>(f) - static_cast<long>(shift);
       if (j < -1 || (j == -1 && !instance.usesTime)) return 0;
-      if (j >= 0 && static_cast<size_t>(j) >= titles.size()) return 0;
-      const uint64_t id = CounterId(j == -1 ? std::string(kTimeCounterTitle) : titles[j]);
+      if (j >= 0 && static_cast<size_t>(j) >= ids.size()) return 0;
+      const uint64_t id = j == -1 ? timeCounterId_ : ids[static_cast<size_t>(j)];
       return id == kUnknownCounterId ? 0 : id;
     };
     for (const AnomalyDetail& detail : *details) {

@@ -89,10 +89,14 @@ class CheckCycle {
   AlertDispatcher* dispatcher_ = nullptr;
   ProcessAlertMessageFn* processAlertMessage_ = nullptr;
 
-  // The configuration as read at the last reload; the three are parallel.
+  // The configuration as read at the last reload; the four are parallel.
   std::vector<std::string> logs_;
   std::vector<std::vector<std::string>> countersTitles_;
   std::vector<std::vector<CheckedInstance>> instances_;
+  // Each log's counter ids, one per title (all bits set where the counter
+  // store lacks the title); empty for a log without bound instances.
+  std::vector<std::vector<uint64_t>> counterIds_;
+  uint64_t timeCounterId_ = ~0ull;  // of "time::Time", likewise
 
   std::vector<std::string> counterNames_;  // one per collector counter path
   CounterValueReader counterValues_;       // over the same paths, same order

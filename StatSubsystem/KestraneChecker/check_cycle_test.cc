@@ -129,6 +129,11 @@ TEST_F(CheckCycleTest, AlertCarriesCounterValuesAndPartsById) {
   ASSERT_EQ(alerts[1].counterParts.size(), 1u);
   EXPECT_THAT(alerts[1].counterParts[0].baseCounterIds, ElementsAre(22));
   EXPECT_THAT(alerts[1].counterParts[0].resultCounterIds, ElementsAre(11));
+
+  SetCounterId(kProcessorTitle, 44);  // a new counter store, seen by the next reload
+  reload = true;
+  ASSERT_EQ(RunCheck(cycle, &reload), 0);
+  EXPECT_THAT(Frames().at(3).counterParts.at(0).resultCounterIds, ElementsAre(44));
 }
 
 // A record larger than the first buffers: the buffer grows until it fits,

@@ -5,6 +5,7 @@
 #include "StatSubsystem/KestraneCollector/buffer_file.h"
 #include "StatSubsystem/KestraneCollector/collector_testing.h"
 
+#include "StatSubsystem/common/collector_options.h"
 #include "StatSubsystem/common/ring_buffer.h"
 #include "StatSubsystem/common/service_keys.h"
 #include "StatSubsystem/common/service_names.h"
@@ -32,16 +33,8 @@ int ReadLocalTime(const std::function<time_t()>& now, std::tm* local, int time_f
 KestraneCollector::KestraneCollector(std::function<time_t()> now) : now_(std::move(now)) {}
 
 int KestraneCollector::LoadParameters(uint32_t* interval) {
-  // One open of the key and one read of its values per tick.
-  RegistryKey key;
   std::vector<RegistryKey::Value> values;
-  if (RegistryKey::Open(ServiceKeyPath(kCollector), RegAccess::kRead, &key) != kErrorSuccess ||
-      key.QueryValues({"notFirstStartFlag", "optBufferName", "optTimeInt", "optCollsCount",
-                       "optHeadGrpOffset"},
-                      &values) != kErrorSuccess) {
-    return -1;
-  }
-  key.Close();
+  if (!ReadCollectorTickOptions(&values)) return -1;
   int flag = 0;
   if (!ServiceDwordOf(values[0], &flag)) return -1;
   if (flag != 0 && flag != 1) return -2;

@@ -42,4 +42,12 @@ bool WriteCollectorOptions(const CollectorFields& fields, const std::string& pro
   return ok;
 }
 
+bool ReadCollectorTickOptions(std::vector<RegistryKey::Value>* values) {
+  static const std::string path = ServiceKeyPath(ServiceNameTable[kCollectorId]);
+  return ReadKeyValues(path,
+                       {"notFirstStartFlag", "optBufferName", "optTimeInt", "optCollsCount",
+                        "optHeadGrpOffset"},
+                       values) == kErrorSuccess;
+}
+
 }  // namespace kst

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/registry.h"
+
 namespace kst {
 
 // What the user fills in: the interval's text as typed, the ring-buffer and
@@ -40,6 +42,12 @@ int CollectorIntervalFromText(const std::string& text);
 // empty list with their own message).
 bool WriteCollectorOptions(const CollectorFields& fields, const std::string& program_folder,
                            std::string* buffer_written = nullptr);
+
+// What a collector tick reads of its service key, in one transaction:
+// notFirstStartFlag, optBufferName, optTimeInt, optCollsCount and
+// optHeadGrpOffset, in this order, as stored (judge them with ServiceDwordOf
+// and ServiceStringOf). False when the key cannot be read.
+bool ReadCollectorTickOptions(std::vector<RegistryKey::Value>* values);
 
 }  // namespace kst
 
