@@ -697,14 +697,14 @@ WinError ReadKeyValues(std::string_view path, const std::vector<std::string_view
     sqlite3_stmt* value = nullptr;
     int rc = KeptStatementOf(db, kKeptFindKey, &find);
     if (rc == SQLITE_OK) rc = KeptStatementOf(db, kKeptValue, &value);
-    if (rc != SQLITE_OK) return FromSqlite(rc);
+    if (rc != SQLITE_OK) return FromSqlite(rc, db);
     int64_t id = 0;
     for (std::string_view part : SplitPath(path)) {
       rc = StepKept(find, id, part);
       if (rc == SQLITE_ROW) id = sqlite3_column_int64(find, 0);
       sqlite3_reset(find);
       if (rc == SQLITE_DONE) return kErrorFileNotFound;
-      if (rc != SQLITE_ROW) return FromSqlite(rc);
+      if (rc != SQLITE_ROW) return FromSqlite(rc, db);
     }
     for (size_t i = 0; i < names.size(); ++i) {
       rc = StepKept(value, id, names[i]);
@@ -719,7 +719,7 @@ WinError ReadKeyValues(std::string_view path, const std::vector<std::string_view
         }
       }
       sqlite3_reset(value);
-      if (rc != SQLITE_ROW && rc != SQLITE_DONE) return FromSqlite(rc);
+      if (rc != SQLITE_ROW && rc != SQLITE_DONE) return FromSqlite(rc, db);
     }
     return kErrorSuccess;
   });

@@ -302,6 +302,7 @@ TEST_F(ConfigDialogX11Test, KstctlNotificationsOpensTheDialog) {
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status << "\n" << output;
   EXPECT_EQ(output, "");
   EXPECT_EQ(ReadFile(HomePath("Profiles/Ops.cfg")), saved_);
+}
 
 constexpr int kProfileNameEdit = 6101;
 
