@@ -331,17 +331,9 @@ TEST_F(CollectorServiceTest, FailedTickEndsTheService) {
 TEST_F(CollectorServiceTest, FullDiskWhileMakingABufferStopsTheService) {
   const std::string mount = home_.path() + "/disk";
   std::filesystem::create_directory(mount);
-  if (::mount("tmpfs", mount.c_str(), "tmpfs", 0, "size=16k") != 0) {
-    GTEST_SKIP() << "a small disk is mounted only by root";
-  }
-  struct Unmount {
-    const std::string& path;
-    ~Unmount() { ::umount(path.c_str()); }
-  } unmount{mount};
-  {
-    std::ofstream fill(mount + "/fill", std::ios::binary);
-    fill << std::string(64 * 1024, 'x');
-  }
+  SmallDisk disk(mount, 16 * 1024);
+  if (!disk.mounted()) GTEST_SKIP() << disk.why();
+  ASSERT_TRUE(disk.Fill()) << "the small disk never said it is full";
   buffer_ = mount + "/cbuffer";
   Configure(0, {"\\Memory\\Available Bytes"});
   // The child's home is its own.

@@ -1,7 +1,6 @@
 #include "StatSubsystem/KestraneExporter/buffer_exporter.h"
 
 #include <gtest/gtest.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -272,13 +271,8 @@ TEST_F(BufferExporterTest, BufferOrOutputThatIsNoRegularFileIsRefused) {
 TEST_F(BufferExporterTest, OutputThatCannotBeWrittenWholeFails) {
   const std::string disk = home_ + "/disk";
   std::filesystem::create_directory(disk);
-  if (::mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=16k") != 0) {
-    GTEST_SKIP() << "a small disk is mounted only by root";
-  }
-  struct Unmount {
-    const std::string& path;
-    ~Unmount() { ::umount(path.c_str()); }
-  } unmount{disk};
+  SmallDisk small(disk, 16 * 1024);
+  if (!small.mounted()) GTEST_SKIP() << small.why();
   std::ofstream(disk + "/fill", std::ios::binary) << std::string(12 * 1024, 'x');
   MakeBuffer(1, {"A"}, {"x"});
   FillDay(4, 1);  // 1440 rows of about 10 bytes
