@@ -54,7 +54,7 @@ void PrintUsage(FILE* out) {
                "\n"
                "Commands:\n");
   for (const Subcommand& c : kSubcommands)
-    std::fprintf(out, "  %-10s %s\n", c.name, c.help);
+    std::fprintf(out, "  %-13s %s\n", c.name, c.help);
   std::fprintf(out,
                "\n"
                "Run 'kstctl COMMAND --help' for a command's own help.\n");

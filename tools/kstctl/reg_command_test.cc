@@ -170,7 +170,9 @@ TEST_F(RegCommandTest, FullDiskIsNamed) {
 TEST_F(RegCommandTest, HelpTextsNameEveryCommandAndAction) {
   Outcome top = Run({"--help"});
   EXPECT_EQ(top.status, 0);
-  EXPECT_NE(top.out.find("  reg "), std::string::npos) << top.out;
+  // One column for every command's help, the longest name included.
+  EXPECT_NE(top.out.find("\n  reg           read and change"), std::string::npos) << top.out;
+  EXPECT_NE(top.out.find("\n  notifications edit the"), std::string::npos) << top.out;
   Outcome reg = Run({"reg", "--help"});
   EXPECT_EQ(reg.status, 0);
   for (const char* action : {"query KEY [VALUE]", "set KEY VALUE TYPE DATA...",
