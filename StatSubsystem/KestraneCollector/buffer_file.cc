@@ -7,6 +7,7 @@
 
 #include "StatSubsystem/common/buffer_header_reader.h"
 #include "platform/durable_file.h"
+#include "platform/services.h"
 
 namespace kst {
 
@@ -15,11 +16,22 @@ int BufferFile::Fail(int code, const std::string& what, int error) {
   return code;
 }
 
+// Run as root, a buffer that another user could swap or change is neither
+// read nor written: it may lie outside the home, where the start's own
+// checks do not reach.
+bool BufferFile::Refused(const std::string& native_path) {
+  const std::string unsafe = UnsafePathReason(native_path);
+  if (unsafe.empty()) return false;
+  problem_ = "is refused: " + unsafe;
+  return true;
+}
+
 int BufferFile::OpenExisting(const std::string& native_path, uint32_t header_size,
                              uint32_t record_width, uint64_t* cut_bytes) {
   if (cut_bytes != nullptr) *cut_bytes = 0;
   problem_.clear();
   path_ = native_path;
+  if (Refused(native_path)) return -2;
   errno = 0;
   file_.open(native_path, std::ios::in | std::ios::out | std::ios::binary);
   if (!file_.is_open()) {
@@ -76,6 +88,7 @@ int BufferFile::OpenExisting(const std::string& native_path, uint32_t header_siz
 int BufferFile::Create(const std::string& native_path) {
   problem_.clear();
   path_ = native_path;
+  if (Refused(native_path)) return -4;
   errno = 0;
   file_.open(native_path, std::ios::in | std::ios::out | std::ios::binary | std::ios::trunc);
   return file_.is_open() ? 0 : Fail(-4, "cannot be made", errno);

@@ -22,15 +22,16 @@ class BufferFile {
   // are cut only when the file's own header lines describe slots of
   // `record_width` doubles from byte `header_size` on: otherwise the width
   // is wrong, not the file, and the cut would eat whole slots.
-  // 0; -2 it cannot be opened; -3 it is shorter than its header lines, its
-  // slots lack room for the date and minute (record_width < 2), or a torn
-  // end cannot be cut (its header disagrees, or the cut fails); the file
-  // is then unchanged. Every failure leaves its cause in problem().
+  // 0; -2 it cannot be opened (or, run as root, another user could change
+  // it); -3 it is shorter than its header lines, its slots lack room for
+  // the date and minute (record_width < 2), or a torn end cannot be cut
+  // (its header disagrees, or the cut fails); the file is then unchanged.
+  // Every failure leaves its cause in problem().
   int OpenExisting(const std::string& native_path, uint32_t header_size, uint32_t record_width,
                    uint64_t* cut_bytes);
 
   // Makes a new, empty buffer at `native_path`, truncating any file there.
-  // 0; -4 it cannot be made.
+  // 0; -4 it cannot be made (or, run as root, another user could change it).
   int Create(const std::string& native_path);
 
   // Writes the header lines into a buffer just made and forces them to the
@@ -50,6 +51,7 @@ class BufferFile {
  private:
   // Fails with `code` and the cause of the system error `error`.
   int Fail(int code, const std::string& what, int error);
+  bool Refused(const std::string& native_path);
 
   std::fstream file_;
   std::string path_;

@@ -1,5 +1,8 @@
 #include "StatSubsystem/KestraneCollector/collector.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -206,6 +209,38 @@ TEST_F(CollectorTest, DamagedOrMissingBuffer) {
 
   ASSERT_EQ(WriteServiceDword(kId, "notFirstStartFlag", 7), 0);
   EXPECT_EQ(collector.Gather(), -1);
+}
+
+// Run as root, a buffer in a folder that every user may write is neither
+// made nor written, wherever it lies; its cause is told once.
+TEST_F(CollectorTest, RootUsesNoBufferAnotherUserCouldChange) {
+  if (::geteuid() != 0) GTEST_SKIP() << "only root's collector refuses such a buffer";
+  char pattern[] = "/tmp/kst-open-XXXXXX";
+  ASSERT_NE(::mkdtemp(pattern), nullptr);
+  const std::string open_folder = pattern;
+  struct Remove {
+    const std::string& folder;
+    ~Remove() { std::filesystem::remove_all(folder); }
+  } remove{open_folder};
+  ::chmod(open_folder.c_str(), 0777);
+  buffer_ = open_folder + "/cbuffer";
+  Configure(0, 5, {"\\Memory\\Available Bytes"});
+  KestraneCollector collector([] { return At(2, 10, 8, 0); });
+  const std::string refused = "ring buffer " + buffer_ + " is refused: " + open_folder +
+                              " may be written by its group or by other users; only root may own and change it\n";
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(collector.Gather(), -4);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), refused);
+  EXPECT_FALSE(std::filesystem::exists(buffer_));
+
+  ::chmod(open_folder.c_str(), 0755);
+  ASSERT_EQ(collector.Gather(), 0);
+  const std::string made = ReadFile(buffer_);
+  ::chmod(open_folder.c_str(), 0777);
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(collector.Gather(), -2);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), refused);
+  EXPECT_EQ(ReadFile(buffer_), made);
 }
 
 TEST_F(CollectorTest, TimeAndCounterFailures) {
