@@ -1,6 +1,8 @@
 #include "KestraneAlerter/profile_set.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "KestraneAlerter/alert_dispatcher.h"
 #include "KestraneAlerter/alerter_testing.h"
@@ -55,6 +57,29 @@ TEST_F(ProfileSetTest, ListFileChoosesTheDefault) {
   std::filesystem::remove(HomePath("Profiles/_default_.cfg"));
   EXPECT_EQ(set.load(), -1);
   EXPECT_EQ(set.profileCount(), 0);
+}
+
+// Run as root, a profile list that another user could change is not read:
+// a profile names the programs that are run.
+TEST_F(ProfileSetTest, RootReadsNoProfileAnotherUserCouldChange) {
+  if (::geteuid() != 0) GTEST_SKIP() << "only root refuses such a profile";
+  Profile("a").save();
+  WriteList("all:\na\ndefault:\na\n");
+  ::chmod(HomePath("Profiles").c_str(), 0777);
+  CapturedLog log;
+  ProfileSet set;
+  EXPECT_EQ(set.load(), -1);
+  EXPECT_EQ(DispatcherProfile(), "<none>");
+  const std::string list = HomePath("Profiles/_default_.cfg");
+  const std::string refused = "refusing to read " + list + " as root: " + HomePath("Profiles") +
+                              " may be written by its group or by other users; only root may own and change it";
+  EXPECT_EQ(CapturedLog::Lines(),
+            (std::vector<std::string>{refused, refused,
+                                      "no notification profile: the profile list " + list +
+                                          " cannot be read; no notification will be sent"}));
+  ::chmod(HomePath("Profiles").c_str(), 0755);
+  EXPECT_EQ(set.load(), 0);
+  EXPECT_EQ(DispatcherProfile(), "a");
 }
 
 TEST_F(ProfileSetTest, EditsInMemory) {

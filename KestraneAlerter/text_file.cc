@@ -4,7 +4,9 @@
 #include <fstream>
 #include <iterator>
 
+#include "KestraneAlerter/alerter_log.h"
 #include "platform/paths.h"
+#include "platform/services.h"
 
 namespace kst {
 
@@ -17,7 +19,14 @@ TextReader::TextReader(std::string_view contents) {
 }
 
 bool TextReader::Open(const std::string& windows_path, TextReader* reader) {
-  std::ifstream in(NativePath(windows_path), std::ios::binary);
+  const std::string native = NativePath(windows_path);
+  // A profile names programs to run: run as root, one that another user
+  // could change is not read, wherever the root directory lies.
+  if (const std::string unsafe = UnsafePathReason(native); !unsafe.empty()) {
+    AlerterLog("refusing to read " + native + " as root: " + unsafe);
+    return false;
+  }
+  std::ifstream in(native, std::ios::binary);
   if (!in) return false;
   std::string contents((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   if (in.bad()) return false;

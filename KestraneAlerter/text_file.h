@@ -19,7 +19,8 @@ class TextReader {
   explicit TextReader(std::string_view contents);
 
   // Reads the native file of `windows_path` whole. False when it cannot be
-  // opened or read.
+  // opened or read, or when, run as root, another user could change it (a
+  // line on the log says so).
   static bool Open(const std::string& windows_path, TextReader* reader);
 
   // Reads like a line into a buffer of `buffer_size` bytes: up to and
