@@ -12,7 +12,10 @@ namespace kst {
 
 using reg::CheckAlive;
 using reg::DatabasePath;
+using reg::FindSubkey;
 using reg::FromSqlite;
+using reg::ReadValue;
+using reg::ReadValues;
 using reg::Resolve;
 using reg::Shared;
 using reg::SplitPath;
@@ -88,15 +91,11 @@ WinError RegistryKey::Create(std::string_view path, RegistryKey* key,
     id = 0;
     made = false;
     for (std::string_view part : SplitPath(path)) {
-      Statement find(db, "SELECT id FROM keys WHERE parent = ?1 AND name = ?2");
-      int rc = find.Bind(id).BindText(part).Step();
-      if (rc == SQLITE_ROW) {
-        id = find.Int(0);
-        continue;
-      }
-      if (rc != SQLITE_DONE) return FromSqlite(rc, db);
+      WinError e = FindSubkey(db, id, part, &id);
+      if (e == kErrorSuccess) continue;
+      if (e != kErrorFileNotFound) return e;
       Statement insert(db, "INSERT INTO keys(parent, name) VALUES(?1, ?2)");
-      WinError e = insert.Bind(id).BindText(part).Run();
+      e = insert.Bind(id).BindText(part).Run();
       if (e != kErrorSuccess) return e;
       id = sqlite3_last_insert_rowid(db);
       made = true;
@@ -115,21 +114,16 @@ WinError RegistryKey::QueryValue(std::string_view name, RegType* type,
                                  void* data, uint32_t* size) const {
   if (!is_open()) return kErrorInvalidHandle;
   if (data != nullptr && size == nullptr) return kErrorInvalidParameter;
-  RegType stored_type = 0;
-  std::string bytes;
+  Value value;
   WinError err = Shared().Run(db_path_, TxnKind::kRead, [&](sqlite3* db) {
     WinError e = CheckAlive(db, id_);
-    if (e != kErrorSuccess) return e;
-    Statement s(db, "SELECT type, data FROM vals WHERE key = ?1 AND name = ?2");
-    int rc = s.Bind(id_).BindText(name).Step();
-    if (rc == SQLITE_DONE) return kErrorFileNotFound;
-    if (rc != SQLITE_ROW) return FromSqlite(rc, db);
-    stored_type = static_cast<RegType>(s.Int(0));
-    bytes = s.Blob(1);
-    return kErrorSuccess;
+    if (e == kErrorSuccess) e = ReadValue(db, id_, name, &value);
+    if (e == kErrorSuccess && !value.found) e = kErrorFileNotFound;
+    return e;
   });
   if (err != kErrorSuccess) return err;
-  if (type != nullptr) *type = stored_type;
+  if (type != nullptr) *type = value.type;
+  const std::string& bytes = value.data;
   uint32_t needed = static_cast<uint32_t>(bytes.size());
   if (data != nullptr && *size < needed) {
     *size = needed;
@@ -161,23 +155,11 @@ WinError RegistryKey::QueryValue(std::string_view name, RegType* type,
 WinError RegistryKey::QueryValues(const std::vector<std::string_view>& names,
                                   std::vector<Value>* values) const {
   if (!is_open()) return kErrorInvalidHandle;
-  std::vector<Value> read(names.size());
+  std::vector<Value> read;
   WinError err = Shared().Run(db_path_, TxnKind::kRead, [&](sqlite3* db) {
     WinError e = CheckAlive(db, id_);
     if (e != kErrorSuccess) return e;
-    for (size_t i = 0; i < names.size(); ++i) {
-      Statement one(db, "SELECT type, data FROM vals WHERE key = ?1 AND name = ?2");
-      int rc = one.Bind(id_).BindText(names[i]).Step();
-      if (rc == SQLITE_DONE) {
-        read[i] = Value();
-        continue;
-      }
-      if (rc != SQLITE_ROW) return FromSqlite(rc, db);
-      read[i].found = true;
-      read[i].type = static_cast<RegType>(one.Int(0));
-      read[i].data = one.Blob(1);
-    }
-    return kErrorSuccess;
+    return ReadValues(db, id_, names, &read);
   });
   if (err == kErrorSuccess) *values = std::move(read);
   return err;

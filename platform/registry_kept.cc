@@ -12,20 +12,6 @@ namespace reg {
 
 namespace {
 
-constexpr const char* kKeptFindKey = "SELECT id FROM keys WHERE parent = ?1 AND name = ?2";
-constexpr const char* kKeptValue = "SELECT type, data FROM vals WHERE key = ?1 AND name = ?2";
-
-// One row of a kept statement for (id, name); SQLITE_ROW, SQLITE_DONE or
-// an error. The caller resets the statement.
-int StepKept(sqlite3_stmt* stmt, int64_t id, std::string_view name) {
-  sqlite3_reset(stmt);
-  int rc = sqlite3_bind_int64(stmt, 1, id);
-  if (rc == SQLITE_OK) {
-    rc = sqlite3_bind_text(stmt, 2, name.data(), static_cast<int>(name.size()), SQLITE_TRANSIENT);
-  }
-  return rc == SQLITE_OK ? sqlite3_step(stmt) : rc;
-}
-
 struct KeptStatement {
   const char* sql;  // compared by address: callers pass their constants
   sqlite3_stmt* stmt;
@@ -79,37 +65,13 @@ int KeptStatementOf(sqlite3* db, const char* sql, sqlite3_stmt** stmt) {
 
 WinError ReadKeyValues(std::string_view path, const std::vector<std::string_view>& names,
                        std::vector<RegistryKey::Value>* values) {
-  std::vector<RegistryKey::Value> read(names.size());
+  using reg::Prepare;
+  std::vector<RegistryKey::Value> read;
   WinError err = reg::Shared().Run(reg::DatabasePath(), reg::TxnKind::kRead, [&](sqlite3* db) {
-    sqlite3_stmt* find = nullptr;
-    sqlite3_stmt* value = nullptr;
-    int rc = reg::KeptStatementOf(db, reg::kKeptFindKey, &find);
-    if (rc == SQLITE_OK) rc = reg::KeptStatementOf(db, reg::kKeptValue, &value);
-    if (rc != SQLITE_OK) return reg::FromSqlite(rc, db);
     int64_t id = 0;
-    for (std::string_view part : reg::SplitPath(path)) {
-      rc = reg::StepKept(find, id, part);
-      if (rc == SQLITE_ROW) id = sqlite3_column_int64(find, 0);
-      sqlite3_reset(find);
-      if (rc == SQLITE_DONE) return kErrorFileNotFound;
-      if (rc != SQLITE_ROW) return reg::FromSqlite(rc, db);
-    }
-    for (size_t i = 0; i < names.size(); ++i) {
-      rc = reg::StepKept(value, id, names[i]);
-      read[i] = RegistryKey::Value();
-      if (rc == SQLITE_ROW) {
-        read[i].found = true;
-        read[i].type = static_cast<RegType>(sqlite3_column_int64(value, 0));
-        const void* data = sqlite3_column_blob(value, 1);
-        if (data != nullptr) {
-          read[i].data.assign(static_cast<const char*>(data),
-                              static_cast<size_t>(sqlite3_column_bytes(value, 1)));
-        }
-      }
-      sqlite3_reset(value);
-      if (rc != SQLITE_ROW && rc != SQLITE_DONE) return reg::FromSqlite(rc, db);
-    }
-    return kErrorSuccess;
+    WinError e = reg::Resolve(db, path, &id, Prepare::kKept);
+    if (e != kErrorSuccess) return e;
+    return reg::ReadValues(db, id, names, &read, Prepare::kKept);
   });
   if (err == kErrorSuccess) *values = std::move(read);
   return err;

@@ -39,6 +39,10 @@ constexpr const char* kSchema =
     "  data BLOB NOT NULL,"
     "  UNIQUE(key, name));";
 
+// Constants, as kept statements are found by the address of their SQL.
+constexpr const char* kFindSubkey = "SELECT id FROM keys WHERE parent = ?1 AND name = ?2";
+constexpr const char* kReadValue = "SELECT type, data FROM vals WHERE key = ?1 AND name = ?2";
+
 std::string FolderOf(const std::string& file) {
   size_t slash = file.rfind('/');
   return slash == std::string::npos ? "." : file.substr(0, slash);
@@ -111,6 +115,20 @@ bool Writable(const std::string& db_path) {
   if (::faccessat(AT_FDCWD, db_path.c_str(), F_OK, AT_EACCESS) != 0)
     return true;
   return ::faccessat(AT_FDCWD, db_path.c_str(), W_OK, AT_EACCESS) == 0;
+}
+
+Statement::Statement(sqlite3* db, const char* sql, Prepare prepare)
+    : db_(db), kept_(prepare == Prepare::kKept) {
+  rc_ = kept_ ? KeptStatementOf(db, sql, &stmt_)
+              : sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr);
+}
+
+Statement::~Statement() {
+  if (kept_) {
+    sqlite3_reset(stmt_);
+  } else {
+    sqlite3_finalize(stmt_);
+  }
 }
 
 WinError Connections::Checkpoint(const std::string& path) {
@@ -202,15 +220,22 @@ Connections& Shared() {
   return *connections;
 }
 
-WinError Resolve(sqlite3* db, std::string_view path, int64_t* id) {
+WinError FindSubkey(sqlite3* db, int64_t parent, std::string_view name,
+                    int64_t* id, Prepare prepare) {
+  Statement s(db, kFindSubkey, prepare);
+  int rc = s.Bind(parent).BindText(name).Step();
+  if (rc == SQLITE_DONE) return kErrorFileNotFound;
+  if (rc != SQLITE_ROW) return FromSqlite(rc, db);
+  *id = s.Int(0);
+  return kErrorSuccess;
+}
+
+WinError Resolve(sqlite3* db, std::string_view path, int64_t* id,
+                 Prepare prepare) {
   int64_t current = 0;
   for (std::string_view part : SplitPath(path)) {
-    Statement s(db, "SELECT id FROM keys WHERE parent = ?1 AND name = ?2");
-    s.Bind(current).BindText(part);
-    int rc = s.Step();
-    if (rc == SQLITE_DONE) return kErrorFileNotFound;
-    if (rc != SQLITE_ROW) return FromSqlite(rc, db);
-    current = s.Int(0);
+    WinError err = FindSubkey(db, current, part, &current, prepare);
+    if (err != kErrorSuccess) return err;
   }
   *id = current;
   return kErrorSuccess;
@@ -222,6 +247,31 @@ WinError CheckAlive(sqlite3* db, int64_t id) {
   int rc = s.Bind(id).Step();
   if (rc == SQLITE_ROW) return kErrorSuccess;
   return rc == SQLITE_DONE ? kErrorKeyDeleted : FromSqlite(rc, db);
+}
+
+WinError ReadValue(sqlite3* db, int64_t key, std::string_view name,
+                   RegistryKey::Value* value, Prepare prepare) {
+  *value = RegistryKey::Value();
+  Statement s(db, kReadValue, prepare);
+  int rc = s.Bind(key).BindText(name).Step();
+  if (rc == SQLITE_DONE) return kErrorSuccess;
+  if (rc != SQLITE_ROW) return FromSqlite(rc, db);
+  value->found = true;
+  value->type = static_cast<RegType>(s.Int(0));
+  value->data = s.Blob(1);
+  return kErrorSuccess;
+}
+
+WinError ReadValues(sqlite3* db, int64_t key,
+                    const std::vector<std::string_view>& names,
+                    std::vector<RegistryKey::Value>* values,
+                    Prepare prepare) {
+  values->resize(names.size());
+  for (size_t i = 0; i < names.size(); ++i) {
+    WinError err = ReadValue(db, key, names[i], &(*values)[i], prepare);
+    if (err != kErrorSuccess) return err;
+  }
+  return kErrorSuccess;
 }
 
 }  // namespace reg

@@ -41,12 +41,18 @@ std::string DatabasePath();
 // Whether this process may change the database at db_path.
 bool Writable(const std::string& db_path);
 
+// kFresh: prepared for this use and finalised after it. kKept: prepared once
+// on the connection and kept (see below), for reads made on every tick.
+enum class Prepare { kFresh, kKept };
+
+// One use of a statement. Errors are held until Step: binding after a failed
+// prepare or bind does nothing.
 class Statement final {
  public:
-  Statement(sqlite3* db, const char* sql) : db_(db) {
-    rc_ = sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr);
-  }
-  ~Statement() { sqlite3_finalize(stmt_); }
+  // With kKept, `sql` must be a constant: kept statements are found by its
+  // address. One use of a kept statement at a time.
+  Statement(sqlite3* db, const char* sql, Prepare prepare = Prepare::kFresh);
+  ~Statement();
   Statement(const Statement&) = delete;
   Statement& operator=(const Statement&) = delete;
 
@@ -98,14 +104,15 @@ class Statement final {
  private:
   sqlite3* db_;
   sqlite3_stmt* stmt_ = nullptr;
+  bool kept_;
   int rc_ = SQLITE_OK;
   int arg_ = 0;
 };
 
 // ---- Statements kept on the connection from call to call ----
 // So that the SQL of reads made on every tick is not parsed again each time.
-// Guarded, like the connection, by Connections::mu_; a statement is reset
-// before it goes out of use, so that it holds no read lock.
+// Guarded, like the connection, by Connections::mu_; a kept statement is
+// reset when its use ends, so that it holds no read lock.
 
 // The statement of `sql` on db, prepared on first use.
 int KeptStatementOf(sqlite3* db, const char* sql, sqlite3_stmt** stmt);
@@ -173,10 +180,25 @@ Connections& Shared();
 // ---- Lookups inside a transaction ----
 
 // The key named by path below the root (id 0), or kErrorFileNotFound.
-WinError Resolve(sqlite3* db, std::string_view path, int64_t* id);
+WinError Resolve(sqlite3* db, std::string_view path, int64_t* id,
+                 Prepare prepare = Prepare::kFresh);
+
+// The subkey `name` of parent, or kErrorFileNotFound.
+WinError FindSubkey(sqlite3* db, int64_t parent, std::string_view name,
+                    int64_t* id, Prepare prepare = Prepare::kFresh);
 
 // kErrorKeyDeleted when the key of id is gone.
 WinError CheckAlive(sqlite3* db, int64_t id);
+
+// The value `name` of key `key`: found false when it is missing.
+WinError ReadValue(sqlite3* db, int64_t key, std::string_view name,
+                   RegistryKey::Value* value, Prepare prepare = Prepare::kFresh);
+
+// (*values)[i] answers names[i]; *values is resized to names.
+WinError ReadValues(sqlite3* db, int64_t key,
+                    const std::vector<std::string_view>& names,
+                    std::vector<RegistryKey::Value>* values,
+                    Prepare prepare = Prepare::kFresh);
 
 }  // namespace kst::reg
 
