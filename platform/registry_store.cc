@@ -169,6 +169,13 @@ WinError Connections::Connect(const std::string& path, TxnKind kind) {
               (want_write || Writable(path)
                    ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE
                    : SQLITE_OPEN_READONLY);
+  // Root never opens the database through a link: whoever may change the
+  // link would choose which file root's writes create or overwrite. (A
+  // linked home stays usable: its folder is judged by the services' checks.)
+  struct stat st;
+  if (::geteuid() == 0 && ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+    return IoFailure(path + " is a symbolic link; root never opens the registry through one");
+  }
   int rc = sqlite3_open_v2(path.c_str(), &db, flags, nullptr);
   if (rc != SQLITE_OK) {
     sqlite3_close(db);

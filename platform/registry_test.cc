@@ -347,6 +347,19 @@ TEST_F(RegistryTest, FullDiskIsTheFailuresCause) {
   EXPECT_EQ(key.QueryValue("big", nullptr, &data), kErrorFileNotFound);
 }
 
+// Root opens no database through a link, and leaves its target alone.
+TEST_F(RegistryTest, RootOpensNoLinkedDatabase) {
+  if (::geteuid() != 0) GTEST_SKIP() << "only root refuses a linked database";
+  const std::string target = home_.path() + "/elsewhere.db";
+  const std::string db = home_.path() + "/registry.db";
+  std::filesystem::create_symlink(target, db);
+  RegistryKey key;
+  EXPECT_EQ(RegistryKey::Create("SOFTWARE", &key), kErrorRegistryIoFailed);
+  EXPECT_EQ(RegistryFailureCause(), db + " is a symbolic link; root never opens the registry through one");
+  EXPECT_EQ(RegistryKey::Open("SOFTWARE", RegAccess::kRead, &key), kErrorRegistryIoFailed);
+  EXPECT_FALSE(std::filesystem::exists(target)) << "the link's target was made";
+}
+
 TEST_F(RegistryTest, MissingHomeFolderIsCreated) {
   std::string nested = home_.path() + "/a/b";
   ::setenv("KESTRANE_HOME", nested.c_str(), 1);
