@@ -110,6 +110,14 @@ class DiscoveryAnalyzer final : public AnalyzerBase, public Resettable {
 
  private:
   void Validate() const;
+  // Learning's first steps: a scale and an empty group per column, and the
+  // table placed. From codes of the cells where every cell is a short
+  // numeric text (false, nothing done, otherwise), else from the texts.
+  void startScales(int features);
+  void finishScale(int i, int features, SharedProgress* progress);
+  bool learnScalesFromCodes(const char* csvFile, int features, uint64_t fileBytes, SharedProgress* progress,
+                            StatisticsTable* table);
+  void learnScalesFromTexts(const char* csvFile, int features, uint64_t fileBytes, SharedProgress* progress);
 
   double odds_ = 1.0;
   int eras_ = 0;
