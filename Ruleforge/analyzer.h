@@ -118,6 +118,10 @@ class DiscoveryAnalyzer final : public AnalyzerBase, public Resettable {
   bool learnScalesFromCodes(const char* csvFile, int features, uint64_t fileBytes, SharedProgress* progress,
                             StatisticsTable* table);
   void learnScalesFromTexts(const char* csvFile, int features, uint64_t fileBytes, SharedProgress* progress);
+  // What check reads of the scales and rules at the current odds, taken
+  // once and again whenever the odds, scales or rules change.
+  void prepareCheck();
+  bool itemFails(int f, int k, double v, bool* ok) const;
 
   double odds_ = 1.0;
   int eras_ = 0;
@@ -131,6 +135,17 @@ class DiscoveryAnalyzer final : public AnalyzerBase, public Resettable {
   std::string rules_file_;
   SearchOptions search_options_;
   size_t counting_budget_ = size_t{24} << 20;
+
+  struct CheckBounds {
+    double lo, hi;
+    double narrowLow, narrowHigh;  // a real interval at the odds
+    double wideLow, wideHigh;      // the same, widened for "out of bounds"
+  };
+  bool check_ready_ = false;
+  double check_odds_ = 0.0;
+  std::vector<std::vector<CheckBounds>> check_bounds_;
+  std::vector<int> premise_features_;
+  std::vector<int> placed_;
 };
 
 }  // namespace kst

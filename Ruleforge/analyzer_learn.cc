@@ -51,6 +51,7 @@ std::string Item(const std::vector<std::unique_ptr<IntervalScale>>& scales, cons
 }  // namespace
 
 void DiscoveryAnalyzer::startScales(int features) {
+  check_ready_ = false;
   rule_base_.clear();
   scales_.clear();
   scales_.resize(features);
