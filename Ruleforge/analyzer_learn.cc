@@ -1,5 +1,8 @@
 // Training an analyzer from a CSV statistics file.
 #include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <limits>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -42,6 +45,50 @@ File Open(const char* csvFile) {
 }
 
 
+// A cell's value, and how far the value of its placed start can lie from
+// it: 0 for a cell no longer than the start; for a longer plain decimal
+// (sign, digits, point) with its point inside the start, twice the last
+// decimal place the start keeps; -1 otherwise (an exponent, a point past
+// the start), where the start must be read.
+struct CellValue {
+  double value;
+  double reach;
+};
+
+CellValue ReadCell(std::string_view text) {
+  static constexpr double kTwoUnits[] = {2, 2e-1, 2e-2, 2e-3, 2e-4, 2e-5, 2e-6, 2e-7, 2e-8, 2e-9, 2e-10, 2e-11, 2e-12};
+  const bool longer = text.size() > kPlacedCellLength;
+  const size_t sign = text[0] == '-' || text[0] == '+' ? 1 : 0;
+  size_t point = text.size();
+  size_t points = 0;
+  bool other = false;
+  for (size_t i = sign; i < text.size(); ++i) {
+    const bool is_point = text[i] == '.';
+    other |= !is_point && static_cast<unsigned>(text[i] - '0') > 9;
+    points += is_point;
+    point = std::min(point, is_point ? i : text.size());
+  }
+  const size_t digits = text.size() - sign - points;
+  if (other || points > 1) return {IntervalScale::ValueOf(text), longer ? -1.0 : 0.0};
+  double value = 0.0;
+  const char* from = text.data() + (text[0] == '+' ? 1 : 0);
+  auto [end, error] = std::from_chars(from, text.data() + text.size(), value, std::chars_format::general);
+  if (digits == 0 || error != std::errc() || end != text.data() + text.size()) {
+    return {IntervalScale::ValueOf(text), longer ? -1.0 : 0.0};
+  }
+  if (!longer) return {value, 0.0};
+  return {value, point < kPlacedCellLength ? kTwoUnits[kPlacedCellLength - 1 - point] : -1.0};
+}
+
+// Does no bound of the scale lie in [low, high]? Then every value there is
+// placed alike.
+bool NoBoundWithin(const IntervalScale& scale, double low, double high) {
+  for (const auto& [lo, hi] : scale.intervals()) {
+    if ((low <= lo && lo <= high) || (low <= hi && hi <= high)) return false;
+  }
+  return true;
+}
+
 // "(X3 in (1.500000,2.500000))"
 std::string Item(const std::vector<std::unique_ptr<IntervalScale>>& scales, const FeaturePair& p) {
   const char* interval = scales[p.feature]->intervalText(p.interval, nullptr);
@@ -67,7 +114,8 @@ void DiscoveryAnalyzer::finishScale(int i, int features, SharedProgress* progres
 bool DiscoveryAnalyzer::learnScalesFromCodes(const char* csvFile, int features, uint64_t fileBytes,
                                              SharedProgress* progress, StatisticsTable* table) {
   std::vector<uint8_t> indices;
-  std::vector<double> values, weights, placed;
+  std::vector<uint8_t> column_indices;
+  std::vector<double> values, weights, reaches;
   std::vector<size_t> run_ends;
   auto take = [&](int column, std::span<const CodedCell> cells) {
     const int rows = static_cast<int>(cells.size());
@@ -77,29 +125,38 @@ bool DiscoveryAnalyzer::learnScalesFromCodes(const char* csvFile, int features, 
     }
     values.clear();
     weights.clear();
-    placed.clear();
+    reaches.clear();
     run_ends.clear();
     char text[kLongestCodedText];
     for (size_t i = 0; i < cells.size();) {
       size_t j = i + 1;
       while (j < cells.size() && SameText(cells[i], cells[j])) ++j;
-      const std::string_view cell(text, DecodeText(cells[i], text));
-      const double value = IntervalScale::ValueOf(cell);
-      values.push_back(value);
+      const CellValue cell = ReadCell(std::string_view(text, DecodeText(cells[i], text)));
+      values.push_back(cell.value);
       weights.push_back(static_cast<double>(j - i) / rows);
-      placed.push_back(cell.size() > kPlacedCellLength ? IntervalScale::ValueOf(cell.substr(0, kPlacedCellLength))
-                                                       : value);
+      reaches.push_back(cell.reach);
       run_ends.push_back(j);
       i = j;
     }
     auto scale = std::make_unique<IntervalScale>(kIntervalsPerScale, kScaleMinWeight, kScaleEpsilon, kScaleRounds);
     scale->buildFromValues(values, weights);
+    column_indices.resize(cells.size());
     size_t begin = 0;
     for (size_t k = 0; k < run_ends.size(); ++k) {
-      const uint8_t index = static_cast<uint8_t>(scale->indexOfValue(placed[k]));
-      for (size_t i = begin; i < run_ends[k]; ++i) indices[static_cast<size_t>(cells[i].row) * features + column] = index;
+      // A long cell is placed by its start; read only where a bound is near.
+      double placed = values[k];
+      if (reaches[k] != 0.0) {
+        const double reach = reaches[k] + 8 * std::numeric_limits<double>::epsilon() * std::fabs(placed);
+        if (reaches[k] < 0 || !NoBoundWithin(*scale, placed - reach, placed + reach)) {
+          const std::string_view cell(text, DecodeText(cells[begin], text));
+          placed = IntervalScale::ValueOf(cell.substr(0, kPlacedCellLength));
+        }
+      }
+      const uint8_t index = static_cast<uint8_t>(scale->indexOfValue(placed));
+      for (size_t i = begin; i < run_ends[k]; ++i) column_indices[cells[i].row] = index;
       begin = run_ends[k];
     }
+    for (size_t r = 0; r < column_indices.size(); ++r) indices[r * features + column] = column_indices[r];
     scales_[column] = std::move(scale);
     finishScale(column, features, progress);
   };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -27,6 +28,19 @@ constexpr std::array<uint8_t, 256> CodeTable() {
   return codes;
 }
 constexpr std::array<uint8_t, 256> kCodeOf = CodeTable();
+
+// The two characters of each byte of a code.
+constexpr std::array<std::array<char, 2>, 256> PairTable() {
+  std::array<std::array<char, 2>, 256> pairs{};
+  for (int b = 0; b < 256; ++b) {
+    const int first = b >> 4;
+    const int second = b & 0xf;
+    pairs[b][0] = first ? kCodedCharacters[first - 1] : '\0';
+    pairs[b][1] = second ? kCodedCharacters[second - 1] : '\0';
+  }
+  return pairs;
+}
+constexpr std::array<std::array<char, 2>, 256> kCharacterPairs = PairTable();
 
 // Whether every byte of the line is a coded character or ';', sixteen at a
 // time.
@@ -74,30 +88,86 @@ struct FileCloser {
 
 [[noreturn]] void ThrowBadCsv() { throw new LoadDataException("Bad csv file format"); }
 
-void SortAndHand(int column, std::vector<CodedCell>& cells, const CodedColumnSink& sink) {
-  std::sort(cells.begin(), cells.end(), [](const CodedCell& a, const CodedCell& b) {
-    if (a.high != b.high) return a.high < b.high;
-    if (a.low != b.low) return a.low < b.low;
-    return a.row < b.row;
-  });
-  sink(column, cells);
-  std::vector<CodedCell>().swap(cells);
+// A cell's text as it waits for its column's sort, its row given by its
+// place.
+struct StoredCode {
+  uint32_t parts[3];  // high half of the code, low half, then its last four bytes
+};
+
+StoredCode Store(const CodedCell& c) {
+  return {{static_cast<uint32_t>(c.high >> 32), static_cast<uint32_t>(c.high), c.low}};
 }
+
+// Sorts by code, rows of one text in row order: the first sixteen
+// characters eleven bits a round from the last (digits every cell shares
+// take no round), then the few runs that share them by the rest.
+void SortByText(std::vector<CodedCell>& cells, std::vector<CodedCell>& scratch) {
+  constexpr int kDigitBits = 11;
+  constexpr int kDigits = (64 + kDigitBits - 1) / kDigitBits;
+  constexpr uint64_t kMask = (uint64_t{1} << kDigitBits) - 1;
+  const size_t n = cells.size();
+  if (n < 2) return;
+  std::vector<uint32_t> counts(kDigits << kDigitBits, 0);
+  for (const CodedCell& c : cells) {
+    for (int d = 0; d < kDigits; ++d) ++counts[(d << kDigitBits) + ((c.high >> (d * kDigitBits)) & kMask)];
+  }
+  scratch.resize(n);
+  CodedCell* from = cells.data();
+  CodedCell* to = scratch.data();
+  for (int d = 0; d < kDigits; ++d) {
+    uint32_t* count = &counts[d << kDigitBits];
+    const int shift = d * kDigitBits;
+    if (count[(from[0].high >> shift) & kMask] == n) continue;
+    uint32_t offset = 0;
+    for (size_t v = 0; v <= kMask; ++v) {
+      const uint32_t here = count[v];
+      count[v] = offset;
+      offset += here;
+    }
+    for (size_t i = 0; i < n; ++i) to[count[(from[i].high >> shift) & kMask]++] = from[i];
+    std::swap(from, to);
+  }
+  if (from != cells.data()) cells.swap(scratch);
+  for (size_t i = 0; i < n;) {
+    size_t j = i + 1;
+    while (j < n && cells[j].high == cells[i].high) ++j;
+    if (j - i > 1) {
+      std::stable_sort(cells.begin() + i, cells.begin() + j,
+                       [](const CodedCell& a, const CodedCell& b) { return a.low < b.low; });
+    }
+    i = j;
+  }
+}
+
+class ColumnSorter {
+ public:
+  // Sorts one column's stored codes and hands them over; frees them.
+  void SortAndHand(int column, std::vector<StoredCode>& codes, const CodedColumnSink& sink) {
+    cells_.resize(codes.size());
+    for (size_t r = 0; r < codes.size(); ++r) {
+      const StoredCode& c = codes[r];
+      cells_[r] = {uint64_t{c.parts[0]} << 32 | c.parts[1], c.parts[2], static_cast<uint32_t>(r)};
+    }
+    std::vector<StoredCode>().swap(codes);
+    SortByText(cells_, scratch_);
+    sink(column, cells_);
+  }
+
+ private:
+  std::vector<CodedCell> cells_;
+  std::vector<CodedCell> scratch_;
+};
 
 }  // namespace
 
 size_t DecodeText(const CodedCell& cell, char* text) {
-  size_t n = 0;
-  for (; n < 16; ++n) {
-    const unsigned code = static_cast<unsigned>(cell.high >> (60 - 4 * n)) & 0xf;
-    if (code == 0) return n;
-    text[n] = kCodedCharacters[code - 1];
-  }
-  for (; n < kLongestCodedText; ++n) {
-    const unsigned code = (cell.low >> (28 - 4 * (n - 16))) & 0xf;
-    if (code == 0) return n;
-    text[n] = kCodedCharacters[code - 1];
-  }
+  // Codes are never 0 before the end.
+  const size_t n = cell.low != 0   ? 16 + (8 - std::countr_zero(cell.low) / 4)
+                   : cell.high != 0 ? 16 - std::countr_zero(cell.high) / 4
+                                    : 0;
+  // Two characters a byte; what stands past the end is not looked at.
+  for (int b = 0; b < 8; ++b) std::memcpy(text + 2 * b, kCharacterPairs[(cell.high >> (56 - 8 * b)) & 0xff].data(), 2);
+  for (int b = 0; b < 4; ++b) std::memcpy(text + 16 + 2 * b, kCharacterPairs[(cell.low >> (24 - 8 * b)) & 0xff].data(), 2);
   return n;
 }
 
@@ -115,7 +185,8 @@ int ReadCodedColumns(const char* path, int features, uint64_t fileBytes, size_t 
   // notes where each row's later column blocks begin, so that later passes
   // split only their own cells.
   int per_pass = features;
-  std::vector<std::vector<CodedCell>> columns;
+  std::vector<std::vector<StoredCode>> columns;
+  ColumnSorter sorter;
   std::vector<uint16_t> block_starts;  // row by row, one per later block
   int later_blocks = 0;
   uint32_t rows = 0;
@@ -125,7 +196,7 @@ int ReadCodedColumns(const char* path, int features, uint64_t fileBytes, size_t 
     if (rows == 0) {
       const uint64_t row_bytes = line.size() + 1;
       const uint64_t rows_guess = std::max<uint64_t>(1, fileBytes / row_bytes + 1);
-      const uint64_t fit = budget / (sizeof(CodedCell) * rows_guess);
+      const uint64_t fit = budget / (sizeof(StoredCode) * rows_guess);
       per_pass = static_cast<int>(std::clamp<uint64_t>(fit, 1, static_cast<uint64_t>(features)));
       later_blocks = (features - 1) / per_pass;
       columns.resize(static_cast<size_t>(per_pass));
@@ -138,7 +209,7 @@ int ReadCodedColumns(const char* path, int features, uint64_t fileBytes, size_t 
       if (i < per_pass) {
         CodedCell cell;
         if (!Encode(field, rows, &cell)) return -1;
-        columns[i].push_back(cell);
+        columns[i].push_back(Store(cell));
       } else {
         if (field.size() > kLongestCodedText) return -1;
         if (i % per_pass == 0) block_starts.push_back(static_cast<uint16_t>(field.data() - line.data()));
@@ -149,7 +220,7 @@ int ReadCodedColumns(const char* path, int features, uint64_t fileBytes, size_t 
     ++rows;
   }
   if (rows == 0) return -1;
-  for (int i = 0; i < per_pass; ++i) SortAndHand(i, columns[i], sink);
+  for (int i = 0; i < per_pass; ++i) sorter.SortAndHand(i, columns[i], sink);
 
   for (int block = 1; block <= later_blocks; ++block) {
     const int first = block * per_pass;
@@ -170,12 +241,12 @@ int ReadCodedColumns(const char* path, int features, uint64_t fileBytes, size_t 
       for (int i = first; i < last; ++i) {
         CodedCell cell;
         if (!fields.Next(&field) || !Encode(field, row, &cell)) ThrowBadCsv();
-        columns[i - first].push_back(cell);
+        columns[i - first].push_back(Store(cell));
       }
       ++row;
     }
     if (row != rows) ThrowBadCsv();
-    for (int i = first; i < last; ++i) SortAndHand(i, columns[i - first], sink);
+    for (int i = first; i < last; ++i) sorter.SortAndHand(i, columns[i - first], sink);
   }
   return static_cast<int>(rows);
 }
