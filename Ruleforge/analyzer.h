@@ -93,8 +93,9 @@ class DiscoveryAnalyzer final : public AnalyzerBase, public Resettable {
 
   // How the search of learn draws and counts; time-seeded by default.
   void setSearchOptions(const SearchOptions& options) { search_options_ = options; }
-  // Memory learn's counting of distinct cell texts aims to stay within: the
-  // columns are counted in as many passes over the file as that takes (one
+  // Memory learn's reading of the cells (their codes, or the distinct texts
+  // of tables whose cells are not short numbers) aims to stay within: the
+  // columns are read in as many passes over the file as that takes (one
   // column a pass at the least).
   void setCountingBudget(size_t bytes) { counting_budget_ = bytes; }
 
