@@ -114,7 +114,11 @@ void DiscoveryAnalyzer::finishScale(int i, int features, SharedProgress* progres
 bool DiscoveryAnalyzer::learnScalesFromCodes(const char* csvFile, int features, uint64_t fileBytes,
                                              SharedProgress* progress, StatisticsTable* table) {
   std::vector<uint8_t> indices;
-  std::vector<uint8_t> column_indices;
+  // The last columns' indices, column by column, until a group is complete
+  // and goes into the row-by-row table a row at a time.
+  constexpr int kGroupColumns = 16;
+  std::vector<uint8_t> pending;
+  int pending_first = 0;
   std::vector<double> values, weights, reaches;
   std::vector<size_t> run_ends;
   auto take = [&](int column, std::span<const CodedCell> cells) {
@@ -140,7 +144,8 @@ bool DiscoveryAnalyzer::learnScalesFromCodes(const char* csvFile, int features, 
     }
     auto scale = std::make_unique<IntervalScale>(kIntervalsPerScale, kScaleMinWeight, kScaleEpsilon, kScaleRounds);
     scale->buildFromValues(values, weights);
-    column_indices.resize(cells.size());
+    if (column == pending_first) pending.assign(cells.size() * kGroupColumns, 0);
+    uint8_t* column_indices = pending.data() + cells.size() * (column - pending_first);
     size_t begin = 0;
     for (size_t k = 0; k < run_ends.size(); ++k) {
       // A long cell is placed by its start; read only where a bound is near.
@@ -156,7 +161,14 @@ bool DiscoveryAnalyzer::learnScalesFromCodes(const char* csvFile, int features, 
       for (size_t i = begin; i < run_ends[k]; ++i) column_indices[cells[i].row] = index;
       begin = run_ends[k];
     }
-    for (size_t r = 0; r < column_indices.size(); ++r) indices[r * features + column] = column_indices[r];
+    if (column - pending_first + 1 == kGroupColumns || column + 1 == features) {
+      const int group = column - pending_first + 1;
+      for (size_t r = 0; r < cells.size(); ++r) {
+        uint8_t* row = &indices[r * features + pending_first];
+        for (int g = 0; g < group; ++g) row[g] = pending[g * cells.size() + r];
+      }
+      pending_first = column + 1;
+    }
     scales_[column] = std::move(scale);
     finishScale(column, features, progress);
   };

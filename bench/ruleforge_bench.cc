@@ -294,7 +294,7 @@ void DataPhaseLimit(const std::string& csv, int features) {
   }
   std::fclose(file);
   const size_t rows = columns[0].size();
-  std::vector<uint8_t> indices(rows * features);
+  std::vector<uint8_t> indices(rows * features);  // column by column
   std::vector<double> sorted, values, weights;
   for (int f = 0; f < features; ++f) {
     sorted = columns[f];
@@ -310,7 +310,7 @@ void DataPhaseLimit(const std::string& csv, int features) {
     }
     IntervalScale scale(4, 0.001, 0.01, 100);
     scale.buildFromValues(values, weights);
-    for (size_t r = 0; r < rows; ++r) indices[r * features + f] = static_cast<uint8_t>(scale.indexOfValue(columns[f][r]));
+    for (size_t r = 0; r < rows; ++r) indices[f * rows + r] = static_cast<uint8_t>(scale.indexOfValue(columns[f][r]));
   }
   benchmark::DoNotOptimize(indices.data());
 }
