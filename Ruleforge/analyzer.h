@@ -111,13 +111,14 @@ class DiscoveryAnalyzer final : public AnalyzerBase, public Resettable {
 
  private:
   void Validate() const;
-  // Learning's first steps: a scale and an empty group per column, and the
-  // table placed. From codes of the cells where every cell is a short
-  // numeric text (false, nothing done, otherwise), else from the texts.
+  // Learning's first steps: a scale and an empty group per column.
   void startScales(int features);
   void finishScale(int i, int features, SharedProgress* progress);
+  // From the codes of the cells, placing the table on the way, where every
+  // cell is a short numeric text; false, with nothing changed, otherwise.
   bool learnScalesFromCodes(const char* csvFile, int features, uint64_t fileBytes, SharedProgress* progress,
                             StatisticsTable* table);
+  // From each column's distinct texts; the table is loaded after.
   void learnScalesFromTexts(const char* csvFile, int features, uint64_t fileBytes, SharedProgress* progress);
   // What check reads of the scales and rules at the current odds, taken
   // once and again whenever the odds, scales or rules change.

@@ -2,10 +2,10 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <limits>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <memory>
 #include <string_view>
 
@@ -227,13 +227,10 @@ void DiscoveryAnalyzer::learn(const char* csvFile, SharedProgress* progress) {
   }
 
   StatisticsTable table(csvFile, &scales_);
-  if (!learnScalesFromCodes(csvFile, features, file_bytes, progress, &table)) {
-    learnScalesFromTexts(csvFile, features, file_bytes, progress);
-    Report(progress, kScaleProgress);
-    table.load();
-  } else {
-    Report(progress, kScaleProgress);
-  }
+  const bool placed = learnScalesFromCodes(csvFile, features, file_bytes, progress, &table);
+  if (!placed) learnScalesFromTexts(csvFile, features, file_bytes, progress);
+  Report(progress, kScaleProgress);
+  if (!placed) table.load();
   RuleSearch search(&table, probability_threshold_, fisher_threshold_, eras_, search_options_);
   Report(progress, kScaleProgress);
 

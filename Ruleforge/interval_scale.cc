@@ -270,7 +270,10 @@ void IntervalScale::buildFromValues(std::span<const double> values, std::span<co
       if (!usable[j] || begin[j] == end[j]) continue;
       seen[j] = true;
       lo[j] = entries[begin[j]].value;
-      hi[j] = entries[end[j] - 1].value;
+      // Of equal greatest values (0 and -0) the first one stands.
+      size_t last = end[j] - 1;
+      while (last > begin[j] && entries[last - 1].value == entries[last].value) --last;
+      hi[j] = entries[last].value;
       for (size_t i = begin[j]; i < end[j]; ++i) weight[j] += static_cast<double>(entries[i].units) * min_w;
     }
   } else {
