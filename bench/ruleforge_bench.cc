@@ -403,47 +403,22 @@ BENCHMARK(BM_Check)->Unit(benchmark::kMicrosecond);
 // bound taken beforehand, each value's six-decimal text made and read once,
 // and the debug file truncated as every check does.
 struct CheckLimit {
-  struct Item {
-    int feature;
-    int interval;  // for premises
-    double low, high;
-    bool outOfBounds;
+  struct Bounds {
+    double narrowLow, narrowHigh, wideLow, wideHigh;
   };
-  struct LimitRule {
-    std::vector<Item> premise, conclusion;
-  };
-  std::vector<LimitRule> rules;
-  std::vector<std::vector<std::pair<double, double>>> widened;  // per feature, "out of bounds" tests
+  std::vector<std::vector<Bounds>> bounds;  // per feature and interval
 
-  explicit CheckLimit(const DiscoveryAnalyzer& a) {
+  explicit CheckLimit(const DiscoveryAnalyzer& a) : bounds(a.scales().size()) {
     const double odds = a.odds();
-    widened.resize(a.scales().size());
     for (size_t f = 0; f < a.scales().size(); ++f) {
-      for (auto [lo, hi] : a.scales()[f]->intervals()) {
+      for (int j = 0; j < a.scales()[f]->count(); ++j) {
         char text[kIntervalTextSize];
-        std::snprintf(text, sizeof text, "(%f,%f)", lo, hi);
-        double l = std::strtod(text + 1, nullptr), h = std::strtod(std::strchr(text, ',') + 1, nullptr);
-        double mid = (l + h) / 2;
-        widened[f].push_back({mid + (l - mid) * odds, mid + (h - mid) * odds});
+        a.scales()[f]->intervalText(j, text);
+        const double lo = std::strtod(text + 1, nullptr), hi = std::strtod(std::strchr(text, ',') + 1, nullptr);
+        const double mid = (lo + hi) / 2;
+        bounds[f].push_back({mid + (lo - mid) / (odds - 0.000001), mid + (hi - mid) / (odds - 0.000001),
+                             mid + (lo - mid) * odds, mid + (hi - mid) * odds});
       }
-    }
-    for (const AnalyzerRule& r : a.ruleBase()) {
-      LimitRule lr;
-      for (const FeaturePair& p : r.premise) lr.premise.push_back({p.feature, p.interval, 0, 0, false});
-      for (const FeaturePair& p : r.conclusion) {
-        const IntervalScale& s = *a.scales()[p.feature];
-        Item item{p.feature, p.interval, 0, 0, p.interval == s.count()};
-        if (!item.outOfBounds) {
-          char text[kIntervalTextSize];
-          s.intervalText(p.interval, text);
-          double l = std::strtod(text + 1, nullptr), h = std::strtod(std::strchr(text, ',') + 1, nullptr);
-          double mid = (l + h) / 2;
-          item.low = mid + (l - mid) / (odds - 0.000001);
-          item.high = mid + (h - mid) / (odds - 0.000001);
-        }
-        lr.conclusion.push_back(item);
-      }
-      rules.push_back(std::move(lr));
     }
   }
 
@@ -451,25 +426,25 @@ struct CheckLimit {
     std::vector<int> placed(v.size());
     for (size_t f = 0; f < a.scales().size(); ++f) {
       char text[512];
-      auto end = std::to_chars(text, text + sizeof text, v[f], std::chars_format::fixed, 6).ptr;
       double x = 0;
-      std::from_chars(text, end, x);
+      std::from_chars(text, std::to_chars(text, text + sizeof text, v[f], std::chars_format::fixed, 6).ptr, x);
       placed[f] = a.scales()[f]->indexOfValue(x);
     }
     FILE* file = std::fopen(debug.c_str(), "w");
     int anomalous = 0;
-    for (const LimitRule& r : rules) {
+    for (const AnalyzerRule& r : a.ruleBase()) {
       bool holds = true;
-      for (const Item& p : r.premise) holds &= placed[p.feature] == p.interval;
+      for (const FeaturePair& p : r.premise) holds &= placed[p.feature] == p.interval;
       if (!holds) continue;
       size_t failed = 0;
-      for (const Item& c : r.conclusion) {
+      for (const FeaturePair& c : r.conclusion) {
         const double x = v[c.feature];
-        if (!c.outOfBounds) {
-          failed += x < c.low || x > c.high;
+        const std::vector<Bounds>& b = bounds[c.feature];
+        if (c.interval < static_cast<int>(b.size())) {
+          failed += x < b[c.interval].narrowLow || x > b[c.interval].narrowHigh;
         } else {
           bool inside = false;
-          for (auto [low, high] : widened[c.feature]) inside |= low < x && x < high;
+          for (const Bounds& w : b) inside |= w.wideLow < x && x < w.wideHigh;
           failed += inside;
         }
       }
