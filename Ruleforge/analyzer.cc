@@ -57,6 +57,7 @@ double DiscoveryAnalyzer::tune(double p) {
 }
 
 bool DiscoveryAnalyzer::reset() {
+  check_ready_ = false;
   rule_base_.clear();
   scales_.clear();
   // The state file counts the scales there are.

@@ -93,8 +93,9 @@ class DiscoveryAnalyzer final : public AnalyzerBase, public Resettable {
 
   // How the search of learn draws and counts; time-seeded by default.
   void setSearchOptions(const SearchOptions& options) { search_options_ = options; }
-  // Memory learn's counting of distinct cell texts aims to stay within: the
-  // columns are counted in as many passes over the file as that takes (one
+  // Memory learn's reading of the cells (their codes, or the distinct texts
+  // of tables whose cells are not short numbers) aims to stay within: the
+  // columns are read in as many passes over the file as that takes (one
   // column a pass at the least).
   void setCountingBudget(size_t bytes) { counting_budget_ = bytes; }
 
@@ -110,6 +111,19 @@ class DiscoveryAnalyzer final : public AnalyzerBase, public Resettable {
 
  private:
   void Validate() const;
+  // Learning's first steps: a scale and an empty group per column.
+  void startScales(int features);
+  void finishScale(int i, int features, SharedProgress* progress);
+  // From the codes of the cells, placing the table on the way, where every
+  // cell is a short numeric text; false, with nothing changed, otherwise.
+  bool learnScalesFromCodes(const char* csvFile, int features, uint64_t fileBytes, SharedProgress* progress,
+                            StatisticsTable* table);
+  // From each column's distinct texts; the table is loaded after.
+  void learnScalesFromTexts(const char* csvFile, int features, uint64_t fileBytes, SharedProgress* progress);
+  // What check reads of the scales and rules at the current odds, taken
+  // once and again whenever the odds, scales or rules change.
+  void prepareCheck();
+  bool itemFails(int f, int k, double v, bool* ok) const;
 
   double odds_ = 1.0;
   int eras_ = 0;
@@ -123,6 +137,17 @@ class DiscoveryAnalyzer final : public AnalyzerBase, public Resettable {
   std::string rules_file_;
   SearchOptions search_options_;
   size_t counting_budget_ = size_t{24} << 20;
+
+  struct CheckBounds {
+    double lo, hi;
+    double narrowLow, narrowHigh;  // a real interval at the odds
+    double wideLow, wideHigh;      // the same, widened for "out of bounds"
+  };
+  bool check_ready_ = false;
+  double check_odds_ = 0.0;
+  std::vector<std::vector<CheckBounds>> check_bounds_;
+  std::vector<int> premise_features_;
+  std::vector<int> placed_;
 };
 
 }  // namespace kst

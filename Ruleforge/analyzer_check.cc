@@ -1,8 +1,8 @@
 // Judging one set of current values against the rule base.
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <iostream>
 #include <memory>
 
 #include "Ruleforge/analyzer.h"
@@ -31,47 +31,67 @@ bool IntervalBounds(const IntervalScale& scale, int index, double* lo, double* h
   return true;
 }
 
-// Does the value break conclusion pair (feature's scale, k) at these odds?
+}  // namespace
+
 // Real intervals narrow as the odds grow; "out of bounds" fails inside any
-// interval widened by the odds. False in *ok for an interval the scale lacks.
-bool ItemFails(const IntervalScale& s, int k, double v, double odds, bool* ok) {
-  double lo, hi;
-  if (k != s.indexCount() - 1) {
-    if (!IntervalBounds(s, k, &lo, &hi)) return *ok = false;
-    const double mid = (lo + hi) / 2;
-    const double low = mid + (lo - mid) / (odds - kOddsSlack);
-    const double high = mid + (hi - mid) / (odds - kOddsSlack);
-    return v < low || v > high;
+// interval widened by the odds.
+void DiscoveryAnalyzer::prepareCheck() {
+  check_bounds_.assign(scales_.size(), {});
+  for (size_t f = 0; f < scales_.size(); ++f) {
+    const IntervalScale& s = *scales_[f];
+    for (int j = 0; j < s.count(); ++j) {
+      CheckBounds b{};
+      // Scales always give real intervals a text with a comma.
+      if (!IntervalBounds(s, j, &b.lo, &b.hi)) break;
+      const double mid = (b.lo + b.hi) / 2;
+      b.narrowLow = mid + (b.lo - mid) / (odds_ - kOddsSlack);
+      b.narrowHigh = mid + (b.hi - mid) / (odds_ - kOddsSlack);
+      b.wideLow = mid + (b.lo - mid) * odds_;
+      b.wideHigh = mid + (b.hi - mid) * odds_;
+      check_bounds_[f].push_back(b);
+    }
   }
+  premise_features_.clear();
+  std::vector<bool> seen(scales_.size(), false);
+  for (const AnalyzerRule& rule : rule_base_) {
+    for (const FeaturePair& p : rule.premise) {
+      if (p.feature >= 0 && static_cast<size_t>(p.feature) < seen.size() && !seen[p.feature]) {
+        seen[p.feature] = true;
+        premise_features_.push_back(p.feature);
+      }
+    }
+  }
+  check_odds_ = odds_;
+  check_ready_ = true;
+}
+
+// Does value v break conclusion pair (f, k)? False in *ok for an interval
+// the scale lacks.
+bool DiscoveryAnalyzer::itemFails(int f, int k, double v, bool* ok) const {
+  const std::vector<CheckBounds>& bounds = check_bounds_[f];
+  const int count = scales_[f]->count();
+  if (k != count) {
+    if (k < 0 || k >= static_cast<int>(bounds.size())) return *ok = false;
+    return v < bounds[k].narrowLow || v > bounds[k].narrowHigh;
+  }
+  if (static_cast<int>(bounds.size()) != count) return *ok = false;
   bool inside = false;
-  for (int j = 0; j < s.count(); ++j) {
-    const char* text = s.intervalText(j, nullptr);
-    if (text == nullptr) {
-      std::cerr << " Error in intervals " << k << " " << s.indexCount() << std::endl;
-      return *ok = false;
-    }
-    if (!IntervalBounds(s, j, &lo, &hi)) {
-      std::cerr << " Error in string format " << std::endl;
-      return *ok = false;
-    }
-    const double mid = (lo + hi) / 2;
-    const double low = mid + (lo - mid) * odds;
-    const double high = mid + (hi - mid) * odds;
-    if (low < v && v < high) inside = true;
+  for (const CheckBounds& b : bounds) {
+    if (b.wideLow < v && v < b.wideHigh) inside = true;
   }
   return inside;
 }
 
-}  // namespace
-
 bool DiscoveryAnalyzer::check(std::string& message, const std::vector<double>* values) {
   const std::vector<double>& v = *values;
-  std::vector<std::string> value_texts;
-  value_texts.reserve(v.size());
-  char text[512];
-  for (double x : v) {
-    std::snprintf(text, sizeof text, "%lf", x);
-    value_texts.emplace_back(text);
+  if (!check_ready_ || !(check_odds_ == odds_)) prepareCheck();
+  // Premises place a value by its six-decimal text ("%lf"), made once.
+  placed_.assign(scales_.size(), 0);
+  for (int f : premise_features_) {
+    char text[512];
+    auto [end, error] = std::to_chars(text, text + sizeof text, v[f], std::chars_format::fixed, 6);
+    const std::string_view value_text(text, error == std::errc() ? static_cast<size_t>(end - text) : 0);
+    placed_[f] = scales_[f]->indexOfValue(IntervalScale::ValueOf(value_text));
   }
   std::unique_ptr<FILE, FileCloser> debug(std::fopen(NativePath(kDebugFile).c_str(), "w"));
 
@@ -83,13 +103,13 @@ bool DiscoveryAnalyzer::check(std::string& message, const std::vector<double>* v
   for (const AnalyzerRule& rule : rule_base_) {
     bool holds = true;
     for (const FeaturePair& p : rule.premise) {
-      if (scales_[p.feature]->indexOf(value_texts[p.feature].c_str()) != p.interval) holds = false;
+      if (placed_[p.feature] != p.interval) holds = false;
     }
     if (!holds) continue;
     ++applicable;
     int failed = 0;
     for (const FeaturePair& p : rule.conclusion) {
-      failed += ItemFails(*scales_[p.feature], p.interval, v[p.feature], odds_, &ok);
+      failed += itemFails(p.feature, p.interval, v[p.feature], &ok);
       if (!ok) return false;
     }
     if (failed != rule.conclusionCount) continue;

@@ -66,6 +66,7 @@ void DiscoveryAnalyzer::save(std::ostream& out) const {
 }
 
 void DiscoveryAnalyzer::load(std::istream& in) {
+  check_ready_ = false;
   probability_threshold_ = ReadDouble(in);
   fisher_threshold_ = ReadDouble(in);
   rule_base_.clear();

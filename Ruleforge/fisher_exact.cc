@@ -12,13 +12,17 @@ constexpr double faktor[11] = {0.0, 0.0, 0.692, 1.791, 3.177, 4.787, 6.579, 8.52
 constexpr double kSmallestLogTerm = -300;
 
 template <typename LF>
-bool Fisher(const int t[4], const double* threshold, double* p, const LF& lf) {
+bool Fisher(const int t[4], const double* threshold, double* p, const LF& lf, bool signFirst) {
   *p = 0;
   const int n = t[0] + t[1] + t[2] + t[3];
   if (n == 0) return false;
   const int r = t[2] + t[3];
   const int c = t[1] + t[3];
   const int d = t[3];
+  if (signFirst && d < static_cast<double>(r) * c / n) {
+    *p = 1.0;
+    return false;
+  }
   const double k = lf(r) + lf(n - r) + lf(c) + lf(n - c) - lf(n);
   double l = k - lf(t[3]) - lf(t[1]) - lf(t[2]) - lf(t[0]);
   if (l >= kSmallestLogTerm) *p = std::exp(l);
@@ -48,11 +52,15 @@ LogFactorialTable::LogFactorialTable(int max) {
 }
 
 bool FisherExactTest(const int table[4], const double* threshold, double* p) {
-  return Fisher(table, threshold, p, LogFactorial);
+  return Fisher(table, threshold, p, LogFactorial, false);
 }
 
 bool FisherExactTest(const int table[4], const double* threshold, double* p, const LogFactorialTable& lf) {
-  return Fisher(table, threshold, p, lf);
+  return Fisher(table, threshold, p, lf, false);
+}
+
+bool PositiveFisherExactTest(const int table[4], const double* threshold, double* p, const LogFactorialTable& lf) {
+  return Fisher(table, threshold, p, lf, true);
 }
 
 }  // namespace kst

@@ -31,6 +31,9 @@ class LogFactorialTable {
 // most *threshold.
 bool FisherExactTest(const int table[4], const double* threshold, double* p);
 bool FisherExactTest(const int table[4], const double* threshold, double* p, const LogFactorialTable& lf);
+// The same verdict, and the same *p for a positive association; a negative
+// one is refused before any term is summed, with *p = 1.
+bool PositiveFisherExactTest(const int table[4], const double* threshold, double* p, const LogFactorialTable& lf);
 
 }  // namespace kst
 

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 
 #include "Ruleforge/binary_io.h"
 #include "Ruleforge/exceptions.h"
@@ -38,6 +39,95 @@ int Nearest(double value, const std::vector<double>& centres, const std::vector<
   }
   return best;
 }
+
+// The entries sorted by value, for clustering rounds that find each centre's
+// entries as one run instead of asking every entry for its nearest centre.
+class SortedEntries {
+ public:
+  explicit SortedEntries(const std::vector<Entry>& entries) : entries_(entries) {
+    products_.reserve(entries.size());
+    unit_sums_.reserve(entries.size() + 1);
+    unit_sums_.push_back(0);
+    bool finite = true;
+    for (const Entry& e : entries) {
+      products_.push_back(static_cast<double>(e.units) * e.value);
+      unit_sums_.push_back(unit_sums_.back() + e.units);
+      finite = finite && std::isfinite(e.value);
+    }
+    finite_ = finite;
+  }
+
+  // The run [begin[j], end[j]) of entries whose nearest centre is j, for
+  // every usable j; false when runs may not give the same answer as asking
+  // each entry (centres out of order, or so close that rounding of the
+  // distances could tie them).
+  bool Ranges(const std::vector<double>& centres, const std::vector<bool>& usable, std::vector<size_t>& begin,
+              std::vector<size_t>& end) const {
+    if (!finite_ || entries_.empty()) return false;
+    const int k_count = static_cast<int>(centres.size());
+    double magnitude = std::max(std::fabs(entries_.front().value), std::fabs(entries_.back().value));
+    for (int j = 0; j < k_count; ++j) {
+      if (!usable[j]) continue;
+      if (!std::isfinite(centres[j])) return false;
+      magnitude = std::max(magnitude, std::fabs(centres[j]));
+    }
+    // Each distance is rounded by at most half a unit of 2 x magnitude: a
+    // gap wider than both roundings keeps every comparison of distances to
+    // two centres as exact arithmetic has it.
+    const double margin = 4 * magnitude * std::numeric_limits<double>::epsilon();
+    int previous = -1;
+    size_t from = 0;
+    for (int j = 0; j < k_count; ++j) {
+      if (!usable[j]) continue;
+      if (previous >= 0) {
+        const double low = centres[previous];
+        const double high = centres[j];
+        if (!(high - low > margin)) return false;
+        // Where the higher centre is strictly nearer (ties stay lower).
+        auto first = std::partition_point(entries_.begin() + from, entries_.end(), [&](const Entry& e) {
+          return !(std::fabs(e.value - high) < std::fabs(e.value - low));
+        });
+        const size_t split = static_cast<size_t>(first - entries_.begin());
+        begin[previous] = from;
+        end[previous] = split;
+        from = split;
+      }
+      previous = j;
+    }
+    if (previous < 0) return false;
+    begin[previous] = from;
+    end[previous] = entries_.size();
+    return true;
+  }
+
+  // units x value summed over [begin, end) one by one, as the entries come:
+  // the centres depend on this order. Runs asked again unchanged are not
+  // summed again.
+  double Sum(int centre, size_t begin, size_t end) {
+    if (static_cast<size_t>(centre) >= cache_.size()) cache_.resize(static_cast<size_t>(centre) + 1);
+    Cached& c = cache_[static_cast<size_t>(centre)];
+    if (c.valid && c.begin == begin && c.end == end) return c.sum;
+    double sum = 0.0;
+    for (size_t i = begin; i < end; ++i) sum += products_[i];
+    c = {true, begin, end, sum};
+    return sum;
+  }
+
+  long long Units(size_t begin, size_t end) const { return unit_sums_[end] - unit_sums_[begin]; }
+
+ private:
+  struct Cached {
+    bool valid = false;
+    size_t begin = 0;
+    size_t end = 0;
+    double sum = 0.0;
+  };
+  const std::vector<Entry>& entries_;
+  std::vector<double> products_;
+  std::vector<long long> unit_sums_;
+  bool finite_ = true;
+  std::vector<Cached> cache_;
+};
 
 [[noreturn]] void ThrowBadScale() { throw new LoadDataException("bad scale format in stream"); }
 
@@ -90,26 +180,35 @@ bool IntervalScale::build(const std::map<std::string, double>& appearances, int 
 }
 
 void IntervalScale::buildFrom(std::span<const Appearance> appearances) {
-  const int n = static_cast<int>(appearances.size());
+  std::vector<double> values(appearances.size());
+  std::vector<double> weights(appearances.size());
+  for (size_t i = 0; i < appearances.size(); ++i) {
+    values[i] = ValueOf(appearances[i].text);
+    weights[i] = appearances[i].weight;
+  }
+  buildFromValues(values, weights);
+}
+
+void IntervalScale::buildFromValues(std::span<const double> values, std::span<const double> weights) {
+  const int n = static_cast<int>(values.size());
   value_count_ = n;
   double min_w = 1.0;
-  for (const Appearance& a : appearances) min_w = std::min(min_w, a.weight);
+  for (double w : weights) min_w = std::min(min_w, w);
 
   // Summed in text order: the stored mean and variance depend on it.
   mean_ = 0.0;
   double total_weight = 0.0;
   std::vector<Entry> entries;
-  entries.reserve(appearances.size());
-  for (const Appearance& a : appearances) {
-    double value = ValueOf(a.text);
-    mean_ += value * a.weight;
-    total_weight += a.weight;
-    entries.push_back({value, static_cast<long long>(a.weight / min_w)});
+  entries.reserve(values.size());
+  for (size_t i = 0; i < values.size(); ++i) {
+    mean_ += values[i] * weights[i];
+    total_weight += weights[i];
+    entries.push_back({values[i], static_cast<long long>(weights[i] / min_w)});
   }
   variance_ = 0.0;
   for (size_t i = 0; i < entries.size(); ++i) {
     double d = entries[i].value - mean_;
-    variance_ += appearances[i].weight * d * d;
+    variance_ += weights[i] * d * d;
   }
   if (total_weight > 0.0) variance_ /= total_weight;
   std::stable_sort(entries.begin(), entries.end(),
@@ -127,16 +226,26 @@ void IntervalScale::buildFrom(std::span<const Appearance> appearances) {
   }
   centres[k_count - 1] = entries.back().value;
 
+  SortedEntries sorted(entries);
   std::vector<bool> usable(k_count, true);
   std::vector<double> sums(k_count, 0.0);
   std::vector<long long> units(k_count, 0);
+  std::vector<size_t> begin(k_count), end(k_count);
   int rounds = 0;
   double largest_move;
   do {
-    for (const Entry& e : entries) {
-      int j = Nearest(e.value, centres, usable);
-      sums[j] += static_cast<double>(e.units) * e.value;
-      units[j] += e.units;
+    if (sorted.Ranges(centres, usable, begin, end)) {
+      for (int j = 0; j < k_count; ++j) {
+        if (!usable[j]) continue;
+        sums[j] = sorted.Sum(j, begin[j], end[j]);
+        units[j] = sorted.Units(begin[j], end[j]);
+      }
+    } else {
+      for (const Entry& e : entries) {
+        int j = Nearest(e.value, centres, usable);
+        sums[j] += static_cast<double>(e.units) * e.value;
+        units[j] += e.units;
+      }
     }
     largest_move = 0.0;
     for (int j = 0; j < k_count; ++j) {
@@ -156,15 +265,28 @@ void IntervalScale::buildFrom(std::span<const Appearance> appearances) {
 
   std::vector<double> lo(k_count), hi(k_count), weight(k_count, 0.0);
   std::vector<bool> seen(k_count, false);
-  for (const Entry& e : entries) {
-    int j = Nearest(e.value, centres, usable);
-    if (!seen[j]) {
-      lo[j] = hi[j] = e.value;
+  if (sorted.Ranges(centres, usable, begin, end)) {
+    for (int j = 0; j < k_count; ++j) {
+      if (!usable[j] || begin[j] == end[j]) continue;
       seen[j] = true;
+      lo[j] = entries[begin[j]].value;
+      // Of equal greatest values (0 and -0) the first one stands.
+      size_t last = end[j] - 1;
+      while (last > begin[j] && entries[last - 1].value == entries[last].value) --last;
+      hi[j] = entries[last].value;
+      for (size_t i = begin[j]; i < end[j]; ++i) weight[j] += static_cast<double>(entries[i].units) * min_w;
     }
-    lo[j] = std::min(lo[j], e.value);
-    hi[j] = std::max(hi[j], e.value);
-    weight[j] += static_cast<double>(e.units) * min_w;
+  } else {
+    for (const Entry& e : entries) {
+      int j = Nearest(e.value, centres, usable);
+      if (!seen[j]) {
+        lo[j] = hi[j] = e.value;
+        seen[j] = true;
+      }
+      lo[j] = std::min(lo[j], e.value);
+      hi[j] = std::max(hi[j], e.value);
+      weight[j] += static_cast<double>(e.units) * min_w;
+    }
   }
   for (int j = 0; j < k_count; ++j) {
     if (seen[j] && weight[j] > min_weight_) intervals_.emplace_back(lo[j], hi[j]);

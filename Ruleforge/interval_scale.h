@@ -61,6 +61,8 @@ class IntervalScale final : public Scale, public Clearable {
   bool build(const std::map<std::string, double>& appearances, int rows) override;
   // The same build from distinct texts given in the standard string order.
   void buildFrom(std::span<const Appearance> appearances);
+  // The same build from the texts' values and weights, in the texts' order.
+  void buildFromValues(std::span<const double> values, std::span<const double> weights);
   int indexCount() const override { return count_ + 1; }
   int indexOf(const char* text) const override;
   // indexOf for a value already read.

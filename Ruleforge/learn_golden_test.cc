@@ -4,6 +4,7 @@
 // KST_WRITE_GOLDEN=1 rewrites the stored files instead of comparing.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -11,6 +12,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "Ruleforge/analyzer.h"
 #include "Ruleforge/exceptions.h"
@@ -137,6 +139,70 @@ TEST(LearnGoldenTest, StateFileAndRulesDumpAreByteIdentical) {
     EXPECT_TRUE(state.str() == want_state) << "state file differs from " << golden << ".state";
     EXPECT_EQ(ReadAll(dump), ReadAll(golden + ".rules"));
   }
+}
+
+// Values that probe a stored analyzer where judgements turn: each learned
+// bound, a little inside and outside it (by less and by more than the
+// six-decimal text rounds away), the middles, and far off.
+std::vector<std::vector<double>> ProbeValues(const DiscoveryAnalyzer& analyzer, int count) {
+  std::vector<std::vector<double>> candidates;
+  for (const auto& scale : analyzer.scales()) {
+    std::vector<double> c = {-1e9, 0.0, 1e9};
+    for (const auto& [lo, hi] : scale->intervals()) {
+      for (double x : {lo, hi}) {
+        for (double d : {0.0, 4e-7, -4e-7, 6e-7, -6e-7, 1e-3, -1e-3}) c.push_back(x + d);
+      }
+      c.push_back((lo + hi) / 2);
+    }
+    candidates.push_back(c);
+  }
+  uint32_t state = 17;
+  std::vector<std::vector<double>> probes(count);
+  for (auto& values : probes) {
+    for (const auto& c : candidates) {
+      state = state * 1664525u + 1013904223u;
+      values.push_back(c[(state >> 8) % c.size()]);
+    }
+  }
+  return probes;
+}
+
+// The stored analyzers judge probe values, at three sensitivities, into
+// exactly the stored messages, levels, details and debug files.
+TEST(LearnGoldenTest, StoredAnalyzersJudgeAsBefore) {
+  TempKestraneHome home;
+  std::ostringstream judged;
+  for (const GoldenCase& c : kCases) {
+    const std::string golden = std::string(KST_RULEFORGE_TESTDATA) + "/" + c.name;
+    for (double p : {-1.0, 0.9, 0.2}) {
+      DiscoveryAnalyzer analyzer;
+      std::istringstream state(ReadAll(golden + ".state"));
+      analyzer.load(state);
+      analyzer.tune(p);
+      int i = 0;
+      for (const std::vector<double>& values : ProbeValues(analyzer, 12)) {
+        std::string message;
+        AnomalyDetails.clear();
+        ASSERT_TRUE(analyzer.check(message, &values));
+        judged << c.name << " " << p << " " << i++ << ": " << anomalyLevel << " '" << message << "'";
+        for (const AnomalyDetail& d : AnomalyDetails) {
+          judged << " ";
+          for (int f : d.baseFeatures) judged << f << ",";
+          judged << "->";
+          for (int f : d.resultFeatures) judged << f << ",";
+        }
+        judged << "\n" << ReadAll(home.path() + "/freq.txt");
+      }
+    }
+  }
+  const std::string golden = std::string(KST_RULEFORGE_TESTDATA) + "/judgements.txt";
+  if (std::getenv("KST_WRITE_GOLDEN") != nullptr) {
+    std::ofstream(golden, std::ios::binary) << judged.str();
+    return;
+  }
+  const std::string want = ReadAll(golden);
+  ASSERT_FALSE(want.empty()) << "no golden file " << golden;
+  EXPECT_TRUE(judged.str() == want) << "judgements differ from " << golden;
 }
 
 std::string LearnError(const std::string& csv, size_t budget) {

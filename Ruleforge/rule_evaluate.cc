@@ -57,9 +57,10 @@ RuleCounts RuleSearch::CountRows(const Rule& rule) {
 }
 
 bool RuleSearch::FisherTest(const int table[4], double* p) {
-  if (stats_ == nullptr) return FisherExactTest(table, &fisher_threshold_, p, log_factorial_);
+  // Only a positive association can pass: a negative one needs no tail.
+  if (stats_ == nullptr) return PositiveFisherExactTest(table, &fisher_threshold_, p, log_factorial_);
   Clock::time_point start = Clock::now();
-  bool passed = FisherExactTest(table, &fisher_threshold_, p, log_factorial_);
+  bool passed = PositiveFisherExactTest(table, &fisher_threshold_, p, log_factorial_);
   stats_->fisherSeconds += SecondsSince(start);
   ++stats_->fisherTests;
   return passed;

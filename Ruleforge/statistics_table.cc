@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <utility>
 
 #include "Ruleforge/csv_lines.h"
 #include "Ruleforge/exceptions.h"
@@ -45,6 +46,11 @@ void StatisticsTable::load() {
     ++row_count_;
   }
   indices_.shrink_to_fit();
+}
+
+void StatisticsTable::adopt(int rowCount, std::vector<uint8_t> indices) {
+  row_count_ = rowCount;
+  indices_ = std::move(indices);
 }
 
 }  // namespace kst

@@ -25,6 +25,8 @@ class StatisticsTable {
   // fewer fields than there are features; rows read before a bad one stay.
   // A line longer than 1 MiB ends the load quietly.
   virtual void load();
+  // Takes rows already placed, `rowCount` rows of featureCount() indices.
+  void adopt(int rowCount, std::vector<uint8_t> indices);
 
   int featureCount() const { return static_cast<int>(scales_->size()); }
   const IntervalScale& scale(int i) const { return *(*scales_)[i]; }

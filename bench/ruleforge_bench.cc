@@ -1,28 +1,37 @@
 // The rule search's counting, against the row-by-row reference, a plain
 // column scan and a plain pass that only loads the same bitset bytes (the
 // memory limit); a whole training run of 10,000 eras on a month of
-// one-minute rows; and install on exporter-style cells ("%.18g") against a
-// parse-once pass over the same file, with install's peak memory measured in
-// a fresh process. Ratios are printed at the end, all from this one run.
+// one-minute rows; install on exporter-style cells ("%.18g"), 64 and 256
+// columns, against the least work of its data phase over the same file, with
+// install's peak memory measured in a fresh process; and the analyzer's
+// check against the same judgement made on numbers. Ratios are printed at
+// the end, all from this one run.
 #include <benchmark/benchmark.h>
-#include <sys/resource.h>
+#include <dlfcn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <bit>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <memory>
+#include <sstream>
 #include <string>
 
 #include "Ruleforge/analyzer.h"
+#include "Ruleforge/csv_lines.h"
+#include "Ruleforge/plugin_exports.h"
+#include "Ruleforge/ruleforge_testing.h"
 #include "Ruleforge/text_counts.h"
 #include "bench/time_reporter.h"
-#include "Ruleforge/ruleforge_testing.h"
+#include "platform/paths.h"
 
 #if defined(__x86_64__)
 #include <immintrin.h>
@@ -33,6 +42,7 @@ namespace {
 
 constexpr int kRows = 44640;  // 31 days of one-minute samples
 constexpr int kFeatures = 64;
+constexpr int kWideFeatures = 256;
 constexpr uint32_t kSeed = 20261208;
 constexpr int kCandidates = 1000;
 
@@ -255,35 +265,225 @@ void InstallExporterCells(const std::string& csv, const std::string& state_file)
   analyzer.save(out);
 }
 
-void BM_InstallExporterCells(benchmark::State& state) {
-  Fixture& d = Data();
-  for (auto _ : state) InstallExporterCells(d.exporter_csv, d.home + "/exporter.state");
-}
-BENCHMARK(BM_InstallExporterCells)->Unit(benchmark::kMillisecond)->Iterations(1);
-
-// The data phase done once, all columns in memory at once: the file read
-// once, each column's distinct texts counted (as learning counts them, but
-// in one pass whatever memory it takes), sorted and converted once, the
-// same k-means. No table, no rules.
-void BM_ParseOnce(benchmark::State& state) {
-  Fixture& d = Data();
-  for (auto _ : state) {
-    FILE* file = std::fopen(d.exporter_csv.c_str(), "r");
-    std::vector<TextCounts> counts(kFeatures);
-    int last = kFeatures;
-    const int rows = CountColumnTexts(file, 0, 0, &last, SIZE_MAX, counts);
-    std::fclose(file);
-    for (TextCounts& c : counts) {
-      IntervalScale scale(4, 0.001, 0.01, 100);
-      scale.buildFrom(c.ByText(rows));
-      benchmark::DoNotOptimize(scale.count());
+// The least work learning's data phase can do, all columns in memory at
+// once: the file read once, every cell parsed once, each column sorted and
+// its distinct values counted, the same clustering, every cell placed. No
+// rules.
+void DataPhaseLimit(const std::string& csv, int features) {
+  FILE* file = std::fopen(csv.c_str(), "r");
+  LineReader lines(file, kLearnLongestLine, LineReader::LongLines::kSplit);
+  std::string_view line;
+  lines.Next(&line);
+  lines.Next(&line);
+  std::vector<std::vector<double>> columns(features);
+  for (auto& c : columns) c.reserve(kRows);
+  while (lines.Next(&line)) {
+    FieldCursor fields(line);
+    std::string_view field;
+    for (int f = 0; f < features && fields.Next(&field); ++f) {
+      double v = 0;
+      std::from_chars(field.data(), field.data() + field.size(), v);
+      columns[f].push_back(v);
     }
   }
+  std::fclose(file);
+  const size_t rows = columns[0].size();
+  std::vector<uint8_t> indices(rows * features);  // column by column
+  std::vector<double> sorted, values, weights;
+  for (int f = 0; f < features; ++f) {
+    sorted = columns[f];
+    std::sort(sorted.begin(), sorted.end());
+    values.clear();
+    weights.clear();
+    for (size_t i = 0; i < sorted.size();) {
+      size_t j = i + 1;
+      while (j < sorted.size() && sorted[j] == sorted[i]) ++j;
+      values.push_back(sorted[i]);
+      weights.push_back(static_cast<double>(j - i) / rows);
+      i = j;
+    }
+    IntervalScale scale(4, 0.001, 0.01, 100);
+    scale.buildFromValues(values, weights);
+    for (size_t r = 0; r < rows; ++r) indices[f * rows + r] = static_cast<uint8_t>(scale.indexOfValue(columns[f][r]));
+  }
+  benchmark::DoNotOptimize(indices.data());
 }
-BENCHMARK(BM_ParseOnce)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+// The same month with 256 columns (about 230 MB), written when first asked.
+const std::string& WideExporterCsv() {
+  static const std::string path = [] {
+    std::string p = Data().home + "/exporter256.csv";
+    WriteStructuredCsv(p, kRows, kWideFeatures, kSeed, CellStyle::kExporter);
+    return p;
+  }();
+  return path;
+}
+
+// install and its limit in turns, three rounds, so that the machine's load
+// meets both alike; the medians make the ratio. Argument: the columns.
+struct TrainingTimes {
+  double install = 0;
+  double limit = 0;
+};
+std::map<int, TrainingTimes> training_times;
+
+void BM_InstallVsDataPhase(benchmark::State& state) {
+  const int features = static_cast<int>(state.range(0));
+  const std::string& csv = features == kFeatures ? Data().exporter_csv : WideExporterCsv();
+  using Clock = std::chrono::steady_clock;
+  auto seconds = [](Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); };
+  for (auto _ : state) {
+    std::vector<double> install, limit;
+    for (int round = 0; round < 3; ++round) {
+      const Clock::time_point start = Clock::now();
+      InstallExporterCells(csv, Data().home + "/exporter.state");
+      const Clock::time_point middle = Clock::now();
+      DataPhaseLimit(csv, features);
+      install.push_back(seconds(start, middle));
+      limit.push_back(seconds(middle, Clock::now()));
+    }
+    std::sort(install.begin(), install.end());
+    std::sort(limit.begin(), limit.end());
+    training_times[features] = {install[1], limit[1]};
+  }
+  state.counters["install_s"] = training_times[features].install;
+  state.counters["limit_s"] = training_times[features].limit;
+}
+BENCHMARK(BM_InstallVsDataPhase)->Arg(kFeatures)->Arg(kWideFeatures)->Unit(benchmark::kSecond)->Iterations(1);
+
+// A trained month, its state file, the plug-in that checks it, and one row
+// of the month as current values.
+struct CheckFixture {
+  DiscoveryAnalyzer analyzer{0.9, 0.01, 10000, ""};
+  std::vector<double> values;
+  std::string message;
+  std::string state_file;
+  CheckExport* check = nullptr;
+
+  CheckFixture() {
+    Fixture& d = Data();
+    analyzer.setSearchOptions({.seed = kSeed});
+    analyzer.learn(d.csv.c_str(), nullptr);
+    state_file = d.home + "/check.state";
+    std::ofstream(state_file, std::ios::binary) << [&] {
+      std::ostringstream out;
+      analyzer.save(out);
+      return out.str();
+    }();
+    void* plugin = ::dlopen(KST_DISCOVERY_PLUGIN, RTLD_NOW | RTLD_LOCAL);
+    if (plugin != nullptr) check = reinterpret_cast<CheckExport*>(::dlsym(plugin, "check"));
+    if (check == nullptr) std::fprintf(stderr, "cannot load the plug-in %s\n", KST_DISCOVERY_PLUGIN);
+    // The first row that raises no alert, as most checks are.
+    std::ifstream in(d.csv);
+    std::string line;
+    std::getline(in, line);
+    std::getline(in, line);
+    while (std::getline(in, line)) {
+      values.clear();
+      for (std::string_view cell : SplitFields(line)) values.push_back(IntervalScale::ValueOf(cell));
+      AnomalyDetails.clear();
+      analyzer.check(message, &values);
+      if (message.empty()) break;
+    }
+  }
+};
+
+CheckFixture& CheckData() {
+  static CheckFixture fixture;
+  return fixture;
+}
+
+// The plug-in's check, as the checking service calls it.
+void BM_Check(benchmark::State& state) {
+  CheckFixture& c = CheckData();
+  if (c.check == nullptr) {
+    state.SkipWithError("no plug-in");
+    return;
+  }
+  char message[1024];
+  std::vector<AnomalyDetail>* details = nullptr;
+  for (auto _ : state) benchmark::DoNotOptimize(c.check(c.state_file, &c.values, message, sizeof message, &details));
+  state.counters["rules"] = static_cast<double>(c.analyzer.ruleBase().size());
+}
+BENCHMARK(BM_Check)->Unit(benchmark::kMicrosecond);
+
+// The least work of a check: the same rules judged on numbers with every
+// bound taken beforehand, each value's six-decimal text made and read once,
+// and the debug file truncated as every check does.
+struct CheckLimit {
+  struct Bounds {
+    double narrowLow, narrowHigh, wideLow, wideHigh;
+  };
+  std::vector<std::vector<Bounds>> bounds;  // per feature and interval
+
+  explicit CheckLimit(const DiscoveryAnalyzer& a) : bounds(a.scales().size()) {
+    const double odds = a.odds();
+    for (size_t f = 0; f < a.scales().size(); ++f) {
+      for (int j = 0; j < a.scales()[f]->count(); ++j) {
+        char text[kIntervalTextSize];
+        a.scales()[f]->intervalText(j, text);
+        const double lo = std::strtod(text + 1, nullptr), hi = std::strtod(std::strchr(text, ',') + 1, nullptr);
+        const double mid = (lo + hi) / 2;
+        bounds[f].push_back({mid + (lo - mid) / (odds - 0.000001), mid + (hi - mid) / (odds - 0.000001),
+                             mid + (lo - mid) * odds, mid + (hi - mid) * odds});
+      }
+    }
+  }
+
+  int Check(const DiscoveryAnalyzer& a, const std::vector<double>& v, const std::string& debug) const {
+    std::vector<int> placed(v.size());
+    for (size_t f = 0; f < a.scales().size(); ++f) {
+      char text[512];
+      double x = 0;
+      std::from_chars(text, std::to_chars(text, text + sizeof text, v[f], std::chars_format::fixed, 6).ptr, x);
+      placed[f] = a.scales()[f]->indexOfValue(x);
+    }
+    FILE* file = std::fopen(debug.c_str(), "w");
+    int anomalous = 0;
+    for (const AnalyzerRule& r : a.ruleBase()) {
+      bool holds = true;
+      for (const FeaturePair& p : r.premise) holds &= placed[p.feature] == p.interval;
+      if (!holds) continue;
+      size_t failed = 0;
+      for (const FeaturePair& c : r.conclusion) {
+        const double x = v[c.feature];
+        const std::vector<Bounds>& b = bounds[c.feature];
+        if (c.interval < static_cast<int>(b.size())) {
+          failed += x < b[c.interval].narrowLow || x > b[c.interval].narrowHigh;
+        } else {
+          bool inside = false;
+          for (const Bounds& w : b) inside |= w.wideLow < x && x < w.wideHigh;
+          failed += inside;
+        }
+      }
+      anomalous += failed == r.conclusion.size();
+    }
+    if (file) std::fclose(file);
+    return anomalous;
+  }
+};
+
+void BM_CheckLimit(benchmark::State& state) {
+  CheckFixture& c = CheckData();
+  CheckLimit limit(c.analyzer);
+  const std::string debug = NativePath("C:\\Program Files\\Kestrane\\freq.txt");
+  for (auto _ : state) benchmark::DoNotOptimize(limit.Check(c.analyzer, c.values, debug));
+}
+BENCHMARK(BM_CheckLimit)->Unit(benchmark::kMicrosecond);
+
+// This process's peak resident memory, in bytes, from /proc (the rusage a
+// parent gets also counts what a forked child held before its exec).
+long OwnPeak() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6) * 1024L;
+  }
+  return -1;
+}
 
 // Peak resident memory, in bytes, of a fresh process of this program run
-// with `args`.
+// with `args`; its last argument names the file it writes its peak to.
 long PeakOfChild(const std::vector<std::string>& args) {
   pid_t child = ::fork();
   if (child == 0) {
@@ -294,12 +494,12 @@ long PeakOfChild(const std::vector<std::string>& args) {
     ::_exit(127);
   }
   int status = 0;
-  struct rusage usage {};
-  if (child < 0 || ::wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) ||
-      WEXITSTATUS(status) != 0) {
+  if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
     return -1;
   }
-  return usage.ru_maxrss * 1024L;
+  long peak = -1;
+  std::ifstream(args.back()) >> peak;
+  return peak;
 }
 
 SearchStats install_stats;
@@ -347,15 +547,21 @@ void PrintRatios(const TimeReporter& reporter, const char* program) {
               "row-by-row %.1f us\n",
               load / kCandidates * 1e6, fast / kCandidates * 1e6, word / kCandidates * 1e6, scan / kCandidates * 1e6,
               reference / kCandidates * 1e6);
-  const double install_exporter = reporter.Seconds("BM_InstallExporterCells");
-  const double parse_once = reporter.Seconds("BM_ParseOnce");
-  if (install_exporter > 0 && parse_once > 0) {
-    std::printf("install on %d x %d exporter-style cells: %.3f s, parse-once pass %.3f s: %.2f times it (aim <= 1.5)\n",
-                kRows, kFeatures, install_exporter, parse_once, install_exporter / parse_once);
-    const long peak = PeakOfChild({program, "--install-peak", Data().exporter_csv, Data().home + "/peak.state"});
-    const long idle = PeakOfChild({program, "--idle"});
-    std::printf("install's peak memory: %.1f MB (aim <= 64, never above 100); this program at rest %.1f MB\n",
+  for (const auto& [features, t] : training_times) {
+    std::printf("install on %d x %d exporter-style cells: %.3f s, data-phase limit %.3f s: %.2f times it (aim <= %.1f)\n",
+                kRows, features, t.install, t.limit, t.install / t.limit, features == kFeatures ? 1.5 : 2.0);
+    const std::string& csv = features == kFeatures ? Data().exporter_csv : WideExporterCsv();
+    const long peak = PeakOfChild({program, "--install-peak", csv, Data().home + "/peak.state", Data().home + "/peak"});
+    const long idle = PeakOfChild({program, "--idle", Data().home + "/idle"});
+    std::printf("install's peak memory, %d columns: %.1f MB (aim <= 64); this program at rest %.1f MB\n", features,
                 peak / 1048576.0, idle / 1048576.0);
+  }
+  const double check = reporter.Seconds("BM_Check");
+  const double check_limit = reporter.Seconds("BM_CheckLimit");
+  if (check > 0 && check_limit > 0) {
+    std::printf("plug-in's check, %s, %zu rules: %.2f us, limit %.2f us: %.2f times it (aim <= 2)\n",
+                CheckData().message.empty() ? "no alert" : "an alert", CheckData().analyzer.ruleBase().size(),
+                check * 1e6, check_limit * 1e6, check / check_limit);
   }
   const Fixture& d = Data();
   const double floor_bytes = static_cast<double>(kRows) * d.fast->pairCount() / 8;
@@ -376,11 +582,15 @@ void PrintRatios(const TimeReporter& reporter, const char* program) {
 
 int main(int argc, char** argv) {
   // The fresh processes whose peak memory the ratios report.
-  if (argc == 4 && std::string(argv[1]) == "--install-peak") {
+  if (argc == 5 && std::string(argv[1]) == "--install-peak") {
     kst::InstallExporterCells(argv[2], argv[3]);
+    std::ofstream(argv[4]) << kst::OwnPeak();
     return 0;
   }
-  if (argc == 2 && std::string(argv[1]) == "--idle") return 0;
+  if (argc == 3 && std::string(argv[1]) == "--idle") {
+    std::ofstream(argv[2]) << kst::OwnPeak();
+    return 0;
+  }
   const char* program = argv[0];
   benchmark::Initialize(&argc, argv);
   kst::TimeReporter reporter;
