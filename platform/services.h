@@ -42,6 +42,7 @@ namespace kst {
 inline constexpr WinError kErrorInvalidData = 13;
 inline constexpr WinError kErrorCallNotImplemented = 120;
 inline constexpr WinError kErrorServiceDisabled = 1058;
+inline constexpr WinError kErrorProcessAborted = 1067;
 
 // Service types, start types, states, controls and accepted-control bits.
 inline constexpr uint32_t kServiceWin32OwnProcess = 0x10;
@@ -136,8 +137,10 @@ class Service {
   virtual WinError Control(uint32_t control, ServiceStatus* status) = 0;
 
   // The last status the program reported; a service whose program is not
-  // running is stopped, with the exit codes of its last stopped report
-  // (0 when it ended without one). Needs kServiceQueryStatus.
+  // running is stopped, with the exit codes of its last stopped report (0
+  // when its main function returned without one or it never ran;
+  // kErrorProcessAborted when the program ended otherwise, or when its
+  // report could not be kept). Needs kServiceQueryStatus.
   virtual WinError QueryStatus(ServiceStatus* status) = 0;
 
   // Deletes the service: at once when it is not running, otherwise once its

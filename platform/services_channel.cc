@@ -234,26 +234,53 @@ bool WriteFully(int fd, const unsigned char* data, size_t size) {
   return true;
 }
 
-void KeepFinalStatus(std::string_view name, const ServiceStatus& status) {
+namespace {
+
+ServiceStatus AbortedStatus() {
+  ServiceStatus status;
+  status.win32_exit_code = kErrorProcessAborted;
+  return status;
+}
+
+}  // namespace
+
+int ReserveFinalStatus(std::string_view name, WinError* error) {
+  std::string path = ServiceFile(name, ".status");
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    *error = ErrnoToWinError(errno);
+    return -1;
+  }
+  KeepFinalStatus(fd, AbortedStatus());
+  return fd;
+}
+
+bool KeepFinalStatus(int fd, const ServiceStatus& status) {
   unsigned char bytes[kAnswerSize];
   EncodeAnswer(kErrorSuccess, status, bytes);
-  std::string path = ServiceFile(name, ".status");
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) return;
-  ssize_t ignored = ::write(fd, bytes, sizeof(bytes));
-  (void)ignored;
-  ::close(fd);
+  size_t done = 0;
+  while (done < sizeof(bytes)) {
+    ssize_t n = ::pwrite(fd, bytes + done, sizeof(bytes) - done, static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return ::fdatasync(fd) == 0;
 }
 
 bool ReadFinalStatus(std::string_view name, ServiceStatus* status) {
-  int fd = ::open(ServiceFile(name, ".status").c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
+  int fd = ::open(ServiceFile(name, ".status").c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0 && errno == ENOENT) return false;
   unsigned char bytes[kAnswerSize];
-  bool ok = ::read(fd, bytes, sizeof(bytes)) == static_cast<ssize_t>(sizeof(bytes));
-  ::close(fd);
+  bool whole = fd >= 0 && ::pread(fd, bytes, sizeof(bytes), 0) == static_cast<ssize_t>(sizeof(bytes));
+  if (fd >= 0) ::close(fd);
   WinError ignored;
-  if (ok) DecodeAnswer(bytes, &ignored, status);
-  return ok;
+  if (whole) {
+    DecodeAnswer(bytes, &ignored, status);
+  } else {
+    *status = AbortedStatus();
+  }
+  return true;
 }
 
 void ForgetFinalStatus(std::string_view name) {

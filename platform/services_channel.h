@@ -80,7 +80,19 @@ bool WriteFully(int fd, const unsigned char* data, size_t size);
 
 // The status a service reported last before it stopped, kept beside its
 // socket so that queries still see its exit codes. Start forgets it.
-void KeepFinalStatus(std::string_view name, const ServiceStatus& status);
+//
+// The dispatcher reserves the file when its program connects: the whole
+// record, saying that the process ended unexpectedly (kErrorProcessAborted),
+// which the stopped report later overwrites in place. Bytes already
+// allocated need no new space, so a full disk cannot turn a stop on a
+// failure into a clean one. Returns the descriptor to keep, or -1 and
+// *error when the file cannot be made (a record that could not be written
+// leaves the file short, which also reads as an unexpected end).
+int ReserveFinalStatus(std::string_view name, WinError* error);
+// Overwrites the reserved record and syncs it; false when that failed.
+bool KeepFinalStatus(int fd, const ServiceStatus& status);
+// The status of a service whose program has gone: false when no start left
+// a file (*status untouched).
 bool ReadFinalStatus(std::string_view name, ServiceStatus* status);
 void ForgetFinalStatus(std::string_view name);
 

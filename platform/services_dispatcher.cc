@@ -35,6 +35,8 @@ struct Dispatcher {
   ServiceControlHandler handler = nullptr;  // guarded by mu
   void* context = nullptr;                  // guarded by mu
   bool main_returned = false;               // guarded by mu
+  int status_fd = -1;                       // the reserved final status; guarded by mu
+  bool final_kept = false;                  // guarded by mu
   bool termination_pending = false;         // main thread only
   int wake_write = -1;
 };
@@ -200,9 +202,14 @@ WinError RunServiceDispatcher(const ServiceTableEntry* table) {
   if (error == kErrorSuccess && ::pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) {
     error = sc::ErrnoToWinError(errno);
   }
+  // Before the main function can report its stop.
+  int status_fd = -1;
+  if (error == kErrorSuccess) status_fd = sc::ReserveFinalStatus(name, &error);
   if (error != kErrorSuccess) {
     ReportStartup(startup_fd, error);
     if (listen_fd >= 0) ::close(listen_fd);
+    if (wake[0] >= 0) ::close(wake[0]);
+    if (wake[1] >= 0) ::close(wake[1]);
     return error;
   }
 
@@ -210,6 +217,7 @@ WinError RunServiceDispatcher(const ServiceTableEntry* table) {
   d->name = name;
   d->status.current_state = kServiceStartPending;
   d->wake_write = wake[1];
+  d->status_fd = status_fd;
   g_dispatcher = d;
 
   // The main function's thread inherits the blocked SIGTERM, so it reaches
@@ -272,6 +280,11 @@ WinError RunServiceDispatcher(const ServiceTableEntry* table) {
   {
     std::lock_guard<std::mutex> lock(d->mu);
     d->status.current_state = kServiceStopped;
+    // A main function that returned without reporting its stop did not
+    // end unexpectedly: its last report stands, as stopped.
+    if (!d->final_kept) sc::KeepFinalStatus(d->status_fd, d->status);
+    ::close(d->status_fd);
+    d->status_fd = -1;
   }
   DeleteIfMarked(name);
   g_dispatcher = nullptr;
@@ -306,7 +319,9 @@ WinError ReportServiceStatus(ServiceStatusHandle handle, const ServiceStatus& st
   }
   std::lock_guard<std::mutex> lock(d->mu);
   d->status = status;
-  if (status.current_state == kServiceStopped) sc::KeepFinalStatus(d->name, status);
+  if (status.current_state == kServiceStopped && d->status_fd >= 0) {
+    d->final_kept = sc::KeepFinalStatus(d->status_fd, status);
+  }
   Wake(d);
   return kErrorSuccess;
 }

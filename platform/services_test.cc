@@ -288,6 +288,67 @@ TEST_F(ServicesTest, TerminationSignalIsTheShutdownControl) {
   EXPECT_NE(Slurp("events").find("control 5\n"), std::string::npos);
 }
 
+// The last program the service manager started, by the pid it logged.
+pid_t LastLoggedPid(const std::string& log) {
+  size_t at = log.rfind("pid ");
+  return at == std::string::npos ? -1 : std::atoi(log.c_str() + at + 4);
+}
+
+// A stop on a failure, or a program gone without a stop, stays visible
+// when the run folder's disk is full; only a program that told its stop
+// reads as a clean one.
+TEST_F(ServicesTest, FullDiskKeepsHowTheServiceStopped) {
+  if (::geteuid() != 0) GTEST_SKIP() << "a small disk is mounted only by root";
+  ASSERT_EQ(::mkdir(sc::RunFolder().c_str(), 0700), 0);
+  SmallDisk disk(sc::RunFolder(), 1 << 20);
+  if (!disk.mounted()) GTEST_SKIP() << disk.why();
+  enum End { kStop, kKill };
+  struct Case {
+    const char* mode;
+    bool full_before_start;
+    End end;
+    uint32_t win32_exit_code;
+    uint32_t specific_exit_code;
+  } cases[] = {
+      {"-fail", false, kStop, kErrorServiceSpecificError, 125},
+      {"-service", false, kKill, kErrorProcessAborted, 0},
+      // Not even the 32 bytes of the final status fit: no clean stop is claimed.
+      {"-fail", true, kStop, kErrorProcessAborted, 0},
+      {"-service", true, kStop, kErrorProcessAborted, 0},
+      {"-service", false, kStop, kErrorSuccess, 0},
+  };
+  for (const Case& c : cases) {
+    const std::string what = std::string(c.mode) + (c.full_before_start ? " full at start" : "") +
+                             (c.end == kKill ? " killed" : " stopped");
+    // The start forgets the last case's final status, and gives its space back.
+    sc::ForgetFinalStatus(kName);
+    disk.Free();
+    if (c.full_before_start) {
+      ASSERT_TRUE(disk.Fill()) << what;
+    }
+    std::unique_ptr<Service> service = Install(program_ + " " + c.mode);
+    ASSERT_NE(service, nullptr);
+    ASSERT_EQ(service->Start(), kErrorSuccess) << what;
+    ASSERT_TRUE(WaitState(service.get(), kServiceRunning)) << what;
+    if (!c.full_before_start) {
+      ASSERT_TRUE(disk.Fill()) << what;
+    }
+    if (c.end == kStop) {
+      EXPECT_EQ(service->Control(kServiceControlStop, nullptr), kErrorSuccess) << what;
+    } else {
+      ASSERT_EQ(::kill(LastLoggedPid(Slurp(std::string("log/") + kName + ".log")), SIGKILL), 0)
+          << what;
+    }
+    ASSERT_TRUE(WaitStopped(service.get())) << what << ": waited 5 s for the stopped state";
+    ServiceStatus status;
+    ASSERT_EQ(service->QueryStatus(&status), kErrorSuccess) << what;
+    EXPECT_EQ(status.current_state, kServiceStopped) << what;
+    EXPECT_EQ(status.win32_exit_code, c.win32_exit_code) << what;
+    EXPECT_EQ(status.service_specific_exit_code, c.specific_exit_code) << what;
+    ASSERT_EQ(service->Delete(), kErrorSuccess) << what;
+  }
+}
+
 // Sends one raw request and returns the answer's error, or -1 when the
 // service gave none.
 int64_t RawRequest(const std::string& bytes) {

@@ -381,6 +381,18 @@ TEST_F(CollectorServiceTest, AsAnInstalledService) {
   ASSERT_EQ(ReadServiceString(kId, "lastErrorMessage", &message), 0);
   EXPECT_EQ(message, "KestraneCollector::LoadParameters() call failed with return value -2");
 
+  // With its run folder on a full disk (as root, where one can be mounted)
+  // the stop cannot be kept: it still reads as no clean one.
+  std::unique_ptr<SmallDisk> disk;
+  if (::geteuid() == 0) disk = std::make_unique<SmallDisk>(home_.path() + "/run", 1 << 20);
+  if (disk != nullptr && disk->mounted()) {
+    ASSERT_TRUE(disk->Fill());
+    StartServiceByName(kId);
+    ASSERT_TRUE(Eventually(stopped, milliseconds(5000)));
+    EXPECT_EQ(status.win32_exit_code, kErrorProcessAborted);
+    EXPECT_EQ(status.service_specific_exit_code, 0u);
+  }
+
   Program remove(home_.path(), {"-remove"});
   ASSERT_EQ(remove.Wait(milliseconds(10000)), 0);
   EXPECT_EQ(QueryServiceState(kId, &state), 0);

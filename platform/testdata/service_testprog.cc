@@ -2,6 +2,8 @@
 //   -service      connect to the manager and serve until stopped
 //   -slow-stop    as -service, but stays stop-pending for a second
 //   -paused       as -service, but reports itself paused, not running
+//   -fail         as -service, but a stop ends it as a failure does: stopped
+//                 with 1066 and service-specific code 125, process exit 1
 //   -no-dispatch  end at once without connecting
 //   -hang         wait without connecting
 // Every control it is given is appended to $KESTRANE_HOME/events.
@@ -24,6 +26,7 @@ std::condition_variable g_cv;
 bool g_stop = false;
 bool g_slow_stop = false;
 bool g_paused = false;
+bool g_fail = false;
 kst::ServiceStatusHandle g_handle = 0;
 kst::ServiceStatus g_status;
 
@@ -71,6 +74,13 @@ void ServiceMain(uint32_t argc, char** argv) {
     ::sleep(1);
     lock.lock();
   }
+  if (g_fail) {
+    g_status.win32_exit_code = kst::kErrorServiceSpecificError;
+    g_status.service_specific_exit_code = 125;
+    Report(kst::kServiceStopped);
+    lock.unlock();
+    std::exit(1);
+  }
   Report(kst::kServiceStopped);
 }
 
@@ -87,6 +97,7 @@ int main(int argc, char** argv) {
   }
   g_slow_stop = mode == "-slow-stop";
   g_paused = mode == "-paused";
+  g_fail = mode == "-fail";
   kst::ServiceTableEntry table[] = {{"test service", ServiceMain}, {nullptr, nullptr}};
   kst::WinError error = kst::RunServiceDispatcher(table);
   std::printf("dispatcher %u\n", error);
