@@ -173,7 +173,7 @@ class ServiceImpl final : public Service {
     ::mkdir((KestraneHome() + "/log").c_str(), 0755);
     ProcessOptions options;
     options.hidden = true;
-    options.output_file = sc::LogFile(name());
+    options.output_file = ServiceLogPath(name());
     options.working_directory = "/";
     options.inherit_fd = pair[1];
     options.extra_environment = {
@@ -368,6 +368,14 @@ WinError ServiceManager::Open(uint32_t access, std::unique_ptr<ServiceManager>* 
   }
   *manager = std::make_unique<ServiceManagerImpl>(access);
   return kErrorSuccess;
+}
+
+std::string ServiceLogPath(std::string_view name) {
+  std::string file(name);
+  for (char& c : file) {
+    if (c == '/') c = '_';
+  }
+  return KestraneHome() + "/log/" + file + ".log";
 }
 
 void SetServiceStartTimeoutForTesting(int milliseconds) {

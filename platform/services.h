@@ -155,6 +155,11 @@ class Service {
   std::string name_;
 };
 
+// The log a started service's standard output and error go to:
+// $KESTRANE_HOME/log/<name>.log, '/' in the name written as '_'. The
+// manager never writes it through a symbolic link.
+std::string ServiceLogPath(std::string_view name);
+
 // The manager of this machine's services (of the installation under
 // KestraneHome()).
 class ServiceManager {

@@ -107,14 +107,6 @@ std::string ServiceFile(std::string_view name, std::string_view suffix) {
   return RunFolder() + "/" + hex + std::string(suffix);
 }
 
-std::string LogFile(std::string_view name) {
-  std::string file(name);
-  for (char& c : file) {
-    if (c == '/') c = '_';
-  }
-  return KestraneHome() + "/log/" + file + ".log";
-}
-
 WinError ErrnoToWinError(int err) {
   switch (err) {
     case 0: return kErrorSuccess;

@@ -51,8 +51,6 @@ void DecodeAnswer(const unsigned char in[kAnswerSize], WinError* error,
 // (the hash is of the name without regard to ASCII case).
 std::string RunFolder();
 std::string ServiceFile(std::string_view name, std::string_view suffix);
-// The service's log: $KESTRANE_HOME/log/<name>.log.
-std::string LogFile(std::string_view name);
 
 // Creates the run folder (mode 0700) when missing; it must belong to this
 // user, and is made 0700 when it is not.

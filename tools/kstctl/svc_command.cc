@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "StatSubsystem/common/service_control.h"
-#include "platform/paths.h"
 #include "platform/services.h"
 #include "tools/kstctl/action_table.h"
 #include "tools/kstctl/command.h"
@@ -70,14 +69,9 @@ bool InstallationIsSafe(const std::string& what) {
 }
 
 // Why a start was denied, where the service's log tells it; empty when it
-// does not. The log is $KESTRANE_HOME/log/<name>.log ('/' as '_'), which the
-// manager never opens through a link.
+// does not.
 std::string LogFault(const std::string& name) {
-  std::string file = name;
-  for (char& c : file) {
-    if (c == '/') c = '_';
-  }
-  const std::string log = KestraneHome() + "/log/" + file + ".log";
+  const std::string log = ServiceLogPath(name);
   struct stat st;
   if (::lstat(log.c_str(), &st) != 0) return {};
   if (S_ISLNK(st.st_mode)) return log + " is a symbolic link; a service's log is never written through one";
