@@ -2,6 +2,7 @@
 // state file, kept until the module is unloaded. Not locked: a host calls
 // into one loaded module from one thread at a time.
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <map>
@@ -12,6 +13,7 @@
 #include "Ruleforge/exceptions.h"
 #include "Ruleforge/plugin_exports.h"
 #include "platform/paths.h"
+#include "platform/services.h"
 
 namespace {
 
@@ -31,10 +33,22 @@ AnalyzerRegistry& Registry() {
   return registry;
 }
 
+// Run as root, a state file that another user could change or swap is
+// neither read nor written: its rules decide which alerts are sent. Says so
+// on the service's log.
+bool Refused(const std::string& native, const char* what) {
+  const std::string unsafe = kst::UnsafePathReason(native);
+  if (unsafe.empty()) return false;
+  std::fprintf(stderr, "refusing to %s %s as root: %s\n", what, native.c_str(), unsafe.c_str());
+  return true;
+}
+
 // Loads the analyzer of a state file and registers it; null when the file
 // cannot be opened or read.
 DiscoveryAnalyzer* LoadAnalyzer(const std::string& stateFile) {
-  std::ifstream in(kst::NativePath(stateFile), std::ios::binary);
+  const std::string native = kst::NativePath(stateFile);
+  if (Refused(native, "read")) return nullptr;
+  std::ifstream in(native, std::ios::binary);
   if (!in) return nullptr;
   auto* analyzer = new DiscoveryAnalyzer();
   try {
@@ -57,7 +71,9 @@ DiscoveryAnalyzer* FindAnalyzer(const std::string& stateFile) {
 }
 
 bool SaveAnalyzer(const DiscoveryAnalyzer& analyzer, const std::string& stateFile) {
-  std::ofstream out(kst::NativePath(stateFile), std::ios::binary | std::ios::trunc);
+  const std::string native = kst::NativePath(stateFile);
+  if (Refused(native, "write")) return false;
+  std::ofstream out(native, std::ios::binary | std::ios::trunc);
   if (!out) return false;
   analyzer.save(out);
   return true;

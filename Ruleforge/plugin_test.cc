@@ -1,5 +1,7 @@
 // The plug-in as a host sees it: loaded by file name, bound by name.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdlib>
@@ -217,6 +219,33 @@ TEST_F(PluginTest, SavedInstanceLoadsInAFreshModule) {
   ASSERT_EQ(tune_(state_, 0.75), 1.0);
   ASSERT_NO_FATAL_FAILURE(LoadPlugin());
   EXPECT_DOUBLE_EQ(tune_(state_, -1.0), 0.75);
+}
+
+// Run as root, a state file in a folder that another user may write is
+// neither read nor written, and the log says why.
+TEST_F(PluginTest, RootTrustsNoStateAnotherUserCouldChange) {
+  if (::geteuid() != 0) GTEST_SKIP() << "only root refuses such a state file";
+  ASSERT_EQ(Install(TrainingTable()), 0);
+  auto read = [](const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  const std::string saved = read(state_);
+  const std::string states = home_->path() + "/States";
+  const std::string why = " as root: " + states +
+                          " may be written by its group or by other users; only root may own and change it\n";
+  ::chmod(states.c_str(), 0777);
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(tune_(state_, 0.75), 1.0);  // kept in memory; the file stays
+  ASSERT_NO_FATAL_FAILURE(LoadPlugin());
+  char message[64] = "";
+  std::vector<AnomalyDetail>* details = nullptr;
+  EXPECT_EQ(Check(state_, std::vector<double>(8, 0.0), message, sizeof message, &details), -1);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "refusing to write " + state_ + why + "refusing to read " + state_ + why);
+  EXPECT_EQ(read(state_), saved);
+  ::chmod(states.c_str(), 0755);
+  EXPECT_DOUBLE_EQ(tune_(state_, -1.0), 0.5);
 }
 
 TEST_F(PluginTest, InstanceLeftUntrainedSavesAFileThatLoads) {
