@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "platform/module.h"
@@ -22,30 +21,41 @@ constexpr const char* kCommand = "notifications";
 // Runs the dialog modally; returns when it is closed.
 using LaunchUpdaterDialogFn = void();
 
-// An X display that answers, decided as the windowing layer decides it
-// (KST_UI=headless forces none), and kept open by the loaded libX11 until
-// *kept goes. Without one the library's dialog would only say so, and its
-// export tells its caller nothing.
-bool ReachDisplay(std::unique_ptr<Module>* kept) {
-  const char* forced = std::getenv("KST_UI");
-  if (forced != nullptr && std::string(forced) == "headless") return false;
-  const char* display = std::getenv("DISPLAY");
-  if (display == nullptr || *display == '\0') return false;
-  std::unique_ptr<Module> x11 = LoadModule("libX11.so.6");
-  if (x11 == nullptr) return false;
-  auto* open = x11->Bind<void*(const char*)>("XOpenDisplay");
-  auto* close = x11->Bind<int(void*)>("XCloseDisplay");
-  if (open == nullptr || close == nullptr) return false;
-  void* connection = open(nullptr);
-  if (connection == nullptr) return false;
-  close(connection);
-  *kept = std::move(x11);
-  return true;
-}
+// A connection to an X display that answers, decided as the windowing
+// layer decides it (KST_UI=headless forces none). Held until the dialog has
+// closed: a server that resets when its last client leaves would otherwise
+// be gone just as the library connects. Without a display the library's
+// dialog would only say so, and its export tells its caller nothing.
+class DisplayProbe {
+ public:
+  DisplayProbe() {
+    const char* forced = std::getenv("KST_UI");
+    if (forced != nullptr && std::string(forced) == "headless") return;
+    const char* display = std::getenv("DISPLAY");
+    if (display == nullptr || *display == '\0') return;
+    x11_ = LoadModule("libX11.so.6");
+    if (x11_ == nullptr) return;
+    auto* open = x11_->Bind<void*(const char*)>("XOpenDisplay");
+    close_ = x11_->Bind<int(void*)>("XCloseDisplay");
+    if (open != nullptr && close_ != nullptr) connection_ = open(nullptr);
+  }
+  ~DisplayProbe() {
+    if (connection_ != nullptr) close_(connection_);
+  }
+  DisplayProbe(const DisplayProbe&) = delete;
+  DisplayProbe& operator=(const DisplayProbe&) = delete;
+
+  bool reached() const { return connection_ != nullptr; }
+
+ private:
+  std::unique_ptr<Module> x11_;
+  int (*close_)(void*) = nullptr;
+  void* connection_ = nullptr;
+};
 
 int Open() {
-  std::unique_ptr<Module> x11;
-  if (!ReachDisplay(&x11)) {
+  DisplayProbe display;
+  if (!display.reached()) {
     return ConfigFail(kCommand,
                       "the notification settings dialog needs a display (set DISPLAY to an X server)");
   }
