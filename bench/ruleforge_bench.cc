@@ -529,24 +529,28 @@ void PrintRatios(const TimeReporter& reporter, const char* program) {
   const double fast = reporter.Seconds("BM_CountFast");
   const double reference = reporter.Seconds("BM_CountReference");
   const double popcount = reporter.Seconds("BM_PopcountPass");
-  std::printf("\nper candidate: fast %.3f us, row-by-row %.1f us: fast is %.0f times faster (aim >= 100)\n",
-              fast / kCandidates * 1e6, reference / kCandidates * 1e6, reference / fast);
   const double evaluate_fast = reporter.Seconds("BM_EvaluateFast");
   const double evaluate_reference = reporter.Seconds("BM_EvaluateReference");
-  std::printf("whole evaluation per candidate: fast %.3f us, row-by-row %.1f us: %.0f times faster\n",
-              evaluate_fast / kCandidates * 1e6, evaluate_reference / kCandidates * 1e6,
-              evaluate_reference / evaluate_fast);
   const double load = reporter.Seconds("BM_LoadPass");
   const double word = reporter.Seconds("BM_CountWordKernel");
   const double scan = reporter.Seconds("BM_CountColumnScan");
-  std::printf("counting (%s kernel) runs at %.2f of a pass that only loads the same bitset bytes (aim >= 0.5); "
-              "the word kernel at %.2f; a popcount pass at %.2f\n",
-              HasCountKernel(CountKernel::kVectorPopcount) ? "vector popcount" : "word", load / fast, load / word,
-              load / popcount);
-  std::printf("per candidate: load pass %.3f us, counting %.3f us, word kernel %.3f us, plain column scan %.1f us, "
-              "row-by-row %.1f us\n",
-              load / kCandidates * 1e6, fast / kCandidates * 1e6, word / kCandidates * 1e6, scan / kCandidates * 1e6,
-              reference / kCandidates * 1e6);
+  std::printf("\n");
+  // A filtered run times only some of these.
+  if (fast > 0 && reference > 0 && load > 0) {
+    std::printf("per candidate: fast %.3f us, row-by-row %.1f us: fast is %.0f times faster (aim >= 100)\n",
+                fast / kCandidates * 1e6, reference / kCandidates * 1e6, reference / fast);
+    std::printf("whole evaluation per candidate: fast %.3f us, row-by-row %.1f us: %.0f times faster\n",
+                evaluate_fast / kCandidates * 1e6, evaluate_reference / kCandidates * 1e6,
+                evaluate_reference / evaluate_fast);
+    std::printf("counting (%s kernel) runs at %.2f of a pass that only loads the same bitset bytes (aim >= 0.5); "
+                "the word kernel at %.2f; a popcount pass at %.2f\n",
+                HasCountKernel(CountKernel::kVectorPopcount) ? "vector popcount" : "word", load / fast, load / word,
+                load / popcount);
+    std::printf("per candidate: load pass %.3f us, counting %.3f us, word kernel %.3f us, plain column scan %.1f us, "
+                "row-by-row %.1f us\n",
+                load / kCandidates * 1e6, fast / kCandidates * 1e6, word / kCandidates * 1e6, scan / kCandidates * 1e6,
+                reference / kCandidates * 1e6);
+  }
   for (const auto& [features, t] : training_times) {
     std::printf("install on %d x %d exporter-style cells: %.3f s, data-phase limit %.3f s: %.2f times it (aim <= %.1f)\n",
                 kRows, features, t.install, t.limit, t.install / t.limit, features == kFeatures ? 1.5 : 2.0);
