@@ -215,6 +215,13 @@ class SmtpConnection {
   bool refused_ = false;
 };
 
+bool HasControlCharacter(const std::string& text) {
+  for (unsigned char c : text) {
+    if (c < 0x20 || c == 0x7f) return true;
+  }
+  return false;
+}
+
 // An address as typed, less the angle brackets it may have been typed with.
 std::string BareAddress(const std::string& typed) {
   if (typed.size() >= 2 && typed.front() == '<' && typed.back() == '>') return typed.substr(1, typed.size() - 2);
@@ -246,6 +253,10 @@ std::string Converse(const std::string& recipient_typed, const std::string& send
                      const std::string& text) {
   if (recipient_typed.empty()) return "no recipient is set";
   if (sender_typed.empty()) return "no sender is set";
+  // A line break in an address would end its command early and let the
+  // rest of it speak to the server.
+  if (HasControlCharacter(recipient_typed)) return "the recipient holds a control character";
+  if (HasControlCharacter(sender_typed)) return "the sender holds a control character";
   if (server.empty()) return "no mail server is set";
   in_addr address;
   if (std::isalpha(static_cast<unsigned char>(server[0]))) {

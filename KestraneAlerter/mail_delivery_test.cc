@@ -329,13 +329,16 @@ TEST_F(MailTest, SettingsAndServerNamesThatCannotBeUsedSayWhy) {
   // A name that begins with a digit is taken as an address.
   sendMailThread(Job("r@x", "s@x", "1nvalid.example"));
   sendMailThread(Job("r@x", "s@x", "no-such-host.invalid"));
+  sendMailThread(Job("r@x\rRCPT TO:<other@x>", "s@x", "127.0.0.1"));
+  sendMailThread(Job("r@x", "s@x\t", "127.0.0.1"));
   EXPECT_LT(listener.Accept(0), 0) << "nothing connects";
   std::vector<std::string> lines = CapturedLog::Lines();
-  ASSERT_EQ(lines.size(), 5u);
+  ASSERT_EQ(lines.size(), 7u);
   const char* expected[] = {"no recipient is set", "no sender is set", "no mail server is set",
                             "the mail server \"1nvalid.example\" is not a dotted IPv4 address",
-                            "looking up the mail server \"no-such-host.invalid\": "};
-  for (size_t i = 0; i < 5; ++i) {
+                            "looking up the mail server \"no-such-host.invalid\": ",
+                            "the recipient holds a control character", "the sender holds a control character"};
+  for (size_t i = 0; i < 7; ++i) {
     EXPECT_EQ(lines[i].rfind(std::string("mail transporter \"m\": not sent: ") + expected[i], 0), 0u) << lines[i];
   }
 
