@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <vector>
@@ -9,7 +10,7 @@
 #include "platform/ascii.h"
 #include "platform/paths.h"
 #include "platform/process.h"
-#include "platform/services.h"
+#include "platform/root_doors.h"
 
 namespace kst {
 
@@ -17,8 +18,13 @@ namespace {
 
 class DlModule final : public Module {
  public:
-  explicit DlModule(void* handle) : handle_(handle) {}
-  ~DlModule() override { dlclose(handle_); }
+  // `fd` (may be -1) is the file the library was loaded from, kept open
+  // while it is loaded so that its number names no other library.
+  DlModule(void* handle, int fd) : handle_(handle), fd_(fd) {}
+  ~DlModule() override {
+    dlclose(handle_);
+    if (fd_ >= 0) ::close(fd_);
+  }
   DlModule(const DlModule&) = delete;
   DlModule& operator=(const DlModule&) = delete;
 
@@ -29,6 +35,7 @@ class DlModule final : public Module {
 
  private:
   void* const handle_;
+  const int fd_;
 };
 
 bool IsFile(const std::string& path) {
@@ -37,31 +44,46 @@ bool IsFile(const std::string& path) {
 }
 
 
+void Tell(const std::string& text, std::string* error) {
+  if (error != nullptr) {
+    *error = text;
+  } else {
+    std::fprintf(stderr, "%s\n", text.c_str());
+    std::fflush(stderr);
+  }
+}
+
+// A name with a folder is loaded from the descriptor the library door
+// checked (root loads no library another user could have put in its
+// place); a name without one is the system loader's, in the system's
+// folders.
 std::unique_ptr<Module> Open(const std::string& path, std::string* error) {
-  // Root loads no library another user could have put in its place; a name
-  // without a folder is the system loader's, in the system's folders.
+  int fd = -1;
+  std::string loaded = path;
   if (path.find('/') != std::string::npos) {
-    if (const std::string unsafe = UnsafePathReason(path); !unsafe.empty()) {
-      const std::string refusal = "refusing to load " + path + " as root: " + unsafe;
-      if (error != nullptr) {
-        *error = refusal;
-      } else {
-        std::fprintf(stderr, "%s\n", refusal.c_str());
-        std::fflush(stderr);
+    std::string refusal;
+    fd = OpenLibraryDoor(path, &refusal);
+    if (fd < 0) {
+      if (!refusal.empty()) {
+        Tell("refusing to load " + path + " as root: " + refusal, error);
+      } else if (error != nullptr) {
+        *error = "cannot load " + path;
       }
       return nullptr;
     }
+    loaded = "/proc/self/fd/" + std::to_string(fd);
   }
   dlerror();
-  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  void* handle = dlopen(loaded.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) {
     if (error != nullptr) {
       const char* why = dlerror();
-      *error = why != nullptr ? why : "cannot load " + path;
+      *error = why != nullptr ? path + ": " + why : "cannot load " + path;
     }
+    if (fd >= 0) ::close(fd);
     return nullptr;
   }
-  return std::make_unique<DlModule>(handle);
+  return std::make_unique<DlModule>(handle, fd);
 }
 
 }  // namespace

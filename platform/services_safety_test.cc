@@ -12,6 +12,7 @@
 #include "platform/process.h"
 #include "platform/registry.h"
 #include "platform/registry_testing.h"
+#include "platform/root_doors.h"
 #include "platform/services.h"
 
 namespace kst {
