@@ -1,11 +1,20 @@
+#include <fcntl.h>
+#include <grp.h>
+#include <signal.h>
+#include <stdio.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "gtest/gtest.h"
 #include "platform/module.h"
@@ -275,6 +284,174 @@ TEST_F(ServicesSafetyTest, StartRefusesAnUnsafeInstallationAndNeverFollowsTheLog
             "refusing to run " + program + " as root: " + program +
                 " belongs to user 65534, not root; only root may own and change it\n");
   EXPECT_FALSE(fs::exists(program + ".ran"));
+}
+
+
+// ---- Another user racing root's doors ----
+
+// The file another user plants in each way a path can be changed under
+// root: a folder of theirs above root's folder (exchanged with one of theirs),
+// a name missing in root's sticky folder (made and removed), a link of theirs
+// (swapped), root's own link through their folder; and root's own folder in
+// the sticky folder, which they try to exchange but cannot.
+struct RacePaths {
+  std::string race, sticky, evil, link;
+  std::vector<std::string> targets;  // what root uses, in turn
+  std::string protected_target;      // the one that must always work
+};
+
+RacePaths MakeRacePaths(const std::string& base, const std::string& file) {
+  RacePaths p;
+  p.race = base + "/race";
+  p.sticky = base + "/sticky";
+  p.evil = base + "/evil";
+  p.link = base + "/link";
+  p.protected_target = p.sticky + "/mine/" + file;
+  p.targets = {p.race + "/a/" + file, p.sticky + "/" + file, p.link + "/" + file,
+               p.race + "/lnk/" + file, p.protected_target};
+  return p;
+}
+
+// Exchanges, makes, removes and swaps, as the user nobody, until killed (at
+// most two minutes).
+[[noreturn]] void Attack(const RacePaths& p, const std::string& file) {
+  const std::string a = p.race + "/a", b = p.race + "/b", lnk = p.race + "/lnk";
+  const std::string next = p.race + "/lnk.next", planted = p.sticky + "/" + file;
+  const std::string evil = p.evil + "/" + file, theirs = p.sticky + "/theirs", mine = p.sticky + "/mine";
+  if (::setgroups(0, nullptr) != 0 || ::setgid(kOtherUser) != 0 || ::setuid(kOtherUser) != 0) _exit(3);
+  ::alarm(120);
+  for (unsigned i = 0;; ++i) {
+    ::syscall(SYS_renameat2, AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_EXCHANGE);
+    if (i % 2 == 0) {
+      ::link(evil.c_str(), planted.c_str());
+    } else {
+      ::unlink(planted.c_str());
+    }
+    ::syscall(SYS_renameat2, AT_FDCWD, theirs.c_str(), AT_FDCWD, mine.c_str(), RENAME_EXCHANGE);
+    ::symlink(i % 4 < 2 ? "a" : "b", next.c_str());
+    ::rename(next.c_str(), lnk.c_str());
+  }
+}
+
+enum class Use { kRoots, kOthers, kNone };
+
+// The inode of the file mapped at `address`.
+uint64_t MappedInode(const void* address) {
+  std::ifstream maps("/proc/self/maps");
+  const auto at = reinterpret_cast<uintptr_t>(address);
+  std::string line;
+  while (std::getline(maps, line)) {
+    unsigned long lo = 0, hi = 0, offset = 0;
+    unsigned long long inode = 0;
+    char perms[8], device[16];
+    if (std::sscanf(line.c_str(), "%lx-%lx %7s %lx %15s %llu", &lo, &hi, perms, &offset, device,
+                    &inode) == 6 &&
+        lo <= at && at < hi) {
+      return inode;
+    }
+  }
+  return 0;
+}
+
+struct RaceKind {
+  const char* what;
+  const char* file;
+  std::string roots_content, others_content;
+  std::function<Use(const std::string& path)> use;
+};
+
+TEST_F(ServicesSafetyTest, AnotherUserRacingTheDoorsNeverGetsTheirFileUsed) {
+  const std::string lib = KST_MODULE_TESTLIB;
+  auto slurp = [](const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), {});
+  };
+  const std::string library = slurp(lib);
+  std::set<uint64_t> roots_inodes;
+  RaceKind kinds[] = {
+      {"program", "prog", "#!/bin/sh\nexit 7\n", "#!/bin/sh\nexit 66\n",
+       [](const std::string& path) {
+         ProcessOptions options;
+         options.search_path = false;
+         uint32_t exit_code = 0;
+         if (RunProgramAndWait("\"" + path + "\"", options, &exit_code) != kErrorSuccess) return Use::kNone;
+         return exit_code == 66 ? Use::kOthers : exit_code == 7 ? Use::kRoots : Use::kNone;
+       }},
+      {"library", "lib.so", library, library,
+       [&](const std::string& path) {
+         std::string error;
+         std::unique_ptr<Module> module = LoadModule(path, &error);
+         if (!module) return Use::kNone;
+         const uint64_t inode = MappedInode(reinterpret_cast<const void*>(module->Bind<int(int)>("CountCall")));
+         return roots_inodes.count(inode) != 0 ? Use::kRoots : Use::kOthers;
+       }},
+      {"profile", "Ops.cfg", "Warning system config\n", "Warning system config\nevil\n",
+       [](const std::string& path) {
+         std::string refusal;
+         const int fd = OpenDataDoor(path, O_RDONLY, 0, &refusal);
+         if (fd < 0) return Use::kNone;
+         char text[64];
+         const ssize_t n = ::read(fd, text, sizeof(text));
+         ::close(fd);
+         if (n < 0) return Use::kNone;
+         return std::string(text, static_cast<size_t>(n)).find("evil") != std::string::npos ? Use::kOthers
+                                                                                            : Use::kRoots;
+       }},
+  };
+  constexpr int kTries = 10000;
+  for (RaceKind& kind : kinds) {
+    const std::string base = outside_ + "/" + kind.file + ".race";
+    const RacePaths p = MakeRacePaths(base, kind.file);
+    auto place = [&](const std::string& folder, uid_t owner, mode_t mode, const std::string* content) {
+      fs::create_directories(folder);
+      ::chown(folder.c_str(), owner, owner);
+      ::chmod(folder.c_str(), mode);
+      if (content == nullptr) return;
+      const std::string file = folder + "/" + kind.file;
+      std::ofstream(file, std::ios::binary) << *content;
+      ::chown(file.c_str(), owner, owner);
+      ::chmod(file.c_str(), 0755);
+      struct stat st;
+      if (owner == 0 && ::stat(file.c_str(), &st) == 0) roots_inodes.insert(st.st_ino);
+    };
+    place(base, 0, 0755, nullptr);
+    place(p.race, kOtherUser, 0755, nullptr);
+    place(p.race + "/a", 0, 0755, &kind.roots_content);
+    place(p.race + "/b", kOtherUser, 0755, &kind.others_content);
+    place(p.evil, kOtherUser, 0755, &kind.others_content);
+    place(p.sticky, 0, 01777, nullptr);
+    place(p.sticky + "/mine", 0, 0755, &kind.roots_content);
+    place(p.sticky + "/theirs", kOtherUser, 0755, &kind.others_content);
+    fs::create_directory_symlink("race/a", p.link);
+    fs::create_directory_symlink("a", p.race + "/lnk");
+    ::lchown((p.race + "/lnk").c_str(), kOtherUser, kOtherUser);
+
+    const pid_t attacker = ::fork();
+    ASSERT_GE(attacker, 0);
+    if (attacker == 0) Attack(p, kind.file);
+    int others = 0, roots = 0, protected_ok = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(50);
+    ::testing::internal::CaptureStderr();  // one refusal line per try
+    int tries = 0;
+    for (; tries < kTries && std::chrono::steady_clock::now() < deadline; ++tries) {
+      const std::string& target = p.targets[static_cast<size_t>(tries) % p.targets.size()];
+      const Use use = kind.use(target);
+      others += use == Use::kOthers;
+      roots += use == Use::kRoots;
+      protected_ok += use == Use::kRoots && target == p.protected_target;
+    }
+    ::testing::internal::GetCapturedStderr();
+    ::kill(attacker, SIGKILL);
+    int status = 0;
+    ::waitpid(attacker, &status, 0);
+    EXPECT_EQ(tries, kTries) << kind.what << ": the tries did not end within 50 s";
+    EXPECT_EQ(others, 0) << kind.what << ": root used the other user's file " << others << " times in "
+                         << tries << " tries";
+    // Root's own file in root's sticky folder stays usable under attack.
+    EXPECT_EQ(protected_ok, tries / static_cast<int>(p.targets.size())) << kind.what;
+    EXPECT_EQ(roots, protected_ok) << kind.what;
+    std::printf("%s: %d tries, %d of the other user's, %d of root's\n", kind.what, tries, others, roots);
+  }
 }
 
 }  // namespace
