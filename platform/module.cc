@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstddef>
 #include <cstdio>
+#include <mutex>
 #include <vector>
 
 #include "platform/ascii.h"
@@ -16,14 +18,70 @@ namespace kst {
 
 namespace {
 
+// Libraries are loaded from descriptors by the name "/proc/self/fd/N", and
+// the loader knows a library by the name it was loaded under, also after a
+// dlclose that could not unload it. So the descriptor of each file is kept
+// open, and its name reused for the same file, for as long as the library
+// may stay loaded: no other file is ever loaded under that name.
+struct LoadedFile {
+  dev_t device;
+  ino_t inode;
+  int fd;
+  int users;
+};
+
+std::mutex& FilesLock() {
+  static std::mutex lock;
+  return lock;
+}
+
+std::vector<LoadedFile>& Files() {
+  static auto* files = new std::vector<LoadedFile>();  // GUARDED_BY(FilesLock())
+  return *files;
+}
+
+std::string FdName(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+
+// The descriptor whose name loads the file `fd` is open on; takes `fd`.
+int ShareFile(int fd) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return fd;
+  std::lock_guard<std::mutex> hold(FilesLock());
+  for (LoadedFile& file : Files()) {
+    if (file.device == st.st_dev && file.inode == st.st_ino) {
+      ::close(fd);
+      ++file.users;
+      return file.fd;
+    }
+  }
+  Files().push_back({st.st_dev, st.st_ino, fd, 1});
+  return fd;
+}
+
+// One user of the file's descriptor is gone; closes it once no user is
+// left and the loader has let the library go.
+void ReleaseFile(int fd) {
+  std::lock_guard<std::mutex> hold(FilesLock());
+  std::vector<LoadedFile>& files = Files();
+  for (size_t i = 0; i < files.size(); ++i) {
+    if (files[i].fd != fd || --files[i].users > 0) continue;
+    if (void* still = dlopen(FdName(fd).c_str(), RTLD_LAZY | RTLD_NOLOAD); still != nullptr) {
+      dlclose(still);
+      return;
+    }
+    ::close(fd);
+    files.erase(files.begin() + static_cast<std::ptrdiff_t>(i));
+    return;
+  }
+}
+
 class DlModule final : public Module {
  public:
-  // `fd` (may be -1) is the file the library was loaded from, kept open
-  // while it is loaded so that its number names no other library.
+  // `fd` (-1 for none) is the descriptor the library was loaded through.
   DlModule(void* handle, int fd) : handle_(handle), fd_(fd) {}
   ~DlModule() override {
     dlclose(handle_);
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0) ReleaseFile(fd_);
   }
   DlModule(const DlModule&) = delete;
   DlModule& operator=(const DlModule&) = delete;
@@ -65,13 +123,14 @@ std::unique_ptr<Module> Open(const std::string& path, std::string* error) {
     fd = OpenLibraryDoor(path, &refusal);
     if (fd < 0) {
       if (!refusal.empty()) {
-        Tell("refusing to load " + path + " as root: " + refusal, error);
+        Tell(DoorRefusal("load", path, refusal), error);
       } else if (error != nullptr) {
         *error = "cannot load " + path;
       }
       return nullptr;
     }
-    loaded = "/proc/self/fd/" + std::to_string(fd);
+    fd = ShareFile(fd);
+    loaded = FdName(fd);
   }
   dlerror();
   void* handle = dlopen(loaded.c_str(), RTLD_NOW | RTLD_LOCAL);
@@ -80,7 +139,7 @@ std::unique_ptr<Module> Open(const std::string& path, std::string* error) {
       const char* why = dlerror();
       *error = why != nullptr ? path + ": " + why : "cannot load " + path;
     }
-    if (fd >= 0) ::close(fd);
+    if (fd >= 0) ReleaseFile(fd);
     return nullptr;
   }
   return std::make_unique<DlModule>(handle, fd);

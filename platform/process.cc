@@ -150,8 +150,7 @@ WinError PrepareLaunch(std::string_view command_line,
   launch->program_fd = OpenProgramDoor(launch->program, &launch->script, &refusal);
   if (launch->program_fd < 0) {
     if (refusal.empty()) return ErrnoToWinError(errno);
-    std::fprintf(stderr, "refusing to run %s as root: %s\n", launch->program.c_str(),
-                 refusal.c_str());
+    std::fprintf(stderr, "%s\n", DoorRefusal("run", launch->program, refusal).c_str());
     std::fflush(stderr);
     return kErrorAccessDenied;
   }
@@ -176,13 +175,9 @@ WinError PrepareLaunch(std::string_view command_line,
     if (options.output_file.empty()) {
       launch->stdout_fd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
     } else {
-      const std::string output = NativePath(options.output_file);
-      launch->stdout_fd =
-          OpenDataDoor(output, O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW, 0600, &refusal);
-      if (launch->stdout_fd < 0 && !refusal.empty()) {
-        std::fprintf(stderr, "refusing to write %s as root: %s\n", output.c_str(), refusal.c_str());
-        std::fflush(stderr);
-      }
+      // The caller tells why, where it matters (a service's log).
+      launch->stdout_fd = OpenDataDoor(NativePath(options.output_file),
+                                       O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW, 0600, &refusal);
     }
     if (launch->stdout_fd < 0) return ErrnoToWinError(errno);
   }

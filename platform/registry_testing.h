@@ -28,6 +28,10 @@ namespace kst {
 // otherwise see).
 void SetRegistryReadOnlyForTesting(bool read_only);
 
+// Closes this thread's database connection, so that the next operation
+// opens the database anew.
+void DropRegistryConnectionForTesting();
+
 // A private installation for one test: makes a fresh temporary folder, points
 // KESTRANE_HOME at it for the object's lifetime, then removes it. Create it in
 // SetUp (or as a fixture member); one per test at a time.

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/paths.h"
@@ -162,7 +163,9 @@ bool Walk(std::string path, bool follow_leaf, Walked* w, std::string* fault) {
         return true;
       }
       if (::fstat(next.get(), &st) != 0) return false;
-      if (check && !Trusted(st.st_uid)) return *fault = Belongs(here, st.st_uid), false;
+      // The file itself is judged by whoever opens it, on what it opened.
+      const bool file = last && !S_ISLNK(st.st_mode);
+      if (check && !file && !Trusted(st.st_uid)) return *fault = Belongs(here, st.st_uid), false;
       if (S_ISLNK(st.st_mode) && (!last || follow_leaf)) {
         if (++links > kMaxLinks) return *fault = here + " leads through too many symbolic links", false;
         char target[PATH_MAX];
@@ -175,7 +178,7 @@ bool Walk(std::string path, bool follow_leaf, Walked* w, std::string* fault) {
       }
       const bool sticky_ok = S_ISDIR(st.st_mode) && (st.st_mode & S_ISVTX) != 0 && st.st_uid == 0 &&
                              !last && !AtOrBelow(here, home);
-      if (check && OthersMayWrite(st) && !sticky_ok && !S_ISLNK(st.st_mode)) {
+      if (check && !file && OthersMayWrite(st) && !sticky_ok && !S_ISLNK(st.st_mode)) {
         return *fault = Writable(here), false;
       }
       if (last) {
@@ -195,13 +198,16 @@ bool Walk(std::string path, bool follow_leaf, Walked* w, std::string* fault) {
   }
 }
 
-// What is wrong with the file just opened as root's door saw it.
-std::string FileFault(int fd, const std::string& path, bool regular) {
+// What is wrong with the file just opened as root's door saw it; *error
+// gets EACCES for a file another user could change, ENXIO for one that is
+// not a regular file.
+std::string FileFault(int fd, const std::string& path, bool regular, int* error) {
   struct stat st {};
+  *error = EACCES;
   if (::fstat(fd, &st) != 0) return path + " cannot be examined";
+  if (regular && !S_ISREG(st.st_mode)) return *error = ENXIO, path + kNotRegular;
   if (Checked() && !Trusted(st.st_uid)) return Belongs(path, st.st_uid) + kOnlyRootMayChange;
   if (Checked() && OthersMayWrite(st)) return Writable(path) + kOnlyRootMayChange;
-  if (regular && !S_ISREG(st.st_mode)) return path + kNotRegular;
   return {};
 }
 
@@ -214,14 +220,18 @@ int OpenAt(int dirfd, const std::string& name, int flags, mode_t mode, const std
   Fd fd(::openat(dirfd, name.c_str(), (flags & ~O_TRUNC) | O_NONBLOCK | O_CLOEXEC, mode));
   if (fd.get() < 0) {
     // A FIFO nobody reads and a device without its hardware answer ENXIO.
-    if (errno == ENXIO || errno == EISDIR) *refusal = shown + kNotRegular;
-    if (errno == ELOOP && Checked()) *refusal = shown + " is a symbolic link" + kOnlyRootMayChange;
-    if (errno == ENXIO || (errno == ELOOP && Checked())) errno = EACCES;
+    if (errno == ENXIO || errno == EISDIR) {
+      *refusal = shown + kNotRegular;
+    } else if (errno == ELOOP && Checked()) {
+      *refusal = shown + " is a symbolic link" + kOnlyRootMayChange;
+      errno = EACCES;
+    }
     return -1;
   }
-  if (std::string fault = FileFault(fd.get(), shown, true); !fault.empty()) {
+  int error = 0;
+  if (std::string fault = FileFault(fd.get(), shown, true, &error); !fault.empty()) {
     *refusal = fault;
-    return errno = EACCES, -1;
+    return errno = error, -1;
   }
   if (truncate && ::ftruncate(fd.get(), 0) != 0) return -1;
   ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
@@ -265,7 +275,7 @@ int OpenProgram(const std::string& path, int depth, bool* script, std::string* r
   }
   if (fd.get() < 0) {
     // What is not a regular file cannot be started either.
-    if (errno == EACCES || errno == EISDIR) errno = EACCES;
+    if (errno == ENXIO || errno == EISDIR) errno = EACCES;
     return -1;
   }
   if (!Checked()) {
@@ -314,8 +324,41 @@ std::string UnsafePathReason(const std::string& path) {
     const size_t slash = w.path.rfind('/');
     return Writable(slash == 0 ? "/" : w.path.substr(0, slash)) + kOnlyRootMayChange;
   }
+  if (!Trusted(w.st.st_uid)) return Belongs(w.path, w.st.st_uid) + kOnlyRootMayChange;
   if (OthersMayWrite(w.st)) return Writable(w.path) + kOnlyRootMayChange;
   return {};
+}
+
+std::string DoorRefusal(std::string_view doing, const std::string& path, const std::string& refusal) {
+  return "refusing to " + std::string(doing) + " " + path + (Checked() ? " as root: " : ": ") + refusal;
+}
+
+bool ReadDataFile(const std::string& path, std::string* contents, std::string* refusal) {
+  Fd fd(OpenDataDoor(path, O_RDONLY, 0, refusal));
+  if (fd.get() < 0) return false;
+  std::string text;
+  char chunk[64 * 1024];
+  while (true) {
+    const ssize_t n = ::read(fd.get(), chunk, sizeof(chunk));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) break;
+    text.append(chunk, static_cast<size_t>(n));
+  }
+  *contents = std::move(text);
+  return true;
+}
+
+bool WriteDataFile(const std::string& path, std::string_view contents, std::string* refusal) {
+  Fd fd(OpenDataDoor(path, O_WRONLY | O_CREAT | O_TRUNC, 0666, refusal));
+  if (fd.get() < 0) return false;
+  while (!contents.empty()) {
+    const ssize_t n = ::write(fd.get(), contents.data(), contents.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    contents.remove_prefix(static_cast<size_t>(n));
+  }
+  return ::close(fd.Release()) == 0;
 }
 
 DataFolder::~DataFolder() {
@@ -341,9 +384,10 @@ bool DataFolder::Open(const std::string& folder, std::string* refusal) {
                        : ::openat(w.folder.get(), w.leaf.c_str(),
                                   O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (fd.get() < 0) return false;
-  if (std::string fault = FileFault(fd.get(), w.path, false); !fault.empty()) {
+  int error = 0;
+  if (std::string fault = FileFault(fd.get(), w.path, false, &error); !fault.empty()) {
     *refusal = fault;
-    return errno = EACCES, false;
+    return errno = error, false;
   }
   path_ = w.path;
   fd_ = fd.Release();

@@ -28,6 +28,7 @@
 #include <sys/types.h>
 
 #include <string>
+#include <string_view>
 
 namespace kst {
 
@@ -52,9 +53,22 @@ int OpenLibraryDoor(const std::string& path, std::string* refusal);
 // with O_CREAT, O_TRUNC, O_APPEND, O_EXCL; O_NOFOLLOW refuses a link as the
 // file itself, also root's own) and `mode` for a file it makes. The open
 // never blocks and never cuts a file it refuses: a FIFO, device, socket or
-// folder gives -1 with *refusal "<path> is not a regular file; ...". The
+// folder gives -1 with errno ENXIO (EISDIR for a folder opened for writing)
+// and *refusal "<path> is not a regular file; ..."; a file another user
+// could change, EACCES and *refusal. The
 // descriptor returned is blocking.
 int OpenDataDoor(const std::string& path, int flags, mode_t mode, std::string* refusal);
+
+// The data file at `path` read whole through the data door; false as
+// OpenDataDoor fails, or when the read fails.
+bool ReadDataFile(const std::string& path, std::string* contents, std::string* refusal);
+// Replaces the contents of the data file at `path` (made 0666 less the
+// umask when missing) through the data door; false when any step fails.
+bool WriteDataFile(const std::string& path, std::string_view contents, std::string* refusal);
+
+// The log line for a refusal: "refusing to <doing> <path> as root: <refusal>"
+// (without "as root" when this process is not root).
+std::string DoorRefusal(std::string_view doing, const std::string& path, const std::string& refusal);
 
 // Why root may not use the name `path` (a native path; a relative one is
 // taken from the current folder) where an interface takes only a name (the
