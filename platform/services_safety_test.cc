@@ -93,6 +93,12 @@ TEST_F(ServicesSafetyTest, EveryWayAnotherUserCouldChangeTheInstallationIsNamed)
        [&] { fs::rename(db + "-wal", outside_ + "/wal"); fs::create_symlink(outside_ + "/wal", db + "-wal"); },
        [&] { fs::remove(db + "-wal"); fs::rename(outside_ + "/wal", db + "-wal"); },
        db + "-wal is a symbolic link"},
+      // Under the home a sticky folder protects nothing: another user could
+      // make a file root would read there.
+      {"home sticky", [&] { mode(home, 01777); }, [&] { mode(home, 0700); },
+       home + " may be written by its group or by other users"},
+      {"sticky folder under the home", [&] { mode(home + "/States", 01777); },
+       [&] { mode(home + "/States", 0755); }, home + "/States may be written by its group or by other users"},
       {"States of another user", [&] { own(home + "/States", kOtherUser); }, [&] { own(home + "/States", 0); },
        home + "/States belongs to user 65534, not root"},
       {"a state file others may write", [&] { mode(home + "/States/i1.state", 0666); },
@@ -108,6 +114,15 @@ TEST_F(ServicesSafetyTest, EveryWayAnotherUserCouldChangeTheInstallationIsNamed)
        [&] { fs::remove(ops); fs::rename(kept, ops); }, ops + " belongs to user 65534, not root"},
       {"root's link to a profile others may write",
        [&] { fs::rename(ops, kept); mode(kept, 0666); fs::create_symlink(kept, ops); },
+       [&] { fs::remove(ops); mode(kept, 0644); fs::rename(kept, ops); },
+       kept + " may be written by its group or by other users"},
+      // A relative target is taken from the link's folder, not the current one.
+      {"root's relative link to a profile others may write",
+       [&] {
+         fs::rename(ops, kept);
+         mode(kept, 0666);
+         fs::create_symlink("../../" + fs::path(outside_).filename().string() + "/Ops.cfg", ops);
+       },
        [&] { fs::remove(ops); mode(kept, 0644); fs::rename(kept, ops); },
        kept + " may be written by its group or by other users"},
       {"alerter group-writable", [&] { mode(home + "/KestraneAlerter.so", 0664); },
@@ -158,9 +173,13 @@ TEST_F(ServicesSafetyTest, EveryWayAnotherUserCouldChangeTheInstallationIsNamed)
 TEST_F(ServicesSafetyTest, HomeThroughALinkOfRootsCounts) {
   const std::string home = home_.path();
   const std::string tail = "; only root may own and change it";
-  const std::string link = home + ".link", hop = home + ".hop";
+  const std::string link = home + ".link", hop = home + ".hop", relative = home + ".relative";
+  const std::string above = home + ".above", nested = above + "/home";
   fs::create_directory_symlink(home, link);
   fs::create_directory_symlink(link, hop);
+  fs::create_directory_symlink(fs::path(home).filename(), relative);
+  fs::create_directories(nested + "/log");
+  ::chmod(nested.c_str(), 0700);
   struct Case {
     const char* what;
     std::string named;  // KESTRANE_HOME
@@ -169,6 +188,13 @@ TEST_F(ServicesSafetyTest, HomeThroughALinkOfRootsCounts) {
   } cases[] = {
       {"root's link", link + "/", [] {}, [] {}, ""},
       {"root's link to root's link", hop, [] {}, [] {}, ""},
+      {"root's link with a relative target", relative, [] {}, [] {}, ""},
+      // Every folder from "/" down counts, not only the home.
+      {"root's folder above the home", nested, [] {}, [] {}, ""},
+      {"a folder above the home of another user", nested, [&] { ::lchown(above.c_str(), kOtherUser, 0); },
+       [&] { ::lchown(above.c_str(), 0, 0); }, above + " belongs to user 65534, not root"},
+      {"a folder above the home others may write", nested, [&] { ::chmod(above.c_str(), 0757); },
+       [&] { ::chmod(above.c_str(), 0755); }, above + " may be written by its group or by other users"},
       {"another user's link", link, [&] { ::lchown(link.c_str(), kOtherUser, 0); },
        [&] { ::lchown(link.c_str(), 0, 0); }, link + " belongs to user 65534, not root"},
       {"a link to another user's link", hop, [&] { ::lchown(link.c_str(), kOtherUser, 0); },
@@ -188,15 +214,19 @@ TEST_F(ServicesSafetyTest, HomeThroughALinkOfRootsCounts) {
   ::setenv("KESTRANE_HOME", home.c_str(), 1);
   fs::remove(hop);
   fs::remove(link);
+  fs::remove(relative);
+  fs::remove_all(above);
 }
 
 // Root loads no library and runs no program that another user could have
 // put in place, wherever it lies; a refusal names the file and the reason.
 TEST_F(ServicesSafetyTest, LibrariesAndProgramsOthersCouldPlaceAreRefused) {
   const std::string tail = "; only root may own and change it";
-  const std::string open = outside_ + "/open";
-  fs::create_directory(open);
+  const std::string open = outside_ + "/open", sticky = outside_ + "/sticky";
+  fs::create_directories(open + "/root");
   ::chmod(open.c_str(), 0777);
+  fs::create_directory(sticky);
+  ::chmod(sticky.c_str(), 01777);
   struct Case {
     const char* what;
     std::string file;
@@ -207,6 +237,11 @@ TEST_F(ServicesSafetyTest, LibrariesAndProgramsOthersCouldPlaceAreRefused) {
       {"another user's", outside_ + "/theirs", kOtherUser, outside_ + "/theirs belongs to user 65534, not root"},
       {"root's, in a folder others may write", open + "/mine", 0,
        open + " may be written by its group or by other users"},
+      {"root's, two levels under a folder others may write", open + "/root/mine", 0,
+       open + " may be written by its group or by other users"},
+      {"root's, in root's sticky folder", sticky + "/mine", 0, ""},
+      {"another user's, in root's sticky folder", sticky + "/theirs", kOtherUser,
+       sticky + "/theirs belongs to user 65534, not root"},
       {"under the home, another user's", home_.path() + "/theirs", kOtherUser,
        home_.path() + "/theirs belongs to user 65534, not root"},
   };
@@ -236,6 +271,30 @@ TEST_F(ServicesSafetyTest, LibrariesAndProgramsOthersCouldPlaceAreRefused) {
     EXPECT_EQ(fs::exists(c.file + ".ran"), c.reason.empty()) << c.what;
     fs::remove(c.file);
     fs::remove(c.file + ".ran");
+  }
+}
+
+// Where only a name can be used (the registry's journals), a missing file
+// counts only where no other user could make it, nor a folder on the way.
+TEST_F(ServicesSafetyTest, AMissingNameCountsOnlyWhereNoOtherUserCouldMakeIt) {
+  const std::string tail = "; only root may own and change it";
+  const std::string sticky = outside_ + "/sticky", open = outside_ + "/open";
+  fs::create_directories(sticky + "/root");
+  ::chmod(sticky.c_str(), 01777);
+  fs::create_directory(open);
+  ::chmod(open.c_str(), 0777);
+  const struct {
+    std::string path, reason;  // empty: usable
+  } cases[] = {
+      {outside_ + "/missing", ""},
+      {sticky + "/root/missing", ""},
+      {sticky + "/missing", sticky + " may be written by its group or by other users"},
+      {sticky + "/missing/deeper", sticky + " may be written by its group or by other users"},
+      {open + "/missing", open + " may be written by its group or by other users"},
+      {outside_ + "/missing/deeper", ""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(UnsafePathReason(c.path), c.reason.empty() ? "" : c.reason + tail) << c.path;
   }
 }
 
