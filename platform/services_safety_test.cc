@@ -38,8 +38,11 @@ class ServicesSafetyTest : public ::testing::Test {
     RegistryKey key;
     ASSERT_EQ(RegistryKey::Create("SOFTWARE", &key), kErrorSuccess);  // makes the database
     fs::create_directory(home_.path() + "/log");
-    outside_ = home_.path() + ".outside";
     fs::create_directory(outside_);
+    for (const auto& [folder, mode] : {std::pair{writable_, 0777}, std::pair{sticky_, 01777}}) {
+      fs::create_directories(folder + "/root");
+      ::chmod(folder.c_str(), static_cast<mode_t>(mode));
+    }
   }
   void TearDown() override {
     std::error_code ignored;
@@ -47,7 +50,10 @@ class ServicesSafetyTest : public ::testing::Test {
   }
 
   TempKestraneHome home_;
-  std::string outside_;  // where another user would point a link
+  const std::string outside_ = home_.path() + ".outside";  // where another user would point a link
+  // Folders in it that every user may write, plain and sticky, each
+  // holding a folder of root's.
+  const std::string writable_ = outside_ + "/writable", sticky_ = outside_ + "/tmp";
 };
 
 TEST_F(ServicesSafetyTest, EveryWayAnotherUserCouldChangeTheInstallationIsNamed) {
@@ -222,11 +228,8 @@ TEST_F(ServicesSafetyTest, HomeThroughALinkOfRootsCounts) {
 // put in place, wherever it lies; a refusal names the file and the reason.
 TEST_F(ServicesSafetyTest, LibrariesAndProgramsOthersCouldPlaceAreRefused) {
   const std::string tail = "; only root may own and change it";
-  const std::string open = outside_ + "/open", sticky = outside_ + "/sticky";
-  fs::create_directories(open + "/root");
-  ::chmod(open.c_str(), 0777);
-  fs::create_directory(sticky);
-  ::chmod(sticky.c_str(), 01777);
+  const std::string& open = writable_;
+  const std::string& sticky = sticky_;
   struct Case {
     const char* what;
     std::string file;
@@ -278,11 +281,8 @@ TEST_F(ServicesSafetyTest, LibrariesAndProgramsOthersCouldPlaceAreRefused) {
 // counts only where no other user could make it, nor a folder on the way.
 TEST_F(ServicesSafetyTest, AMissingNameCountsOnlyWhereNoOtherUserCouldMakeIt) {
   const std::string tail = "; only root may own and change it";
-  const std::string sticky = outside_ + "/sticky", open = outside_ + "/open";
-  fs::create_directories(sticky + "/root");
-  ::chmod(sticky.c_str(), 01777);
-  fs::create_directory(open);
-  ::chmod(open.c_str(), 0777);
+  const std::string& sticky = sticky_;
+  const std::string& open = writable_;
   const struct {
     std::string path, reason;  // empty: usable
   } cases[] = {
@@ -309,14 +309,16 @@ TEST_F(ServicesSafetyTest, StartRefusesAnUnsafeInstallationAndNeverFollowsTheLog
   std::unique_ptr<Service> service;
   ASSERT_EQ(manager->CreateService(config, kServiceStart, &service), kErrorSuccess);
 
+  const std::string elsewhere = outside_ + "/elsewhere";
+  fs::create_directory(elsewhere);
   fs::remove(home_.path() + "/log");
-  fs::create_directory_symlink(outside_, home_.path() + "/log");
+  fs::create_directory_symlink(elsewhere, home_.path() + "/log");
   ::testing::internal::CaptureStderr();
   EXPECT_EQ(service->Start(), kErrorAccessDenied);
   EXPECT_EQ(::testing::internal::GetCapturedStderr(),
             "Safety Test: refusing to start: " + home_.path() +
                 "/log is a symbolic link; only root may own and change it\n");
-  EXPECT_TRUE(fs::is_empty(outside_));
+  EXPECT_TRUE(fs::is_empty(elsewhere));
 
   fs::remove(home_.path() + "/log");
   fs::create_directory(home_.path() + "/log");
