@@ -230,6 +230,8 @@ TEST_F(ServicesSafetyTest, LibrariesAndProgramsOthersCouldPlaceAreRefused) {
   const std::string tail = "; only root may own and change it";
   const std::string& open = writable_;
   const std::string& sticky = sticky_;
+  fs::create_directory(home_.path() + "/shared");
+  ::chmod((home_.path() + "/shared").c_str(), 01777);
   struct Case {
     const char* what;
     std::string file;
@@ -245,6 +247,8 @@ TEST_F(ServicesSafetyTest, LibrariesAndProgramsOthersCouldPlaceAreRefused) {
       {"root's, in root's sticky folder", sticky + "/mine", 0, ""},
       {"another user's, in root's sticky folder", sticky + "/theirs", kOtherUser,
        sticky + "/theirs belongs to user 65534, not root"},
+      {"root's, in a sticky folder under the home", home_.path() + "/shared/mine", 0,
+       home_.path() + "/shared may be written by its group or by other users"},
       {"under the home, another user's", home_.path() + "/theirs", kOtherUser,
        home_.path() + "/theirs belongs to user 65534, not root"},
   };
@@ -274,6 +278,22 @@ TEST_F(ServicesSafetyTest, LibrariesAndProgramsOthersCouldPlaceAreRefused) {
     EXPECT_EQ(fs::exists(c.file + ".ran"), c.reason.empty()) << c.what;
     fs::remove(c.file);
     fs::remove(c.file + ".ran");
+  }
+
+  // A script of root's runs only when its interpreter is a program root
+  // would run.
+  const std::string interpreter = outside_ + "/interpreter", script = outside_ + "/script";
+  std::ofstream(interpreter) << "#!/bin/sh\nexec /bin/sh \"$@\"\n";
+  std::ofstream(script) << "#!" << interpreter << "\necho ran > " << script << ".ran\n";
+  for (const std::string& file : {interpreter, script}) ::chmod(file.c_str(), 0755);
+  for (const uid_t owner : {kOtherUser, uid_t{0}}) {
+    ::chown(interpreter.c_str(), owner, 0);
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(RunProgramAndWait(script, ProcessOptions(), nullptr), owner == 0 ? kErrorSuccess : kErrorAccessDenied);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              owner == 0 ? "" : "refusing to run " + script + " as root: " + interpreter +
+                                    " belongs to user 65534, not root" + tail + "\n");
+    EXPECT_EQ(fs::exists(script + ".ran"), owner == 0) << owner;
   }
 }
 
