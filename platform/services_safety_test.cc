@@ -318,6 +318,68 @@ TEST_F(ServicesSafetyTest, AMissingNameCountsOnlyWhereNoOtherUserCouldMakeIt) {
   }
 }
 
+// A file is written whole under a temporary name in a folder held by its
+// descriptor and renamed into place there; only a folder no other user may
+// write is held, sticky or not, and only regular files in it are opened.
+TEST_F(ServicesSafetyTest, ADataFolderWritesAFileWholeAndRenamesItInPlace) {
+  const std::string tail = "; only root may own and change it";
+  const std::string theirs = outside_ + "/theirs";
+  fs::create_directory(theirs);
+  ::chown(theirs.c_str(), kOtherUser, kOtherUser);
+  const struct {
+    std::string folder, refusal;
+  } refused[] = {
+      {writable_, writable_ + " may be written by its group or by other users" + tail},
+      {sticky_, sticky_ + " may be written by its group or by other users" + tail},
+      {theirs, theirs + " belongs to user 65534, not root" + tail},
+  };
+  for (const auto& c : refused) {
+    DataFolder folder;
+    std::string refusal;
+    EXPECT_FALSE(folder.Open(c.folder, &refusal)) << c.folder;
+    EXPECT_EQ(refusal, c.refusal);
+  }
+
+  const std::string profiles = outside_ + "/Profiles";
+  fs::create_directory(profiles);
+  std::ofstream(profiles + "/Ops.cfg") << "old";
+  DataFolder folder;
+  std::string refusal, name;
+  ASSERT_TRUE(folder.Open(profiles, &refusal)) << refusal;
+  const int fd = folder.CreateTemporary("Ops.cfg.", 0644, &name);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(name.rfind("Ops.cfg.", 0), 0u);
+  EXPECT_EQ(name.size(), 8u + 6u);
+  EXPECT_EQ(::write(fd, "new", 3), 3);
+  ::close(fd);
+  // Moving the folder's name away does not move what the folder writes.
+  fs::rename(profiles, profiles + ".moved");
+  fs::create_directory(profiles);
+  EXPECT_TRUE(folder.Rename(name, "Ops.cfg"));
+  std::ifstream in(profiles + ".moved/Ops.cfg");
+  EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), {}), "new");
+  EXPECT_FALSE(fs::exists(profiles + ".moved/" + name));
+  EXPECT_FALSE(fs::exists(profiles + "/Ops.cfg"));
+
+  const std::string held = profiles + ".moved";
+  ASSERT_EQ(::mkfifo((held + "/pipe").c_str(), 0644), 0);
+  fs::create_symlink(held + "/Ops.cfg", held + "/link");
+  const struct {
+    std::string name, refusal;
+  } files[] = {
+      {"pipe", profiles + "/pipe is not a regular file; only a regular file is used there"},
+      {"link", profiles + "/link is a symbolic link" + tail},
+      {"../Ops.cfg", ""},
+  };
+  for (const auto& f : files) {
+    std::string why;
+    EXPECT_LT(folder.OpenFile(f.name, O_RDONLY, 0, &why), 0) << f.name;
+    EXPECT_EQ(why, f.refusal) << f.name;
+  }
+  EXPECT_TRUE(folder.Remove("pipe"));
+  EXPECT_FALSE(fs::exists(held + "/pipe"));
+}
+
 // The manager neither starts the program nor opens its log where a link
 // points: not with the log folder a link, nor with the log file one.
 TEST_F(ServicesSafetyTest, StartRefusesAnUnsafeInstallationAndNeverFollowsTheLog) {
