@@ -111,12 +111,11 @@ std::string Join(const std::string& folder, const std::vector<std::string>& part
   return path.empty() ? "/" : path;
 }
 
-// Walks `path` from "/". With `follow_leaf`, a link of root's as the last
-// component is followed too. False with *fault when a component is refused
-// (checks only as root), or with errno when the walk cannot go on.
+// Walks `path` from "/", for root. With `follow_leaf`, a link of root's as
+// the last component is followed too. False with *fault when a component is
+// refused, or with errno when the walk cannot go on.
 bool Walk(std::string path, bool follow_leaf, Walked* w, std::string* fault) {
-  const bool check = Checked();
-  const std::string home = check ? ResolvedHome() : std::string();
+  const std::string home = ResolvedHome();
   int links = 0;
   path = Absolute(path);
   while (true) {
@@ -124,8 +123,8 @@ bool Walk(std::string path, bool follow_leaf, Walked* w, std::string* fault) {
     if (dir.get() < 0) return false;
     struct stat st {};
     if (::fstat(dir.get(), &st) != 0) return false;
-    if (check && !Trusted(st.st_uid)) return *fault = Belongs("/", st.st_uid), false;
-    if (check && OthersMayWrite(st)) return *fault = Writable("/"), false;
+    if (!Trusted(st.st_uid)) return *fault = Belongs("/", st.st_uid), false;
+    if (OthersMayWrite(st)) return *fault = Writable("/"), false;
     const std::vector<std::string> parts = Components(path);
     if (parts.empty()) {
       w->folder.Reset(dir.Release());
@@ -137,14 +136,13 @@ bool Walk(std::string path, bool follow_leaf, Walked* w, std::string* fault) {
     }
     std::string walked;  // the folders passed, each a real folder
     bool open_folder = false;
-    bool restarted = false;
-    for (size_t i = 0; i < parts.size() && !restarted; ++i) {
+    // Each turn ends in a return, or in a break that walks `path` anew.
+    for (size_t i = 0; i < parts.size(); ++i) {
       const bool last = i + 1 == parts.size();
       if (parts[i] == "..") {
         // The folders walked are real, so their parent is the text's.
         const size_t slash = walked.rfind('/');
         path = Join(slash == std::string::npos ? "" : walked.substr(0, slash), parts, i + 1);
-        restarted = true;
         break;
       }
       const std::string here = walked + "/" + parts[i];
@@ -165,7 +163,7 @@ bool Walk(std::string path, bool follow_leaf, Walked* w, std::string* fault) {
       if (::fstat(next.get(), &st) != 0) return false;
       // The file itself is judged by whoever opens it, on what it opened.
       const bool file = last && !S_ISLNK(st.st_mode);
-      if (check && !file && !Trusted(st.st_uid)) return *fault = Belongs(here, st.st_uid), false;
+      if (!file && !Trusted(st.st_uid)) return *fault = Belongs(here, st.st_uid), false;
       if (S_ISLNK(st.st_mode) && (!last || follow_leaf)) {
         if (++links > kMaxLinks) return *fault = here + " leads through too many symbolic links", false;
         char target[PATH_MAX];
@@ -173,12 +171,11 @@ bool Walk(std::string path, bool follow_leaf, Walked* w, std::string* fault) {
         if (n <= 0) return *fault = here + " is a symbolic link that cannot be read", false;
         const std::string to(target, static_cast<size_t>(n));
         path = Join(to[0] == '/' ? to : walked + "/" + to, parts, i + 1);
-        restarted = true;
         break;
       }
       const bool sticky_ok = S_ISDIR(st.st_mode) && (st.st_mode & S_ISVTX) != 0 && st.st_uid == 0 &&
                              !last && !AtOrBelow(here, home);
-      if (check && !file && OthersMayWrite(st) && !sticky_ok && !S_ISLNK(st.st_mode)) {
+      if (!file && OthersMayWrite(st) && !sticky_ok && !S_ISLNK(st.st_mode)) {
         return *fault = Writable(here), false;
       }
       if (last) {
@@ -191,7 +188,7 @@ bool Walk(std::string path, bool follow_leaf, Walked* w, std::string* fault) {
         return true;
       }
       if (!S_ISDIR(st.st_mode)) return errno = ENOTDIR, false;
-      open_folder = check && OthersMayWrite(st);
+      open_folder = OthersMayWrite(st);
       dir.Reset(next.Release());
       walked = here;
     }

@@ -310,6 +310,8 @@ TEST_F(ServicesSafetyTest, AMissingNameCountsOnlyWhereNoOtherUserCouldMakeIt) {
       {sticky + "/root/missing", ""},
       {sticky + "/missing", sticky + " may be written by its group or by other users"},
       {sticky + "/missing/deeper", sticky + " may be written by its group or by other users"},
+      {sticky + "/root/../missing", sticky + " may be written by its group or by other users"},
+      {sticky + "/root/./missing", ""},
       {open + "/missing", open + " may be written by its group or by other users"},
       {outside_ + "/missing/deeper", ""},
   };
