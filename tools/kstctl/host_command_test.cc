@@ -79,17 +79,40 @@ TEST_F(HostCommandTest, ProductValues) {
             "intervalBetweenCheckings   2000\n"
             "userNotificationStatus     0\n");
 
-  // Refused before anything is written.
-  for (const std::vector<std::string>& words :
-       std::vector<std::vector<std::string>>{{"product", "set", "intervalBetweenCheckings", "0"},
-                                             {"product", "set", "intervalBetweenCheckings", "-5"},
-                                             {"product", "set", "userNotificationStatus", "on"},
-                                             {"product", "set", "userNotificationStatus", "4294967296"},
-                                             {"product", "set", "checkInterval", "5"},
-                                             {"product", "set", "rootDirectory"}}) {
-    Expect(2, words);
+  // The largest values the services take.
+  Expect(0, {"product", "set", "intervalBetweenCheckings", "2147483647"});
+  EXPECT_EQ(Raw("SOFTWARE\\Kestrane", "intervalBetweenCheckings"), std::string("4:\xff\xff\xff\x7f", 6));
+  Expect(0, {"product", "set", "userNotificationStatus", "4294967295"});
+  EXPECT_EQ(Raw("SOFTWARE\\Kestrane", "userNotificationStatus"), std::string("4:\xff\xff\xff\xff", 6));
+  const std::string longest = "C:\\" + std::string(256, 'k');
+  Expect(0, {"product", "set", "rootDirectory", longest});
+  EXPECT_EQ(Raw("SOFTWARE\\Kestrane", "rootDirectory"), "1:" + longest + '\0');
+
+  // Refused before anything is written, saying what would be taken.
+  const char interval[] = "kstctl product: intervalBetweenCheckings takes a number from 1 to 2147483647, not '";
+  const struct {
+    std::vector<std::string> words;
+    std::string err;
+  } refused[] = {
+      {{"product", "set", "intervalBetweenCheckings", "0"}, interval + std::string("0'\n")},
+      {{"product", "set", "intervalBetweenCheckings", "2147483648"}, interval + std::string("2147483648'\n")},
+      {{"product", "set", "intervalBetweenCheckings", "4294967295"}, interval + std::string("4294967295'\n")},
+      {{"product", "set", "intervalBetweenCheckings", "-5"}, interval + std::string("-5'\n")},
+      {{"product", "set", "userNotificationStatus", "on"},
+       "kstctl product: userNotificationStatus takes a number from 0 to 4294967295, not 'on'\n"},
+      {{"product", "set", "userNotificationStatus", "4294967296"}, ""},
+      {{"product", "set", "rootDirectory", longest + "k"},
+       "kstctl product: rootDirectory takes a text of at most 259 characters, not '" + longest + "k'\n"},
+      {{"product", "set", "checkInterval", "5"}, ""},
+      {{"product", "set", "rootDirectory"}, ""},
+  };
+  for (const auto& r : refused) {
+    const KstctlOutcome outcome = Run(r.words);
+    EXPECT_EQ(outcome.status, 2) << r.words[2] << " " << r.words.back();
+    if (!r.err.empty()) EXPECT_EQ(outcome.err, r.err);
   }
-  EXPECT_EQ(Raw("SOFTWARE\\Kestrane", "intervalBetweenCheckings"), std::string("4:\xd0\x07\0\0", 6));
+  EXPECT_EQ(Raw("SOFTWARE\\Kestrane", "intervalBetweenCheckings"), std::string("4:\xff\xff\xff\x7f", 6));
+  EXPECT_EQ(Raw("SOFTWARE\\Kestrane", "rootDirectory"), "1:" + longest + '\0');
 }
 
 TEST_F(HostCommandTest, CollectorOptionsAsApplyWritesThem) {
