@@ -306,6 +306,38 @@ TEST_F(TrainTest, TrainsListsAndTunes) {
   EXPECT_EQ(Instances(), "usage;");
 }
 
+// A set-up gives the counters new ids: a running checker is asked to
+// reload, so that its alerts name them; without one, the set-up says when
+// it takes effect.
+TEST_F(TrainTest, SetupAsksARunningCheckerToReload) {
+  const KstctlOutcome alone = Run({"store", "setup"});
+  EXPECT_EQ(alone.status, 0) << alone.err;
+  EXPECT_EQ(alone.err, "kstctl store: reload not requested: the checking service is not installed (result -13)\n");
+  EXPECT_NE(alone.out.find("  Memory\nthe checking service will use it when it next starts or reloads\n"),
+            std::string::npos)
+      << alone.out;
+
+  std::filesystem::create_symlink(BinDir() + "/KestraneChecker", home_.path() + "/KestraneChecker");
+  ASSERT_EQ(std::system((ShellQuote(home_.path() + "/KestraneChecker") + " -install").c_str()), 0);
+  Expect(0, {"product", "set", "intervalBetweenCheckings", "60000"});
+  ASSERT_EQ(WriteServiceDword("kstCollector", "notFirstStartFlag", 1), 0);
+  ASSERT_EQ(WriteServiceMultiString("kstCollector", "optCounters", {}), 0);
+  Expect(0, {"svc", "start", "kstChecker"});
+  std::string state;
+  for (int i = 0; i < 250 && state.find("state:       running") == std::string::npos; ++i) {
+    ::usleep(20000);
+    state = Run({"svc", "query", "kstChecker"}).out;
+  }
+  const KstctlOutcome running = Run({"store", "setup"});
+  Expect(0, {"svc", "stop", "kstChecker"});
+  EXPECT_NE(state.find("state:       running"), std::string::npos) << "the checker did not run within 5 s\n" << state;
+  EXPECT_EQ(running.status, 0) << running.err;
+  EXPECT_EQ(running.err, "");
+  EXPECT_NE(running.out.find("  Memory\nreload requested: the checking service reloads before its next check\n"),
+            std::string::npos)
+      << running.out;
+}
+
 // A state file that cannot be written (here: a file size limit below its
 // size) is never left cut short, and the sensitivity said is the one it
 // holds.
