@@ -109,7 +109,9 @@ TEST_F(HostCommandTest, ProductValues) {
   for (const auto& r : refused) {
     const KstctlOutcome outcome = Run(r.words);
     EXPECT_EQ(outcome.status, 2) << r.words[2] << " " << r.words.back();
-    if (!r.err.empty()) EXPECT_EQ(outcome.err, r.err);
+    if (!r.err.empty()) {
+      EXPECT_EQ(outcome.err, r.err);
+    }
   }
   EXPECT_EQ(Raw("SOFTWARE\\Kestrane", "intervalBetweenCheckings"), std::string("4:\xff\xff\xff\x7f", 6));
   EXPECT_EQ(Raw("SOFTWARE\\Kestrane", "rootDirectory"), "1:" + longest + '\0');
