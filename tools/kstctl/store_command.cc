@@ -118,8 +118,8 @@ int Training(const ActionArgs& args) {
 
 const Action kActions[] = {
     {"setup", "setup",
-     "register the ring buffer's counters, make one log per object (drops those logs' "
-     "instances) and ask the checker to reload",
+     "register the ring buffer's counters and make one log per object (drops those logs' "
+     "instances)",
      0, 0, Setup},
     {"counters", "counters", "print the ring buffer's counter titles in column order", 0, 0,
      Counters},
@@ -134,8 +134,10 @@ int StoreCommand(const std::vector<std::string>& args) {
   return DispatchAction(kCommand, kActions,
                         "Works from the collector's ring buffer by running the exporter found\n"
                         "under the product key's rootDirectory.\n",
-                        "\nSECONDS is the spacing of the table's rows (default: the collector's\n"
-                        "interval). Exit status: 0 done, 1 failed, 2 wrong usage.\n",
+                        "\nAfter a set-up a running checking service is asked to reload, so that\n"
+                        "its alerts name the counters' new ids. SECONDS is the spacing of the\n"
+                        "table's rows (default: the collector's interval).\n"
+                        "\nExit status: 0 done, 1 failed, 2 wrong usage.\n",
                         args);
 }
 
