@@ -57,6 +57,11 @@ class ConfigDialogX11Test : public AlerterTest {
     saved_ = ReadFile(HomePath("Profiles/Ops.cfg"));
   }
   void TearDown() override {
+    // The next test, or another program at the display, finds the screen
+    // as the dialog found it.
+    Person person;
+    EXPECT_EQ(person.Leftovers(), std::vector<std::string>{});
+    EXPECT_EQ(ui::TopLevelWindows().size(), 0u);
     ui::SetCurrentResources(previous_);
     AlerterTest::TearDown();
   }

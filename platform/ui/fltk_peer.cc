@@ -10,6 +10,7 @@
 #include <FL/Fl_Input.H>
 #include <FL/Fl_Input_Choice.H>
 #include <FL/Fl_Multi_Browser.H>
+#include <FL/x.H>
 
 #include <algorithm>
 #include <cstdint>
@@ -103,6 +104,9 @@ Peer::~Peer() {
   if (widget_ == nullptr) return;
   widget_->callback(static_cast<Fl_Callback*>(nullptr), nullptr);
   widget_->hide();
+  // Gone from the screen now, not when this process next waits for events
+  // (it may never again).
+  if (window_ != nullptr && fl_display != nullptr) XSync(fl_display, False);
   if (Fl_Group* parent = widget_->parent()) parent->remove(widget_);
   Fl::delete_widget(widget_);
 }

@@ -268,7 +268,14 @@ class UiScreenshotTest : public ::testing::Test {
     testing::Reset();
     previous_ = SetCurrentResources(&AlerterResources());
   }
-  void TearDown() override { SetCurrentResources(previous_); }
+  // A dialog that has returned is gone from the screen at once, though this
+  // process may never wait for events again.
+  void TearDown() override {
+    testing::Person person;
+    EXPECT_EQ(person.Leftovers(), std::vector<std::string>{});
+    EXPECT_EQ(TopLevelWindows().size(), 0u);
+    SetCurrentResources(previous_);
+  }
   const Resources* previous_ = nullptr;
 };
 

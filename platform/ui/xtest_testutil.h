@@ -57,6 +57,10 @@ class Person {
   void Type(std::string_view text);
   // Returns once the program has handled everything sent so far.
   void Settle();
+  // What a program that is done with its windows left on the screen, now:
+  // each window still shown, by its title, and a grab of the pointer or of
+  // the keyboard that keeps them from other programs.
+  std::vector<std::string> Leftovers();
   // Runs fn on the UI thread; false when it did not run in time.
   bool Ask(const std::function<void()>& fn);
 
