@@ -36,6 +36,7 @@ constexpr const char* kBox = "Warning system";  // the exit question, the confir
 constexpr int kFieldCombo = 32835;
 constexpr int kValueEdit = 32839;
 constexpr int kNo = 7;
+constexpr int kProfileNameEdit = 6101;
 
 class ConfigDialogX11Test : public AlerterTest {
  protected:
@@ -120,6 +121,28 @@ class ConfigDialogX11Test : public AlerterTest {
       if (record.message_box) texts.push_back(record.text);
     }
     return texts;
+  }
+  // The pixels of a control as they are on the screen now, row by row.
+  std::vector<uint8_t> Pixels(Person& person, const std::vector<int>& path) {
+    std::vector<uint8_t> pixels;
+    person.Ask([&] {
+      ui::Dialog* shown = ui::testing::RunningDialog(kConfig);
+      ui::Window* control = shown;
+      for (size_t i = 0; control != nullptr && i < path.size(); ++i) control = control->Child(path[i]);
+      ui::Image shot;
+      ui::Rect top, where;
+      if (control == nullptr || !ui::testing::Capture(*shown, &shot) || !ui::testing::ScreenRect(*shown, &top) ||
+          !ui::testing::ScreenRect(*control, &where)) {
+        return;
+      }
+      for (int y = where.top - top.top; y < where.bottom - top.top; ++y) {
+        for (int x = where.left - top.left; x < where.right - top.left; ++x) {
+          ui::Color c = shot.At(x, y);
+          pixels.insert(pixels.end(), {c.r, c.g, c.b});
+        }
+      }
+    });
+    return pixels;
   }
   bool ConfigRunning(Person& person) {
     bool running = false;
@@ -309,8 +332,6 @@ TEST_F(ConfigDialogX11Test, KstctlNotificationsOpensTheDialog) {
   EXPECT_EQ(ReadFile(HomePath("Profiles/Ops.cfg")), saved_);
 }
 
-constexpr int kProfileNameEdit = 6101;
-
 // Return presses the push button that has the focus: Cancel leaves the
 // renamed profile unsaved; the default OK answers only where the focus is on
 // no button.
@@ -364,6 +385,56 @@ TEST_F(ConfigDialogX11Test, ClickOnASubmenuTitleOpensIt) {
   ASSERT_NE(added, nullptr) << "no gate added";
   EXPECT_EQ(added->gateType(), 1);
   EXPECT_EQ(profiles_.findProfile("Spare")->deliverySettings.size(), 1u) << "no notification added";
+}
+
+// Typing in an edit box of a pane or of the filter dialog repaints the
+// pane: each label is drawn again over its own background, not over its
+// old self (which would look bold and smeared).
+TEST_F(ConfigDialogX11Test, LabelsLookTheSameAfterTyping) {
+  {
+    ProfileSet set;
+    set.load();
+    set.findProfile("Ops")->deliverySettings.push_back(std::make_unique<MailDeliverySettings>("mail"));
+    ASSERT_EQ(set.saveAllProfiles(), 0);
+  }
+  struct Case {
+    const char* where;
+    std::vector<int> label, edit;
+  };
+  const Case profile{"profile pane", {kPaneId, 6113}, {kPaneId, kProfileNameEdit}};
+  const Case mail{"mail pane", {kPaneId, 6213}, {kPaneId, 6203}};
+  const Case filter{"filter dialog", {kPaneId, 65535}, {kPaneId, kValueEdit}};
+  std::vector<std::string> smeared;
+  auto type_and_compare = [&](Person& person, const Case& c) {
+    std::vector<uint8_t> before = Pixels(person, c.label);
+    ASSERT_FALSE(before.empty()) << c.where << ": the label is not on the screen";
+    ASSERT_TRUE(person.Click(kConfig, c.edit)) << c.where << ": the edit box is not on the screen";
+    person.Type("abc");
+    person.Key("BackSpace");
+    if (Pixels(person, c.label) != before) smeared.push_back(c.where);
+  };
+  int result = Play([&](Person& person) {
+    ASSERT_TRUE(person.WaitForWindow(kConfig)) << "the dialog never showed";
+    ASSERT_TRUE(person.Ask([&] {
+      ui::TreeCtrl& tree = *dialog_.profileTree();
+      for (ui::TreeItem item : tree.VisibleItems()) {
+        if (tree.ItemText(item) == "Ops") tree.Expand(item, ui::ExpandCode::kExpand);
+      }
+    }));
+    ASSERT_TRUE(ClickItem(person, false, "mail")) << "no transporter mail";
+    type_and_compare(person, mail);
+    ASSERT_TRUE(ClickItem(person, false, "Ops"));
+    type_and_compare(person, profile);
+    ASSERT_TRUE(ClickItem(person, true, "Gate", 3)) << "the root gate is not in the filter tree";
+    ASSERT_TRUE(person.ClickMenuItem(0, 3, 4)) << "no context menu on the root gate";
+    ASSERT_TRUE(WaitForDialog<CFilterSettingsDlg>(person, kConfig)) << "no filter dialog after Add filter";
+    type_and_compare(person, filter);
+    ASSERT_TRUE(person.Click(kConfig, {ui::kIdCancel}));
+    ASSERT_TRUE(WaitForDialog<NotificationConfigDlg>(person, kConfig)) << "the filter dialog stayed after Cancel";
+    ASSERT_TRUE(person.Click(kConfig, {ui::kIdCancel}));
+  });
+  EXPECT_EQ(result, ui::kIdCancel);
+  EXPECT_EQ(smeared, std::vector<std::string>{});
 }
 
 // Every text of every pane, of each filter field type, and of the filter
