@@ -122,6 +122,21 @@ class ConfigDialogX11Test : public AlerterTest {
     }
     return texts;
   }
+  // Gives the saved profile a mail transporter named "mail".
+  void AddMail(const char* profile) {
+    ProfileSet set;
+    ASSERT_EQ(set.load(), 0);
+    set.findProfile(profile)->deliverySettings.push_back(std::make_unique<MailDeliverySettings>("mail"));
+    ASSERT_EQ(set.saveAllProfiles(), 0);
+  }
+  bool Expand(Person& person, const char* profile) {
+    return person.Ask([&] {
+      ui::TreeCtrl& tree = *dialog_.profileTree();
+      for (ui::TreeItem item : tree.VisibleItems()) {
+        if (tree.ItemText(item) == profile) tree.Expand(item, ui::ExpandCode::kExpand);
+      }
+    });
+  }
   // The pixels of a control as they are on the screen now, row by row.
   std::vector<uint8_t> Pixels(Person& person, const std::vector<int>& path) {
     std::vector<uint8_t> pixels;
@@ -193,6 +208,8 @@ TEST_F(ConfigDialogX11Test, AddFilterByItsContextMenuTypedAndConfirmed) {
     ASSERT_TRUE(person.Click(kConfig, {ui::kIdOk}));
     ASSERT_TRUE(person.WaitForWindow(kBox)) << "no message for an empty value";
     ClickItem(person, false, "Spare");  // neither window under the box takes a click
+    person.KeyWith("Alt_L", "f");       // nor a key of the menu bar (File > Close)
+    for (int i = 0; i < 3; ++i) person.Key("Down");
     person.Key("Return");
     ASSERT_TRUE(person.WaitUntilGone(kBox)) << "the message stayed after Return";
     ASSERT_TRUE(WaitForDialog<CFilterSettingsDlg>(person, kConfig)) << "the filter dialog closed on a refused value";
@@ -210,6 +227,7 @@ TEST_F(ConfigDialogX11Test, AddFilterByItsContextMenuTypedAndConfirmed) {
   EXPECT_EQ(added->fieldType(), Filter::kAnalyzerTitle);
   EXPECT_EQ(added->pattern(), "cpu 2");
   EXPECT_EQ(MessageBoxTexts(), std::vector<std::string>{"You must input matching value."});
+  for (const auto& shown : ui::testing::modal_log()) EXPECT_NE(shown.template_id, 6) << "File > Close under the message";
 }
 
 // A filter pane's error, raised on leaving the pane after its field list was
@@ -391,12 +409,7 @@ TEST_F(ConfigDialogX11Test, ClickOnASubmenuTitleOpensIt) {
 // pane: each label is drawn again over its own background, not over its
 // old self (which would look bold and smeared).
 TEST_F(ConfigDialogX11Test, LabelsLookTheSameAfterTyping) {
-  {
-    ProfileSet set;
-    set.load();
-    set.findProfile("Ops")->deliverySettings.push_back(std::make_unique<MailDeliverySettings>("mail"));
-    ASSERT_EQ(set.saveAllProfiles(), 0);
-  }
+  AddMail("Ops");
   struct Case {
     const char* where;
     std::vector<int> label, edit;
@@ -415,12 +428,7 @@ TEST_F(ConfigDialogX11Test, LabelsLookTheSameAfterTyping) {
   };
   int result = Play([&](Person& person) {
     ASSERT_TRUE(person.WaitForWindow(kConfig)) << "the dialog never showed";
-    ASSERT_TRUE(person.Ask([&] {
-      ui::TreeCtrl& tree = *dialog_.profileTree();
-      for (ui::TreeItem item : tree.VisibleItems()) {
-        if (tree.ItemText(item) == "Ops") tree.Expand(item, ui::ExpandCode::kExpand);
-      }
-    }));
+    ASSERT_TRUE(Expand(person, "Ops"));
     ASSERT_TRUE(ClickItem(person, false, "mail")) << "no transporter mail";
     type_and_compare(person, mail);
     ASSERT_TRUE(ClickItem(person, false, "Ops"));
@@ -435,6 +443,40 @@ TEST_F(ConfigDialogX11Test, LabelsLookTheSameAfterTyping) {
   });
   EXPECT_EQ(result, ui::kIdCancel);
   EXPECT_EQ(smeared, std::vector<std::string>{});
+}
+
+// The menu bar without the mouse: Alt with a title's letter opens that
+// menu, whatever control has the keys; F10 enters the bar; the arrows move
+// through it, Return chooses and Escape leaves it, the dialog still open.
+TEST_F(ConfigDialogX11Test, MenuBarByTheKeyboard) {
+  AddMail("Spare");
+  int result = Play([&](Person& person) {
+    ASSERT_TRUE(ClickItem(person, false, "Spare"));
+    ASSERT_TRUE(person.Click(kConfig, {kPaneId, kProfileNameEdit})) << "the profile pane is not on the screen";
+    person.Key("F10");  // File, then Help and back to Profile
+    for (const char* key : {"Right", "Right", "Left", "Down"}) person.Key(key);  // Activate
+    person.Key("Return");
+    person.KeyWith("Alt_L", "p");
+    person.Key("Escape");
+    ASSERT_TRUE(ConfigRunning(person)) << "Escape in the menu bar closed the dialog";
+    std::string typed;
+    person.Ask([&] { typed = ui::testing::RunningDialog(kConfig)->Child(kPaneId)->Child(kProfileNameEdit)->Text(); });
+    EXPECT_EQ(typed, "Spare") << "a menu key reached the edit box";
+    ASSERT_TRUE(Expand(person, "Spare"));
+    ASSERT_TRUE(ClickItem(person, false, "mail")) << "no transporter mail";  // "Profile" greyed
+    person.KeyWith("Alt_L", "p");
+    EXPECT_EQ(person.Leftovers(), std::vector<std::string>{"window \"User notification\" still shown"})
+        << "Alt+P opened the greyed \"Profile\"";
+    person.KeyWith("Alt_L", "f");
+    for (int i = 0; i < 3; ++i) person.Key("Down");  // New profile, Save all, Close
+    person.Key("Return");
+    ASSERT_TRUE(WaitForDialog<CExitDialog>(person, kBox)) << "no \"Save changes?\" after Alt+F, Close";
+    ASSERT_TRUE(person.Click(kBox, {kNo}));
+  });
+  EXPECT_EQ(result, kNo);
+  ASSERT_NE(profiles_.defaultProfile(), nullptr);
+  EXPECT_EQ(profiles_.defaultProfile()->name, "Spare") << "F10, Right, Right, Left, Down, Return did not activate";
+  EXPECT_EQ(profiles_.profileCount(), 2) << "a menu item other than the one chosen ran";
 }
 
 // Every text of every pane, of each filter field type, and of the filter

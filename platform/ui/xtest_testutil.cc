@@ -233,17 +233,28 @@ void Person::ClickAt(Point screen, int button) {
 }
 
 void Person::Key(std::string_view name, bool shift) {
+  if (shift) {
+    KeyWith("Shift_L", name);
+  } else {
+    KeyWith("", name);
+  }
+}
+
+void Person::KeyWith(std::string_view modifier, std::string_view name) {
   Display* display = D(display_);
-  KeyCode code = XKeysymToKeycode(display, XStringToKeysym(std::string(name).c_str()));
-  KeyCode shift_code = XKeysymToKeycode(display, XK_Shift_L);
-  if (code == 0) {
-    ADD_FAILURE() << "no key named " << name;
+  auto code_of = [display](std::string_view key) {
+    return XKeysymToKeycode(display, XStringToKeysym(std::string(key).c_str()));
+  };
+  KeyCode code = code_of(name);
+  KeyCode held = modifier.empty() ? 0 : code_of(modifier);
+  if (code == 0 || (!modifier.empty() && held == 0)) {
+    ADD_FAILURE() << "no key named " << (code == 0 ? name : modifier);
     return;
   }
-  if (shift) XTestFakeKeyEvent(display, shift_code, True, CurrentTime);
+  if (held != 0) XTestFakeKeyEvent(display, held, True, CurrentTime);
   XTestFakeKeyEvent(display, code, True, CurrentTime);
   XTestFakeKeyEvent(display, code, False, CurrentTime);
-  if (shift) XTestFakeKeyEvent(display, shift_code, False, CurrentTime);
+  if (held != 0) XTestFakeKeyEvent(display, held, False, CurrentTime);
   Settle();
 }
 

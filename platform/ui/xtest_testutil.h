@@ -53,6 +53,8 @@ class Person {
   void ClickAt(Point screen, int button = 1);
   // A key by its X name ("Return", "Escape", "Down", "a"), with Shift.
   void Key(std::string_view name, bool shift = false);
+  // A key pressed while a modifier key ("Alt_L") is held down.
+  void KeyWith(std::string_view modifier, std::string_view name);
   // Letters, digits and blanks, key by key.
   void Type(std::string_view text);
   // Returns once the program has handled everything sent so far.
