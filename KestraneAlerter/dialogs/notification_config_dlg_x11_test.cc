@@ -405,6 +405,55 @@ TEST_F(ConfigDialogX11Test, ClickOnASubmenuTitleOpensIt) {
   EXPECT_EQ(profiles_.findProfile("Spare")->deliverySettings.size(), 1u) << "no notification added";
 }
 
+// A text field longer than a profile file's line (998 characters) would be
+// read back cut, its rest taken as the next line, and every field and
+// transporter after it shifted or lost: the pane names the box on OK, and
+// the dialog stays. One character less is saved and read back whole.
+TEST_F(ConfigDialogX11Test, TransporterTextFieldsHoldWhatTheFileHolds) {
+  AddMail("Ops");
+  {
+    ProfileSet set;
+    ASSERT_EQ(set.load(), 0);
+    auto net = std::make_unique<NetSendDeliverySettings>("desk");
+    net->destination = "ops";
+    set.findProfile("Ops")->deliverySettings.push_back(std::move(net));
+    ASSERT_EQ(set.saveAllProfiles(), 0);
+  }
+  constexpr int kTextField = 6203;  // the first: "Mail to:"
+  int result = Play([&](Person& person) {
+    ASSERT_TRUE(Expand(person, "Ops"));
+    ASSERT_TRUE(ClickItem(person, false, "mail")) << "no transporter mail";
+    ASSERT_TRUE(person.Ask([&] {
+      ui::testing::RunningDialog(kConfig)->Child(kPaneId)->Child(kTextField)->SetText(std::string(997, 'a'));
+    }));
+    ASSERT_TRUE(person.Click(kConfig, {kPaneId, kTextField}));
+    person.Key("End");
+    person.Type("bc");
+    ASSERT_TRUE(person.Click(kConfig, {ui::kIdOk}));
+    ASSERT_TRUE(person.WaitForWindow(kBox)) << "no message for 999 characters";
+    person.Key("Return");
+    ASSERT_TRUE(person.WaitUntilGone(kBox)) << "the message stayed after Return";
+    ASSERT_TRUE(ConfigRunning(person)) << "the dialog closed on a refused value";
+    ASSERT_TRUE(person.Click(kConfig, {kPaneId, kTextField}));
+    person.Key("End");
+    person.Key("BackSpace");
+    ASSERT_TRUE(person.Click(kConfig, {ui::kIdOk}));
+  });
+  EXPECT_EQ(result, ui::kIdOk);
+  EXPECT_EQ(MessageBoxTexts(), std::vector<std::string>{"Invalid value in \"Mail to\" box: at most 998 characters."});
+  ProfileSet saved;
+  ASSERT_EQ(saved.load(), 0);
+  const auto& transporters = saved.findProfile("Ops")->deliverySettings;
+  ASSERT_EQ(transporters.size(), 2u);
+  const auto* mail = dynamic_cast<const MailDeliverySettings*>(transporters[0].get());
+  ASSERT_NE(mail, nullptr);
+  EXPECT_EQ(mail->recipient, std::string(997, 'a') + "b");
+  EXPECT_EQ(mail->sender, "");
+  const auto* net = dynamic_cast<const NetSendDeliverySettings*>(transporters[1].get());
+  ASSERT_NE(net, nullptr) << "the transporter after it was lost";
+  EXPECT_EQ(net->destination, "ops");
+}
+
 // Typing in an edit box of a pane or of the filter dialog repaints the
 // pane: each label is drawn again over its own background, not over its
 // old self (which would look bold and smeared).
