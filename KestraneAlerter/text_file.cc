@@ -1,10 +1,17 @@
 #include "KestraneAlerter/text_file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
 #include <cstdarg>
 #include <fstream>
 #include <iterator>
 
 #include "KestraneAlerter/alerter_log.h"
+#include "platform/durable_file.h"
 #include "platform/paths.h"
 #include "platform/services.h"
 
@@ -114,6 +121,45 @@ bool WriteText(std::FILE* file, const char* format, ...) {
 
 std::FILE* CreateTextFile(const std::string& windows_path) {
   return std::fopen(NativePath(windows_path).c_str(), "w");
+}
+
+WholeTextFile::WholeTextFile(const std::string& windows_path) : native_(NativePath(windows_path)) {
+  if (const std::string unsafe = UnsafePathReason(native_); !unsafe.empty()) {
+    AlerterLog("refusing to write " + native_ + " as root: " + unsafe);
+    return;
+  }
+  // A name of its own per try: never an old file, nor another writer's.
+  static std::atomic<unsigned> made{0};
+  int fd = -1;
+  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+    temp_ = native_ + "." + std::to_string(::getpid()) + "-" + std::to_string(made++) + ".new";
+    fd = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) break;
+  }
+  if (fd < 0) {
+    temp_.clear();
+    return;
+  }
+  struct stat old;
+  if (::stat(native_.c_str(), &old) == 0 && S_ISREG(old.st_mode)) ::fchmod(fd, old.st_mode & 07777);
+  file_ = ::fdopen(fd, "w");
+  if (file_ == nullptr) ::close(fd);
+}
+
+WholeTextFile::~WholeTextFile() {
+  if (file_ != nullptr) std::fclose(file_);
+  if (!temp_.empty()) ::unlink(temp_.c_str());
+}
+
+bool WholeTextFile::Commit() {
+  if (file_ == nullptr) return false;
+  bool ok = std::fflush(file_) == 0 && !std::ferror(file_) && SyncFileToDisk(temp_);
+  ok = std::fclose(file_) == 0 && ok;
+  file_ = nullptr;
+  if (!ok || ::rename(temp_.c_str(), native_.c_str()) != 0) return false;
+  temp_.clear();
+  // The new name in its folder reaches the disk too.
+  return SyncFileToDisk(native_);
 }
 
 }  // namespace kst

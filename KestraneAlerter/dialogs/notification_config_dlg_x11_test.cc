@@ -3,8 +3,11 @@
 // own event loop. After a menu or a drop-down list, each dialog and message
 // box must take the person's answer while the windows under it take none.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -37,6 +40,8 @@ constexpr int kFieldCombo = 32835;
 constexpr int kValueEdit = 32839;
 constexpr int kNo = 7;
 constexpr int kProfileNameEdit = 6101;
+// The profile tree's empty part, where the dialog opens (at 200, 130).
+constexpr ui::Point kProfileTreeSpace{200 + 60, 130 + 250};
 
 class ConfigDialogX11Test : public AlerterTest {
  protected:
@@ -121,6 +126,47 @@ class ConfigDialogX11Test : public AlerterTest {
       if (record.message_box) texts.push_back(record.text);
     }
     return texts;
+  }
+  // Runs `kstctl notifications`, after the command prefix `as`, while the
+  // person plays at the display once its dialog shows; its exit status and
+  // what it wrote.
+  std::pair<int, std::string> KstctlNotifications(const std::string& as, const std::function<void(Person&)>& script) {
+    const char* bin = std::getenv("KST_BIN_DIR");
+    if (bin == nullptr) {
+      ADD_FAILURE() << "KST_BIN_DIR names the built programs";
+      return {-1, ""};
+    }
+    // kstctl keeps the font libraries' caches as this program does, so a
+    // leak checker is told the same suppressions.
+    const std::string suppressions = HomePath("leak-suppressions.txt");
+    WriteFile(suppressions, __lsan_default_suppressions());
+    ::chmod(suppressions.c_str(), 0644);
+    // Bounded: a dialog that never shows is ended by timeout.
+    const std::string command = "LSAN_OPTIONS=\"${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=" + suppressions +
+                                ":print_suppressions=0\" " + as + " timeout 60 '" + std::string(bin) +
+                                "/kstctl' notifications 2>&1";
+    FILE* kstctl = ::popen(command.c_str(), "r");
+    if (kstctl == nullptr) {
+      ADD_FAILURE() << "cannot run " << command;
+      return {-1, ""};
+    }
+    {
+      std::atomic<bool> no_loop_here{true};
+      Person person(&no_loop_here);
+      EXPECT_TRUE(person.connected() && person.WaitForWindow(kConfig))
+          << "kstctl notifications showed no \"User notification\"";
+      if (person.connected()) script(person);
+    }
+    std::string output;
+    char buffer[512];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, kstctl)) > 0;) output.append(buffer, n);
+    return {::pclose(kstctl), output};
+  }
+  static std::vector<std::string> Entries(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
   }
   // Gives the saved profile a mail transporter named "mail".
   void AddMail(const char* profile) {
@@ -319,35 +365,52 @@ TEST_F(ConfigDialogX11Test, FilterPaneRefusesALeadingBlank) {
 // `kstctl notifications` at the display: the dialog comes up in kstctl's
 // own process, from the alerter library, and Escape closes it unsaved.
 TEST_F(ConfigDialogX11Test, KstctlNotificationsOpensTheDialog) {
-  const char* bin = std::getenv("KST_BIN_DIR");
-  ASSERT_NE(bin, nullptr) << "KST_BIN_DIR names the built programs";
-  // kstctl keeps the font libraries' caches as this program does, so a leak
-  // checker is told the same suppressions.
-  const std::string suppressions = HomePath("leak-suppressions.txt");
-  WriteFile(suppressions, __lsan_default_suppressions());
-  // Bounded: a dialog that never shows is ended by timeout.
-  const std::string command = "LSAN_OPTIONS=\"${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=" + suppressions +
-                              ":print_suppressions=0\" timeout 60 '" + std::string(bin) + "/kstctl' notifications 2>&1";
-  FILE* kstctl = ::popen(command.c_str(), "r");
-  ASSERT_NE(kstctl, nullptr);
-  {
-    std::atomic<bool> no_loop_here{true};
-    Person person(&no_loop_here);
-    EXPECT_TRUE(person.connected() && person.WaitForWindow(kConfig))
-        << "kstctl notifications showed no \"User notification\"";
-    if (person.connected()) {
-      person.ClickAt({200 + 60, 130 + 250});  // the profile tree's empty part, for the focus
-      person.Key("Escape");
-      EXPECT_TRUE(person.WaitUntilGone(kConfig)) << "the dialog stayed after Escape";
-    }
-  }
-  std::string output;
-  char buffer[512];
-  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, kstctl)) > 0;) output.append(buffer, n);
-  const int status = ::pclose(kstctl);
+  auto [status, output] = KstctlNotifications("", [&](Person& person) {
+    person.ClickAt(kProfileTreeSpace);  // for the focus
+    person.Key("Escape");
+    EXPECT_TRUE(person.WaitUntilGone(kConfig)) << "the dialog stayed after Escape";
+  });
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status << "\n" << output;
   EXPECT_EQ(output, "");
   EXPECT_EQ(ReadFile(HomePath("Profiles/Ops.cfg")), saved_);
+}
+
+// A user who may not write the Profiles folder presses OK: the save fails
+// whole, says so and keeps the dialog; the profile list still names what
+// the files hold; kstctl, closed after that, says so and exits with 1.
+TEST_F(ConfigDialogX11Test, KstctlNotificationsSaysWhenTheSaveFailed) {
+  if (::geteuid() != 0) GTEST_SKIP() << "only root can run the dialog as the user nobody";
+  const std::string list = "all:\r\nSpare\r\nOps\r\ndefault:\r\nOps\r\n";  // as another writer left it
+  WriteFile(HomePath("Profiles/_default_.cfg"), list);
+  const std::string own = HomePath("nobody");  // what the user keeps: the font caches
+  std::filesystem::create_directory(own);
+  namespace fs = std::filesystem;
+  fs::permissions(home_, fs::perms::all & ~(fs::perms::group_write | fs::perms::others_write));
+  fs::permissions(own, fs::perms::all);
+  fs::permissions(HomePath("Profiles/_default_.cfg"), fs::perms::all & ~(fs::perms::owner_exec | fs::perms::group_exec |
+                                                                           fs::perms::others_exec));
+  fs::permissions(HomePath("Profiles"), fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                                            fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
+  const std::vector<std::string> before = Entries(HomePath("Profiles"));
+  const std::string as = "setpriv --reuid=nobody --regid=nogroup --clear-groups env HOME=" + own +
+                         " XDG_CONFIG_HOME=" + own + " XDG_CACHE_HOME=" + own;
+  auto [status, output] = KstctlNotifications(as, [&](Person& person) {
+    person.ClickAt(kProfileTreeSpace);  // for the focus: Return presses OK
+    person.Key("Return");
+    EXPECT_TRUE(person.WaitForWindow(kBox)) << "no \"Saving operation not completed!\"";
+    person.Key("Return");
+    EXPECT_TRUE(person.WaitUntilGone(kBox)) << "the message stayed after Return";
+    EXPECT_EQ(person.Leftovers(), std::vector<std::string>{"window \"User notification\" still shown"})
+        << "the dialog closed after a failed save";
+    person.Key("Escape");
+    EXPECT_TRUE(person.WaitUntilGone(kConfig)) << "the dialog stayed after Escape";
+  });
+  fs::permissions(HomePath("Profiles"), fs::perms::owner_write, fs::perm_options::add);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << "status " << status << "\n" << output;
+  EXPECT_EQ(output, "kstctl notifications: the profiles were not saved: the last save in the dialog failed\n");
+  EXPECT_EQ(ReadFile(HomePath("Profiles/_default_.cfg")), list);
+  EXPECT_EQ(ReadFile(HomePath("Profiles/Ops.cfg")), saved_);
+  EXPECT_EQ(Entries(HomePath("Profiles")), before);
 }
 
 // Return presses the push button that has the focus: Cancel leaves the
