@@ -436,6 +436,8 @@ TEST_F(UiScreenshotTest, MessageBoxAfterADropDownTakesTheInputAndItsOwnerNone) {
 TEST(UiBackendChoiceTest, RealWindowsWhenADisplayIsThere) {
   if (!testing::StartVirtualDisplay()) FAIL() << "Xvfb cannot be started (scripts/packages.txt installs it)";
   std::string display = std::getenv("DISPLAY");
+  const char* forced = std::getenv("KST_UI");
+  const std::string kept = forced != nullptr ? forced : "";
   unsetenv("KST_UI");
   EXPECT_STREQ(MakeBackendForEnvironment()->name(), "fltk");
   setenv("KST_UI", "headless", 1);
@@ -444,6 +446,7 @@ TEST(UiBackendChoiceTest, RealWindowsWhenADisplayIsThere) {
   unsetenv("DISPLAY");
   EXPECT_STREQ(MakeBackendForEnvironment()->name(), "headless");
   setenv("DISPLAY", display.c_str(), 1);
+  if (forced != nullptr) setenv("KST_UI", kept.c_str(), 1);
 }
 
 // The server and the toolkit leave nothing in the shared /tmp or the
