@@ -151,6 +151,11 @@ TEST_F(ProfileTest, SaveReplacesTheFileWhole) {
   for (const auto& entry : fs::directory_iterator(HomePath("Profiles"))) entries.push_back(entry.path().filename());
   std::sort(entries.begin(), entries.end());
   EXPECT_EQ(entries, (std::vector<std::string>{"Day.cfg", "Night.cfg"}));
+
+  // The longest name a folder takes is saved too.
+  const std::string longest(255 - 4, 'n');
+  EXPECT_EQ(Profile(longest).save(), 0);
+  EXPECT_TRUE(fs::exists(ProfileFile(longest)));
 }
 
 }  // namespace

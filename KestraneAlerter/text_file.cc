@@ -128,11 +128,15 @@ WholeTextFile::WholeTextFile(const std::string& windows_path) : native_(NativePa
     AlerterLog("refusing to write " + native_ + " as root: " + unsafe);
     return;
   }
-  // A name of its own per try: never an old file, nor another writer's.
+  // A short name of its own per try (a long file name plus a suffix could
+  // pass the longest name a folder takes): never an old file, nor another
+  // writer's.
   static std::atomic<unsigned> made{0};
+  const size_t slash = native_.rfind('/');
+  const std::string folder = slash == std::string::npos ? "" : native_.substr(0, slash + 1);
   int fd = -1;
   for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    temp_ = native_ + "." + std::to_string(::getpid()) + "-" + std::to_string(made++) + ".new";
+    temp_ = folder + ".new-" + std::to_string(::getpid()) + "-" + std::to_string(made++);
     fd = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd < 0 && errno != EEXIST) break;
   }
