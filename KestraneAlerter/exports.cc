@@ -39,9 +39,11 @@ KST_EXPORT int32_t ActivateWarningSystem() {
   }
 }
 
-KST_EXPORT void LaunchUpdaterDialog() {
+// A host that binds it as returning nothing is not disturbed by the result.
+KST_EXPORT int32_t LaunchUpdaterDialog() {
   try {
-    kst::LaunchUpdaterDialog();
+    return kst::LaunchUpdaterDialog();
   } catch (...) {
+    return -1;
   }
 }

@@ -19,16 +19,15 @@ void Profile::clear() {
 }
 
 int Profile::save() const {
-  std::FILE* out = CreateTextFile(ProfileFileName(name));
+  WholeTextFile whole(ProfileFileName(name));
+  std::FILE* out = whole.file();
   if (out == nullptr) return -1;
   bool ok = WriteText(out, "%s", kHeader) &&
             WriteText(out, "%d %d %d\n", alertThreshold, timeSpan, minimalWait) &&
             rootGate.saveBody(out) == 0 &&
             WriteText(out, "%d\n", static_cast<int>(deliverySettings.size()));
   for (size_t i = 0; ok && i < deliverySettings.size(); ++i) ok = deliverySettings[i]->save(out) == 0;
-  ok = std::fflush(out) == 0 && ok;
-  ok = std::fclose(out) == 0 && ok;
-  return ok ? 0 : -1;
+  return ok && whole.Commit() ? 0 : -1;
 }
 
 int Profile::load(const std::string& newName, DeliverySystemList* systems) {

@@ -30,8 +30,8 @@ class Profile {
   // Drops the transporters, zeroes the numbers and clears the tree; the
   // name stays.
   void clear();
-  // Writes the profile file; 0 or -1. What was written before a failure
-  // stays in the file.
+  // Writes the profile file whole; 0 or -1. A save that fails leaves the
+  // old file as it was.
   int save() const;
   // Reads the profile file of `newName` into this profile; 0 or -1. When
   // `systems` is given it receives one delivery system per record read, in

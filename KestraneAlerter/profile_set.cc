@@ -44,17 +44,18 @@ int ProfileSet::saveAllProfiles() const {
   std::error_code error;
   std::filesystem::create_directory(NativePath(ProfilesFolder()), error);
   if (error) return -1;
-  std::FILE* out = CreateTextFile(ProfileListFileName());
-  if (out == nullptr) return -1;
-  WriteText(out, "all:\n");
+  // The list last: it never names a file that does not hold what it should.
   for (const auto& profile : profiles_) {
-    profile->save();
-    WriteText(out, "%s\n", profile->name.c_str());
+    if (profile->save() != 0) return -1;
   }
-  WriteText(out, "default:\n");
-  if (defaultProfile_ != nullptr) WriteText(out, "%s\n", defaultProfile_->name.c_str());
-  std::fflush(out);
-  std::fclose(out);
+  WholeTextFile list(ProfileListFileName());
+  std::FILE* out = list.file();
+  if (out == nullptr) return -1;
+  bool ok = WriteText(out, "all:\n");
+  for (size_t i = 0; ok && i < profiles_.size(); ++i) ok = WriteText(out, "%s\n", profiles_[i]->name.c_str());
+  ok = ok && WriteText(out, "default:\n");
+  if (ok && defaultProfile_ != nullptr) ok = WriteText(out, "%s\n", defaultProfile_->name.c_str());
+  if (!ok || !list.Commit()) return -1;
   signalCheckingService();
   return 0;
 }

@@ -24,9 +24,10 @@ class ProfileSet {
   // Reads the list file and every listed profile (a profile whose own file
   // is missing or broken is still listed); 0 or -1.
   int load();
-  // Writes every profile file and the list file, then signals the checking
-  // service; -1 only when the folder cannot be made or the list file
-  // cannot be written.
+  // Writes every profile file whole, then the list file the same way, then
+  // signals the checking service; 0 or -1. When the folder cannot be made or
+  // any file cannot be written, the list file stays as it was and the
+  // checking service is not signalled.
   int saveAllProfiles() const;
 
   Profile* findProfile(const std::string& name) const;

@@ -1,6 +1,8 @@
 #include "KestraneAlerter/profile_set.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,6 +16,19 @@ namespace {
 class ProfileSetTest : public AlerterTest {
  protected:
   void WriteList(const std::string& text) { WriteFile(HomePath("Profiles/_default_.cfg"), text); }
+  // Runs fn while no file may grow past `bytes` (root too): a write past it
+  // fails as on a full disk.
+  template <class Fn>
+  static void WithFilesBoundTo(rlim_t bytes, Fn fn) {
+    rlimit old, small{bytes, bytes};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    small.rlim_max = old.rlim_max;
+    auto* previous = ::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    fn();
+    setrlimit(RLIMIT_FSIZE, &old);
+    ::signal(SIGXFSZ, previous);
+  }
   static std::string DispatcherProfile() {
     AlertDispatcher dispatcher;
     return dispatcher.profile() ? dispatcher.profile()->name : "<none>";
@@ -78,6 +93,17 @@ TEST_F(ProfileSetTest, RootReadsNoProfileAnotherUserCouldChange) {
             (std::vector<std::string>{refused, refused,
                                       "no notification profile: the profile list " + list +
                                           " cannot be read; no notification will be sent"}));
+  // Nor is one written there: another user could have put anything in
+  // place of the file or of the new one beside it.
+  set.addProfile("b");
+  const std::string saved = ReadFile(list);
+  CapturedLog writes;
+  EXPECT_EQ(set.saveAllProfiles(), -1);
+  EXPECT_EQ(CapturedLog::Lines(), std::vector<std::string>{"refusing to write " + HomePath("Profiles/b.cfg") +
+                                                           " as root: " + HomePath("Profiles") +
+                                                           " may be written by its group or by other users; "
+                                                           "only root may own and change it"});
+  EXPECT_EQ(ReadFile(list), saved);
   ::chmod(HomePath("Profiles").c_str(), 0755);
   EXPECT_EQ(set.load(), 0);
   EXPECT_EQ(DispatcherProfile(), "a");
@@ -163,6 +189,48 @@ TEST_F(ProfileSetTest, SavesEverythingAndReadsItBack) {
 
   SetRootDirectory(HomePath("no/such/root"));
   EXPECT_EQ(set.saveAllProfiles(), -1);
+}
+
+// A profile file that cannot be written fails the save before the list is
+// touched: the list never names a file that does not hold what was saved,
+// and the renamed profile's old file stays listed.
+TEST_F(ProfileSetTest, AFailedProfileLeavesTheListAsItWas) {
+  ProfileSet set;
+  set.addProfile("Day");
+  set.addProfile("Night");
+  set.setDefaultProfile("Day");
+  ASSERT_EQ(set.saveAllProfiles(), 0);
+  WriteList("all:\r\nDay\r\nNight\r\ndefault:\r\nDay\r\n");  // as another writer left it
+  const std::string list = ReadFile(HomePath("Profiles/_default_.cfg"));
+  const std::string night = ReadFile(HomePath("Profiles/Night.cfg"));
+  set.findProfile("Day")->name = "Dawn";
+  set.findProfile("Night")->alertThreshold = 5;
+  std::filesystem::create_directory(HomePath("Profiles/Dawn.cfg"));  // no file can take its place
+  EXPECT_EQ(set.saveAllProfiles(), -1);
+  EXPECT_EQ(ReadFile(HomePath("Profiles/_default_.cfg")), list);
+  EXPECT_EQ(ReadFile(HomePath("Profiles/Night.cfg")), night);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(HomePath("Profiles")), {}), 4)
+      << "Day.cfg, Night.cfg, Dawn.cfg and the list, nothing half-written";
+
+  std::filesystem::remove(HomePath("Profiles/Dawn.cfg"));
+  // A write that fails half-way (a full disk) leaves the file as it was:
+  // a profile file, then the list itself.
+  set.findProfile("Night")->deliverySettings.push_back(std::make_unique<NetSendDeliverySettings>("desk"));
+  WithFilesBoundTo(64, [&] { EXPECT_EQ(set.saveAllProfiles(), -1); });
+  EXPECT_EQ(ReadFile(HomePath("Profiles/Night.cfg")), night);
+  EXPECT_EQ(ReadFile(HomePath("Profiles/_default_.cfg")), list);
+  set.findProfile("Night")->deliverySettings.clear();
+  set.addProfile("Evening with a long name that makes the list longer");
+  WithFilesBoundTo(64, [&] { EXPECT_EQ(set.saveAllProfiles(), -1); });
+  EXPECT_EQ(ReadFile(HomePath("Profiles/_default_.cfg")), list);
+  set.removeProfile("Evening with a long name that makes the list longer");
+  set.setDefaultProfile("Dawn");
+
+  EXPECT_EQ(set.saveAllProfiles(), 0);
+  EXPECT_EQ(ReadFile(HomePath("Profiles/_default_.cfg")), "all:\nDawn\nNight\ndefault:\nDawn\n");
+  ProfileSet back;
+  ASSERT_EQ(back.load(), 0);
+  EXPECT_EQ(back.findProfile("Night")->alertThreshold, 5);
 }
 
 }  // namespace

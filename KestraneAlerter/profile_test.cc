@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
 #include "KestraneAlerter/alerter_testing.h"
 
 namespace kst {
@@ -122,6 +127,35 @@ TEST_F(ProfileTest, SaveFailsWithoutFolder) {
   // A name that is no file name cannot be saved either.
   std::filesystem::create_directory(HomePath("Profiles"));
   EXPECT_EQ(Profile("a/b").save(), -1);
+}
+
+// A save replaces the file whole, keeping its permissions, and leaves
+// nothing else in the folder; one that cannot take the file's place leaves
+// what stands there as it was.
+TEST_F(ProfileTest, SaveReplacesTheFileWhole) {
+  namespace fs = std::filesystem;
+  Profile p("Night");
+  ASSERT_EQ(p.save(), 0);
+  fs::permissions(ProfileFile("Night"), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  p.alertThreshold = 3;
+  ASSERT_EQ(p.save(), 0);
+  EXPECT_EQ(ReadFile(ProfileFile("Night")), "Warning system config\n3 0 0\n0\n0\n0\n");
+  EXPECT_EQ(fs::status(ProfileFile("Night")).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+
+  fs::create_directory(ProfileFile("Day"));  // no file can take its place
+  fs::create_directory(ProfileFile("Day") + "/kept");
+  EXPECT_EQ(Profile("Day").save(), -1);
+  EXPECT_TRUE(fs::exists(ProfileFile("Day") + "/kept"));
+  std::vector<std::string> entries;
+  for (const auto& entry : fs::directory_iterator(HomePath("Profiles"))) entries.push_back(entry.path().filename());
+  std::sort(entries.begin(), entries.end());
+  EXPECT_EQ(entries, (std::vector<std::string>{"Day.cfg", "Night.cfg"}));
+
+  // The longest name a folder takes is saved too.
+  const std::string longest(255 - 4, 'n');
+  EXPECT_EQ(Profile(longest).save(), 0);
+  EXPECT_TRUE(fs::exists(ProfileFile(longest)));
 }
 
 }  // namespace

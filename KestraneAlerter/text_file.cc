@@ -1,11 +1,13 @@
 #include "KestraneAlerter/text_file.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdarg>
 
 #include "KestraneAlerter/alerter_log.h"
+#include "platform/durable_file.h"
 #include "platform/paths.h"
 #include "platform/root_doors.h"
 
@@ -122,6 +124,49 @@ std::FILE* CreateTextFile(const std::string& windows_path) {
   std::FILE* file = ::fdopen(fd, "w");
   if (file == nullptr) ::close(fd);
   return file;
+}
+
+WholeTextFile::WholeTextFile(const std::string& windows_path) {
+  const std::string native = NativePath(windows_path);
+  const size_t slash = native.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : native.substr(0, slash == 0 ? 1 : slash);
+  name_ = slash == std::string::npos ? native : native.substr(slash + 1);
+  std::string refusal;
+  if (!folder_.Open(folder, &refusal)) {
+    if (!refusal.empty()) AlerterLog(DoorRefusal("write", native, refusal));
+    return;
+  }
+  // A short name of its own (a long file name plus a suffix could pass the
+  // longest name a folder takes): never an old file, nor another writer's.
+  const int fd = folder_.CreateTemporary(".new-", 0666, &temp_);
+  if (fd < 0) return;
+  if (const int old = folder_.OpenFile(name_, O_RDONLY, 0, &refusal); old >= 0) {
+    struct stat st;
+    if (::fstat(old, &st) == 0) ::fchmod(fd, st.st_mode & 07777);
+    ::close(old);
+  }
+  file_ = ::fdopen(fd, "w");
+  if (file_ == nullptr) {
+    ::close(fd);
+    folder_.Remove(temp_);
+    temp_.clear();
+  }
+}
+
+WholeTextFile::~WholeTextFile() {
+  if (file_ != nullptr) std::fclose(file_);
+  if (!temp_.empty()) folder_.Remove(temp_);
+}
+
+bool WholeTextFile::Commit() {
+  if (file_ == nullptr) return false;
+  bool ok = std::fflush(file_) == 0 && !std::ferror(file_) && ::fsync(::fileno(file_)) == 0;
+  ok = std::fclose(file_) == 0 && ok;
+  file_ = nullptr;
+  if (!ok || !folder_.Rename(temp_, name_)) return false;
+  temp_.clear();
+  // The new name in its folder reaches the disk too.
+  return SyncFileToDisk(folder_.path() + "/" + name_);
 }
 
 }  // namespace kst

@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/root_doors.h"
+
 namespace kst {
 
 class TextReader {
@@ -64,6 +66,31 @@ bool WriteText(std::FILE* file, const char* format, ...) __attribute__((format(p
 // door, replacing its content; null when it cannot be opened or is refused
 // (a line on the log says why). The caller closes it.
 std::FILE* CreateTextFile(const std::string& windows_path);
+
+// Writes the native file of `windows_path` whole or not at all: the text
+// goes to a new file in the same folder, which takes the file's name only in
+// Commit, once it is on the disk. Until then, and for good when a step
+// fails, the old file stays as it was. An uncommitted new file is removed.
+class WholeTextFile {
+ public:
+  explicit WholeTextFile(const std::string& windows_path);
+  ~WholeTextFile();
+  WholeTextFile(const WholeTextFile&) = delete;
+  WholeTextFile& operator=(const WholeTextFile&) = delete;
+
+  // Where to write; null when the new file cannot be made (a folder that is
+  // missing or not writable; run as root, one another user could change).
+  std::FILE* file() const { return file_; }
+  // Flushes the new file to the disk and puts it in the old one's place
+  // (keeping the old one's permissions); false when any step fails.
+  bool Commit();
+
+ private:
+  DataFolder folder_;
+  std::string name_;  // in folder_
+  std::string temp_;  // in folder_, until committed
+  std::FILE* file_ = nullptr;
+};
 
 }  // namespace kst
 

@@ -10,11 +10,11 @@
 
 namespace kst {
 
-void LaunchUpdaterDialog() {
+int LaunchUpdaterDialog() {
   if (!ui::CanShowWindows()) {
     std::fputs("LaunchUpdaterDialog: the notification settings dialog needs a display (set DISPLAY to an X server)\n",
                stderr);
-    return;
+    return 0;
   }
   // Templates, menus and icons come from this library, not from the host.
   const ui::Resources* hostResources = ui::SetCurrentResources(&ui::AlerterResources());
@@ -22,8 +22,10 @@ void LaunchUpdaterDialog() {
   auto dialog = std::make_unique<NotificationConfigDlg>(profiles.get(), nullptr);
   dialog->DoModal();
   ui::SetCurrentResources(hostResources);
+  const int result = dialog->lastSaveFailed() ? -1 : 0;
   dialog.reset();
   profiles.reset();
+  return result;
 }
 
 }  // namespace kst

@@ -8,8 +8,9 @@ namespace kst {
 // Runs the dialog modally over a profile set of its own, with the
 // alerter's resources as the resource source for the run; the caller's
 // source is put back afterwards. Without a display it only says so on
-// standard error. UI thread only.
-void LaunchUpdaterDialog();
+// standard error. -1 when the dialog ended after a save that failed (what
+// it showed is not on the disk), else 0. UI thread only.
+int LaunchUpdaterDialog();
 
 }  // namespace kst
 

@@ -26,12 +26,20 @@ TEST_F(AlerterTest, LaunchUpdaterDialogRunsFromTheLibraryAndSavesNothingOnCancel
   WriteFile(HomePath("Profiles/_default_.cfg"), "all:\nOps\ndefault:\nOps\n");
   // The library draws nothing here and nobody is there to answer: it says
   // so instead of ending in silence.
+  const char* forced = getenv("KST_UI");
+  const std::string kept = forced != nullptr ? forced : "";
   setenv("KST_UI", "headless", 1);
   const ui::Resources* host = ui::SetCurrentResources(&ui::ConsoleResources());
   ::testing::internal::CaptureStderr();
   launch();
   EXPECT_EQ(::testing::internal::GetCapturedStderr(),
             "LaunchUpdaterDialog: the notification settings dialog needs a display (set DISPLAY to an X server)\n");
+  // The next test finds the process as this one found it.
+  if (forced != nullptr) {
+    setenv("KST_UI", kept.c_str(), 1);
+  } else {
+    unsetenv("KST_UI");
+  }
   EXPECT_EQ(ui::CurrentResources(), &ui::ConsoleResources());
   ui::SetCurrentResources(host);
   EXPECT_EQ(ReadFile(HomePath("Profiles/_default_.cfg")), "all:\nOps\ndefault:\nOps\n");

@@ -8,7 +8,7 @@
 // the item last clicked or right-clicked in either tree, paneItem the item
 // whose pane is shown. Nothing reaches the disk but through the save
 // commands and OK, which save every profile and ask the checking service
-// to reload.
+// to reload; a save that fails says so and keeps the dialog open.
 //
 // UI thread only. The profile set is the caller's and must outlive the
 // dialog.
@@ -123,6 +123,10 @@ class NotificationConfigDlg : public ui::Dialog {
   void onAddFilter();
   void onDeleteNode();
 
+  // True when the last save of this run failed (and no later one has
+  // succeeded): what was shown is not on the disk.
+  bool lastSaveFailed() const { return saveFailed_; }
+
   // What tests look at.
   ConfigTreeCtrl* profileTree() const { return profileTree_.get(); }
   ConfigTreeCtrl* filterTree() const { return filterTree_.get(); }
@@ -162,8 +166,8 @@ class NotificationConfigDlg : public ui::Dialog {
   void refreshActiveImages();
   // Runs the save confirmation; true on OK.
   bool confirmSave();
-  // Saves every profile, reporting a failure.
-  void saveAll();
+  // Saves every profile, reporting a failure; false when it failed.
+  bool saveAll();
   int gateImage(const Gate& gate) const;
   int nodeImage(const FilterNode& node) const;
 
@@ -179,6 +183,7 @@ class NotificationConfigDlg : public ui::Dialog {
   ui::TreeItem paneItem_ = ui::kNoItem;
   ui::TreeItem contextItem_ = ui::kNoItem;
   Profile* filterProfile_ = nullptr;
+  bool saveFailed_ = false;
 };
 
 }  // namespace kst

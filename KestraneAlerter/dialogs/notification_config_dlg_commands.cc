@@ -264,8 +264,10 @@ bool NotificationConfigDlg::confirmSave() {
   return confirm.DoModal() == ui::kIdOk;
 }
 
-void NotificationConfigDlg::saveAll() {
-  if (profileSet_->saveAllProfiles() != 0) ShowPaneMessage(this, kSaveFailedMessage);
+bool NotificationConfigDlg::saveAll() {
+  saveFailed_ = profileSet_->saveAllProfiles() != 0;
+  if (saveFailed_) ShowPaneMessage(this, kSaveFailedMessage);
+  return !saveFailed_;
 }
 
 void NotificationConfigDlg::onSaveAll() {
@@ -283,16 +285,14 @@ void NotificationConfigDlg::onClose() {
   ui::Dialog confirm(kConfirmTemplate, this);
   int confirmed = confirm.DoModal();
   if (confirmed == ui::kIdCancel) return;
-  if (confirmed == ui::kIdOk) {
-    if (!commitPane()) return;
-    saveAll();
-  }
+  // A save that failed keeps the dialog, and what it holds, open.
+  if (confirmed == ui::kIdOk && (!commitPane() || !saveAll())) return;
   EndDialog(ui::kIdNo);
 }
 
 void NotificationConfigDlg::onOK() {
   if (pane_ != nullptr && pane_->apply(*profileSet_) < 0) return;
-  saveAll();
+  if (!saveAll()) return;
   EndDialog(ui::kIdOk);
 }
 

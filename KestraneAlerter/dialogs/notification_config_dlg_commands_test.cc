@@ -337,11 +337,13 @@ TEST_F(ConfigSaveTest, CloseAsksWhetherToSave) {
     std::vector<int> answers;  // the exit question's, then the confirmation's
     bool closes;
     bool saves;
+    bool rootGone = false;
   } cases[] = {
       {"No", {ui::kIdNo}, true, false},
       {"OK, then OK", {ui::kIdOk, ui::kIdOk}, true, true},
       {"OK, then Cancel", {ui::kIdOk, ui::kIdCancel}, false, false},
       {"Cancel", {ui::kIdCancel}, false, false},
+      {"OK, then OK, the save fails", {ui::kIdOk, ui::kIdOk, ui::kIdOk}, false, false, true},
   };
   for (const Case& c : cases) {
     WriteFile(HomePath("Profiles/_default_.cfg"), before);
@@ -349,9 +351,11 @@ TEST_F(ConfigSaveTest, CloseAsksWhetherToSave) {
     bool stillRunning = false;
     int result = Run([&](NotificationConfigDlg& d) {
       ASSERT_TRUE(user().ChooseMenu(d, kCmdNewProfile));
+      if (c.rootGone) SetRootDirectory(std::string(kWindowsInstallDir) + "\\gone");
       for (int answer : c.answers) Answer(answer);
       ASSERT_TRUE(user().ChooseMenu(d, kCmdClose));
       stillRunning = d.running();
+      SetRootDirectory(std::string(kWindowsInstallDir));
     });
     EXPECT_EQ(stillRunning, !c.closes) << c.what;
     EXPECT_EQ(result, c.closes ? ui::kIdNo : ui::kIdCancel) << c.what;
@@ -369,18 +373,28 @@ TEST_F(ConfigSaveTest, OkSavesWithoutAskingAndReportsAFailure) {
   EXPECT_EQ(List(), "all:\nSpare\nOps\nprofile1\ndefault:\nOps\n");
   EXPECT_EQ(Messages(), std::vector<std::string>{});
 
-  // The root folder is gone: nothing can be saved, yet OK closes.
+  // The root folder is gone: nothing can be saved, and the dialog stays
+  // open with what it holds, on Save all and on OK, until a save succeeds.
   profiles_.clear();
+  bool failed = false, failedAfterOk = false;
   result = Run([&](NotificationConfigDlg& d) {
     SetRootDirectory(std::string(kWindowsInstallDir) + "\\gone");
     Answer(ui::kIdOk);
     Answer(ui::kIdOk);  // the message
     ASSERT_TRUE(user().ChooseMenu(d, kCmdSaveAll));
     EXPECT_TRUE(d.running()) << "Save all stays open";
+    failed = d.lastSaveFailed();
     Answer(ui::kIdOk);
     ASSERT_TRUE(user().Click(*d.Child(ui::kIdOk)));
+    EXPECT_TRUE(d.running()) << "OK closed after a failed save";
+    failedAfterOk = d.lastSaveFailed();
+    SetRootDirectory(std::string(kWindowsInstallDir));
+    ASSERT_TRUE(user().Click(*d.Child(ui::kIdOk)));
+    EXPECT_FALSE(d.lastSaveFailed()) << "a save that succeeded";
   });
   EXPECT_EQ(result, ui::kIdOk);
+  EXPECT_TRUE(failed);
+  EXPECT_TRUE(failedAfterOk);
   EXPECT_EQ(Messages(), (std::vector<std::string>{"Saving operation not completed!", "Saving operation not completed!"}));
 }
 

@@ -4,129 +4,19 @@
 // box must take the person's answer while the windows under it take none.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
-#include <atomic>
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <utility>
+#include <vector>
 
-#include "KestraneAlerter/alerter_testing.h"
-#include "KestraneAlerter/dialogs/exit_dialog.h"
-#include "KestraneAlerter/dialogs/filter_dialog.h"
-#include "KestraneAlerter/dialogs/notification_config_dlg.h"
-#include "KestraneAlerter/dialogs/settings_pane.h"
-#include "KestraneAlerter/profile_set.h"
-#include "platform/ui/testing.h"
-#include "platform/ui/ui.h"
-#include "platform/ui/xtest_testutil.h"
-#include "platform/ui/xvfb_testutil.h"
-
-// The real-window helpers' suppressions for the font libraries.
-extern "C" const char* __lsan_default_suppressions();
+#include "KestraneAlerter/dialogs/notification_config_dlg_x11_testing.h"
 
 namespace kst {
 namespace {
 
 using ui::testing::Person;
-
-constexpr const char* kConfig = "User notification";
-constexpr const char* kBox = "Warning system";  // the exit question, the confirmation, the panes' messages
-constexpr int kFieldCombo = 32835;
-constexpr int kValueEdit = 32839;
-constexpr int kNo = 7;
-
-class ConfigDialogX11Test : public AlerterTest {
- protected:
-  void SetUp() override {
-    if (!ui::testing::StartVirtualDisplay()) FAIL() << "Xvfb cannot be started (scripts/packages.txt installs it)";
-    AlerterTest::SetUp();
-    ASSERT_TRUE(ui::testing::UseBackend("fltk"));
-    ui::testing::Reset();
-    previous_ = ui::SetCurrentResources(&ui::AlerterResources());
-    // "Ops" (the default) with the filter tree AND(Filter "disk"); "Spare".
-    ProfileSet set;
-    set.addProfile("Spare");
-    set.addProfile("Ops");
-    set.findProfile("Ops")->rootGate.addChild(
-        new Filter(Filter::kLogTitle, Filter::kContains, std::string("disk")));
-    ASSERT_TRUE(set.findProfile("Ops")->rootGate.switchOn());
-    set.setDefaultProfile("Ops");
-    ASSERT_EQ(set.saveAllProfiles(), 0);
-    saved_ = ReadFile(HomePath("Profiles/Ops.cfg"));
-  }
-  void TearDown() override {
-    ui::SetCurrentResources(previous_);
-    AlerterTest::TearDown();
-  }
-
-  // Runs the dialog in its real event loop while the person plays.
-  int Play(const std::function<void(Person&)>& script) {
-    int result = 0;
-    ui::testing::PlayAgainst([&] { result = dialog_.DoModal(); }, script);
-    return result;
-  }
-
-  // The screen point of a tree item's label (UI thread).
-  static ui::Point ItemPoint(ui::TreeCtrl& tree, ui::TreeItem item) {
-    ui::Rect where, icon, label;
-    if (!ui::testing::ScreenRect(tree, &where) || !tree.ItemGeometry(item, &icon, &label)) return {-1, -1};
-    ui::Point off = tree.ClientOffset();
-    return {where.left + off.x + (label.left + label.right) / 2, where.top + off.y + (label.top + label.bottom) / 2};
-  }
-  bool ClickItem(Person& person, bool filter_tree, const std::string& text, int button = 1) {
-    ui::Point at{-1, -1};
-    person.Ask([&] {
-      ui::TreeCtrl& tree = filter_tree ? *dialog_.filterTree() : *dialog_.profileTree();
-      for (ui::TreeItem item : tree.VisibleItems()) {
-        if (tree.ItemText(item) == text) {
-          at = ItemPoint(tree, item);
-          break;
-        }
-      }
-    });
-    if (at.x < 0) return false;
-    person.ClickAt(at, button);
-    return true;
-  }
-  // File > Close, by the mouse on the bar and the keys in the menu.
-  void FileClose(Person& person) {
-    ui::Rect window;
-    ASSERT_TRUE(person.Where(kConfig, {}, &window)) << "the dialog is not on the screen";
-    person.ClickAt({window.left + 16, window.top + 10});
-    for (int i = 0; i < 3; ++i) person.Key("Down");  // New profile, Save all, Close
-    person.Key("Return");
-  }
-  // True when the newest running dialog with that caption is of class T.
-  template <class T>
-  bool WaitForDialog(Person& person, const char* caption) {
-    for (int i = 0; i < 100; ++i) {
-      bool found = false;
-      person.Ask([&] { found = dynamic_cast<T*>(ui::testing::RunningDialog(caption)) != nullptr; });
-      if (found) return true;
-      person.Settle();
-    }
-    return false;
-  }
-  static std::vector<std::string> MessageBoxTexts() {
-    std::vector<std::string> texts;
-    for (const auto& record : ui::testing::modal_log()) {
-      if (record.message_box) texts.push_back(record.text);
-    }
-    return texts;
-  }
-  bool ConfigRunning(Person& person) {
-    bool running = false;
-    person.Ask([&] { running = dialog_.running(); });
-    return running;
-  }
-
-  ProfileSet profiles_;
-  NotificationConfigDlg dialog_{&profiles_, nullptr};
-  std::string saved_;
-  const ui::Resources* previous_ = nullptr;
-};
 
 // Cancel keeps the dialog; No closes it unsaved. While the question is up,
 // the dialog's own OK (which would save and close) takes no click.
@@ -165,6 +55,8 @@ TEST_F(ConfigDialogX11Test, AddFilterByItsContextMenuTypedAndConfirmed) {
     ASSERT_TRUE(person.Click(kConfig, {ui::kIdOk}));
     ASSERT_TRUE(person.WaitForWindow(kBox)) << "no message for an empty value";
     ClickItem(person, false, "Spare");  // neither window under the box takes a click
+    person.KeyWith("Alt_L", "f");       // nor a key of the menu bar (File > Close)
+    for (int i = 0; i < 3; ++i) person.Key("Down");
     person.Key("Return");
     ASSERT_TRUE(person.WaitUntilGone(kBox)) << "the message stayed after Return";
     ASSERT_TRUE(WaitForDialog<CFilterSettingsDlg>(person, kConfig)) << "the filter dialog closed on a refused value";
@@ -182,6 +74,7 @@ TEST_F(ConfigDialogX11Test, AddFilterByItsContextMenuTypedAndConfirmed) {
   EXPECT_EQ(added->fieldType(), Filter::kAnalyzerTitle);
   EXPECT_EQ(added->pattern(), "cpu 2");
   EXPECT_EQ(MessageBoxTexts(), std::vector<std::string>{"You must input matching value."});
+  for (const auto& shown : ui::testing::modal_log()) EXPECT_NE(shown.template_id, 6) << "File > Close under the message";
 }
 
 // A filter pane's error, raised on leaving the pane after its field list was
@@ -273,38 +166,53 @@ TEST_F(ConfigDialogX11Test, FilterPaneRefusesALeadingBlank) {
 // `kstctl notifications` at the display: the dialog comes up in kstctl's
 // own process, from the alerter library, and Escape closes it unsaved.
 TEST_F(ConfigDialogX11Test, KstctlNotificationsOpensTheDialog) {
-  const char* bin = std::getenv("KST_BIN_DIR");
-  ASSERT_NE(bin, nullptr) << "KST_BIN_DIR names the built programs";
-  // kstctl keeps the font libraries' caches as this program does, so a leak
-  // checker is told the same suppressions.
-  const std::string suppressions = HomePath("leak-suppressions.txt");
-  WriteFile(suppressions, __lsan_default_suppressions());
-  // Bounded: a dialog that never shows is ended by timeout.
-  const std::string command = "LSAN_OPTIONS=\"${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=" + suppressions +
-                              ":print_suppressions=0\" timeout 60 '" + std::string(bin) + "/kstctl' notifications 2>&1";
-  FILE* kstctl = ::popen(command.c_str(), "r");
-  ASSERT_NE(kstctl, nullptr);
-  {
-    std::atomic<bool> no_loop_here{true};
-    Person person(&no_loop_here);
-    EXPECT_TRUE(person.connected() && person.WaitForWindow(kConfig))
-        << "kstctl notifications showed no \"User notification\"";
-    if (person.connected()) {
-      person.ClickAt({200 + 60, 130 + 250});  // the profile tree's empty part, for the focus
-      person.Key("Escape");
-      EXPECT_TRUE(person.WaitUntilGone(kConfig)) << "the dialog stayed after Escape";
-    }
-  }
-  std::string output;
-  char buffer[512];
-  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, kstctl)) > 0;) output.append(buffer, n);
-  const int status = ::pclose(kstctl);
+  auto [status, output] = KstctlNotifications("", [&](Person& person) {
+    person.ClickAt(kProfileTreeSpace);  // for the focus
+    person.Key("Escape");
+    EXPECT_TRUE(person.WaitUntilGone(kConfig)) << "the dialog stayed after Escape";
+  });
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status << "\n" << output;
   EXPECT_EQ(output, "");
   EXPECT_EQ(ReadFile(HomePath("Profiles/Ops.cfg")), saved_);
 }
 
-constexpr int kProfileNameEdit = 6101;
+// A user who may not write the Profiles folder presses OK: the save fails
+// whole, says so and keeps the dialog; the profile list still names what
+// the files hold; kstctl, closed after that, says so and exits with 1.
+TEST_F(ConfigDialogX11Test, KstctlNotificationsSaysWhenTheSaveFailed) {
+  if (::geteuid() != 0) GTEST_SKIP() << "only root can run the dialog as the user nobody";
+  const std::string list = "all:\r\nSpare\r\nOps\r\ndefault:\r\nOps\r\n";  // as another writer left it
+  WriteFile(HomePath("Profiles/_default_.cfg"), list);
+  const std::string own = HomePath("nobody");  // what the user keeps: the font caches
+  std::filesystem::create_directory(own);
+  namespace fs = std::filesystem;
+  fs::permissions(home_, fs::perms::all & ~(fs::perms::group_write | fs::perms::others_write));
+  fs::permissions(own, fs::perms::all);
+  fs::permissions(HomePath("Profiles/_default_.cfg"), fs::perms::all & ~(fs::perms::owner_exec | fs::perms::group_exec |
+                                                                           fs::perms::others_exec));
+  fs::permissions(HomePath("Profiles"), fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                                            fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
+  const std::vector<std::string> before = Entries(HomePath("Profiles"));
+  const std::string as = "setpriv --reuid=nobody --regid=nogroup --clear-groups env HOME=" + own +
+                         " XDG_CONFIG_HOME=" + own + " XDG_CACHE_HOME=" + own;
+  auto [status, output] = KstctlNotifications(as, [&](Person& person) {
+    person.ClickAt(kProfileTreeSpace);  // for the focus: Return presses OK
+    person.Key("Return");
+    EXPECT_TRUE(person.WaitForWindow(kBox)) << "no \"Saving operation not completed!\"";
+    person.Key("Return");
+    EXPECT_TRUE(person.WaitUntilGone(kBox)) << "the message stayed after Return";
+    EXPECT_EQ(person.Leftovers(), std::vector<std::string>{"window \"User notification\" still shown"})
+        << "the dialog closed after a failed save";
+    person.Key("Escape");
+    EXPECT_TRUE(person.WaitUntilGone(kConfig)) << "the dialog stayed after Escape";
+  });
+  fs::permissions(HomePath("Profiles"), fs::perms::owner_write, fs::perm_options::add);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << "status " << status << "\n" << output;
+  EXPECT_EQ(output, "kstctl notifications: the profiles were not saved: the last save in the dialog failed\n");
+  EXPECT_EQ(ReadFile(HomePath("Profiles/_default_.cfg")), list);
+  EXPECT_EQ(ReadFile(HomePath("Profiles/Ops.cfg")), saved_);
+  EXPECT_EQ(Entries(HomePath("Profiles")), before);
+}
 
 // Return presses the push button that has the focus: Cancel leaves the
 // renamed profile unsaved; the default OK answers only where the focus is on
@@ -361,63 +269,87 @@ TEST_F(ConfigDialogX11Test, ClickOnASubmenuTitleOpensIt) {
   EXPECT_EQ(profiles_.findProfile("Spare")->deliverySettings.size(), 1u) << "no notification added";
 }
 
-// Every text of every pane, of each filter field type, and of the filter
-// dialog fits its control as drawn with the real font.
-TEST_F(ConfigDialogX11Test, EveryPaneTextFits) {
+// A text field longer than a profile file's line (998 characters) would be
+// read back cut, its rest taken as the next line, and every field and
+// transporter after it shifted or lost: the pane names the box on OK, and
+// the dialog stays. One character less is saved and read back whole.
+TEST_F(ConfigDialogX11Test, TransporterTextFieldsHoldWhatTheFileHolds) {
+  AddMail("Ops");
   {
     ProfileSet set;
-    set.load();
-    auto& spare = set.findProfile("Spare")->deliverySettings;
-    spare.push_back(std::make_unique<MailDeliverySettings>("mail"));
-    spare.push_back(std::make_unique<NetSendDeliverySettings>("net"));
-    spare.push_back(std::make_unique<ShellDeliverySettings>("program"));
+    ASSERT_EQ(set.load(), 0);
+    auto net = std::make_unique<NetSendDeliverySettings>("desk");
+    net->destination = "ops";
+    set.findProfile("Ops")->deliverySettings.push_back(std::move(net));
     ASSERT_EQ(set.saveAllProfiles(), 0);
   }
-  std::vector<std::string> cut;
-  int worst = 1000;
-  auto collect = [&](Person& person, const std::string& where) {
-    person.Ask([&] {
-      ui::Dialog* shown = ui::testing::RunningDialog(kConfig);
-      if (shown != nullptr) ui::testing::CollectCutTexts(*shown, where, &cut, &worst);
-    });
-  };
-  // Each field type in turn, from "Log title" down the list.
-  auto every_field = [&](Person& person, const std::string& where) {
-    collect(person, where + " field 0");
-    for (int field = 1; field < 6; ++field) {
-      ASSERT_TRUE(person.Click(kConfig, {kPaneId, kFieldCombo})) << where << ": no field list";
-      person.Key("Down");
-      person.Key("Return");
-      collect(person, where + " field " + std::to_string(field));
-    }
-  };
+  constexpr int kTextField = 6203;  // the first: "Mail to:"
   int result = Play([&](Person& person) {
-    ASSERT_TRUE(person.WaitForWindow(kConfig)) << "the dialog never showed";
-    collect(person, "profile pane");
+    ASSERT_TRUE(Expand(person, "Ops"));
+    ASSERT_TRUE(ClickItem(person, false, "mail")) << "no transporter mail";
     ASSERT_TRUE(person.Ask([&] {
-      ui::TreeCtrl& tree = *dialog_.profileTree();
-      for (ui::TreeItem item : tree.VisibleItems()) {
-        if (tree.ItemText(item) == "Spare") tree.Expand(item, ui::ExpandCode::kExpand);
-      }
+      ui::testing::RunningDialog(kConfig)->Child(kPaneId)->Child(kTextField)->SetText(std::string(997, 'a'));
     }));
-    for (const char* transporter : {"mail", "net", "program"}) {
-      ASSERT_TRUE(ClickItem(person, false, transporter)) << "no transporter " << transporter;
-      collect(person, std::string(transporter) + " pane");
-    }
-    ASSERT_TRUE(ClickItem(person, false, "Ops"));
-    ASSERT_TRUE(ClickItem(person, true, "Filter")) << "no Filter item";
-    every_field(person, "filter pane");
-    ASSERT_TRUE(ClickItem(person, true, "Gate", 3)) << "the root gate is not in the filter tree";
-    ASSERT_TRUE(person.ClickMenuItem(0, 3, 4)) << "no context menu on the root gate";
-    ASSERT_TRUE(WaitForDialog<CFilterSettingsDlg>(person, kConfig)) << "no filter dialog after Add filter";
-    every_field(person, "filter dialog");
-    ASSERT_TRUE(person.Click(kConfig, {ui::kIdCancel}));
-    ASSERT_TRUE(WaitForDialog<NotificationConfigDlg>(person, kConfig)) << "the filter dialog stayed after Cancel";
-    ASSERT_TRUE(person.Click(kConfig, {ui::kIdCancel}));
+    ASSERT_TRUE(person.Click(kConfig, {kPaneId, kTextField}));
+    person.Key("End");
+    person.Type("bc");
+    ASSERT_TRUE(person.Click(kConfig, {ui::kIdOk}));
+    ASSERT_TRUE(person.WaitForWindow(kBox)) << "no message for 999 characters";
+    person.Key("Return");
+    ASSERT_TRUE(person.WaitUntilGone(kBox)) << "the message stayed after Return";
+    ASSERT_TRUE(ConfigRunning(person)) << "the dialog closed on a refused value";
+    ASSERT_TRUE(person.Click(kConfig, {kPaneId, kTextField}));
+    person.Key("End");
+    person.Key("BackSpace");
+    ASSERT_TRUE(person.Click(kConfig, {ui::kIdOk}));
   });
-  EXPECT_EQ(result, ui::kIdCancel);
-  EXPECT_EQ(cut, std::vector<std::string>{});
-  std::printf("least room to spare: %d px\n", worst);
+  EXPECT_EQ(result, ui::kIdOk);
+  EXPECT_EQ(MessageBoxTexts(), std::vector<std::string>{"Invalid value in \"Mail to\" box: at most 998 characters."});
+  ProfileSet saved;
+  ASSERT_EQ(saved.load(), 0);
+  const auto& transporters = saved.findProfile("Ops")->deliverySettings;
+  ASSERT_EQ(transporters.size(), 2u);
+  const auto* mail = dynamic_cast<const MailDeliverySettings*>(transporters[0].get());
+  ASSERT_NE(mail, nullptr);
+  EXPECT_EQ(mail->recipient, std::string(997, 'a') + "b");
+  EXPECT_EQ(mail->sender, "");
+  const auto* net = dynamic_cast<const NetSendDeliverySettings*>(transporters[1].get());
+  ASSERT_NE(net, nullptr) << "the transporter after it was lost";
+  EXPECT_EQ(net->destination, "ops");
+}
+
+// The menu bar without the mouse: Alt with a title's letter opens that
+// menu, whatever control has the keys; F10 enters the bar; the arrows move
+// through it, Return chooses and Escape leaves it, the dialog still open.
+TEST_F(ConfigDialogX11Test, MenuBarByTheKeyboard) {
+  AddMail("Spare");
+  int result = Play([&](Person& person) {
+    ASSERT_TRUE(ClickItem(person, false, "Spare"));
+    ASSERT_TRUE(person.Click(kConfig, {kPaneId, kProfileNameEdit})) << "the profile pane is not on the screen";
+    person.Key("F10");  // File, then Help and back to Profile
+    for (const char* key : {"Right", "Right", "Left", "Down"}) person.Key(key);  // Activate
+    person.Key("Return");
+    person.KeyWith("Alt_L", "p");
+    person.Key("Escape");
+    ASSERT_TRUE(ConfigRunning(person)) << "Escape in the menu bar closed the dialog";
+    std::string typed;
+    person.Ask([&] { typed = ui::testing::RunningDialog(kConfig)->Child(kPaneId)->Child(kProfileNameEdit)->Text(); });
+    EXPECT_EQ(typed, "Spare") << "a menu key reached the edit box";
+    ASSERT_TRUE(Expand(person, "Spare"));
+    ASSERT_TRUE(ClickItem(person, false, "mail")) << "no transporter mail";  // "Profile" greyed
+    person.KeyWith("Alt_L", "p");
+    EXPECT_EQ(person.Leftovers(), std::vector<std::string>{"window \"User notification\" still shown"})
+        << "Alt+P opened the greyed \"Profile\"";
+    person.KeyWith("Alt_L", "f");
+    for (int i = 0; i < 3; ++i) person.Key("Down");  // New profile, Save all, Close
+    person.Key("Return");
+    ASSERT_TRUE(WaitForDialog<CExitDialog>(person, kBox)) << "no \"Save changes?\" after Alt+F, Close";
+    ASSERT_TRUE(person.Click(kBox, {kNo}));
+  });
+  EXPECT_EQ(result, kNo);
+  ASSERT_NE(profiles_.defaultProfile(), nullptr);
+  EXPECT_EQ(profiles_.defaultProfile()->name, "Spare") << "F10, Right, Right, Left, Down, Return did not activate";
+  EXPECT_EQ(profiles_.profileCount(), 2) << "a menu item other than the one chosen ran";
 }
 
 }  // namespace

@@ -36,6 +36,11 @@ constexpr char kWaitInvalid[] = "Invalid value in \"Notification time span\" box
 constexpr char kWaitExceeds[] = "\"Notification time span\" mustn't exceed 9999 sec.";
 constexpr char kLengthInvalid[] = "Invalid value in \"Maximaze message lenght\" box.";
 
+// A profile file's record reads each text into a line of at most this many
+// characters before its line end; the rest of a longer one would be read
+// as the next line, shifting every field and record after it.
+constexpr size_t kLongestTextField = 998;
+
 struct Flag {
   int id;
   const char* label;
@@ -162,9 +167,21 @@ bool TransporterSettingsPane::validate(ProfileSet& profiles) {
   if (fault == nullptr) {
     fault = NumberFault(controls_.at(kLengthEdit).Text(), kLengthInvalid, lengthUpper_, lengthExceeds_);
   }
+  const std::string tooLong = fault == nullptr ? TextFieldTooLong() : std::string();
+  if (!tooLong.empty()) fault = tooLong.c_str();
   if (fault == nullptr) return true;
   ShowPaneMessage(this, fault);
   return false;
+}
+
+std::string TransporterSettingsPane::TextFieldTooLong() const {
+  for (size_t i = 0; i < labels_.size(); ++i) {
+    if (controls_.at(kFirstTextField + 2 * i).Text().size() <= kLongestTextField) continue;
+    std::string box = labels_[i];
+    if (!box.empty() && box.back() == ':') box.pop_back();
+    return "Invalid value in \"" + box + "\" box: at most " + std::to_string(kLongestTextField) + " characters.";
+  }
+  return {};
 }
 
 int TransporterSettingsPane::apply(ProfileSet& profiles) {

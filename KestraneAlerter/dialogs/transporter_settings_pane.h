@@ -43,6 +43,9 @@ class TransporterSettingsPane : public SettingsPane {
 
  private:
   DeliverySettings* FindSettings(ProfileSet& profiles) const;
+  // The message for the first text field longer than a profile file's line
+  // holds, naming its box; empty when every field fits.
+  std::string TextFieldTooLong() const;
 
   const std::vector<const char*> labels_;
   const int lengthUpper_;

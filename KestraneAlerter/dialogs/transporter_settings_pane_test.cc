@@ -119,11 +119,16 @@ TEST_F(TransporterSettingsPaneTest, ValidateFaults) {
   Build(mail, 0);
   NetSendSettingsPane net;
   Build(net, 1);
+  ShellSettingsPane shell;
+  Build(shell, 2);
+  // A profile file's line holds 998 characters of a text field.
+  const std::string fits(998, 'a'), over(999, 'a');
   struct Case {
     TransporterSettingsPane* pane;
     int box;
-    const char* text;
+    std::string text;
     const char* message;
+    int n = 0;  // which of the boxes with that id
   } cases[] = {
       {&mail, 6201, "Mail 2 night", ""},
       {&mail, 6201, "mail.ops", "Name must contain only Latin characters and numbers."},
@@ -139,12 +144,24 @@ TEST_F(TransporterSettingsPaneTest, ValidateFaults) {
       {&net, 6221, "1024", ""},
       {&net, 6221, "1025", "\"Maximaze message lenght\" mustn't exceed 1024\n for Program notification."},
       {&net, 6221, "x", "One of the fields contains unacceptable character."},
+      {&mail, 6203, fits, ""},
+      {&mail, 6203, over, "Invalid value in \"Mail to\" box: at most 998 characters."},
+      {&mail, 6203, over, "Invalid value in \"From\" box: at most 998 characters.", 1},
+      {&mail, 6203, fits, "", 2},
+      {&mail, 6203, over, "Invalid value in \"Use mail server\" box: at most 998 characters.", 2},
+      {&net, 6203, over, "Invalid value in \"Destination\" box: at most 998 characters."},
+      {&shell, 6203, fits, ""},
+      {&shell, 6203, over, "Invalid value in \"Execution file path\" box: at most 998 characters."},
+      // A fault of the numbers is told first.
+      {&shell, 6221, "1025", "\"Maximaze message lenght\" mustn't exceed 1024\n for Program notification."},
   };
   for (const Case& c : cases) {
-    Box(*c.pane, c.box).SetText(c.text);
-    EXPECT_EQ(c.pane->validate(set_), *c.message == '\0') << c.box << " " << c.text;
-    EXPECT_EQ(OneMessage(), c.message) << c.box << " " << c.text;
-    Box(*c.pane, 6201).SetText(c.pane == &mail ? "Mail" : "Console");
+    if (c.pane == &shell && c.box == 6221) Box(shell, 6203).SetText(over);
+    Box(*c.pane, c.box, c.n).SetText(c.text);
+    EXPECT_EQ(c.pane->validate(set_), *c.message == '\0') << c.box << " " << c.text.size() << " " << c.n;
+    EXPECT_EQ(OneMessage(), c.message) << c.box << " " << c.text.size() << " " << c.n;
+    for (int n = 0; n < (c.pane == &mail ? 3 : 1); ++n) Box(*c.pane, 6203, n).SetText("x");
+    Box(*c.pane, 6201).SetText(c.pane == &mail ? "Mail" : c.pane == &net ? "Console" : "Script");
     Box(*c.pane, 6211).SetText("0");
     Box(*c.pane, 6221).SetText("100");
   }

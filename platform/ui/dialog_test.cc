@@ -189,7 +189,7 @@ TEST_F(UiDialogTest, MessageBoxesAreRecordedAndAnswered) {
 TEST_F(UiDialogTest, MenusGreyRemoveAndRoute) {
   std::unique_ptr<Menu> bar = AlerterResources().LoadMenu(152);
   ASSERT_NE(bar, nullptr);
-  EXPECT_EQ(bar->ItemText(1), "Profile");
+  EXPECT_EQ(bar->ItemText(1), "&Profile");
   EXPECT_EQ(bar->EnableItem(1, By::kPosition, kMenuGrayed), kMenuEnabled);
   EXPECT_FALSE(bar->CanChoose(32796));  // under a grey popup
   EXPECT_FALSE(bar->CanChoose(32803));

@@ -18,7 +18,7 @@ Backend::Backend() : driver_(MakeDriver(*this)), previous_(g_backend) {
   g_backend = this;
   // Lets another thread hand work to this loop (Post); this thread keeps
   // the toolkit's lock except while it waits for events.
-  static const bool locked = (Fl::lock(), true);
+  static const bool locked = (Fl::lock(), RouteMenuKeys(), true);
   (void)locked;
   Fl::visual(FL_RGB);
   Fl::scheme("gtk+");

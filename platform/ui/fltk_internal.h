@@ -126,6 +126,8 @@ std::string PlainLabel(std::string_view text, bool shortcuts);
 std::unique_ptr<Driver> MakeDriver(Backend& backend);
 
 // Custom widgets.
+// Has the keys that open a menu bar reach it first (once per process).
+void RouteMenuKeys();
 Fl_Widget* MakeTopWindow(kst::ui::Window& model, Fl_Double_Window** window, Fl_Menu_Bar** bar);
 Fl_Widget* MakeEdit(kst::ui::Window& model);
 Fl_Widget* MakeUpDown(kst::ui::Window& model);

@@ -10,6 +10,7 @@
 #include <FL/Fl_Input.H>
 #include <FL/Fl_Input_Choice.H>
 #include <FL/Fl_Multi_Browser.H>
+#include <FL/x.H>
 
 #include <algorithm>
 #include <cstdint>
@@ -30,6 +31,15 @@ Fl_Boxtype EdgeBox(const kst::ui::Window& model, Fl_Boxtype fallback) {
   if (model.HasStyle(kClientEdge)) return FL_DOWN_BOX;
   if (model.HasStyle(kBorder)) return FL_BORDER_BOX;
   return fallback;
+}
+
+// The colour behind a control: its own, else that of the nearest window
+// around it that has one, else the toolkit's.
+Fl_Color BackgroundOf(const kst::ui::Window& model) {
+  for (const kst::ui::Window* w = &model; w != nullptr; w = w->parent()) {
+    if (w->has_background()) return ToFl(w->background());
+  }
+  return FL_BACKGROUND_COLOR;
 }
 
 }  // namespace
@@ -103,6 +113,9 @@ Peer::~Peer() {
   if (widget_ == nullptr) return;
   widget_->callback(static_cast<Fl_Callback*>(nullptr), nullptr);
   widget_->hide();
+  // Gone from the screen now, not when this process next waits for events
+  // (it may never again).
+  if (window_ != nullptr && fl_display != nullptr) XSync(fl_display, False);
   if (Fl_Group* parent = widget_->parent()) parent->remove(widget_);
   Fl::delete_widget(widget_);
 }
@@ -110,10 +123,12 @@ Peer::~Peer() {
 void Peer::Touch(unsigned aspects) {
   dirty_ |= aspects;
   backend_.MarkDirty(this);
-  // Children sit at window coordinates: they move with their parent.
-  if (aspects & kAspectGeometry) {
+  // Children sit at window coordinates: they move with their parent; and
+  // those without a background of their own show their parent's.
+  const unsigned inherited = aspects & (kAspectGeometry | kAspectColour);
+  if (inherited != 0) {
     for (kst::ui::Window* child : model_.children()) {
-      if (child->peer() != nullptr) child->peer()->Touch(kAspectGeometry);
+      if (child->peer() != nullptr) child->peer()->Touch(inherited);
     }
   }
 }
@@ -138,7 +153,7 @@ void Peer::Make() {
       break;
     case Kind::kStatic: {
       auto* box = new Fl_Box(0, 0, 10, 10);
-      box->box(EdgeBox(m, FL_NO_BOX));
+      box->box(EdgeBox(m, FL_FLAT_BOX));
       // Static text stays inside its rectangle: wrapped lines that do not fit
       // are cut off rather than drawn over the controls below.
       Fl_Align align = FL_ALIGN_INSIDE | FL_ALIGN_WRAP | FL_ALIGN_TOP | FL_ALIGN_CLIP;
@@ -391,11 +406,16 @@ void Peer::SyncFont() {
 }
 
 void Peer::SyncColour() {
+  // A static text draws its background before its text: drawn again alone
+  // (after a key in an edit box), its text would land on its old self and
+  // look bold and smeared.
+  if (model_.kind() == Kind::kStatic) {
+    widget_->color(BackgroundOf(model_));
+    return;
+  }
   if (!model_.has_background()) return;
   widget_->color(ToFl(model_.background()));
-  if (model_.kind() == Kind::kStatic || (model_.kind() == Kind::kWindow && window_ == nullptr)) {
-    if (widget_->box() == FL_NO_BOX) widget_->box(FL_FLAT_BOX);
-  }
+  if (model_.kind() == Kind::kWindow && window_ == nullptr && widget_->box() == FL_NO_BOX) widget_->box(FL_FLAT_BOX);
 }
 
 void Peer::SyncIcon() {

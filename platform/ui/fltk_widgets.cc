@@ -60,15 +60,35 @@ class MenuBar final : public Fl_Menu_Bar {
     }, &model_);
   }
   int handle(int event) override {
-    if (event == FL_PUSH) {
-      // The dialog may grey items as the menu opens.
-      if (auto* dialog = dynamic_cast<Dialog*>(&model_)) dialog->OnMenuSelect();
-      if (Peer* peer = PeerOf(model_)) peer->RebuildMenuBar();
-    }
+    if (event == FL_PUSH) Prepare();
     return Fl_Menu_Bar::handle(event);
   }
 
+  // The key of this event opens a menu, as on the platform the dialogs come
+  // from: Alt with a title's "&" letter opens that title's menu, F10 the
+  // first; in the bar the arrows move, Return chooses, Escape leaves. False
+  // (nothing done) for any other key.
+  bool OpenByKey() {
+    auto* dialog = dynamic_cast<Dialog*>(&model_);
+    const int mods = Fl::event_state() & (FL_SHIFT | FL_CTRL | FL_ALT | FL_META);
+    const bool f10 = Fl::event_key() == FL_F + 10 && mods == 0;
+    const bool alt = mods == FL_ALT || mods == (FL_ALT | FL_SHIFT);
+    if (dialog == nullptr || !visible_r() || menu() == nullptr || (!f10 && !alt)) return false;
+    if (!f10 && menu()->find_shortcut(nullptr, true) == nullptr) return false;
+    Prepare();
+    const Fl_Menu_Item* title = f10 ? menu() : menu()->find_shortcut(nullptr, true);
+    if (title == nullptr || title->label() == nullptr) return false;
+    picked(menu()->pulldown(x(), y(), w(), h(), title, this, nullptr, 1));
+    return true;
+  }
+
  private:
+  // The dialog may grey items as the menu opens.
+  void Prepare() {
+    if (auto* dialog = dynamic_cast<Dialog*>(&model_)) dialog->OnMenuSelect();
+    if (Peer* peer = PeerOf(model_)) peer->RebuildMenuBar();
+  }
+
   kst::ui::Window& model_;
 };
 
@@ -281,7 +301,23 @@ class TreeView final : public Fl_Group {
   Fl_Scrollbar* bar_;
 };
 
+// Every event passes here first: a key that opens the menu bar reaches it
+// before the control with the focus (an edit box would take Alt+F as "f").
+int Dispatch(int event, Fl_Window* window) {
+  if (event == FL_KEYBOARD && Fl::grab() == nullptr && window != nullptr) {
+    for (kst::ui::Window* top : TopLevelWindows()) {
+      Peer* peer = PeerOf(*top);
+      if (peer == nullptr || peer->window() != window || peer->menu_bar() == nullptr) continue;
+      if (static_cast<MenuBar*>(peer->menu_bar())->OpenByKey()) return 1;
+      break;
+    }
+  }
+  return Fl::handle_(event, window);
+}
+
 }  // namespace
+
+void RouteMenuKeys() { Fl::event_dispatch(Dispatch); }
 
 Fl_Widget* MakeTopWindow(kst::ui::Window& model, Fl_Double_Window** window, Fl_Menu_Bar** bar) {
   auto* top = new TopWindow(model);

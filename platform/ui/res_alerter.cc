@@ -42,9 +42,9 @@ Menu MenuBar() {
   help.AppendSeparator();
   help.Append("About notification system...", 32847);
   Menu bar;
-  bar.AppendPopup("File", std::move(file));
-  bar.AppendPopup("Profile", std::move(profile));
-  bar.AppendPopup("Help", std::move(help));
+  bar.AppendPopup("&File", std::move(file));
+  bar.AppendPopup("&Profile", std::move(profile));
+  bar.AppendPopup("&Help", std::move(help));
   return bar;
 }
 

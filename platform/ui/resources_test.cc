@@ -49,10 +49,10 @@ TEST(UiResourcesTest, AlerterMenus) {
   using Items = std::vector<std::string>;
   const Items add = {"Add notification>", "Add new mail notification=32803", "Add new program execution=32802",
                      "Add new net send notification=32849", "<"};
-  Items bar = {"File>", "New profile=32791", "Save all=32790", "-", "Close=32793", "<",
-               "Profile>", "Activate=32796", "Switch on all filters=32843", "Switch off all filters=32845", "-"};
+  Items bar = {"&File>", "New profile=32791", "Save all=32790", "-", "Close=32793", "<",
+               "&Profile>", "Activate=32796", "Switch on all filters=32843", "Switch off all filters=32845", "-"};
   bar.insert(bar.end(), add.begin(), add.end());
-  bar.insert(bar.end(), {"Delete=32779", "<", "Help>", "How to use=32840", "-", "About notification system...=32847",
+  bar.insert(bar.end(), {"Delete=32779", "<", "&Help>", "How to use=32840", "-", "About notification system...=32847",
                          "<"});
   EXPECT_EQ(MenuItems(152, false), bar);
   EXPECT_EQ(MenuItems(135), (Items{"New profile=32791", "Save All=32790"}));

@@ -92,6 +92,8 @@ class Sample : public Dialog {
     pane_.SetBackground(kBlue);
     pane_edit_.Create(&pane_, 701, {5, 5, 115, 29}, kVisible | kBorder);
     pane_edit_.SetFont(&font_);
+    pane_label_.Create(&pane_, 702, {5, 100, 115, 120}, kVisible, "In pane");
+    pane_label_.SetFont(&font_);
     pane_.OnNotify(701, Event::kChange, [this](const NotifyInfo&) { return Log("pane " + pane_edit_.Text()); });
 
     for (int id : {200, 201}) {
@@ -171,6 +173,7 @@ class Sample : public Dialog {
   ImageList images_{16, 16};
   Window pane_;
   Edit pane_edit_;
+  Static pane_label_;
 };
 
 class UiSampleTest : public ::testing::TestWithParam<const char*> {
@@ -268,7 +271,14 @@ class UiScreenshotTest : public ::testing::Test {
     testing::Reset();
     previous_ = SetCurrentResources(&AlerterResources());
   }
-  void TearDown() override { SetCurrentResources(previous_); }
+  // A dialog that has returned is gone from the screen at once, though this
+  // process may never wait for events again.
+  void TearDown() override {
+    testing::Person person;
+    EXPECT_EQ(person.Leftovers(), std::vector<std::string>{});
+    EXPECT_EQ(TopLevelWindows().size(), 0u);
+    SetCurrentResources(previous_);
+  }
   const Resources* previous_ = nullptr;
 };
 
@@ -278,9 +288,11 @@ bool Near(Color a, Color b) {
 
 TEST_F(UiScreenshotTest, ControlsSitWhereTheirRectanglesSay) {
   Sample sample;
-  Image shot;
+  Image shot, recoloured;
   testing::OnNextModal([&](Dialog& d) {
     ASSERT_TRUE(testing::Capture(d, &shot));
+    d.Child(666005)->SetBackground(kRed);  // its text shows the pane's new colour
+    ASSERT_TRUE(testing::Capture(d, &recoloured));
     d.EndDialog(kIdOk);
   });
   EXPECT_EQ(sample.DoModal(SampleTemplate()), kIdOk);
@@ -303,6 +315,8 @@ TEST_F(UiScreenshotTest, ControlsSitWhereTheirRectanglesSay) {
   EXPECT_FALSE(Near(at(428, 200), kBlue)) << "left of the pane";
   EXPECT_TRUE(Near(at(480, 150), Color{255, 255, 255})) << "edit in the pane";
   EXPECT_TRUE(Near(at(480, 140), kBlue)) << "above the edit in the pane";
+  EXPECT_TRUE(Near(at(540, 250), kBlue)) << "right of the text in the pane";
+  EXPECT_TRUE(Near(recoloured.At(540, 250 + 20), kRed)) << "right of the text in the recoloured pane";
   EXPECT_TRUE(Near(at(150, 320), Color{255, 255, 255})) << "empty part of the tree";
   EXPECT_FALSE(Near(at(150, 334), Color{255, 255, 255})) << "below the tree";
   EXPECT_TRUE(Near(at(300, 190), Color{255, 255, 255})) << "list box";
@@ -321,6 +335,7 @@ TEST_F(UiScreenshotTest, ControlsSitWhereTheirRectanglesSay) {
   }
   EXPECT_GT(first_dark, 22) << "right-aligned text";  // left-aligned starts near 14
   EXPECT_TRUE(Near(at(95, 116), face)) << "between the button and the check box";
+  EXPECT_EQ(at(146, 12), face) << "a static text's own background, right of its text";
 }
 
 // Every text of every dialog of both programs, and of message boxes, fits
@@ -421,6 +436,8 @@ TEST_F(UiScreenshotTest, MessageBoxAfterADropDownTakesTheInputAndItsOwnerNone) {
 TEST(UiBackendChoiceTest, RealWindowsWhenADisplayIsThere) {
   if (!testing::StartVirtualDisplay()) FAIL() << "Xvfb cannot be started (scripts/packages.txt installs it)";
   std::string display = std::getenv("DISPLAY");
+  const char* forced = std::getenv("KST_UI");
+  const std::string kept = forced != nullptr ? forced : "";
   unsetenv("KST_UI");
   EXPECT_STREQ(MakeBackendForEnvironment()->name(), "fltk");
   setenv("KST_UI", "headless", 1);
@@ -429,6 +446,7 @@ TEST(UiBackendChoiceTest, RealWindowsWhenADisplayIsThere) {
   unsetenv("DISPLAY");
   EXPECT_STREQ(MakeBackendForEnvironment()->name(), "headless");
   setenv("DISPLAY", display.c_str(), 1);
+  if (forced != nullptr) setenv("KST_UI", kept.c_str(), 1);
 }
 
 // The server and the toolkit leave nothing in the shared /tmp or the

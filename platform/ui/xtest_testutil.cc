@@ -23,23 +23,28 @@ namespace {
 
 Display* D(void* display) { return static_cast<Display*>(display); }
 
-// A mapped child of the root with that title.
-bool Mapped(Display* display, std::string_view title) {
+// Titles of the mapped children of the root that have one.
+std::vector<std::string> MappedTitles(Display* display) {
+  std::vector<std::string> titles;
   ::Window root = DefaultRootWindow(display), parent = 0, *children = nullptr;
   unsigned count = 0;
-  if (!XQueryTree(display, root, &root, &parent, &children, &count)) return false;
-  bool found = false;
-  for (unsigned i = 0; i < count && !found; ++i) {
+  if (!XQueryTree(display, root, &root, &parent, &children, &count)) return titles;
+  for (unsigned i = 0; i < count; ++i) {
     XWindowAttributes attributes;
     if (!XGetWindowAttributes(display, children[i], &attributes) || attributes.map_state != IsViewable) continue;
     char* name = nullptr;
     if (XFetchName(display, children[i], &name) && name != nullptr) {
-      found = title == name;
+      titles.push_back(name);
       XFree(name);
     }
   }
   if (children != nullptr) XFree(children);
-  return found;
+  return titles;
+}
+
+bool Mapped(Display* display, std::string_view title) {
+  std::vector<std::string> titles = MappedTitles(display);
+  return std::find(titles.begin(), titles.end(), title) != titles.end();
 }
 
 // Mapped children of the root laid over the others (popup menus), bottom
@@ -228,17 +233,28 @@ void Person::ClickAt(Point screen, int button) {
 }
 
 void Person::Key(std::string_view name, bool shift) {
+  if (shift) {
+    KeyWith("Shift_L", name);
+  } else {
+    KeyWith("", name);
+  }
+}
+
+void Person::KeyWith(std::string_view modifier, std::string_view name) {
   Display* display = D(display_);
-  KeyCode code = XKeysymToKeycode(display, XStringToKeysym(std::string(name).c_str()));
-  KeyCode shift_code = XKeysymToKeycode(display, XK_Shift_L);
-  if (code == 0) {
-    ADD_FAILURE() << "no key named " << name;
+  auto code_of = [display](std::string_view key) {
+    return XKeysymToKeycode(display, XStringToKeysym(std::string(key).c_str()));
+  };
+  KeyCode code = code_of(name);
+  KeyCode held = modifier.empty() ? 0 : code_of(modifier);
+  if (code == 0 || (!modifier.empty() && held == 0)) {
+    ADD_FAILURE() << "no key named " << (code == 0 ? name : modifier);
     return;
   }
-  if (shift) XTestFakeKeyEvent(display, shift_code, True, CurrentTime);
+  if (held != 0) XTestFakeKeyEvent(display, held, True, CurrentTime);
   XTestFakeKeyEvent(display, code, True, CurrentTime);
   XTestFakeKeyEvent(display, code, False, CurrentTime);
-  if (shift) XTestFakeKeyEvent(display, shift_code, False, CurrentTime);
+  if (held != 0) XTestFakeKeyEvent(display, held, False, CurrentTime);
   Settle();
 }
 
@@ -262,6 +278,28 @@ void Person::Settle() {
   std::this_thread::sleep_for(std::chrono::milliseconds(40));
   Ask([] {});
   Ask([] {});
+}
+
+std::vector<std::string> Person::Leftovers() {
+  Display* display = D(display_);
+  std::vector<std::string> left;
+  for (const std::string& title : MappedTitles(display)) left.push_back("window \"" + title + "\" still shown");
+  for (size_t i = Popups(display).size(); i > 0; --i) left.push_back("a popup still shown");
+  // Only one client can hold a grab: taking it fails while another does.
+  ::Window root = DefaultRootWindow(display);
+  if (XGrabPointer(display, root, False, ButtonPressMask, GrabModeAsync, GrabModeAsync, 0, 0, CurrentTime) ==
+      GrabSuccess) {
+    XUngrabPointer(display, CurrentTime);
+  } else {
+    left.push_back("the pointer is grabbed");
+  }
+  if (XGrabKeyboard(display, root, False, GrabModeAsync, GrabModeAsync, CurrentTime) == GrabSuccess) {
+    XUngrabKeyboard(display, CurrentTime);
+  } else {
+    left.push_back("the keyboard is grabbed");
+  }
+  XSync(display, False);
+  return left;
 }
 
 void PlayAgainst(const std::function<void()>& ui, const std::function<void(Person&)>& script) {

@@ -53,10 +53,16 @@ class Person {
   void ClickAt(Point screen, int button = 1);
   // A key by its X name ("Return", "Escape", "Down", "a"), with Shift.
   void Key(std::string_view name, bool shift = false);
+  // A key pressed while a modifier key ("Alt_L") is held down.
+  void KeyWith(std::string_view modifier, std::string_view name);
   // Letters, digits and blanks, key by key.
   void Type(std::string_view text);
   // Returns once the program has handled everything sent so far.
   void Settle();
+  // What a program that is done with its windows left on the screen, now:
+  // each window still shown, by its title, and a grab of the pointer or of
+  // the keyboard that keeps them from other programs.
+  std::vector<std::string> Leftovers();
   // Runs fn on the UI thread; false when it did not run in time.
   bool Ask(const std::function<void()>& fn);
 

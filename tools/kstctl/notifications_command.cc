@@ -1,6 +1,7 @@
 // kstctl notifications: opens the alerter's dialog "User notification",
 // where every notification profile is edited, through the library's
 // LaunchUpdaterDialog, as a management host does.
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -18,8 +19,9 @@ namespace {
 
 constexpr const char* kCommand = "notifications";
 
-// Runs the dialog modally; returns when it is closed.
-using LaunchUpdaterDialogFn = void();
+// Runs the dialog modally; returns when it is closed: -1 when it ended
+// after a save that failed, else 0.
+using LaunchUpdaterDialogFn = int32_t();
 
 // A connection to an X display that answers, decided as the windowing
 // layer decides it (KST_UI=headless forces none). Held until the dialog has
@@ -66,7 +68,9 @@ int Open() {
   if (launch == nullptr) {
     return ConfigFail(kCommand, "the alerter library has no LaunchUpdaterDialog");
   }
-  launch();
+  if (launch() != 0) {
+    return ConfigFail(kCommand, "the profiles were not saved: the last save in the dialog failed");
+  }
   return 0;
 }
 
@@ -87,7 +91,8 @@ int NotificationsCommand(const std::vector<std::string>& args) {
         "Cancel, Escape and the close box keep nothing. Needs a display: DISPLAY\n"
         "must name an X server.\n"
         "\nExit status: 0 the dialog was closed, 1 failed (no display, no\n"
-        "rootDirectory, no alerter library), 2 wrong usage.\n");
+        "rootDirectory, no alerter library, or the dialog was closed after a\n"
+        "save that failed), 2 wrong usage.\n");
     return 0;
   }
   if (!args.empty()) {
