@@ -22,31 +22,49 @@ RegularFileStatus RegularFileBuf::OpenForReading(const std::string& native_path)
   return Adopt(fd, false);
 }
 
-RegularFileStatus RegularFileBuf::OpenForWriting(const std::string& native_path, bool truncate) {
+OutputFileStatus RegularFileBuf::OpenForOutput(const std::string& native_path, bool truncate,
+                                               bool streams_only) {
   Close();
   const int fd = ::open(native_path.c_str(),
-                        O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC | (truncate ? 0 : O_APPEND),
+                        O_WRONLY | O_NONBLOCK | O_CLOEXEC | (streams_only ? 0 : O_CREAT) | (truncate ? 0 : O_APPEND),
                         0666);
   if (fd < 0) {
-    // A pipe nobody reads and a device without its hardware answer ENXIO.
-    return errno == ENXIO || errno == EISDIR ? RegularFileStatus::kNotRegular
-                                             : RegularFileStatus::kCannotOpen;
+    const int error = errno;
+    struct stat st {};
+    // A FIFO without a reader answers ENXIO, as do a socket and a device
+    // without its hardware.
+    if (error == ENXIO && ::stat(native_path.c_str(), &st) == 0 && S_ISFIFO(st.st_mode)) {
+      return OutputFileStatus::kNoReader;
+    }
+    return error == ENXIO || error == EISDIR ? OutputFileStatus::kUnfit : OutputFileStatus::kCannotOpen;
   }
-  const RegularFileStatus status = Adopt(fd, true);
-  if (status == RegularFileStatus::kOk && truncate && ::ftruncate(fd_, 0) != 0) {
+  if (Adopt(fd, true, true) != RegularFileStatus::kOk) return OutputFileStatus::kUnfit;
+  struct stat st {};
+  if (::fstat(fd_, &st) != 0) {
     Close();
-    return RegularFileStatus::kCannotOpen;
+    return OutputFileStatus::kCannotOpen;
   }
-  return status;
+  if (streams_only && S_ISREG(st.st_mode)) {
+    Close();
+    return OutputFileStatus::kUnfit;
+  }
+  if (truncate && S_ISREG(st.st_mode) && ::ftruncate(fd_, 0) != 0) {
+    Close();
+    return OutputFileStatus::kCannotOpen;
+  }
+  return OutputFileStatus::kOk;
 }
 
-RegularFileStatus RegularFileBuf::Adopt(int fd, bool writing) {
+RegularFileStatus RegularFileBuf::Adopt(int fd, bool writing, bool streams) {
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  const bool fit = ::fstat(fd, &st) == 0 &&
+                   (S_ISREG(st.st_mode) || (streams && (S_ISCHR(st.st_mode) || S_ISFIFO(st.st_mode))));
+  if (!fit) {
     ::close(fd);
     return RegularFileStatus::kNotRegular;
   }
-  // Waiting is harmless on a regular file; nothing should depend on the flag.
+  // Waiting is harmless on a regular file, and a stream's reader is there
+  // to wait for.
   ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   fd_ = fd;
   writing_ = writing;

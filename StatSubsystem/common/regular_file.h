@@ -1,4 +1,5 @@
-// A stream buffer over a file that is opened only when it is a regular file.
+// A stream buffer over a file that is opened only when it is of a kind the
+// caller can use: for reading a regular file, for writing also a stream.
 // The open never blocks (a pipe without a partner, a device) and the kind is
 // judged on the descriptor opened, so the name cannot be swapped for
 // something else between the check and the open.
@@ -17,6 +18,14 @@ enum class RegularFileStatus {
   kNotRegular,  // a folder, pipe, device or socket (or a link to one)
 };
 
+// What an output that may also be a stream was found to be.
+enum class OutputFileStatus {
+  kOk,
+  kCannotOpen,  // missing folder, not permitted, or no room
+  kUnfit,       // a folder, block device or socket (or a link to one)
+  kNoReader,    // a FIFO that no process holds open for reading
+};
+
 // One open file, for reading or for writing, used through a std::istream or
 // std::ostream built on it. Not thread-safe.
 class RegularFileBuf final : public std::streambuf {
@@ -29,10 +38,15 @@ class RegularFileBuf final : public std::streambuf {
   // Opens `native_path` for reading (links are followed).
   RegularFileStatus OpenForReading(const std::string& native_path);
 
-  // Opens `native_path` for writing, making it when missing; its old
-  // contents are cut off when `truncate` is set and kept (the writes going
-  // to its end) otherwise. Nothing is cut from a file that is refused.
-  RegularFileStatus OpenForWriting(const std::string& native_path, bool truncate);
+  // Opens `native_path` for writing: a regular file, made when missing, its
+  // old contents cut off when `truncate` is set and kept (the writes going
+  // to its end) otherwise; or a character device (/dev/null, a terminal) or
+  // a FIFO that a reader holds open, as they stand. A FIFO without a reader
+  // is refused at once rather than waited for. Nothing is cut from a file
+  // that is refused. With `streams_only` a regular file is refused (kUnfit)
+  // and none is made.
+  OutputFileStatus OpenForOutput(const std::string& native_path, bool truncate,
+                                 bool streams_only = false);
 
   bool is_open() const { return fd_ >= 0; }
 
@@ -49,7 +63,9 @@ class RegularFileBuf final : public std::streambuf {
   pos_type seekpos(pos_type position, std::ios_base::openmode which) override;
 
  private:
-  RegularFileStatus Adopt(int fd, bool writing);
+  // Takes `fd` when it is a regular file, or with `streams` a character
+  // device or FIFO; closes it otherwise.
+  RegularFileStatus Adopt(int fd, bool writing, bool streams = false);
   bool FlushWrites();
 
   int fd_ = -1;
