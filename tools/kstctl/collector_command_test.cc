@@ -1,20 +1,16 @@
 // kstctl collector set and kstctl reload: what they refuse, and what a user
 // without rights is told.
-#include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
-#include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "StatSubsystem/common/service_keys.h"
 #include "gtest/gtest.h"
+#include "platform/perfcounters_testing.h"
 #include "platform/registry.h"
 #include "platform/registry_testing.h"
 #include "tools/kstctl/kstctl_testing.h"
@@ -75,21 +71,8 @@ TEST_F(CollectorCommandTest, SetRefusesPathsTheHeaderLinesCannotHold) {
 // cuts to 15 characters; a counter list that names it by the kernel's name,
 // as lists of before do, still finds it.
 TEST_F(CollectorCommandTest, SetTakesAProcessByItsProgramsWholeName) {
-  const std::string program = home_.path() + "/KestraneLongProgramName";
-  std::filesystem::copy_file("/bin/sleep", program);
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    ::execl(program.c_str(), program.c_str(), "30", static_cast<char*>(nullptr));
-    ::_exit(127);
-  }
-  const std::string comm = "/proc/" + std::to_string(child) + "/comm";
-  std::string name;
-  for (int i = 0; i < 1000 && name != "KestraneLongPro"; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    std::ifstream(comm) >> name;
-  }
-  EXPECT_EQ(name, "KestraneLongPro") << "the program did not start within 10 s";
+  RunningProgram program(home_.path(), "KestraneLongProgramName");
+  ASSERT_TRUE(program.started()) << "the program did not start within 10 s";
   for (const char* path : {"\\Process(KestraneLongProgramName)\\Working Set",
                            "\\Thread(KestraneLongProgramName/0)\\% Processor Time",
                            "\\Process(KestraneLongPro)\\Working Set"}) {
@@ -99,8 +82,6 @@ TEST_F(CollectorCommandTest, SetTakesAProcessByItsProgramsWholeName) {
   const KstctlOutcome gone = Kstctl({"collector", "set", "\\Process(KestraneLongProgramNam)\\Working Set"}, home_.path());
   EXPECT_EQ(gone.err, "kstctl collector: counter path '\\Process(KestraneLongProgramNam)\\Working Set' "
                       "names no instance of its object on this machine\n");
-  ::kill(child, SIGKILL);
-  ::waitpid(child, nullptr, 0);
 }
 
 // A user who may read the installation but not change it is told that,
