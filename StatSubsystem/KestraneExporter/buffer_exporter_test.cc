@@ -477,6 +477,11 @@ TEST_F(BufferExporterTest, ReadingStopsAtTheMonthsLastSlot) {
   std::string text;
   EXPECT_EQ(RunProgram("-month 4 -ngh", &text), 0);
   EXPECT_EQ(text, "1380;1380\n");
+  // The month's last slot itself is read.
+  Sample(3, 31, 1380, {8});
+  text.clear();
+  EXPECT_EQ(RunProgram("-month 3 -ngh", &text), 0);
+  EXPECT_EQ(text, "1380;8\n");
   // A sparse file of a terabyte.
   std::filesystem::resize_file(buffer_, uintmax_t{1} << 40);
   text.clear();
