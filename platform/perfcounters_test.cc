@@ -465,6 +465,8 @@ TEST_F(MachineFilesTest, FiguresAreThoseOfTheFilesReadByHand) {
   Write("/proc/stat", stat);
   Write("/proc/loadavg", loadavg);
   Write("/proc/uptime", "12345.67 999.00\n");
+  const std::string interrupts = Real("/proc/interrupts");
+  Write("/proc/interrupts", interrupts);
   Process(4242, "short", "", "");
   std::map<std::string, double> mem = Keys(meminfo), vm = Keys(vmstat), st = Keys(stat);
   ASSERT_GT(mem["CommitLimit"], 0);
@@ -495,6 +497,47 @@ TEST_F(MachineFilesTest, FiguresAreThoseOfTheFilesReadByHand) {
   ASSERT_EQ(system[0].values.size(), std::size(want_system));
   for (size_t i = 0; i < std::size(want_system); ++i) {
     EXPECT_EQ(system[0].values[i].raw, want_system[i]) << source->Objects()[2].counters[i].name;
+  }
+
+  // Processor 0 and _Total: busy, user, privileged, idle and interrupt time
+  // of its /proc/stat line in clock ticks, and its interrupts summed over
+  // /proc/interrupts' lines (the total: "intr").
+  std::map<std::string, std::vector<double>> ticks;
+  std::istringstream stat_lines(stat);
+  for (std::string line; std::getline(stat_lines, line);) {
+    std::istringstream words(line);
+    std::string key;
+    words >> key;
+    if (key == "cpu" || key == "cpu0") {
+      for (double v; words >> v;) ticks[key].push_back(v);
+    }
+  }
+  double interrupts0 = 0;
+  std::istringstream interrupt_lines(interrupts);
+  std::string header;
+  std::getline(interrupt_lines, header);
+  ASSERT_EQ(header.find("CPU0"), header.find_first_not_of(' ')) << header;
+  for (std::string line; std::getline(interrupt_lines, line);) {
+    std::istringstream words(line);
+    std::string name, count;
+    words >> name >> count;
+    if (!count.empty() && count.find_first_not_of("0123456789") == std::string::npos) interrupts0 += std::stod(count);
+  }
+  perf::ObjectSample processors;
+  source->Sample(ObjectIndex(*source, "Processor"), &processors);
+  ASSERT_GE(processors.size(), 2u);
+  ASSERT_EQ(processors.front().name, "0");
+  ASSERT_EQ(processors.back().name, "_Total");
+  for (const auto& [key, f] : ticks) {
+    ASSERT_GE(f.size(), 8u) << key;
+    const double all = f[0] + f[1] + f[2] + f[3] + f[4] + f[5] + f[6] + f[7];
+    const perf::InstanceSample& cpu = key == "cpu" ? processors.back() : processors.front();
+    const double want[] = {all - f[3] - f[4], f[0] + f[1], f[2] + f[5] + f[6], f[3] + f[4], f[5] + f[6],
+                           key == "cpu" ? st["intr"] : interrupts0};
+    for (size_t i = 0; i < std::size(want); ++i) {
+      EXPECT_EQ(cpu.values[i].raw, want[i]) << key << " " << source->Objects()[0].counters[i].name;
+      if (i < 5) EXPECT_EQ(cpu.values[i].base, all) << key;
+    }
   }
 }
 
