@@ -399,7 +399,10 @@ TEST_F(AnalyzerTest, EachCheckJudgesWithTheSensitivityAndRulesOfNow) {
   analyzer.tune(0.75);  // odds 3: out of bounds fails inside (-10, 20)
   EXPECT_TRUE(anomalous({5, 5, 19, 0}));
 
-  // Another state file: its scales of [0, 100] and its sensitivity.
+  // Another state file, of the sensitivity checked last: its scales of
+  // [0, 100].
+  analyzer.tune(0.5);
+  EXPECT_FALSE(anomalous({5, 5, 60, 0}));
   StateFile wide;
   for (int f = 0; f < 4; ++f) wide.scales.push_back(Scale("0", "100"));
   wide.rules = {{{{1, 0}}, {{0, 0}}}};
@@ -407,6 +410,9 @@ TEST_F(AnalyzerTest, EachCheckJudgesWithTheSensitivityAndRulesOfNow) {
   ASSERT_EQ(LoadError(analyzer, wide.Bytes()), "");
   EXPECT_FALSE(anomalous({50, 60, 0, 0}));
   EXPECT_TRUE(anomalous({50, 101, 0, 0}));
+  // Without rules or scales nothing applies.
+  analyzer.reset();
+  EXPECT_FALSE(anomalous({50, 101, 0, 0}));
 
   // Learning replaces scales and rules: the next check judges as a fresh
   // analyzer that learned the same table does.

@@ -149,10 +149,10 @@ TEST(CodedColumnsTest, CellsSharingALongBeginningCountAndSortAsTheirTexts) {
   const int rows = 3000;
   TempKestraneHome home;
   const std::string csv = home.path() + "/t.csv";
-  std::vector<std::vector<std::string>> cells(3);
+  std::vector<std::vector<std::string>> cells(4);
   {
     std::ofstream out(csv);
-    out << "a;b;c\nx;y;z\n";
+    out << "a;b;c;d\nx;y;z;w\n";
     uint32_t state = 3;
     for (int r = 0; r < rows; ++r) {
       for (size_t c = 0; c < column_texts.size(); ++c) {
@@ -161,12 +161,14 @@ TEST(CodedColumnsTest, CellsSharingALongBeginningCountAndSortAsTheirTexts) {
       }
       // One cell against all the others, which sort after it.
       cells[2].push_back(r == rows - 1 ? "1.00000000000000001" : "5.55555555555555555");
-      out << cells[0][r] << ";" << cells[1][r] << ";" << cells[2][r] << "\n";
+      // Two cells alone that share sixteen characters, the greater first.
+      cells[3].push_back(r == 0 ? "3.33333333333333332" : r == 1 ? "3.33333333333333331" : std::to_string(r));
+      out << cells[0][r] << ";" << cells[1][r] << ";" << cells[2][r] << ";" << cells[3][r] << "\n";
     }
   }
   for (size_t budget : {size_t{1}, size_t{1} << 30}) {
     std::vector<int> columns_seen;
-    const int read = ReadCodedColumns(csv.c_str(), 3, 0, budget, [&](int column, std::span<const CodedCell> coded) {
+    const int read = ReadCodedColumns(csv.c_str(), 4, 0, budget, [&](int column, std::span<const CodedCell> coded) {
       columns_seen.push_back(column);
       TextCounts counts;
       for (const std::string& text : cells[column]) counts.Add(text);
@@ -191,7 +193,7 @@ TEST(CodedColumnsTest, CellsSharingALongBeginningCountAndSortAsTheirTexts) {
       EXPECT_EQ(got, want) << "column " << column << " budget " << budget;
     });
     EXPECT_EQ(read, rows) << budget;
-    EXPECT_EQ(columns_seen, (std::vector<int>{0, 1, 2})) << budget;
+    EXPECT_EQ(columns_seen, (std::vector<int>{0, 1, 2, 3})) << budget;
   }
 }
 

@@ -458,7 +458,10 @@ TEST_F(MachineFilesTest, FiguresAreThoseOfTheFilesReadByHand) {
                               "MemAvailableSoon:  11 kB\nCachedPages:  13 kB\nXCommitLimit:  17 kB\n"
                               "NotCommitted_AS:  19 kB\n";
   const std::string vmstat = Real("/proc/vmstat") + "pgfault_extra 23\nxpgmajfault 29\npswpout2 31\n";
-  const std::string stat = Real("/proc/stat") + "ctxtx 37\nxprocs_running 41\nprocs_running_total 43\n";
+  // More processes running than there are processors, so that the queue's
+  // length shows how many processors there are.
+  const std::string stat =
+      Real("/proc/stat") + "ctxtx 37\nxprocs_running 41\nprocs_running_total 43\nprocs_running 1000\n";
   const std::string loadavg = "0.50 0.40 0.30 3/1234 999\n";
   Write("/proc/meminfo", meminfo);
   Write("/proc/vmstat", vmstat);
@@ -493,7 +496,7 @@ TEST_F(MachineFilesTest, FiguresAreThoseOfTheFilesReadByHand) {
   for (size_t i = 0; i < std::size(want_memory); ++i) {
     EXPECT_EQ(memory[0].values[i].raw, want_memory[i]) << source->Objects()[1].counters[i].name;
   }
-  const double want_system[] = {1, 1234, st["ctxt"], std::max(0.0, st["procs_running"] - cpus), 12345.67};
+  const double want_system[] = {1, 1234, st["ctxt"], 1000 - cpus, 12345.67};
   ASSERT_EQ(system[0].values.size(), std::size(want_system));
   for (size_t i = 0; i < std::size(want_system); ++i) {
     EXPECT_EQ(system[0].values[i].raw, want_system[i]) << source->Objects()[2].counters[i].name;
