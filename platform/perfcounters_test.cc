@@ -502,6 +502,39 @@ TEST_F(MachineFilesTest, FiguresAreThoseOfTheFilesReadByHand) {
     EXPECT_EQ(system[0].values[i].raw, want_system[i]) << source->Objects()[2].counters[i].name;
   }
 
+  // Disks that /sys/block lists (not partitions, loop or ram devices) and
+  // network interfaces, in the kernel's layout of their files.
+  Write("/sys/block/sda/size", "1\n");
+  Write("/sys/block/loop0/size", "1\n");
+  Write("/proc/diskstats",
+        "   7       0 loop0 1 2 3 4 5 6 7 8 9 10 11\n"
+        "   8       0 sda 11 12 13 14 15 16 17 18 19 20 21 22 23 24 25 26 27\n"
+        "   8       1 sda1 31 32 33 34 35 36 37 38 39 40 41\n");
+  Write("/proc/net/dev",
+        "Inter-|   Receive                            |  Transmit\n"
+        " face |bytes    packets errs drop fifo frame compressed multicast|bytes    packets errs drop fifo colls "
+        "carrier compressed\n"
+        "    lo:       5       6    0    0    0     0          0         0        7       8    0    0    0     0       "
+        "0          0\n"
+        "  eth0:     100       2    0    0    0     0          0         0      300       4    0    0    0     0       "
+        "0          0\n");
+  perf::ObjectSample disks, interfaces;
+  source->BeginCollection();
+  source->Sample(ObjectIndex(*source, "PhysicalDisk"), &disks);
+  source->Sample(ObjectIndex(*source, "Network Interface"), &interfaces);
+  ASSERT_EQ(disks.size(), 2u);
+  const double want_disk[] = {11, 15, 13 * 512, 17 * 512, 19, 20};
+  for (const perf::InstanceSample& disk : disks) {
+    for (size_t i = 0; i < std::size(want_disk); ++i) EXPECT_EQ(disk.values[i].raw, want_disk[i]) << disk.name << " " << i;
+  }
+  EXPECT_EQ(disks[0].name, "sda");
+  EXPECT_EQ(disks[1].name, "_Total");
+  ASSERT_EQ(interfaces.size(), 2u);
+  EXPECT_EQ(interfaces[1].name, "eth0");
+  const double want_interface[] = {100, 300, 400, 2, 4};
+  for (size_t i = 0; i < std::size(want_interface); ++i) EXPECT_EQ(interfaces[1].values[i].raw, want_interface[i]) << i;
+  EXPECT_EQ(interfaces[0].values[2].raw, 12);  // lo
+
   // Processor 0 and _Total: busy, user, privileged, idle and interrupt time
   // of its /proc/stat line in clock ticks, and its interrupts summed over
   // /proc/interrupts' lines (the total: "intr").
