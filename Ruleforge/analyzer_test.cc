@@ -375,6 +375,74 @@ TEST_F(AnalyzerTest, ConclusionBoundsFollowTheOdds) {
   }
 }
 
+// One analyzer judges again and again, as the checker's does: after tune,
+// another load or learning, each check judges with what the analyzer holds
+// now, never with the bounds of an earlier check.
+TEST_F(AnalyzerTest, EachCheckJudgesWithTheSensitivityAndRulesOfNow) {
+  DiscoveryAnalyzer analyzer;
+  auto anomalous = [&](std::vector<double> values) {
+    std::string message;
+    AnomalyDetails.clear();
+    EXPECT_TRUE(analyzer.check(message, &values));
+    return !message.empty();
+  };
+  StateFile file = FourFeatures(0, 0);
+  file.rules = {{{{1, 0}}, {{0, 0}}}, {{{2, 1}}, {{0, 0}}}};  // [0, 10]; out of bounds
+  ASSERT_EQ(LoadError(analyzer, file.Bytes()), "");
+  EXPECT_FALSE(anomalous({5, 6, 60, 0}));
+  analyzer.tune(0.9);  // odds 9: [0, 10] narrows to about [4.44, 5.56]
+  EXPECT_TRUE(anomalous({5, 6, 60, 0}));
+  EXPECT_FALSE(anomalous({5, 5.5, 60, 0}));
+  analyzer.tune(0.5);
+  EXPECT_FALSE(anomalous({5, 6, 60, 0}));
+  EXPECT_FALSE(anomalous({5, 5, 19, 0}));
+  analyzer.tune(0.75);  // odds 3: out of bounds fails inside (-10, 20)
+  EXPECT_TRUE(anomalous({5, 5, 19, 0}));
+
+  // Another state file, of the sensitivity checked last: its scales of
+  // [0, 100].
+  analyzer.tune(0.5);
+  EXPECT_FALSE(anomalous({5, 5, 60, 0}));
+  StateFile wide;
+  for (int f = 0; f < 4; ++f) wide.scales.push_back(Scale("0", "100"));
+  wide.rules = {{{{1, 0}}, {{0, 0}}}};
+  wide.groups.assign(4, FeatureGroup{{1, 0, 0}, 0});
+  ASSERT_EQ(LoadError(analyzer, wide.Bytes()), "");
+  EXPECT_FALSE(anomalous({50, 60, 0, 0}));
+  EXPECT_TRUE(anomalous({50, 101, 0, 0}));
+  // Without rules or scales nothing applies.
+  analyzer.reset();
+  EXPECT_FALSE(anomalous({50, 101, 0, 0}));
+
+  // Learning replaces scales and rules: the next check judges as a fresh
+  // analyzer that learned the same table does.
+  WriteStructuredCsv(Path("t.csv"), 400, 4, 5);
+  DiscoveryAnalyzer fresh(0.9, 0.01, 20, "");
+  fresh.setSearchOptions({.seed = 3});
+  fresh.learn(Path("t.csv").c_str(), nullptr);
+  DiscoveryAnalyzer relearned(0.9, 0.01, 20, "");
+  relearned.setSearchOptions({.seed = 3});
+  ASSERT_EQ(LoadError(relearned, wide.Bytes()), "");
+  std::vector<double> values = {50, 101, 0, 0};
+  std::string message;
+  ASSERT_TRUE(relearned.check(message, &values));
+  relearned.learn(Path("t.csv").c_str(), nullptr);
+  ASSERT_GT(fresh.ruleBase().size(), 0u);
+  for (const auto& scale : fresh.scales()) {
+    for (const auto& [lo, hi] : scale->intervals()) {
+      for (double v : {lo, hi, (lo + hi) / 2, hi + 1, lo - 1}) {
+        values.assign(4, v);
+        std::string want, got;
+        ASSERT_TRUE(fresh.check(want, &values));
+        const int want_level = anomalyLevel;
+        ASSERT_TRUE(relearned.check(got, &values));
+        EXPECT_EQ(got, want) << v;
+        EXPECT_EQ(anomalyLevel, want_level) << v;
+      }
+    }
+  }
+}
+
 TEST_F(AnalyzerTest, ARuleIsAnomalousOnlyWhenEveryConclusionPairFails) {
   StateFile file = FourFeatures(0, 0);
   file.rules = {{{{1, 0}, {2, 0}}, {{0, 0}}}};

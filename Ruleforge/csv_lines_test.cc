@@ -3,11 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <fstream>
 #include <string>
 #include <vector>
 
+#include "Ruleforge/coded_columns.h"
 #include "Ruleforge/text_counts.h"
+#include "platform/registry_testing.h"
 
 namespace kst {
 namespace {
@@ -126,6 +130,73 @@ TEST(TextCountsTest, ManyTextsStayApartInStringOrder) {
   std::vector<Appearance> listed = counts.ByText(1);
   ASSERT_EQ(listed.size(), texts.size());
   for (size_t i = 0; i < texts.size(); ++i) ASSERT_EQ(listed[i].text, texts[i]) << i;
+}
+
+// The fast path keeps a cell as a code of its first sixteen characters and
+// of the rest; cells that agree in the first part and differ only after it,
+// in twos and in larger groups, first or last in the column, or one cell
+// against all others, must count and sort exactly as their texts do.
+TEST(CodedColumnsTest, CellsSharingALongBeginningCountAndSortAsTheirTexts) {
+  const std::vector<std::vector<std::string>> column_texts = {
+      // Groups of several texts that share sixteen characters.
+      {"0.12345678901234", "0.123456789012341", "0.123456789012349", "0.1234567890123419",
+       "0.12345678901234e-7", "0.1234567890123400000001", "0.12345678901235", "0.1234567890123501",
+       "9.99999999999999999", "9.9999999999999999", "1", "-0.5"},
+      // Pairs only, the greatest texts among them.
+      {"7.77777777777777772", "7.77777777777777771", "8.88888888888888881e+20", "8.88888888888888881e+2",
+       "2", "3"},
+  };
+  const int rows = 3000;
+  TempKestraneHome home;
+  const std::string csv = home.path() + "/t.csv";
+  std::vector<std::vector<std::string>> cells(4);
+  {
+    std::ofstream out(csv);
+    out << "a;b;c;d\nx;y;z;w\n";
+    uint32_t state = 3;
+    for (int r = 0; r < rows; ++r) {
+      for (size_t c = 0; c < column_texts.size(); ++c) {
+        state = state * 1664525u + 1013904223u;
+        cells[c].push_back(column_texts[c][(state >> 8) % column_texts[c].size()]);
+      }
+      // One cell against all the others, which sort after it.
+      cells[2].push_back(r == rows - 1 ? "1.00000000000000001" : "5.55555555555555555");
+      // Two cells alone that share sixteen characters, the greater first.
+      cells[3].push_back(r == 0 ? "3.33333333333333332" : r == 1 ? "3.33333333333333331" : std::to_string(r));
+      out << cells[0][r] << ";" << cells[1][r] << ";" << cells[2][r] << ";" << cells[3][r] << "\n";
+    }
+  }
+  for (size_t budget : {size_t{1}, size_t{1} << 30}) {
+    std::vector<int> columns_seen;
+    const int read = ReadCodedColumns(csv.c_str(), 4, 0, budget, [&](int column, std::span<const CodedCell> coded) {
+      columns_seen.push_back(column);
+      TextCounts counts;
+      for (const std::string& text : cells[column]) counts.Add(text);
+      std::vector<std::pair<std::string, long>> want, got;
+      for (const Appearance& a : counts.ByText(rows)) want.emplace_back(std::string(a.text), std::lround(a.weight * rows));
+      std::vector<bool> row_seen(rows, false);
+      for (size_t i = 0; i < coded.size();) {
+        size_t j = i;
+        char text[kLongestCodedText];
+        const std::string first(text, DecodeText(coded[i], text));
+        for (; j < coded.size() && SameText(coded[i], coded[j]); ++j) {
+          const uint32_t row = coded[j].row;
+          ASSERT_LT(row, static_cast<uint32_t>(rows));
+          EXPECT_FALSE(row_seen[row]) << "row " << row << " twice";
+          row_seen[row] = true;
+          EXPECT_EQ(cells[column][row], first) << "column " << column << " row " << row;
+          if (j > i) {
+            EXPECT_LT(coded[j - 1].row, row) << first << ": rows of a text in ascending order";
+          }
+        }
+        got.emplace_back(first, static_cast<long>(j - i));
+        i = j;
+      }
+      EXPECT_EQ(got, want) << "column " << column << " budget " << budget;
+    });
+    EXPECT_EQ(read, rows) << budget;
+    EXPECT_EQ(columns_seen, (std::vector<int>{0, 1, 2, 3})) << budget;
+  }
 }
 
 }  // namespace

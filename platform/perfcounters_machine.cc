@@ -143,25 +143,30 @@ bool WholeNumber(std::string_view word, double* value) {
   return error == std::errc() && end == word.data() + word.size();
 }
 
-// Of the "Key:   123 kB" and "key 123" lines of text, the first number of
-// the last line of each of `keys`; 0 for a key no line names. The keys are
-// looked for, not every line taken apart.
+}  // namespace
+
+double KeyValue(std::string_view text, std::string_view key) {
+  double value = 0.0;
+  for (size_t at = text.find(key); at != std::string_view::npos; at = text.find(key, at + 1)) {
+    if (at > 0 && text[at - 1] != '\n') continue;
+    size_t end = at + key.size();
+    if (end < text.size() && text[end] == ':') ++end;
+    if (end == text.size() || (text[end] != ' ' && text[end] != '\t')) continue;
+    std::string_view rest = text.substr(end);
+    std::string_view line = NextLine(&rest);
+    const std::string_view word = NextWord(&line);
+    if (!word.empty()) value = Number(word);
+  }
+  return value;
+}
+
+namespace {
+
+// The values of `keys` as KeyValue gives them.
 template <size_t N>
 std::array<double, N> KeyValues(std::string_view text, const std::array<std::string_view, N>& keys) {
   std::array<double, N> values{};
-  for (size_t i = 0; i < N; ++i) {
-    const std::string_view key = keys[i];
-    for (size_t at = text.find(key); at != std::string_view::npos; at = text.find(key, at + 1)) {
-      if (at > 0 && text[at - 1] != '\n') continue;
-      size_t end = at + key.size();
-      if (end < text.size() && text[end] == ':') ++end;
-      if (end == text.size() || (text[end] != ' ' && text[end] != '\t')) continue;
-      std::string_view rest = text.substr(end);
-      std::string_view line = NextLine(&rest);
-      const std::string_view value = NextWord(&line);
-      if (!value.empty()) values[i] = Number(value);
-    }
-  }
+  for (size_t i = 0; i < N; ++i) values[i] = KeyValue(text, keys[i]);
   return values;
 }
 
@@ -174,7 +179,9 @@ const char* const kFilePaths[kFileCount] = {
 
 class MachineSource final : public CounterSource {
  public:
-  MachineSource() : objects_(MachineObjects()) { BeginCollection(); }
+  explicit MachineSource(const std::string& root) : objects_(MachineObjects()), root_(root), tasks_(root) {
+    BeginCollection();
+  }
 
   const std::vector<ObjectDef>& Objects() const override { return objects_; }
 
@@ -209,7 +216,7 @@ class MachineSource final : public CounterSource {
     CachedFile& file = files_[id];
     if (!file.read) {
       file.read = true;
-      if (!ReadSmallFile(kFilePaths[id], &file.text)) file.text.clear();
+      if (!ReadSmallFile(root_ + kFilePaths[id], &file.text)) file.text.clear();
     }
     return file.text;
   }
@@ -308,7 +315,7 @@ class MachineSource final : public CounterSource {
   void SampleSystem(ObjectSample* out) {
     const auto stat = KeyValues<2>(File(kStatFile), {"ctxt", "procs_running"});
     double processes = 0;
-    if (DIR* dir = ::opendir("/proc")) {
+    if (DIR* dir = ::opendir((root_ + "/proc").c_str())) {
       while (dirent* entry = ::readdir(dir)) {
         if (entry->d_name[0] >= '1' && entry->d_name[0] <= '9') ++processes;
       }
@@ -330,7 +337,7 @@ class MachineSource final : public CounterSource {
 
   void SampleDisks(ObjectSample* out) {
     disks_.clear();
-    if (DIR* dir = ::opendir("/sys/block")) {
+    if (DIR* dir = ::opendir((root_ + "/sys/block").c_str())) {
       while (dirent* entry = ::readdir(dir)) {
         const std::string_view name = entry->d_name;
         if (name[0] == '.' || name.compare(0, 4, "loop") == 0 || name.compare(0, 3, "ram") == 0) {
@@ -419,6 +426,7 @@ class MachineSource final : public CounterSource {
   }
 
   const std::vector<ObjectDef> objects_;
+  const std::string root_;
   double now_ = 0.0;
   std::array<CachedFile, kFileCount> files_;  // this collection's /proc files
   std::vector<std::string> disks_;            // this collection's /sys/block entries
@@ -427,6 +435,8 @@ class MachineSource final : public CounterSource {
 
 }  // namespace
 
-std::unique_ptr<CounterSource> NewMachineSource() { return std::make_unique<MachineSource>(); }
+std::unique_ptr<CounterSource> NewMachineSource(const std::string& root) {
+  return std::make_unique<MachineSource>(root);
+}
 
 }  // namespace kst::perf

@@ -1,7 +1,8 @@
 // The Process and Thread objects of the machine's counter source. Processes
-// are counted per name (every process of one name adds to its instance), so
-// that a path stays valid while the processes behind it come and go; threads
-// are "process/index", numbered per process name in process and thread order.
+// are counted per program name (every process of one program adds to its
+// instance), so that a path stays valid while the processes behind it come
+// and go; threads are "process/index", numbered per program name in process
+// and thread order.
 // The CPU time of a name and the totals are carried from reading to reading,
 // so that a process or thread that ends does not make them fall.
 #include <dirent.h>
@@ -36,7 +37,7 @@ std::vector<long> NumericEntries(const std::string& folder) {
 // The fields of a /proc stat file: its command name, and the fields after
 // the name counted from 3 (the state) as the proc manual numbers them.
 struct StatLine {
-  std::string name;
+  std::string name;  // as the kernel keeps it, at most 15 characters
   std::vector<double> fields;  // fields[i] is field i + 3
   double Field(size_t number) const {
     return number >= 3 && number - 3 < fields.size() ? fields[number - 3] : 0.0;
@@ -50,7 +51,7 @@ bool ReadStat(const std::string& path, StatLine* stat) {
   const size_t open = text.find('(');
   const size_t close = text.rfind(')');
   if (open == std::string::npos || close == std::string::npos || close < open) return false;
-  stat->name = InstanceName(text.substr(open + 1, close - open - 1));
+  stat->name = text.substr(open + 1, close - open - 1);
   stat->fields.clear();
   const char* at = text.c_str() + close + 1;
   while (*at != '\0') {
@@ -78,12 +79,40 @@ double PageBytes() {
 double ContextSwitches(const std::string& status_path) {
   std::string text;
   if (!ReadSmallFile(status_path, &text)) return 0.0;
-  double switches = 0.0;
-  for (const char* key : {"voluntary_ctxt_switches:", "nonvoluntary_ctxt_switches:"}) {
-    const size_t at = text.find(key);
-    if (at != std::string::npos) switches += std::strtod(text.c_str() + at + std::strlen(key), nullptr);
+  return KeyValue(text, "voluntary_ctxt_switches") + KeyValue(text, "nonvoluntary_ctxt_switches");
+}
+
+// The longest name the kernel keeps of a program.
+constexpr size_t kKernelNameLength = 15;
+
+// A process's instance name and the one it had before (empty when the two
+// agree). A process is named by its program's whole file name, without its
+// folder; the kernel's name is that name cut to 15 characters, so where it
+// is that long, the program file or the command line's first word that
+// begins with it gives the rest.
+struct ProcessName {
+  std::string name;
+  std::string alias;
+};
+
+ProcessName NameOf(const std::string& folder, const std::string& kernel_name) {
+  if (kernel_name.size() < kKernelNameLength) return {InstanceName(kernel_name), ""};
+  std::string programs[2];
+  char link[4096];
+  const ssize_t n = ::readlink((folder + "/exe").c_str(), link, sizeof link);
+  if (n > 0) {
+    programs[0].assign(link, static_cast<size_t>(n));
+    const std::string deleted = " (deleted)";
+    if (programs[0].ends_with(deleted)) programs[0].resize(programs[0].size() - deleted.size());
   }
-  return switches;
+  if (ReadSmallFile(folder + "/cmdline", &programs[1])) programs[1].resize(std::strlen(programs[1].c_str()));
+  for (const std::string& program : programs) {
+    const std::string file = program.substr(program.rfind('/') + 1);
+    if (file.size() > kernel_name.size() && file.starts_with(kernel_name)) {
+      return {InstanceName(file), InstanceName(kernel_name)};
+    }
+  }
+  return {InstanceName(kernel_name), ""};
 }
 
 }  // namespace
@@ -145,7 +174,8 @@ struct TaskSampler::Sums {
   }
 };
 
-TaskSampler::TaskSampler() : processes_(std::make_unique<Sums>()), threads_(std::make_unique<Sums>()) {}
+TaskSampler::TaskSampler(const std::string& root)
+    : proc_(root + "/proc"), processes_(std::make_unique<Sums>()), threads_(std::make_unique<Sums>()) {}
 TaskSampler::~TaskSampler() = default;
 
 void TaskSampler::SampleProcesses(double now, ObjectSample* out) {
@@ -153,12 +183,15 @@ void TaskSampler::SampleProcesses(double now, ObjectSample* out) {
     double working_set = 0, private_bytes = 0, threads = 0;
   };
   std::map<std::string, Gauges> by_name;
+  std::map<std::string, std::string> alias_of;
   Gauges total;
   std::map<std::string, double> cpu_by_name;
-  for (long pid : NumericEntries("/proc")) {
-    const std::string folder = "/proc/" + std::to_string(pid);
+  for (long pid : NumericEntries(proc_)) {
+    const std::string folder = proc_ + "/" + std::to_string(pid);
     StatLine stat;
     if (!ReadStat(folder + "/stat", &stat)) continue;  // gone meanwhile
+    const ProcessName names = NameOf(folder, stat.name);
+    if (!names.alias.empty()) alias_of.emplace(names.name, names.alias);
     std::string statm;
     double data_pages = 0;
     if (ReadSmallFile(folder + "/statm", &statm)) {
@@ -168,12 +201,12 @@ void TaskSampler::SampleProcesses(double now, ObjectSample* out) {
     double cpu = 0, unused = 0;
     processes_->Count(pid, stat.Field(22), stat.Field(14) + stat.Field(15), 0, &cpu, &unused);
     // A name keeps its sum while some process of it lives.
-    auto known = processes_->cpu_by_name.find(stat.name);
+    auto known = processes_->cpu_by_name.find(names.name);
     auto sum = cpu_by_name.try_emplace(
-        stat.name, known == processes_->cpu_by_name.end() ? 0.0 : known->second).first;
+        names.name, known == processes_->cpu_by_name.end() ? 0.0 : known->second).first;
     sum->second += cpu;
     const Gauges one{stat.Field(24) * PageBytes(), data_pages * PageBytes(), stat.Field(20)};
-    for (Gauges* gauges : {&by_name[stat.name], &total}) {
+    for (Gauges* gauges : {&by_name[names.name], &total}) {
       gauges->working_set += one.working_set;
       gauges->private_bytes += one.private_bytes;
       gauges->threads += one.threads;
@@ -187,6 +220,7 @@ void TaskSampler::SampleProcesses(double now, ObjectSample* out) {
   for (const auto& [name, gauges] : by_name) {
     InstanceSample process;
     process.name = name;
+    if (auto alias = alias_of.find(name); alias != alias_of.end()) process.alias = alias->second;
     process.values = {RawValue{cpu_by_name[name], clock, true}, RawValue{gauges.working_set, 0, true},
                       RawValue{gauges.private_bytes, 0, true}, RawValue{gauges.threads, 0, true}};
     out->push_back(std::move(process));
@@ -196,10 +230,11 @@ void TaskSampler::SampleProcesses(double now, ObjectSample* out) {
 void TaskSampler::SampleThreads(double now, ObjectSample* out) {
   const double clock = now * ClockTicks();
   std::map<std::string, int> next_index;  // per process name
-  for (long pid : NumericEntries("/proc")) {
-    const std::string folder = "/proc/" + std::to_string(pid);
+  for (long pid : NumericEntries(proc_)) {
+    const std::string folder = proc_ + "/" + std::to_string(pid);
     StatLine process;
     if (!ReadStat(folder + "/stat", &process)) continue;
+    const ProcessName names = NameOf(folder, process.name);
     for (long tid : NumericEntries(folder + "/task")) {
       const std::string task = folder + "/task/" + std::to_string(tid);
       StatLine stat;
@@ -209,8 +244,12 @@ void TaskSampler::SampleThreads(double now, ObjectSample* out) {
       double cpu_growth = 0, switch_growth = 0;
       threads_->Count(tid, stat.Field(22), cpu, switches, &cpu_growth, &switch_growth);
       InstanceSample thread;
-      thread.parent = process.name;
-      thread.name = std::to_string(next_index[process.name]++);
+      thread.parent = names.name;
+      thread.name = std::to_string(next_index[names.name]++);
+      if (!names.alias.empty()) {
+        thread.alias_parent = names.alias;
+        thread.alias = thread.name;
+      }
       thread.values = {RawValue{cpu, clock, true}, RawValue{switches, now, true}};
       out->push_back(std::move(thread));
     }

@@ -34,6 +34,10 @@ struct IndexedSample {
     for (size_t i = 0; i < sample.size(); ++i) {
       by_key.emplace(InstanceKey(sample[i].parent, sample[i].name), i);
     }
+    // An older name finds its instance only where no instance bears it.
+    for (size_t i = 0; i < sample.size(); ++i) {
+      if (!sample[i].alias.empty()) by_key.emplace(InstanceKey(sample[i].alias_parent, sample[i].alias), i);
+    }
   }
   const perf::InstanceSample* Find(const std::string& key) const {
     auto it = by_key.find(key);
@@ -164,10 +168,14 @@ class LocalQuery final : public PerfQuery {
 
 }  // namespace
 
+std::unique_ptr<PerfQuery> perf::NewQuery(std::unique_ptr<CounterSource> source) {
+  return std::make_unique<LocalQuery>(std::move(source));
+}
+
 PdhStatus OpenQuery(std::unique_ptr<PerfQuery>* query) {
   std::unique_ptr<perf::CounterSource> source;
   if (PdhStatus status = perf::OpenSource(&source); status != kPdhSuccess) return status;
-  *query = std::make_unique<LocalQuery>(std::move(source));
+  *query = perf::NewQuery(std::move(source));
   return kPdhSuccess;
 }
 

@@ -44,6 +44,12 @@ struct RawValue {
 struct InstanceSample {
   std::string parent;
   std::string name;
+  // Another name by which a path still finds this instance when no instance
+  // bears it: the name a process had before it was named by its program's
+  // whole file name (the kernel's name, cut to 15 characters); empty when
+  // there is none.
+  std::string alias_parent;
+  std::string alias;
   std::vector<RawValue> values;  // one per counter of the object, in its order
 };
 
@@ -64,7 +70,10 @@ class CounterSource {
   virtual void Sample(size_t object, ObjectSample* out) = 0;
 };
 
-std::unique_ptr<CounterSource> NewMachineSource();
+// The machine's source; `root` is the folder that stands for "/" when its
+// /proc and /sys files are read (a copy of them in a test), empty for the
+// machine itself.
+std::unique_ptr<CounterSource> NewMachineSource(const std::string& root = "");
 
 // Helpers the machine source shares between its files.
 // The whole of a small file such as /proc/stat; false when it cannot be read.
@@ -73,6 +82,10 @@ bool ReadSmallFile(const std::string& path, std::string* out);
 // gives a meaning ("/", "\", "(", ")") and the ";" of the ring buffer's
 // header lines become "_".
 std::string InstanceName(std::string_view raw);
+// Of the "Key:   123 kB" and "key 123" lines of a /proc text, the first
+// number of the last line that names `key` itself, not a longer key that
+// begins or ends with it; 0 when no line does.
+double KeyValue(std::string_view text, std::string_view key);
 // The Process and Thread objects.
 ObjectDef ProcessObject();
 ObjectDef ThreadObject();
@@ -83,13 +96,15 @@ ObjectDef ThreadObject();
 // ends does not take the CPU time it used out of them. One per source.
 class TaskSampler {
  public:
-  TaskSampler();
+  // `root` as for NewMachineSource.
+  explicit TaskSampler(const std::string& root);
   ~TaskSampler();
   void SampleProcesses(double now, ObjectSample* out);
   void SampleThreads(double now, ObjectSample* out);
 
  private:
   struct Sums;
+  const std::string proc_;  // the /proc folder
   std::unique_ptr<Sums> processes_;
   std::unique_ptr<Sums> threads_;
 };
@@ -97,6 +112,9 @@ class TaskSampler {
 // Reads the script file; kPdhSourceUnreadable when it cannot be read or a
 // line makes no sense.
 PdhStatus NewScriptedSource(const std::string& file, std::unique_ptr<CounterSource>* out);
+
+// A query over `source`, as OpenQuery makes one.
+std::unique_ptr<PerfQuery> NewQuery(std::unique_ptr<CounterSource> source);
 
 // The source for a new query: the script named by KESTRANE_PERF_SCRIPT when
 // it is set, else the machine.

@@ -6,13 +6,19 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <sstream>
 
 #include "gtest/gtest.h"
+#include "platform/perfcounters_source.h"
 
 namespace kst {
 namespace {
+
+using namespace std::string_literals;
 
 class PerfCountersTest : public ::testing::Test {
  protected:
@@ -367,6 +373,264 @@ TEST_F(PerfCountersTest, SumsSurviveAProcessThatEnds) {
     double value = -1;
     EXPECT_EQ(query->GetFormattedValue(handle, &value), kPdhSuccess) << handle;
     EXPECT_GE(value, 0.0) << handle;
+  }
+}
+
+// A key must take its own value, not that of a key that begins or ends
+// with it; the last line of a key counts.
+TEST(KeyValueTest, EachKeyTakesItsOwnLine) {
+  struct Case {
+    const char* text;
+    const char* key;
+    double value;
+  };
+  const Case cases[] = {
+      {"Cached:  5 kB\nSwapCached:  7 kB\n", "Cached", 5},
+      {"SwapCached:  7 kB\nCached:  5 kB\n", "Cached", 5},
+      {"Cached:  5 kB\nSwapCached:  7 kB\n", "SwapCached", 7},
+      {"Cached:  5 kB\nCachedBytes:  9 kB\n", "Cached", 5},
+      {"CachedBytes:  9 kB\nCached:  5 kB\n", "Cached", 5},
+      {"Cached:\t5 kB\n", "Cached", 5},
+      {"ctxt 12\nctxtx 3\nxctxt 4\n", "ctxt", 12},
+      {"nonvoluntary_ctxt_switches:\t7\nvoluntary_ctxt_switches:\t5\n", "voluntary_ctxt_switches", 5},
+      {"Cached:  5 kB\nCached:  6 kB\n", "Cached", 6},
+      {"Cached:5 kB\n", "Cached", 0},
+      {"Cached:", "Cached", 0},
+      {"Other:  5 kB\n", "Cached", 0},
+      {"pgfault 18446744073709551615\n", "pgfault", 18446744073709551615.0},
+  };
+  for (const Case& c : cases) EXPECT_EQ(perf::KeyValue(c.text, c.key), c.value) << c.key << " in " << c.text;
+}
+
+// The machine's source over a copy of /proc: the memory and system figures
+// are those of the files read by hand, with lines added whose keys begin or
+// end with the keys the counters need; processes are named by their
+// programs' whole file names.
+class MachineFilesTest : public PerfCountersTest {
+ protected:
+  void Write(const std::string& name, const std::string& text) {
+    const std::filesystem::path path = home_ + "/root" + name;
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << text;
+  }
+  static std::string Real(const char* path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+  // Every "key: value" or "key value" line's first number, the last line of
+  // a key winning.
+  static std::map<std::string, double> Keys(const std::string& text) {
+    std::map<std::string, double> values;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+      std::istringstream words(line);
+      std::string key;
+      double value = 0;
+      if (words >> key >> value) values[key.back() == ':' ? key.substr(0, key.size() - 1) : key] = value;
+    }
+    return values;
+  }
+  // A process folder: stat with the kernel's name and fields 4.. set to
+  // their own numbers, its program file and command line.
+  void Process(int pid, const std::string& kernel_name, const std::string& program, const std::string& cmdline) {
+    const std::string folder = "/proc/" + std::to_string(pid);
+    std::string stat = std::to_string(pid) + " (" + kernel_name + ") S";
+    for (int field = 4; field <= 52; ++field) stat += " " + std::to_string(field);
+    Write(folder + "/stat", stat + "\n");
+    Write(folder + "/statm", "1 2 3 4 5 6 7\n");
+    Write(folder + "/cmdline", cmdline);
+    Write(folder + "/task/" + std::to_string(pid) + "/stat", stat + "\n");
+    Write(folder + "/task/" + std::to_string(pid) + "/status",
+          "Name:\tx\nnonvoluntary_ctxt_switches:\t7\nvoluntary_ctxt_switches:\t5\n");
+    if (!program.empty()) std::filesystem::create_symlink(program, home_ + "/root" + folder + "/exe");
+  }
+  static size_t ObjectIndex(perf::CounterSource& source, const std::string& name) {
+    size_t i = 0;
+    while (i < source.Objects().size() && source.Objects()[i].name != name) ++i;
+    return i;
+  }
+};
+
+TEST_F(MachineFilesTest, FiguresAreThoseOfTheFilesReadByHand) {
+  const std::string meminfo = Real("/proc/meminfo") +
+                              "MemAvailableSoon:  11 kB\nCachedPages:  13 kB\nXCommitLimit:  17 kB\n"
+                              "NotCommitted_AS:  19 kB\n";
+  const std::string vmstat = Real("/proc/vmstat") + "pgfault_extra 23\nxpgmajfault 29\npswpout2 31\n";
+  // More processes running than there are processors, so that the queue's
+  // length shows how many processors there are.
+  const std::string stat =
+      Real("/proc/stat") + "ctxtx 37\nxprocs_running 41\nprocs_running_total 43\nprocs_running 1000\n";
+  const std::string loadavg = "0.50 0.40 0.30 3/1234 999\n";
+  Write("/proc/meminfo", meminfo);
+  Write("/proc/vmstat", vmstat);
+  Write("/proc/stat", stat);
+  Write("/proc/loadavg", loadavg);
+  Write("/proc/uptime", "12345.67 999.00\n");
+  const std::string interrupts = Real("/proc/interrupts");
+  Write("/proc/interrupts", interrupts);
+  Process(4242, "short", "", "");
+  std::map<std::string, double> mem = Keys(meminfo), vm = Keys(vmstat), st = Keys(stat);
+  ASSERT_GT(mem["CommitLimit"], 0);
+  double cpus = 0;
+  for (const auto& [key, value] : st) cpus += key.size() > 3 && key.compare(0, 3, "cpu") == 0;
+  ASSERT_GE(cpus, 1);
+
+  std::unique_ptr<perf::CounterSource> source = perf::NewMachineSource(home_ + "/root");
+  perf::ObjectSample memory, system;
+  source->Sample(ObjectIndex(*source, "Memory"), &memory);
+  source->Sample(ObjectIndex(*source, "System"), &system);
+  ASSERT_EQ(memory.size(), 1u);
+  ASSERT_EQ(system.size(), 1u);
+  const double available = mem["MemAvailable"] * 1024;
+  const double want_memory[] = {available,
+                                std::floor(available / (1024 * 1024)),
+                                mem["Committed_AS"] * 1024,
+                                mem["CommitLimit"] * 1024,
+                                100.0 * mem["Committed_AS"] / mem["CommitLimit"],
+                                mem["Cached"] * 1024,
+                                vm["pgmajfault"] + vm["pswpout"],
+                                vm["pgfault"]};
+  ASSERT_EQ(memory[0].values.size(), std::size(want_memory));
+  for (size_t i = 0; i < std::size(want_memory); ++i) {
+    EXPECT_EQ(memory[0].values[i].raw, want_memory[i]) << source->Objects()[1].counters[i].name;
+  }
+  const double want_system[] = {1, 1234, st["ctxt"], 1000 - cpus, 12345.67};
+  ASSERT_EQ(system[0].values.size(), std::size(want_system));
+  for (size_t i = 0; i < std::size(want_system); ++i) {
+    EXPECT_EQ(system[0].values[i].raw, want_system[i]) << source->Objects()[2].counters[i].name;
+  }
+
+  // Disks that /sys/block lists (not partitions, loop or ram devices) and
+  // network interfaces, in the kernel's layout of their files.
+  Write("/sys/block/sda/size", "1\n");
+  Write("/sys/block/loop0/size", "1\n");
+  Write("/proc/diskstats",
+        "   7       0 loop0 1 2 3 4 5 6 7 8 9 10 11\n"
+        "   8       0 sda 11 12 13 14 15 16 17 18 19 20 21 22 23 24 25 26 27\n"
+        "   8       1 sda1 31 32 33 34 35 36 37 38 39 40 41\n");
+  Write("/proc/net/dev",
+        "Inter-|   Receive                            |  Transmit\n"
+        " face |bytes    packets errs drop fifo frame compressed multicast|bytes    packets errs drop fifo colls "
+        "carrier compressed\n"
+        "    lo:       5       6    0    0    0     0          0         0        7       8    0    0    0     0       "
+        "0          0\n"
+        "  eth0:     100       2    0    0    0     0          0         0      300       4    0    0    0     0       "
+        "0          0\n");
+  perf::ObjectSample disks, interfaces;
+  source->BeginCollection();
+  source->Sample(ObjectIndex(*source, "PhysicalDisk"), &disks);
+  source->Sample(ObjectIndex(*source, "Network Interface"), &interfaces);
+  ASSERT_EQ(disks.size(), 2u);
+  const double want_disk[] = {11, 15, 13 * 512, 17 * 512, 19, 20};
+  for (const perf::InstanceSample& disk : disks) {
+    for (size_t i = 0; i < std::size(want_disk); ++i) EXPECT_EQ(disk.values[i].raw, want_disk[i]) << disk.name << " " << i;
+  }
+  EXPECT_EQ(disks[0].name, "sda");
+  EXPECT_EQ(disks[1].name, "_Total");
+  ASSERT_EQ(interfaces.size(), 2u);
+  EXPECT_EQ(interfaces[1].name, "eth0");
+  const double want_interface[] = {100, 300, 400, 2, 4};
+  for (size_t i = 0; i < std::size(want_interface); ++i) EXPECT_EQ(interfaces[1].values[i].raw, want_interface[i]) << i;
+  EXPECT_EQ(interfaces[0].values[2].raw, 12);  // lo
+
+  // Processor 0 and _Total: busy, user, privileged, idle and interrupt time
+  // of its /proc/stat line in clock ticks, and its interrupts summed over
+  // /proc/interrupts' lines (the total: "intr").
+  std::map<std::string, std::vector<double>> ticks;
+  std::istringstream stat_lines(stat);
+  for (std::string line; std::getline(stat_lines, line);) {
+    std::istringstream words(line);
+    std::string key;
+    words >> key;
+    if (key == "cpu" || key == "cpu0") {
+      for (double v; words >> v;) ticks[key].push_back(v);
+    }
+  }
+  double interrupts0 = 0;
+  std::istringstream interrupt_lines(interrupts);
+  std::string header;
+  std::getline(interrupt_lines, header);
+  ASSERT_EQ(header.find("CPU0"), header.find_first_not_of(' ')) << header;
+  for (std::string line; std::getline(interrupt_lines, line);) {
+    std::istringstream words(line);
+    std::string name, count;
+    words >> name >> count;
+    if (!count.empty() && count.find_first_not_of("0123456789") == std::string::npos) interrupts0 += std::stod(count);
+  }
+  perf::ObjectSample processors;
+  source->Sample(ObjectIndex(*source, "Processor"), &processors);
+  ASSERT_GE(processors.size(), 2u);
+  ASSERT_EQ(processors.front().name, "0");
+  ASSERT_EQ(processors.back().name, "_Total");
+  for (const auto& [key, f] : ticks) {
+    ASSERT_GE(f.size(), 8u) << key;
+    const double all = f[0] + f[1] + f[2] + f[3] + f[4] + f[5] + f[6] + f[7];
+    const perf::InstanceSample& cpu = key == "cpu" ? processors.back() : processors.front();
+    const double want[] = {all - f[3] - f[4], f[0] + f[1], f[2] + f[5] + f[6], f[3] + f[4], f[5] + f[6],
+                           key == "cpu" ? st["intr"] : interrupts0};
+    for (size_t i = 0; i < std::size(want); ++i) {
+      EXPECT_EQ(cpu.values[i].raw, want[i]) << key << " " << source->Objects()[0].counters[i].name;
+      if (i < 5) {
+        EXPECT_EQ(cpu.values[i].base, all) << key;
+      }
+    }
+  }
+}
+
+TEST_F(MachineFilesTest, ProcessesAreNamedByTheirProgramsWholeFileNames) {
+  Process(100, "KestraneCollect", "/opt/kst/KestraneCollector", "KestraneCollector\0-service\0"s);
+  Process(101, "KestraneCollect", "/usr/bin/other (deleted)", "/srv/KestraneCollectorTwo\0"s);
+  Process(102, "KestraneCollect", "/opt/kst/KestraneCollector (deleted)", ""s);
+  Process(103, "averyveryverylo", "", "");  // a kernel thread: no program, no command line
+  Process(104, "KestraneExporte", "/bin/KestraneExporter", "/bin/KestraneExporter\0"s);
+  Process(105, "KestraneExporte", "", "KestraneExporte\0"s);  // named so itself
+  Process(106, "a/b", "/bin/a", "a\0"s);
+  std::unique_ptr<perf::CounterSource> source = perf::NewMachineSource(home_ + "/root");
+  perf::ObjectSample processes, threads;
+  source->Sample(ObjectIndex(*source, "Process"), &processes);
+  source->Sample(ObjectIndex(*source, "Thread"), &threads);
+  std::vector<std::string> names;
+  for (const perf::InstanceSample& p : processes) names.push_back(p.name + "|" + p.alias);
+  EXPECT_EQ(names, (std::vector<std::string>{"KestraneCollector|KestraneCollect", "KestraneCollectorTwo|KestraneCollect",
+                                             "KestraneExporte|", "KestraneExporter|KestraneExporte", "_Total|", "a_b|",
+                                             "averyveryverylo|"}));
+  // Two processes of one program add up: working sets of 24 pages each.
+  const double page = static_cast<double>(::sysconf(_SC_PAGESIZE));
+  EXPECT_EQ(processes[0].values[1].raw, 2 * 24 * page);
+  EXPECT_EQ(processes[0].values[3].raw, 2 * 20);  // threads
+  std::vector<std::string> thread_names;
+  for (const perf::InstanceSample& t : threads) thread_names.push_back(t.parent + "/" + t.name + "|" + t.alias_parent + "/" + t.alias);
+  EXPECT_EQ(thread_names, (std::vector<std::string>{"KestraneCollector/0|KestraneCollect/0", "KestraneCollectorTwo/0|KestraneCollect/0",
+                                                    "KestraneCollector/1|KestraneCollect/1", "averyveryverylo/0|/",
+                                                    "KestraneExporter/0|KestraneExporte/0", "KestraneExporte/0|/",
+                                                    "a_b/0|/", "_Total/_Total|/"}));
+  EXPECT_EQ(threads[0].values[1].raw, 5 + 7);  // voluntary and nonvoluntary switches
+
+  // A path names an instance by its whole name, or by the kernel's where no
+  // instance bears that: counter lists of before still find their process.
+  std::unique_ptr<PerfQuery> query = perf::NewQuery(perf::NewMachineSource(home_ + "/root"));
+  const std::pair<const char*, double> paths[] = {
+      {"\\Process(KestraneCollector)\\Thread Count", 40},
+      {"\\Process(kestranecollect)\\Thread Count", 40},  // the first of its programs
+      {"\\Process(KestraneCollectorTwo)\\Thread Count", 20},
+      {"\\Process(KestraneExporte)\\Thread Count", 20},  // the one named so itself
+      {"\\Process(KestraneExporter)\\Thread Count", 20},
+  };
+  std::vector<PerfCounterHandle> handles;
+  for (const auto& [path, value] : paths) {
+    handles.emplace_back();
+    ASSERT_EQ(query->AddCounter(path, &handles.back()), kPdhSuccess) << path;
+  }
+  PerfCounterHandle thread = 0, unknown = 0;
+  EXPECT_EQ(query->AddCounter("\\Thread(KestraneCollect/1)\\Context Switches/sec", &thread), kPdhSuccess);
+  EXPECT_EQ(query->AddCounter("\\Process(KestraneCollecto)\\Thread Count", &unknown), kPdhNoInstance);
+  ASSERT_EQ(query->Collect(), kPdhSuccess);
+  for (size_t i = 0; i < std::size(paths); ++i) {
+    double value = 0;
+    EXPECT_EQ(query->GetFormattedValue(handles[i], &value), kPdhSuccess) << paths[i].first;
+    EXPECT_EQ(value, paths[i].second) << paths[i].first;
   }
 }
 

@@ -37,18 +37,18 @@ bool SystemLocalTime(std::tm* now) {
   return localtime_r(&t, now) != nullptr;
 }
 
-RegularFileStatus OutputTarget::Open(const std::string& fileName, bool truncate) {
+OutputFileStatus OutputTarget::Open(const std::string& fileName, bool truncate) {
   Close();
   if (fileName.empty()) {
     to_file_ = false;
   } else {
-    const RegularFileStatus status = file_buffer_.OpenForWriting(NativePath(fileName), truncate);
-    if (status != RegularFileStatus::kOk) return status;
+    const OutputFileStatus status = file_buffer_.OpenForOutput(NativePath(fileName), truncate);
+    if (status != OutputFileStatus::kOk) return status;
     file_.clear();
     to_file_ = true;
   }
   Stream().precision(18);
-  return RegularFileStatus::kOk;
+  return OutputFileStatus::kOk;
 }
 
 std::ostream& OutputTarget::Stream() { return to_file_ ? file_ : *standard_output_; }
@@ -86,11 +86,13 @@ int BufferExporter::Export(ExporterOptions* options, bool truncate) {
   }
   OutputTarget target(standard_output_);
   switch (target.Open(options->outputFile, truncate)) {
-    case RegularFileStatus::kOk:
+    case OutputFileStatus::kOk:
       break;
-    case RegularFileStatus::kNotRegular:
+    case OutputFileStatus::kUnfit:
       return -7;
-    case RegularFileStatus::kCannotOpen:
+    case OutputFileStatus::kNoReader:
+      return -9;
+    case OutputFileStatus::kCannotOpen:
       return -2;
   }
   std::ostream& out = target.Stream();

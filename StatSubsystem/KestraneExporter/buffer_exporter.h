@@ -41,9 +41,9 @@ class OutputTarget {
 
   // An empty name selects standard output and always succeeds. Otherwise the
   // file (a system path text) is opened for writing, truncated or appended
-  // to; it must be a regular file (a pipe would block the export, a device
-  // swallow it).
-  RegularFileStatus Open(const std::string& fileName, bool truncate);
+  // to: a regular file, a character device or a FIFO that a reader holds
+  // open (one without would block the export).
+  OutputFileStatus Open(const std::string& fileName, bool truncate);
   std::ostream& Stream();
   // False when anything written could not be (a full disk).
   bool Close();
@@ -73,8 +73,9 @@ class BufferExporter {
   // -5 the ring buffer is no regular file; -6 its header lines are damaged
   // (no ";", or no LF within their bound) or do not describe the slots
   // optHeadGrpOffset and optCollsCount name (checked with -ngh too);
-  // -7 the output is no regular file; -8 the output could not be written
-  // whole. Nothing past the month's last slot is read.
+  // -7 the output is a folder, block device or socket; -8 the output could
+  // not be written whole; -9 the output is a FIFO that nobody reads.
+  // Nothing past the month's last slot is read.
   // The filters fill in defaults (day, month, end time) in *options.
   int Export(ExporterOptions* options, bool truncate);
 

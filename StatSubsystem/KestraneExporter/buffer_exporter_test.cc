@@ -1,15 +1,22 @@
 #include "StatSubsystem/KestraneExporter/buffer_exporter.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <bit>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <limits>
 #include <sstream>
+#include <thread>
 #include <vector>
 
 #include "StatSubsystem/KestraneExporter/buffer_exporter_testing.h"
@@ -246,17 +253,9 @@ TEST_F(BufferExporterTest, ProgramExitCodes) {
 }
 
 // A pipe would block the open until someone writes, a device never ends:
-// neither is read, and neither is written to.
-TEST_F(BufferExporterTest, BufferOrOutputThatIsNoRegularFileIsRefused) {
+// neither is read as a buffer.
+TEST_F(BufferExporterTest, BufferThatIsNoRegularFileIsRefused) {
   MakeBuffer(60, {"A"}, {"x"});
-  Sample(4, 1, 0, {7});
-  const std::string fifo = home_ + "/fifo";
-  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  for (const std::string& name : {fifo, std::string("/dev/null"), home_}) {
-    std::string text;
-    EXPECT_EQ(RunProgram("-month 4 -of " + name, &text), 1) << name << " (124: still running after 20 s)";
-    EXPECT_EQ(text, "KestraneExporter.exe: error destination file is not a regular file\n") << name;
-  }
   std::filesystem::remove(buffer_);
   ASSERT_EQ(::mkfifo(buffer_.c_str(), 0600), 0);
   for (const std::string& name : {buffer_, std::string("/dev/zero"), home_}) {
@@ -265,6 +264,129 @@ TEST_F(BufferExporterTest, BufferOrOutputThatIsNoRegularFileIsRefused) {
     EXPECT_EQ(RunProgram("-day 1", &text), 1) << name << " (124: still running after 20 s)";
     EXPECT_EQ(text, "KestraneExporter.exe: error input statistics file is not a regular file\n") << name;
   }
+}
+
+// Reads `fifo` on a thread of its own, as a program at the far end of a
+// pipe does, and counts the ends of input it meets: times when no writer
+// held the FIFO open, where such a program would stop. Opened before anyone
+// writes, so that a writer finds it; gives up when no writer comes within
+// 20 seconds, and ends a quarter second after the last writer has gone.
+class FifoReader {
+ public:
+  explicit FifoReader(const std::string& fifo)
+      : fd_(::open(fifo.c_str(), O_RDONLY | O_NONBLOCK)), thread_([this] { Read(); }) {}
+  ~FifoReader() { Join(); }
+  const std::string& Text() {
+    Join();
+    return text_;
+  }
+  int Ends() {
+    Join();
+    return ends_;
+  }
+
+ private:
+  void Join() {
+    if (thread_.joinable()) thread_.join();
+  }
+  void Read() {
+    // Until the first writer comes a read would meet the end at once.
+    pollfd p{fd_, POLLIN, 0};
+    if (::poll(&p, 1, 20000) == 1) {
+      auto last_data = std::chrono::steady_clock::now();
+      bool at_end = false;
+      while (std::chrono::steady_clock::now() - last_data < std::chrono::milliseconds(250)) {
+        char chunk[4096];
+        const ssize_t n = ::read(fd_, chunk, sizeof chunk);
+        if (n > 0) {
+          text_.append(chunk, static_cast<size_t>(n));
+          last_data = std::chrono::steady_clock::now();
+          at_end = false;
+        } else if (n == 0 && !at_end) {
+          ++ends_;
+          at_end = true;
+        }
+      }
+    }
+    ::close(fd_);
+  }
+  int fd_;
+  std::string text_;
+  int ends_ = 0;
+  std::thread thread_;
+};
+
+// An output may be what people name on a command line: standard output (a
+// pipe or a redirected file behind /dev/stdout), /dev/null, a FIFO that a
+// reader holds open. Whatever would block or make no sense is refused at
+// once, saying why.
+TEST_F(BufferExporterTest, OutputMayBeAFileADeviceOrAFifoWithAReader) {
+  MakeBuffer(60, {"A"}, {"x"});
+  Sample(4, 1, 0, {7});
+  std::string text;
+  EXPECT_EQ(RunProgram("-month 4 -ngh -of /dev/stdout", &text), 0);
+  EXPECT_EQ(text, "0;7\n");
+  const std::string out = home_ + "/out.csv";
+  std::ofstream(out) << "old contents that are longer than the export\n";
+  text.clear();
+  EXPECT_EQ(RunProgram("-month 4 -of /dev/stdout >" + out, &text), 0);
+  EXPECT_EQ(text, "");
+  EXPECT_EQ(FileText(out), "time;A\nTime;x\n0;7\n");
+  text.clear();
+  EXPECT_EQ(RunProgram("-month 4 -of /dev/null", &text), 0);
+  EXPECT_EQ(text, "");
+
+  const std::string fifo = home_ + "/fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  {
+    FifoReader reader(fifo);
+    text.clear();
+    EXPECT_EQ(RunProgram("-month 4 -of " + fifo, &text), 0) << "(124: blocked for 20 s)";
+    EXPECT_EQ(text, "");
+    EXPECT_EQ(reader.Text(), "time;A\nTime;x\n0;7\n");
+    EXPECT_EQ(reader.Ends(), 1);
+  }
+  const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_GE(sock, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const std::string socket_name = home_ + "/socket";
+  std::snprintf(address.sun_path, sizeof address.sun_path, "%s", socket_name.c_str());
+  ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  // Run as root, a stream is opened by name only where no other user could
+  // put another one under that name.
+  const std::string open_folder = home_ + "/open";
+  ASSERT_EQ(::mkdir(open_folder.c_str(), 0777), 0);
+  ASSERT_EQ(::chmod(open_folder.c_str(), 0777), 0);
+  ASSERT_EQ(::mkfifo((open_folder + "/fifo").c_str(), 0600), 0);
+  std::vector<std::pair<std::string, const char*>> refused = {
+      {fifo, "no process reads the destination FIFO"},
+      {home_, "destination file is a folder, a block device or a socket"},
+      {socket_name, "destination file is a folder, a block device or a socket"},
+  };
+  if (::geteuid() == 0) refused.emplace_back(open_folder + "/fifo", "destination file opening failed");
+  for (const auto& [name, message] : refused) {
+    text.clear();
+    EXPECT_EQ(RunProgram("-month 4 -of " + name, &text), 1) << name << " (124: still running after 20 s)";
+    EXPECT_EQ(text, std::string("KestraneExporter.exe: error ") + message + "\n") << name;
+  }
+  ::close(sock);
+}
+
+// Across the month end the reader of a FIFO gets both runs as one table: it
+// does not meet the end of its input between them.
+TEST_F(BufferExporterTest, FifoReaderGetsBothRunsAcrossTheMonthEnd) {
+  MakeBuffer(60, {"A"}, {"x"});
+  Sample(3, 31, 60, {1});
+  Sample(4, 1, 120, {2});
+  const std::string fifo = home_ + "/fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  FifoReader reader(fifo);
+  std::string err;
+  Run({"-days", "30-1", "-of", fifo.c_str()}, Date(4, 2), &err);
+  EXPECT_EQ(err, "");
+  EXPECT_EQ(reader.Text(), "time;A\nTime;x\n60;1\n120;2\n");
+  EXPECT_EQ(reader.Ends(), 1) << "the reader met the end of its input between the runs";
 }
 
 // An output the disk cannot hold whole is a failure, not a shorter table.
@@ -305,6 +427,11 @@ TEST_F(BufferExporterTest, DamagedHeaderLinesAreRefused) {
       {"optHeadGrpOffset short of the slots", "", 20, 0},
       {"optCollsCount too wide", "", 0, 5},
       {"optCollsCount too narrow", "", 0, 3},
+      // Each line on its own: one that disagrees with the other and with
+      // optCollsCount, where the two lines end where the slots begin.
+      {"header line a column short", "date;time;A;A\nDate;Time;x\n", 26, 0},
+      {"group line a column short", "date;time;A\nDate;Time;x;y\n", 26, 0},
+      {"header line a column long", "date;time;A;A\nDate;Time;x;y;z\n", 30, 0},
   };
   for (const Case& c : cases) {
     MakeBuffer(60, {"A", "A"}, {"x", "y"});
@@ -357,6 +484,11 @@ TEST_F(BufferExporterTest, ReadingStopsAtTheMonthsLastSlot) {
   std::string text;
   EXPECT_EQ(RunProgram("-month 4 -ngh", &text), 0);
   EXPECT_EQ(text, "1380;1380\n");
+  // The month's last slot itself is read.
+  Sample(3, 31, 1380, {8});
+  text.clear();
+  EXPECT_EQ(RunProgram("-month 3 -ngh", &text), 0);
+  EXPECT_EQ(text, "1380;8\n");
   // A sparse file of a terabyte.
   std::filesystem::resize_file(buffer_, uintmax_t{1} << 40);
   text.clear();

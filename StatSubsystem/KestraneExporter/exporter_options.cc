@@ -161,8 +161,9 @@ const char* ExportFailureMessage(int code) {
     case -4: return "internal error (1)";
     case -5: return "input statistics file is not a regular file";
     case -6: return "input statistics file has damaged header lines";
-    case -7: return "destination file is not a regular file";
+    case -7: return "destination file is a folder, a block device or a socket";
     case -8: return "destination file writing failed";
+    case -9: return "no process reads the destination FIFO";
     default: return "unknown error";
   }
 }

@@ -205,9 +205,10 @@ TEST(ExporterOptionsTest, Texts) {
       {-4, "internal error (1)"},
       {-5, "input statistics file is not a regular file"},
       {-6, "input statistics file has damaged header lines"},
-      {-7, "destination file is not a regular file"},
+      {-7, "destination file is a folder, a block device or a socket"},
       {-8, "destination file writing failed"},
-      {-9, "unknown error"},
+      {-9, "no process reads the destination FIFO"},
+      {-10, "unknown error"},
       {0, "unknown error"},
   };
   for (const auto& [code, text] : messages) EXPECT_STREQ(ExportFailureMessage(code), text) << code;

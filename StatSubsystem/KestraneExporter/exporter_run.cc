@@ -2,6 +2,9 @@
 
 #include <ostream>
 
+#include "StatSubsystem/common/regular_file.h"
+#include "platform/paths.h"
+
 namespace kst {
 
 int ExportAcrossMonthEnd(ExporterOptions* options, BufferExporter* exporter,
@@ -10,6 +13,12 @@ int ExportAcrossMonthEnd(ExporterOptions* options, BufferExporter* exporter,
   if (!clock(&now)) return -1;
   const int current = now.tm_mon + 1;
   const int previous = current == 1 ? 12 : current - 1;
+
+  // A FIFO's reader would meet the end of its input between the two runs.
+  RegularFileBuf stream_held;
+  if (!options->outputFile.empty()) {
+    stream_held.OpenForOutput(NativePath(options->outputFile), false, /*streams_only=*/true);
+  }
 
   // The end bound belongs to the range's last day and the start bound to its
   // first, not to the month end between them; -e applies both everywhere.

@@ -23,12 +23,55 @@ RegularFileStatus RegularFileBuf::OpenForReading(const std::string& native_path)
   return Opened(OpenDataDoor(native_path, O_RDONLY, 0, &refusal_), false);
 }
 
-RegularFileStatus RegularFileBuf::OpenForWriting(const std::string& native_path, bool truncate) {
+OutputFileStatus RegularFileBuf::OpenForOutput(const std::string& native_path, bool truncate,
+                                               bool streams_only) {
   Close();
   refusal_.clear();
-  return Opened(OpenDataDoor(native_path, O_WRONLY | O_CREAT | (truncate ? O_TRUNC : O_APPEND), 0666,
-                             &refusal_),
-                true);
+  // The name only chooses the way: the door takes nothing but a regular
+  // file, and a stream's open nothing but a stream. Opening a FIFO to look
+  // at it would end its reader's input.
+  struct stat st {};
+  const bool regular = ::stat(native_path.c_str(), &st) != 0 || S_ISREG(st.st_mode);
+  if (!regular && !S_ISFIFO(st.st_mode) && !S_ISCHR(st.st_mode)) return OutputFileStatus::kUnfit;
+  if (!streams_only && regular) {
+    const int fd = OpenDataDoor(native_path, O_WRONLY | O_CREAT | (truncate ? O_TRUNC : O_APPEND), 0666,
+                                &refusal_);
+    if (fd >= 0) {
+      return Adopt(fd, true) == RegularFileStatus::kOk ? OutputFileStatus::kOk : OutputFileStatus::kCannotOpen;
+    }
+    return errno == ENXIO || errno == EISDIR ? OutputFileStatus::kUnfit : OutputFileStatus::kCannotOpen;
+  }
+  return OpenStream(native_path, truncate);
+}
+
+OutputFileStatus RegularFileBuf::OpenStream(const std::string& native_path, bool truncate) {
+  // A stream is opened by name: run as root, only where no other user could
+  // put another file under it.
+  const size_t slash = native_path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : native_path.substr(0, slash == 0 ? 1 : slash);
+  if (std::string unsafe = UnsafePathReason(folder); !unsafe.empty()) {
+    refusal_ = std::move(unsafe);
+    return OutputFileStatus::kCannotOpen;
+  }
+  const int fd = ::open(native_path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | (truncate ? 0 : O_APPEND));
+  if (fd < 0) {
+    const int error = errno;
+    struct stat st {};
+    // A FIFO without a reader answers ENXIO, as do a socket and a device
+    // without its hardware.
+    if (error == ENXIO && ::stat(native_path.c_str(), &st) == 0 && S_ISFIFO(st.st_mode)) {
+      return OutputFileStatus::kNoReader;
+    }
+    return error == ENXIO || error == EISDIR ? OutputFileStatus::kUnfit : OutputFileStatus::kCannotOpen;
+  }
+  if (Take(fd, true, true) != RegularFileStatus::kOk) return OutputFileStatus::kUnfit;
+  struct stat st {};
+  // A regular file is reached through the door only.
+  if (::fstat(fd_, &st) != 0 || S_ISREG(st.st_mode)) {
+    Close();
+    return OutputFileStatus::kUnfit;
+  }
+  return OutputFileStatus::kOk;
 }
 
 RegularFileStatus RegularFileBuf::Opened(int fd, bool writing) {
@@ -36,13 +79,20 @@ RegularFileStatus RegularFileBuf::Opened(int fd, bool writing) {
   return errno == ENXIO || errno == EISDIR ? RegularFileStatus::kNotRegular : RegularFileStatus::kCannotOpen;
 }
 
-RegularFileStatus RegularFileBuf::Adopt(int fd, bool writing) {
+RegularFileStatus RegularFileBuf::Adopt(int fd, bool writing) { return Take(fd, writing, false); }
+
+RegularFileStatus RegularFileBuf::Take(int fd, bool writing, bool streams) {
   Close();
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  const bool fit = ::fstat(fd, &st) == 0 &&
+                   (S_ISREG(st.st_mode) || (streams && (S_ISCHR(st.st_mode) || S_ISFIFO(st.st_mode))));
+  if (!fit) {
     ::close(fd);
     return RegularFileStatus::kNotRegular;
   }
+  // Waiting is harmless on a regular file, and a stream's reader is there
+  // to wait for.
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   fd_ = fd;
   writing_ = writing;
   write_failed_ = false;

@@ -1,8 +1,9 @@
-// A stream buffer over a file that is opened only when it is a regular file,
-// through the data door (platform/root_doors.h). The open never blocks (a
-// pipe without a partner, a device) and the kind is judged on the
-// descriptor opened, so the name cannot be swapped for something else
-// between the check and the open.
+// A stream buffer over a file that is opened only when it is of a kind the
+// caller can use: for reading a regular file, for writing also a stream. A
+// regular file is reached through the data door (platform/root_doors.h).
+// The open never blocks (a pipe without a partner, a device) and the kind is
+// judged on the descriptor opened, so the name cannot be swapped for
+// something else between the check and the open.
 #ifndef KESTRANE_STATSUBSYSTEM_COMMON_REGULAR_FILE_H_
 #define KESTRANE_STATSUBSYSTEM_COMMON_REGULAR_FILE_H_
 
@@ -16,6 +17,14 @@ enum class RegularFileStatus {
   kOk,
   kCannotOpen,  // missing, not permitted, or no room
   kNotRegular,  // a folder, pipe, device or socket (or a link to one)
+};
+
+// What an output that may also be a stream was found to be.
+enum class OutputFileStatus {
+  kOk,
+  kCannotOpen,  // missing folder, not permitted, or no room
+  kUnfit,       // a folder, block device or socket (or a link to one)
+  kNoReader,    // a FIFO that no process holds open for reading
 };
 
 // One open file, for reading or for writing, used through a std::istream or
@@ -32,10 +41,16 @@ class RegularFileBuf final : public std::streambuf {
   // root's own).
   RegularFileStatus OpenForReading(const std::string& native_path);
 
-  // Opens `native_path` for writing, making it when missing; its old
-  // contents are cut off when `truncate` is set and kept (the writes going
-  // to its end) otherwise. Nothing is cut from a file that is refused.
-  RegularFileStatus OpenForWriting(const std::string& native_path, bool truncate);
+  // Opens `native_path` for writing: a regular file, made when missing, its
+  // old contents cut off when `truncate` is set and kept (the writes going
+  // to its end) otherwise; or a character device (/dev/null, a terminal) or
+  // a FIFO that a reader holds open, as they stand. A FIFO without a reader
+  // is refused at once rather than waited for. Nothing is cut from a file
+  // that is refused. With `streams_only` a regular file is refused (kUnfit)
+  // and none is made. Run as root, a stream is opened only in a folder no
+  // other user could change.
+  OutputFileStatus OpenForOutput(const std::string& native_path, bool truncate,
+                                 bool streams_only = false);
 
   // Takes over `fd`, already open for reading or for writing (closing it
   // when it is not a regular file).
@@ -61,6 +76,10 @@ class RegularFileBuf final : public std::streambuf {
 
  private:
   RegularFileStatus Opened(int fd, bool writing);
+  OutputFileStatus OpenStream(const std::string& native_path, bool truncate);
+  // Takes `fd` when it is a regular file, or with `streams` a character
+  // device or FIFO; closes it otherwise.
+  RegularFileStatus Take(int fd, bool writing, bool streams);
   bool FlushWrites();
 
   int fd_ = -1;

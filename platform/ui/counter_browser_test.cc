@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include "platform/perfcounters.h"
+#include "platform/perfcounters_testing.h"
 #include "platform/ui/testing.h"
 #include "platform/ui/ui.h"
 
@@ -142,6 +144,34 @@ TEST_F(CounterBrowserTest, LocalPathsWildcardAndARefusedBuffer) {
   Browse([&](Dialog& d) { ASSERT_TRUE(testing::driver().Click(*d.Child(kBrowseAddId))); });
   EXPECT_EQ(grown_, 1);
   EXPECT_TRUE(adds_.empty());
+}
+
+// On the machine itself a process is listed, and added, by its program's
+// whole file name, not the kernel's 15 characters of it.
+TEST_F(CounterBrowserTest, ProcessesGoByTheirProgramsWholeNames) {
+  ::unsetenv("KESTRANE_PERF_SCRIPT");
+  RunningProgram program(home_, "KestraneLongProgramName");
+  ASSERT_TRUE(program.started()) << "the program did not start within 10 s";
+  storage_.resize(4000);
+  settings_.buffer = storage_.data();
+  settings_.buffer_length = 4000;
+  Browse([&](Dialog& d) {
+    ChooseObject(d, "Process");
+    auto* instances = d.ChildAs<ListBox>(kBrowseInstancesId);
+    std::vector<std::string> names;
+    for (int i = 0; i < instances->count(); ++i) names.push_back(instances->ItemText(i));
+    const auto listed = [&](const char* name) { return std::find(names.begin(), names.end(), name) != names.end(); };
+    EXPECT_TRUE(listed("KestraneLongProgramName"));
+    EXPECT_FALSE(listed("KestraneLongPro"));
+    for (int i = 0; i < instances->count(); ++i) {
+      if (instances->ItemText(i) == "KestraneLongProgramName") {
+        ASSERT_TRUE(testing::driver().Select(*instances, i));
+      }
+    }
+    ASSERT_TRUE(testing::driver().Click(*d.Child(kBrowseAddId)));
+  });
+  ASSERT_EQ(adds_.size(), 1u);
+  EXPECT_EQ(adds_[0], (std::vector<std::string>{"\\\\" + host_ + "\\Process(KestraneLongProgramName)\\% Processor Time"}));
 }
 
 }  // namespace

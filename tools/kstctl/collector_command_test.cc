@@ -10,6 +10,7 @@
 
 #include "StatSubsystem/common/service_keys.h"
 #include "gtest/gtest.h"
+#include "platform/perfcounters_testing.h"
 #include "platform/registry.h"
 #include "platform/registry_testing.h"
 #include "tools/kstctl/kstctl_testing.h"
@@ -64,6 +65,23 @@ TEST_F(CollectorCommandTest, SetRefusesPathsTheHeaderLinesCannotHold) {
   std::vector<std::string> stored;
   ASSERT_EQ(ReadServiceMultiString("kstCollector", "optCounters", &stored), 0);
   EXPECT_EQ(stored, (std::vector<std::string>{"\\Memory\\Cache Bytes", "\\\\.\\System\\Processes"}));
+}
+
+// A process is named by its program's whole file name, which the kernel
+// cuts to 15 characters; a counter list that names it by the kernel's name,
+// as lists of before do, still finds it.
+TEST_F(CollectorCommandTest, SetTakesAProcessByItsProgramsWholeName) {
+  RunningProgram program(home_.path(), "KestraneLongProgramName");
+  ASSERT_TRUE(program.started()) << "the program did not start within 10 s";
+  for (const char* path : {"\\Process(KestraneLongProgramName)\\Working Set",
+                           "\\Thread(KestraneLongProgramName/0)\\% Processor Time",
+                           "\\Process(KestraneLongPro)\\Working Set"}) {
+    const KstctlOutcome o = Kstctl({"collector", "set", path}, home_.path());
+    EXPECT_EQ(o.status, 0) << path << ": " << o.err;
+  }
+  const KstctlOutcome gone = Kstctl({"collector", "set", "\\Process(KestraneLongProgramNam)\\Working Set"}, home_.path());
+  EXPECT_EQ(gone.err, "kstctl collector: counter path '\\Process(KestraneLongProgramNam)\\Working Set' "
+                      "names no instance of its object on this machine\n");
 }
 
 // A user who may read the installation but not change it is told that,
