@@ -26,6 +26,7 @@
 #include "KestraneAlerter/alerter_log.h"
 #include "KestraneAlerter/alerter_time.h"
 #include "KestraneAlerter/delivery_system.h"
+#include "KestraneAlerter/mail_address.h"
 #include "KestraneAlerter/report_text.h"
 #include "KestraneAlerter/test_seams.h"
 
@@ -215,19 +216,6 @@ class SmtpConnection {
   bool refused_ = false;
 };
 
-bool HasControlCharacter(const std::string& text) {
-  for (unsigned char c : text) {
-    if (c < 0x20 || c == 0x7f) return true;
-  }
-  return false;
-}
-
-// An address as typed, less the angle brackets it may have been typed with.
-std::string BareAddress(const std::string& typed) {
-  if (typed.size() >= 2 && typed.front() == '<' && typed.back() == '>') return typed.substr(1, typed.size() - 2);
-  return typed;
-}
-
 // Unique for every mail of every process: the time, the mail's number in
 // this process and a number drawn once per process.
 std::string MessageId(int32_t now, const std::string& domain) {
@@ -249,14 +237,15 @@ std::string Header(const std::string& sender, const std::string& recipient, cons
 
 // The whole conversation; "" when the server took the mail, else the step
 // that failed and why.
-std::string Converse(const std::string& recipient_typed, const std::string& sender_typed, const std::string& server,
-                     const std::string& text) {
-  if (recipient_typed.empty()) return "no recipient is set";
-  if (sender_typed.empty()) return "no sender is set";
-  // A line break in an address would end its command early and let the
-  // rest of it speak to the server.
-  if (HasControlCharacter(recipient_typed)) return "the recipient holds a control character";
-  if (HasControlCharacter(sender_typed)) return "the sender holds a control character";
+std::string Converse(const std::string& recipient_typed, const std::string& sender_typed,
+                     const std::string& server_typed, const std::string& text) {
+  std::string recipient, sender;
+  std::string why = ParseMailAddress(recipient_typed, &recipient);
+  if (!why.empty()) return "the recipient " + why;
+  if (recipient.empty()) return "no recipient is set";
+  if (!(why = ParseMailAddress(sender_typed, &sender)).empty()) return "the sender " + why;
+  if (sender.empty()) return "no sender is set";
+  std::string server = TrimBlanks(server_typed);
   if (server.empty()) return "no mail server is set";
   in_addr address;
   if (std::isalpha(static_cast<unsigned char>(server[0]))) {
@@ -268,7 +257,7 @@ std::string Converse(const std::string& recipient_typed, const std::string& send
   // Before the server waits on us: a lookup may take a while.
   std::string domain = FullyQualifiedHostName();
   SmtpConnection smtp;
-  std::string why = smtp.Connect(address);
+  why = smtp.Connect(address);
   if (!why.empty()) return "connecting to " + Dotted(address) + ": " + why;
   if (!(why = smtp.Expect("220")).empty()) {
     if (smtp.refused()) smtp.Quit();
@@ -279,8 +268,6 @@ std::string Converse(const std::string& recipient_typed, const std::string& send
     if (!(why = smtp.LocalAddress(&local)).empty()) return "finding the local address: " + why;
     domain = "[" + local + "]";
   }
-  std::string sender = BareAddress(sender_typed);
-  std::string recipient = BareAddress(recipient_typed);
 
   struct Step {
     const char* name;

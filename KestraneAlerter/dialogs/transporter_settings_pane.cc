@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "KestraneAlerter/delivery_settings.h"
+#include "KestraneAlerter/mail_address.h"
 #include "KestraneAlerter/profile.h"
 #include "KestraneAlerter/profile_set.h"
 
@@ -162,9 +163,18 @@ bool TransporterSettingsPane::validate(ProfileSet& profiles) {
   if (fault == nullptr) {
     fault = NumberFault(controls_.at(kLengthEdit).Text(), kLengthInvalid, lengthUpper_, lengthExceeds_);
   }
-  if (fault == nullptr) return true;
-  ShowPaneMessage(this, fault);
-  return false;
+  if (fault != nullptr) {
+    ShowPaneMessage(this, fault);
+    return false;
+  }
+  for (size_t i = 0; i < labels_.size(); ++i) {
+    std::string why = TextFieldFault(i, controls_.at(kFirstTextField + 2 * i).Text());
+    if (!why.empty()) {
+      ShowPaneMessage(this, why);
+      return false;
+    }
+  }
+  return true;
 }
 
 int TransporterSettingsPane::apply(ProfileSet& profiles) {
@@ -215,6 +225,14 @@ std::vector<std::string*> MailSettingsPane::TextFields(DeliverySettings& setting
   auto* mail = dynamic_cast<MailDeliverySettings*>(&settings);
   if (mail == nullptr) return {};
   return {&mail->recipient, &mail->sender, &mail->mailServer};
+}
+
+std::string MailSettingsPane::TextFieldFault(size_t index, const std::string& text) const {
+  if (index > 1) return "";
+  std::string address;
+  std::string why = ParseMailAddress(text, &address);
+  if (why.empty()) return "";
+  return std::string("The address in \"") + (index == 0 ? "Mail to:" : "From:") + "\" box " + why + ".";
 }
 
 namespace {
