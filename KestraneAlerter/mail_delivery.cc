@@ -13,12 +13,10 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
-#include <cinttypes>
 #include <cstdio>
 #include <ctime>
 #include <deque>
 #include <mutex>
-#include <random>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -27,6 +25,7 @@
 #include "KestraneAlerter/alerter_time.h"
 #include "KestraneAlerter/delivery_system.h"
 #include "KestraneAlerter/mail_address.h"
+#include "KestraneAlerter/mail_body.h"
 #include "KestraneAlerter/report_text.h"
 #include "KestraneAlerter/test_seams.h"
 
@@ -216,25 +215,6 @@ class SmtpConnection {
   bool refused_ = false;
 };
 
-// Unique for every mail of every process: the time, the mail's number in
-// this process and a number drawn once per process.
-std::string MessageId(int32_t now, const std::string& domain) {
-  static std::atomic<uint64_t> mails{0};
-  static const uint64_t process = [] {
-    std::random_device device;
-    return (static_cast<uint64_t>(device()) << 32) ^ device();
-  }();
-  char unique[64];
-  std::snprintf(unique, sizeof unique, "%" PRId32 ".%" PRIu64 ".%016" PRIx64, now, ++mails, process);
-  return std::string("<") + unique + "@" + domain + ">";
-}
-
-std::string Header(const std::string& sender, const std::string& recipient, const std::string& domain) {
-  int32_t now = AlerterTime();
-  return "From: Kestrane <" + sender + ">\r\nTo: Administrator <" + recipient +
-         ">\r\nSubject: Alert\r\nDate: " + MailDate(now) + "\r\nMessage-ID: " + MessageId(now, domain) + "\r\n\r\n";
-}
-
 // The whole conversation; "" when the server took the mail, else the step
 // that failed and why.
 std::string Converse(const std::string& recipient_typed, const std::string& sender_typed,
@@ -278,7 +258,7 @@ std::string Converse(const std::string& recipient_typed, const std::string& send
       {"MAIL FROM", "MAIL FROM:<" + sender + ">\r\n", "250"},
       {"RCPT TO", "RCPT TO:<" + recipient + ">\r\n", "250"},
       {"DATA", "DATA\r\n", "354"},
-      {"message", Header(sender, recipient, domain) + SmtpDataBody(text), "250"},
+      {"message", MailMessage(sender, recipient, domain, text), "250"},
   };
   for (const Step& step : steps) {
     if (!(why = smtp.Command(step.command, step.code)).empty()) {
@@ -373,45 +353,6 @@ void Sender(std::shared_ptr<MailQueue> queue, std::unique_ptr<MailJob> job) {
 void SetMailPortForTesting(uint16_t port) { mail_port = port; }
 void SetMailTimeoutForTesting(int seconds) { mail_timeout = seconds; }
 void SetMailHostNameForTesting(const char* name) { host_name_for_testing = name; }
-
-std::string SmtpDataBody(const std::string& text) {
-  std::string body;
-  body.reserve(text.size() + text.size() / 16 + 8);
-  bool line_start = true;
-  for (size_t i = 0; i < text.size(); ++i) {
-    char c = text[i];
-    if (line_start && c == '.') body += '.';
-    line_start = false;
-    if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
-    // A bare CR ends a line too: sent alone, some servers would take a "."
-    // after it for the end of the data.
-    if (c == '\n' || c == '\r') {
-      body += "\r\n";
-      line_start = true;
-      continue;
-    }
-    body += c;
-  }
-  return body + "\r\n.\r\n";
-}
-
-std::string MailDate(int32_t time) {
-  static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-  static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-  time_t t = time;
-  tzset();  // a service runs for months; the zone may change under it
-  tm local{};
-  if (localtime_r(&t, &local) == nullptr) return "";
-  long offset = local.tm_gmtoff / 60;
-  char sign = offset < 0 ? '-' : '+';
-  offset = std::labs(offset);
-  char date[64];
-  std::snprintf(date, sizeof date, "%s, %02d %s %04d %02d:%02d:%02d %c%02ld%02ld", kDays[local.tm_wday % 7],
-                local.tm_mday, kMonths[local.tm_mon % 12], local.tm_year + 1900, local.tm_hour, local.tm_min,
-                local.tm_sec, sign, offset / 60, offset % 60);
-  return date;
-}
 
 int MailSendersRunning() {
   Senders& all = AllSenders();

@@ -45,15 +45,6 @@ void sendMailThread(MailJob* job);
 // Sender threads running now, in all.
 int MailSendersRunning();
 
-// The DATA part after the header: every line ended by CRLF (LF, CR and CRLF
-// each end a line), a line that begins with "." gets a second one, and
-// CRLF "." CRLF follows the text.
-std::string SmtpDataBody(const std::string& text);
-
-// `time` as a mail's Date: header gives it, in local time with its offset
-// from UTC: "Tue, 01 Dec 2026 09:05:03 +0100".
-std::string MailDate(int32_t time);
-
 }  // namespace kst
 
 #endif  // KESTRANE_ALERTER_MAIL_DELIVERY_H_

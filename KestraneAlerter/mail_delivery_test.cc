@@ -20,6 +20,7 @@
 #include "KestraneAlerter/alert_dispatcher.h"
 #include "KestraneAlerter/alerter_testing.h"
 #include "KestraneAlerter/delivery_system.h"
+#include "KestraneAlerter/mail_body.h"
 #include "KestraneAlerter/report_text.h"
 #include "KestraneAlerter/scripted_smtp_server.h"
 #include "KestraneAlerter/test_seams.h"
@@ -65,6 +66,46 @@ TEST(SmtpDataBodyTest, EndsLinesWithCrlfStuffsDotsAndEndsWithTheMarker) {
       {"x\r.\r\nQUIT\n", "x\r\n..\r\nQUIT\r\n\r\n.\r\n"},
   };
   for (const Case& c : cases) EXPECT_EQ(SmtpDataBody(c.text), c.body) << c.text;
+
+  // A line longer than 998 octets is folded; its line end does not count,
+  // and a folded part that begins with "." is doubled like any line.
+  const std::string full(998, 'a');
+  struct Long {
+    std::string text;
+    std::string body;
+  } longs[] = {
+      {full + "\n", full + "\r\n\r\n.\r\n"},
+      {full + "\r\nb", full + "\r\nb\r\n.\r\n"},
+      {full + "b\n", full + "\r\nb\r\n\r\n.\r\n"},
+      {full + full + full + "\n", full + "\r\n" + full + "\r\n" + full + "\r\n\r\n.\r\n"},
+      {full + ".x", full + "\r\n..x\r\n.\r\n"},
+      {"." + full, "." + full.substr(1) + "\r\n" + "a\r\n.\r\n"},
+  };
+  longs[5].body = ".." + full.substr(1) + "\r\na\r\n.\r\n";
+  for (const Long& c : longs) EXPECT_EQ(SmtpDataBody(c.text), c.body) << c.text.size() << " octets";
+}
+
+TEST(QuotedPrintableTest, EightBitBytesEqualsAndLineEndBlanksAsHex) {
+  const std::string x75(75, 'x');
+  struct Case {
+    std::string text;
+    std::string encoded;
+  } cases[] = {
+      {"Log: M\xc3\xa9moire\n", "Log: M=C3=A9moire\n"},
+      {"a=b\tc d\n", "a=3Db\tc d\n"},
+      {"blank \ntab\t\r\nend ", "blank=20\ntab=09\nend=20"},
+      {"\x01\x7f\x80\xff~!", "=01=7F=80=FF~!"},
+      {"a\rb", "a\nb"},
+      // Lines of 76 at most: 75 and a soft break; an "=XX" stays whole.
+      {x75 + "y\n", x75 + "y\n"},
+      {x75 + "yz\n", x75 + "=\nyz\n"},
+      {std::string(74, 'x') + "\xc3\xa9\n", std::string(74, 'x') + "=\n=C3=A9\n"},
+      {std::string(73, 'x') + "\xc3", std::string(73, 'x') + "=C3"},
+      {std::string(73, 'x') + "\xc3!", std::string(73, 'x') + "=\n=C3!"},
+      {x75 + " ", x75 + "=\n=20"},
+      {"", ""},
+  };
+  for (const Case& c : cases) EXPECT_EQ(QuotedPrintable(c.text), c.encoded) << c.text;
 }
 
 TEST(MailDateTest, LocalTimeWithItsOffsetFromUtc) {
@@ -206,6 +247,48 @@ TEST_F(MailTest, DialogueGoesOutByteForByte) {
   EXPECT_EQ(CapturedLog::Lines(), std::vector<std::string>{});
   ASSERT_EQ(ids.size(), 3u);
   EXPECT_TRUE(ids[0] != ids[1] && ids[1] != ids[2] && ids[0] != ids[2]) << ids[0] << " " << ids[1] << " " << ids[2];
+}
+
+// A strict server refuses lines over 998 octets and, after HELO, any
+// 8-bit byte: the message keeps to both, and says how its text is encoded.
+TEST_F(MailTest, LongLinesAndEightBitTextReachAStrictServerWhole) {
+  const std::string head = Commands(4, kHostName) +
+                           "From: Kestrane <kst@example.test>\r\nTo: Administrator <ops@example.test>\r\n"
+                           "Subject: Alert\r\nDate: Fri, 01 Jan 2027 01:45:07 +0530\r\nMessage-ID: <ID@" +
+                           kHostName + ">\r\n";
+  const std::string mime =
+      "MIME-Version: 1.0\r\nContent-Type: text/plain; charset=UTF-8\r\n"
+      "Content-Transfer-Encoding: quoted-printable\r\n";
+  const std::string line(1155, 'c');
+  struct Case {
+    std::string text;
+    std::string sent;
+  } cases[] = {
+      {"Log: " + line + "\n", head + "\r\nLog: " + line.substr(0, 993) + "\r\n" + line.substr(993) + "\r\n\r\n.\r\n"},
+      {"Log: M\xc3\xa9moire\n.\n", head + mime + "\r\nLog: M=C3=A9moire\r\n..\r\n\r\n.\r\n"},
+      {"x\x80\n", head + mime + "\r\nx=80\r\n\r\n.\r\n"},
+      {"x\x7f\n", head + "\r\nx\x7f\r\n\r\n.\r\n"},
+      {"\xc3\xa9" + line, head + mime + "\r\n=C3=A9" + std::string(69, 'c') + "=\r\n" +
+                                 [&] {
+                                   std::string rest;
+                                   for (size_t at = 69; at < line.size(); at += 75) {
+                                     rest += line.substr(at, 75) + (at + 75 < line.size() ? "=\r\n" : "");
+                                   }
+                                   return rest;
+                                 }() + "\r\n.\r\n"},
+  };
+  CapturedLog log;
+  for (const Case& c : cases) {
+    ScriptedServer server(kGoodReplies);
+    SetMailPortForTesting(server.port());
+    sendMailThread(Job(kRecipient, kSender, "127.0.0.1", c.text));
+    std::vector<std::string> ids;
+    std::string received = MaskedIds(server.Received(), &ids);
+    EXPECT_EQ(server.trouble(), "") << c.text.substr(0, 20);
+    EXPECT_EQ(server.mails(), 1) << c.text.substr(0, 20);
+    EXPECT_EQ(received, c.sent + "QUIT\r\n") << c.text.substr(0, 20);
+  }
+  EXPECT_EQ(CapturedLog::Lines(), std::vector<std::string>{});
 }
 
 TEST_F(MailTest, DialogueNeedsNoHostsFile) {

@@ -1,5 +1,5 @@
 // A scripted SMTP server on loopback for the mail tests, as strict as the
-// servers that guard against spam.
+// servers that guard against spam and as fussy as stock ones.
 #ifndef KESTRANE_ALERTER_SCRIPTED_SMTP_SERVER_H_
 #define KESTRANE_ALERTER_SCRIPTED_SMTP_SERVER_H_
 
@@ -83,7 +83,19 @@ inline std::string Refusal(const std::string& command, bool message) {
   static const std::regex header(
       "\r\nFrom: [^\r\n]*<[^<>\\s]+@[^<>\\s]+>\r\n(.*\r\n)?To: [^\r\n]*<[^<>\\s]+@[^<>\\s]+>\r\n(.*\r\n)?"
       "Date: (Mon|Tue|Wed|Thu|Fri|Sat|Sun), \\d\\d (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) \\d{4} "
-      "\\d\\d:\\d\\d:\\d\\d [+-]\\d{4}\r\nMessage-ID: <[^<>\\s]+@[^<>\\s]+>\r\n\r\n");
+      "\\d\\d:\\d\\d:\\d\\d [+-]\\d{4}\r\nMessage-ID: <[^<>\\s]+@[^<>\\s]+>\r\n([A-Za-z-]+: [^\r\n]+\r\n)*\r\n");
+  // Neither a line longer than 998 octets (a leading "." sent doubled not
+  // counted) nor, without 8BITMIME (which HELO never asks for), a byte
+  // outside ASCII.
+  for (size_t from = 0, end; (end = command.find("\r\n", from)) != std::string::npos; from = end + 2) {
+    size_t octets = end - from - (message && command.compare(from, 2, "..") == 0);
+    if (octets > 998) {
+      return "500 5.5.0 maximum allowed line length is 998 octets, got " + std::to_string(octets) + "\r\n";
+    }
+  }
+  for (unsigned char c : command) {
+    if (c >= 0x80) return "554 5.6.0 8-bit data without 8BITMIME\r\n";
+  }
   if (message) {
     return std::regex_search("\r\n" + command.substr(0, command.find("\r\n\r\n") + 4), header)
                ? ""
