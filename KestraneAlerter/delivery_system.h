@@ -48,6 +48,9 @@ class DeliverySystem {
 // senders all busy waits in its queue, in order.
 class MailDeliverySystem final : public DeliverySystem {
  public:
+  MailDeliverySystem() = default;
+  // Writes the counts of mails not sent that its log still holds back.
+  ~MailDeliverySystem() override;
   // 0 when the mail went to a sender or to the queue, or the wait held it
   // back; -1 for an empty list, a full queue or a thread that could not
   // start.

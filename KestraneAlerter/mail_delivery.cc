@@ -366,6 +366,8 @@ void sendMailThread(MailJob* job) {
   delete job;
 }
 
+MailDeliverySystem::~MailDeliverySystem() { queue_->log.Flush(); }
+
 int32_t MailDeliverySystem::deliver(const AlertList& messages, const DeliverySettings& settings) {
   int32_t now = AlerterTime();
   if (messages.empty()) return -1;

@@ -14,10 +14,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <map>
 #include <regex>
 #include <thread>
 
 #include "KestraneAlerter/alert_dispatcher.h"
+#include "KestraneAlerter/alerter_log.h"
 #include "KestraneAlerter/alerter_testing.h"
 #include "KestraneAlerter/delivery_system.h"
 #include "KestraneAlerter/mail_body.h"
@@ -125,6 +127,71 @@ TEST(MailDateTest, LocalTimeWithItsOffsetFromUtc) {
   }
 }
 
+// A cause's lines and the mails they stand for: its plain line for one, else
+// the count it ends with.
+std::map<std::string, std::pair<int, int64_t>> LinesAndCounts() {
+  static const std::regex counted(R"((.*) \((\d+) times since the last such line\))");
+  std::map<std::string, std::pair<int, int64_t>> causes;
+  for (const std::string& line : CapturedLog::Lines()) {
+    std::smatch m;
+    bool many = std::regex_match(line, m, counted);
+    auto& [lines, count] = causes[many ? m[1].str() : line];
+    ++lines;
+    count += many ? std::stoll(m[2].str()) : 1;
+  }
+  return causes;
+}
+
+// Loud causes and quiet ones at once, and many new ones while the table is
+// full: each cause's lines add up to its occurrences, a loud one is said
+// once in each 5 s, and nothing is held back once 5 s have passed, though
+// no cause comes again.
+TEST(ThrottledLogTest, EveryCauseIsCountedWithinItsInterval) {
+  constexpr int32_t kStart = 1798748107;
+  FakeAlerterClock clock(kStart);
+  CapturedLog log;
+  SetAlerterTickForTesting(10);
+  std::map<std::string, int64_t> occurrences;
+  ThrottledLog throttle(5);
+  for (int t = 0; t < 12; ++t) {
+    FakeAlerterClock::Set(kStart + t);
+    auto at = [&](const std::string& cause, int times = 1) {
+      for (int i = 0; i < times; ++i) throttle.Log(cause, kStart + t);
+      occurrences[cause] += times;
+    };
+    if (t == 6) {
+      for (int i = 0; i < 70; ++i) at("passing " + std::to_string(i));
+    }
+    at("loud one", 3);
+    at("loud two", 2);
+    if (t == 0) at("quiet once");
+    if (t == 0 || t == 2) at("quiet twice");
+    if (t == 1) at("held at six", 2);
+    usleep(30000);  // three looks of the ticker
+  }
+  FakeAlerterClock::Set(kStart + 20);
+  int64_t total = 0;
+  for (const auto& [cause, count] : occurrences) total += count;
+  auto counted = [] {
+    int64_t sum = 0;
+    for (const auto& [cause, lines_count] : LinesAndCounts()) sum += lines_count.second;
+    return sum;
+  };
+  for (int i = 0; i < 500 && counted() < total; ++i) usleep(10000);
+  std::map<std::string, std::pair<int, int64_t>> causes = LinesAndCounts();
+  EXPECT_EQ(causes.size(), occurrences.size());
+  for (const auto& [cause, count] : occurrences) {
+    EXPECT_EQ(causes[cause].second, count) << cause;
+    if (cause.rfind("loud", 0) == 0) {
+      EXPECT_GE(causes[cause].first, 3) << cause << ": at 0, 5 and 10 s";
+      EXPECT_LE(causes[cause].first, 4) << cause << ": at 0, 5 and 10 s and the rest";
+    } else {
+      EXPECT_EQ(causes[cause].first, count) << cause << " is said at once, or 5 s later, as its own line";
+    }
+  }
+  SetAlerterTickForTesting(0);
+}
+
 MailJob* Job(const std::string& recipient, const std::string& sender, const std::string& server,
              const std::string& text = "text\n") {
   auto settings = std::make_unique<MailDeliverySettings>("m");
@@ -143,8 +210,10 @@ class MailTest : public AlerterTest {
   void SetUp() override {
     AlerterTest::SetUp();
     SetMailHostNameForTesting(kHostName);
+    SetAlerterTickForTesting(10);
   }
   void TearDown() override {
+    SetAlerterTickForTesting(0);
     SetMailPortForTesting(0);
     SetMailTimeoutForTesting(0);
     SetMailHostNameForTesting(nullptr);
@@ -491,6 +560,12 @@ bool HangUpUntilSendersEnd(Listener* listener) {
   return MailSendersRunning() == 0;
 }
 
+// Whether the log holds `count` lines within 5 s.
+bool WaitForLines(size_t count) {
+  for (int i = 0; i < 500 && CapturedLog::Lines().size() < count; ++i) usleep(10000);
+  return CapturedLog::Lines().size() >= count;
+}
+
 std::vector<std::string> LinesWith(const std::string& part) {
   std::vector<std::string> lines = CapturedLog::Lines();
   lines.erase(std::remove_if(lines.begin(), lines.end(),
@@ -515,22 +590,32 @@ TEST_F(MailTest, ASilentServerHoldsBoundedSendersAndAFullQueueDropsWithFewLines)
   CapturedLog log;
   size_t threads_before = ThreadCount();
   AlertMessage m = Message(5, "l", "a", "d");
-  MailDeliverySystem one;
+  auto one = std::make_unique<MailDeliverySystem>();
   MailDeliverySettings one_settings = SilentSettings("one");
   int taken = 0;
   for (int i = 0; i < kMailSendersPerTransporter + kMailQueuePerTransporter; ++i) {
-    taken += one.deliver({&m}, one_settings) == 0;
+    taken += one->deliver({&m}, one_settings) == 0;
   }
   EXPECT_EQ(taken, kMailSendersPerTransporter + kMailQueuePerTransporter);
   EXPECT_EQ(MailSendersRunning(), kMailSendersPerTransporter);
-  // The queue is full: each further mail is dropped, and said once in 5 s.
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(one.deliver({&m}, one_settings), -1);
+  // The queue is full: each further mail is dropped, said at once and then
+  // once in 5 s, with the count of those held back when the 5 s end, though
+  // no mail comes then; and when the transporter goes.
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(one->deliver({&m}, one_settings), -1);
   FakeAlerterClock::Set(kNow + 4);
-  EXPECT_EQ(one.deliver({&m}, one_settings), -1);
-  FakeAlerterClock::Set(kNow + 5);
-  EXPECT_EQ(one.deliver({&m}, one_settings), -1);
+  EXPECT_EQ(one->deliver({&m}, one_settings), -1);
   const std::string dropped = "mail transporter \"one\": not sent: dropped, 1000 mails of this transporter wait to be sent";
-  EXPECT_EQ(LinesWith("dropped"), (std::vector<std::string>{dropped, dropped + " (4 times since the last such line)"}));
+  usleep(50000);  // five looks of the ticker
+  EXPECT_EQ(LinesWith("dropped"), std::vector<std::string>{dropped});
+  FakeAlerterClock::Set(kNow + 5);
+  EXPECT_TRUE(WaitForLines(2)) << "no count of the mails held back within 5 s";
+  EXPECT_EQ(LinesWith("dropped"), (std::vector<std::string>{dropped, dropped + " (3 times since the last such line)"}));
+  FakeAlerterClock::Set(kNow + 6);
+  for (int i = 0; i < 2; ++i) EXPECT_EQ(one->deliver({&m}, one_settings), -1);
+  one.reset();
+  const std::vector<std::string> one_lines = {dropped, dropped + " (3 times since the last such line)",
+                                              dropped + " (2 times since the last such line)"};
+  EXPECT_EQ(LinesWith("dropped"), one_lines);
 
   // Many transporters: together they stop at the bound for all; the rest
   // waits.
@@ -540,18 +625,22 @@ TEST_F(MailTest, ASilentServerHoldsBoundedSendersAndAFullQueueDropsWithFewLines)
     for (MailDeliverySystem& t : many) EXPECT_EQ(t.deliver({&m}, many_settings), 0);
   }
   EXPECT_EQ(MailSendersRunning(), kMailSendersInAll);
-  EXPECT_LE(ThreadCount(), threads_before + kMailSendersInAll);
+  EXPECT_LE(ThreadCount(), threads_before + kMailSendersInAll + 1) << "senders and the ticker";
   // A transporter with no sender at all: its mail waits for a place.
   MailDeliverySystem late;
   EXPECT_EQ(late.deliver({&m}, SilentSettings("late")), 0);
   EXPECT_EQ(MailSendersRunning(), kMailSendersInAll);
-  EXPECT_EQ(LinesWith("not sent").size(), 2u) << "no sender gave up within 10 s";
+  EXPECT_EQ(LinesWith("not sent").size(), 3u) << "no sender gave up within 10 s";
 
   // The server hangs up on every mail: each transporter says so once.
   ASSERT_TRUE(HangUpUntilSendersEnd(&silent)) << "the senders did not end within 30 s";
   const std::string closed = "not sent: greeting: the server closed the connection";
-  EXPECT_EQ(LinesWith("\"one\""), (std::vector<std::string>{dropped, dropped + " (4 times since the last such line)",
-                                                            "mail transporter \"one\": " + closed}));
+  std::vector<std::string> all_one = one_lines;
+  // The last of its senders to end takes its log with it: the count is
+  // written then.
+  all_one.push_back("mail transporter \"one\": " + closed);
+  all_one.push_back("mail transporter \"one\": " + closed + " (1003 times since the last such line)");
+  EXPECT_EQ(LinesWith("\"one\""), all_one);
   EXPECT_EQ(LinesWith("\"many\""), std::vector<std::string>(many.size(), "mail transporter \"many\": " + closed));
   EXPECT_EQ(LinesWith("\"late\""), std::vector<std::string>{"mail transporter \"late\": " + closed});
 }

@@ -20,6 +20,10 @@ void SetMailTimeoutForTesting(int seconds);
 // its canonical name; null restores the host's own.
 void SetMailHostNameForTesting(const char* name);
 
+// How often the alerter's ticker looks for work come due (held-back log
+// counts, mail to try again); 0 restores once a second.
+void SetAlerterTickForTesting(int milliseconds);
+
 // Hands every log line to `sink` (called from any thread) instead of
 // standard error; null restores standard error.
 void SetAlerterLogForTesting(void (*sink)(const std::string& line));
