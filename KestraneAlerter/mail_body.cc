@@ -7,8 +7,6 @@
 #include <ctime>
 #include <random>
 
-#include "KestraneAlerter/alerter_time.h"
-
 namespace kst {
 
 namespace {
@@ -37,11 +35,10 @@ std::string MessageId(int32_t now, const std::string& domain) {
 }  // namespace
 
 std::string MailMessage(const std::string& sender, const std::string& recipient, const std::string& domain,
-                        const std::string& text) {
-  int32_t now = AlerterTime();
+                        const std::string& text, int32_t date) {
   std::string header = "From: Kestrane <" + sender + ">\r\nTo: Administrator <" + recipient +
-                       ">\r\nSubject: Alert\r\nDate: " + MailDate(now) + "\r\nMessage-ID: " + MessageId(now, domain) +
-                       "\r\n";
+                       ">\r\nSubject: Alert\r\nDate: " + MailDate(date) + "\r\nMessage-ID: " +
+                       MessageId(date, domain) + "\r\n";
   // Sent after HELO, so the server was never told of 8-bit data.
   if (SevenBit(text)) return header + "\r\n" + SmtpDataBody(text);
   return header +

@@ -12,10 +12,10 @@ namespace kst {
 constexpr size_t kMailLineOctets = 998;
 
 // The whole message for `text` from `sender` to `recipient` (bare
-// addresses), sent from `domain`, dated now. Text with 8-bit bytes goes
+// addresses), sent from `domain`, dated `date`. Text with 8-bit bytes goes
 // as quoted-printable UTF-8 under MIME headers; plain ASCII as it is.
 std::string MailMessage(const std::string& sender, const std::string& recipient, const std::string& domain,
-                        const std::string& text);
+                        const std::string& text, int32_t date);
 
 // The DATA part after the header: every line ended by CRLF (LF, CR and CRLF
 // each end a line), a line longer than kMailLineOctets folded, a line that

@@ -26,6 +26,7 @@
 #include "KestraneAlerter/delivery_system.h"
 #include "KestraneAlerter/mail_address.h"
 #include "KestraneAlerter/mail_body.h"
+#include "KestraneAlerter/mail_queue.h"
 #include "KestraneAlerter/report_text.h"
 #include "KestraneAlerter/test_seams.h"
 
@@ -57,13 +58,15 @@ std::string Dotted(const in_addr& address) {
   return dotted;
 }
 
-// The first IPv4 address of a host name; else why there is none.
-std::string LookUpName(const std::string& name, in_addr* address) {
+// The first IPv4 address of a host name; else why there is none, and in
+// `again` whether that may pass.
+std::string LookUpName(const std::string& name, in_addr* address, bool* again) {
   addrinfo hints{};
   hints.ai_family = AF_INET;
   hints.ai_socktype = SOCK_STREAM;
   addrinfo* found = nullptr;
   int error = getaddrinfo(name.c_str(), nullptr, &hints, &found);
+  *again = error == EAI_AGAIN;
   if (error != 0) return gai_strerror(error);
   if (found == nullptr) return "no address";
   *address = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
@@ -191,6 +194,7 @@ class SmtpConnection {
     std::string why = ReadReply(&first, &got);
     if (!why.empty()) return why;
     refused_ = got != code;
+    refused_for_now_ = refused_ && got[0] == '4';
     if (!refused_) return "";
     return "the server answered \"" + first.substr(0, 100) + "\", not " + code;
   }
@@ -202,6 +206,9 @@ class SmtpConnection {
 
   // Whether the last reply was whole but not the one expected.
   bool refused() const { return refused_; }
+  // Whether the last failure may pass: a reply that was not whole, a send
+  // that failed, or a refusal for now (4xx).
+  bool mayPass() const { return !refused_ || refused_for_now_; }
 
   // Takes leave; whatever the server says to it changes nothing.
   void Quit() {
@@ -213,12 +220,15 @@ class SmtpConnection {
   int fd_ = -1;
   std::string received_;  // what came after the last whole line
   bool refused_ = false;
+  bool refused_for_now_ = false;
 };
 
-// The whole conversation; "" when the server took the mail, else the step
-// that failed and why.
+// The whole conversation for a mail dated `date`; "" when the server took
+// the mail, else the step that failed and why, and in `again` whether the
+// failure may pass.
 std::string Converse(const std::string& recipient_typed, const std::string& sender_typed,
-                     const std::string& server_typed, const std::string& text) {
+                     const std::string& server_typed, const std::string& text, int32_t date, bool* again) {
+  *again = false;
   std::string recipient, sender;
   std::string why = ParseMailAddress(recipient_typed, &recipient);
   if (!why.empty()) return "the recipient " + why;
@@ -229,7 +239,7 @@ std::string Converse(const std::string& recipient_typed, const std::string& send
   if (server.empty()) return "no mail server is set";
   in_addr address;
   if (std::isalpha(static_cast<unsigned char>(server[0]))) {
-    std::string why = LookUpName(server, &address);
+    std::string why = LookUpName(server, &address, again);
     if (!why.empty()) return "looking up the mail server \"" + server + "\": " + why;
   } else if (inet_aton(server.c_str(), &address) == 0) {
     return "the mail server \"" + server + "\" is not a dotted IPv4 address";
@@ -237,9 +247,11 @@ std::string Converse(const std::string& recipient_typed, const std::string& send
   // Before the server waits on us: a lookup may take a while.
   std::string domain = FullyQualifiedHostName();
   SmtpConnection smtp;
+  *again = true;
   why = smtp.Connect(address);
   if (!why.empty()) return "connecting to " + Dotted(address) + ": " + why;
   if (!(why = smtp.Expect("220")).empty()) {
+    *again = smtp.mayPass();
     if (smtp.refused()) smtp.Quit();
     return "greeting: " + why;
   }
@@ -258,10 +270,11 @@ std::string Converse(const std::string& recipient_typed, const std::string& send
       {"MAIL FROM", "MAIL FROM:<" + sender + ">\r\n", "250"},
       {"RCPT TO", "RCPT TO:<" + recipient + ">\r\n", "250"},
       {"DATA", "DATA\r\n", "354"},
-      {"message", MailMessage(sender, recipient, domain, text), "250"},
+      {"message", MailMessage(sender, recipient, domain, text, date), "250"},
   };
   for (const Step& step : steps) {
     if (!(why = smtp.Command(step.command, step.code)).empty()) {
+      *again = smtp.mayPass();
       if (smtp.refused()) smtp.Quit();
       return std::string(step.name) + ": " + why;
     }
@@ -272,98 +285,19 @@ std::string Converse(const std::string& recipient_typed, const std::string& send
 
 }  // namespace
 
-struct MailQueue {
-  ThrottledLog log{kMailLogIntervalSeconds};
-  // Guarded by the senders' mutex:
-  std::deque<std::unique_ptr<MailJob>> waiting;
-  int sending = 0;  // senders working for this transporter
-  bool inBacklog = false;
-};
-
-std::shared_ptr<MailQueue> NewMailQueue() { return std::make_shared<MailQueue>(); }
-
-namespace {
-
-// Through the transporter's throttle when there is one.
-void LogNotSent(MailQueue* queue, const std::string& transporter, const std::string& why) {
-  std::string line = "mail transporter \"" + transporter + "\": not sent: " + why;
-  if (queue == nullptr) return AlerterLog(line);
-  queue->log.Log(line, AlerterTime());
-}
-
-// The sender threads of all transporters. Never destroyed: senders may
-// still run when the process ends.
-struct Senders {
-  std::mutex mutex;
-  int running = 0;
-  // The queues that had mail waiting; a sender that is done with its own
-  // queue serves one whose mail waits for want of a place in all.
-  std::vector<std::shared_ptr<MailQueue>> backlog;
-};
-
-Senders& AllSenders() {
-  static Senders* senders = new Senders;
-  return *senders;
-}
-
-// A queue of the backlog whose mail may be sent now, with a place taken
-// for it; null when there is none. Forgets the queues with nothing waiting.
-std::shared_ptr<MailQueue> TakeFromBacklog(Senders& all) {
-  std::shared_ptr<MailQueue> found;
-  auto& backlog = all.backlog;
-  for (auto it = backlog.begin(); it != backlog.end();) {
-    MailQueue& queue = **it;
-    if (queue.waiting.empty()) {
-      queue.inBacklog = false;
-      it = backlog.erase(it);
-      continue;
-    }
-    if (found == nullptr && queue.sending < kMailSendersPerTransporter) {
-      ++queue.sending;
-      found = *it;
-    }
-    ++it;
-  }
-  return found;
-}
-
-// Sends `job`, then what waits in its queue, then what waits elsewhere for
-// want of a place; holds one place in all until nothing more may be sent.
-void Sender(std::shared_ptr<MailQueue> queue, std::unique_ptr<MailJob> job) {
-  Senders& all = AllSenders();
-  for (;;) {
-    job->queue = queue;
-    sendMailThread(job.release());
-    std::lock_guard<std::mutex> hold(all.mutex);
-    if (queue->waiting.empty()) {
-      --queue->sending;
-      queue = TakeFromBacklog(all);
-      if (queue == nullptr) {
-        --all.running;
-        return;
-      }
-    }
-    job = std::move(queue->waiting.front());
-    queue->waiting.pop_front();
-  }
-}
-
-}  // namespace
-
 void SetMailPortForTesting(uint16_t port) { mail_port = port; }
 void SetMailTimeoutForTesting(int seconds) { mail_timeout = seconds; }
 void SetMailHostNameForTesting(const char* name) { host_name_for_testing = name; }
 
-int MailSendersRunning() {
-  Senders& all = AllSenders();
-  std::lock_guard<std::mutex> hold(all.mutex);
-  return all.running;
-}
-
 void sendMailThread(MailJob* job) {
-  std::string why = Converse(job->settings->recipient, job->settings->sender, job->settings->mailServer, job->text);
-  if (!why.empty()) LogNotSent(job->queue.get(), job->settings->name, why);
-  delete job;
+  std::unique_ptr<MailJob> owned(job);
+  if (owned->tries++ == 0) owned->firstTry = AlerterTime();
+  const MailDeliverySettings& s = *owned->settings;
+  bool again = false;
+  std::string why = Converse(s.recipient, s.sender, s.mailServer, owned->text, owned->firstTry, &again);
+  if (why.empty()) return;
+  if (again && owned->queue != nullptr) return TryAgainLater(std::move(owned), why);
+  LogMail(owned->queue.get(), s.name, "not sent: " + why);
 }
 
 MailDeliverySystem::~MailDeliverySystem() { queue_->log.Flush(); }
@@ -373,35 +307,10 @@ int32_t MailDeliverySystem::deliver(const AlertList& messages, const DeliverySet
   if (messages.empty()) return -1;
   if (!passMinimalWait(now, settings.minimalWait)) return 0;
   const auto& mail = static_cast<const MailDeliverySettings&>(settings);
-  auto job = std::make_unique<MailJob>(
-      MailJob{buildReportText(messages, settings), std::unique_ptr<MailDeliverySettings>(mail.clone()), nullptr});
-  Senders& all = AllSenders();
-  std::unique_lock<std::mutex> hold(all.mutex);
-  MailQueue& queue = *queue_;
-  std::string why;
-  // Mail that waits already goes first.
-  if (queue.waiting.empty() && queue.sending < kMailSendersPerTransporter && all.running < kMailSendersInAll) {
-    ++queue.sending;
-    ++all.running;
-    try {
-      std::thread(Sender, queue_, std::move(job)).detach();
-      return 0;
-    } catch (const std::system_error& error) {
-      --queue.sending;
-      --all.running;
-      why = std::string("no thread to send it: ") + error.what();
-    }
-  } else if (queue.waiting.size() < static_cast<size_t>(kMailQueuePerTransporter)) {
-    queue.waiting.push_back(std::move(job));
-    if (!queue.inBacklog) all.backlog.push_back(queue_);
-    queue.inBacklog = true;
-    return 0;
-  } else {
-    why = "dropped, " + std::to_string(kMailQueuePerTransporter) + " mails of this transporter wait to be sent";
-  }
-  hold.unlock();
-  LogNotSent(queue_.get(), mail.name, why);
-  return -1;
+  auto job = std::make_unique<MailJob>();
+  job->text = buildReportText(messages, settings);
+  job->settings.reset(mail.clone());
+  return SendOrQueue(queue_, std::move(job));
 }
 
 }  // namespace kst

@@ -31,15 +31,19 @@ std::shared_ptr<MailQueue> NewMailQueue();
 struct MailJob {
   std::string text;
   std::unique_ptr<MailDeliverySettings> settings;
-  // The transporter's queue, whose log the failure goes to; null: the
-  // failure is logged whatever came before.
+  // The transporter's queue, whose log the failure goes to and where the
+  // mail waits to be tried again; null: the failure is final and logged
+  // whatever came before.
   std::shared_ptr<MailQueue> queue;
+  int tries = 0;         // made so far
+  int32_t firstTry = 0;  // when the first began
 };
 
-// Holds the SMTP conversation for one job on the caller's thread, then frees
-// the job. A mail that cannot be sent leaves a line on the log naming the
-// transporter and the step that failed. A server that stops answering is
-// given up after a minute.
+// Holds the SMTP conversation for one job on the caller's thread. A mail
+// that cannot be sent leaves a line on the log naming the transporter and
+// the step that failed; one refused for now (4xx), or whose server cannot
+// be reached or does not answer, goes back to its queue to be tried again
+// later. A server that stops answering is given up after a minute.
 void sendMailThread(MailJob* job);
 
 // Sender threads running now, in all.

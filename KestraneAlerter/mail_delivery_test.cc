@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <map>
 #include <regex>
 #include <thread>
@@ -23,6 +24,7 @@
 #include "KestraneAlerter/alerter_testing.h"
 #include "KestraneAlerter/delivery_system.h"
 #include "KestraneAlerter/mail_body.h"
+#include "KestraneAlerter/mail_queue.h"
 #include "KestraneAlerter/report_text.h"
 #include "KestraneAlerter/scripted_smtp_server.h"
 #include "KestraneAlerter/test_seams.h"
@@ -213,6 +215,7 @@ class MailTest : public AlerterTest {
     SetAlerterTickForTesting(10);
   }
   void TearDown() override {
+    ForgetMailRetriesForTesting();
     SetAlerterTickForTesting(0);
     SetMailPortForTesting(0);
     SetMailTimeoutForTesting(0);
@@ -632,14 +635,13 @@ TEST_F(MailTest, ASilentServerHoldsBoundedSendersAndAFullQueueDropsWithFewLines)
   EXPECT_EQ(MailSendersRunning(), kMailSendersInAll);
   EXPECT_EQ(LinesWith("not sent").size(), 3u) << "no sender gave up within 10 s";
 
-  // The server hangs up on every mail: each transporter says so once.
+  // The server hangs up on every mail: each transporter says once that its
+  // mail is to be tried again (the rest is held back, or dropped from the
+  // full queue).
   ASSERT_TRUE(HangUpUntilSendersEnd(&silent)) << "the senders did not end within 30 s";
-  const std::string closed = "not sent: greeting: the server closed the connection";
+  const std::string closed = "not sent yet, try 1 of 5: greeting: the server closed the connection";
   std::vector<std::string> all_one = one_lines;
-  // The last of its senders to end takes its log with it: the count is
-  // written then.
   all_one.push_back("mail transporter \"one\": " + closed);
-  all_one.push_back("mail transporter \"one\": " + closed + " (1003 times since the last such line)");
   EXPECT_EQ(LinesWith("\"one\""), all_one);
   EXPECT_EQ(LinesWith("\"many\""), std::vector<std::string>(many.size(), "mail transporter \"many\": " + closed));
   EXPECT_EQ(LinesWith("\"late\""), std::vector<std::string>{"mail transporter \"late\": " + closed});
@@ -661,7 +663,8 @@ TEST_F(MailTest, AlertsBackToBackNeverWaitOnASilentServer) {
   EXPECT_LE(ThreadCount(), threads_before + kMailSendersPerTransporter);
   EXPECT_TRUE(HangUpUntilSendersEnd(&silent)) << "the senders did not end within 30 s";
   EXPECT_EQ(CapturedLog::Lines(),
-            std::vector<std::string>{"mail transporter \"ops mail\": not sent: greeting: the server closed the connection"});
+            std::vector<std::string>{
+                "mail transporter \"ops mail\": not sent yet, try 1 of 5: greeting: the server closed the connection"});
 }
 
 TEST_F(MailTest, ABurstOfAlertsArrivesWhole) {
@@ -685,6 +688,161 @@ TEST_F(MailTest, ABurstOfAlertsArrivesWhole) {
     EXPECT_TRUE(SendersEnd()) << "the senders did not end within 10 s";
   }
   EXPECT_EQ(CapturedLog::Lines(), std::vector<std::string>{});
+}
+
+// Whether `done` holds within 5 s.
+template <typename Done>
+bool Within5s(Done done) {
+  for (int i = 0; i < 500 && !done(); ++i) usleep(10000);
+  return done();
+}
+
+const std::vector<std::string> kPlainReplies = {"220 ready\r\n", "250 hello\r\n", "250 ok\r\n",
+                                                "250 ok\r\n",    "354 go on\r\n", "250 queued\r\n"};
+
+// A server that puts off the first contact, at any step, with a reply that
+// says "try again later": the mail waits in its queue, is tried again a
+// minute later, and arrives as it was built, dated when it was first tried.
+TEST_F(MailTest, AMailRefusedForNowIsTriedAgainAMinuteLaterAndArrivesAsBuilt) {
+  const char* steps[] = {"greeting", "HELO", "MAIL FROM", "RCPT TO", "DATA", "message"};
+  const char* refusals[] = {"421 4.3.2 busy, try again later\r\n", "421 4.7.0 try again later\r\n",
+                            "451 4.3.0 try again later\r\n",
+                            "450 4.2.0 <r@example.test>: Recipient address rejected: Greylisted\r\n",
+                            "451 4.3.0 try again later\r\n", "452 4.3.1 insufficient storage\r\n"};
+  SaveMailProfile();
+  CapturedLog log;
+  for (size_t step = 0; step < std::size(steps); ++step) {
+    SCOPED_TRACE(steps[step]);
+    FakeAlerterClock::Set(kNow);
+    CapturedLog::Clear();
+    ScriptedServer server(kPlainReplies, 2, 1, step, refusals[step]);
+    SetMailPortForTesting(server.port());
+    AlertDispatcher dispatcher;
+    EXPECT_EQ(dispatcher.process(Message(50, "Disk", "Rules", "d\xc3\xa9j\xc3\xa0", kNow)), 0);
+    // The profile and its texts change; the mail does not.
+    SetCounterTitle(1, "changed");
+    ASSERT_TRUE(Within5s([] { return MailsToTryAgain() == 1; })) << "the mail was not put back within 5 s";
+    std::string refusal = refusals[step];
+    refusal.resize(refusal.size() - 2);
+    EXPECT_EQ(CapturedLog::Lines(), std::vector<std::string>{"mail transporter \"ops mail\": not sent yet, try 1 of 5: " +
+                                                            std::string(steps[step]) + ": the server answered \"" +
+                                                            refusal + "\", not " + kPlainReplies[step].substr(0, 3)});
+    FakeAlerterClock::Set(kNow + 59);
+    usleep(50000);  // five looks of the ticker
+    EXPECT_EQ(server.accepted(), 1) << "tried again before the minute was up";
+    FakeAlerterClock::Set(kNow + 60);
+    std::string received = server.Received();
+    EXPECT_EQ(server.trouble(), "");
+    EXPECT_EQ(server.mails(), 1);
+    EXPECT_NE(received.find("Date: Fri, 01 Jan 2027 01:45:07 +0530\r\n"), std::string::npos) << received;
+    EXPECT_NE(received.find("\r\n\r\nWarning Level: 50\r\nDetails:\r\nAnalyzer: Rules, Log: Disk\r\n"
+                            "d=C3=A9j=C3=A0, warning level: 50.\r\n\r\n.\r\n"),
+              std::string::npos)
+        << received;
+    EXPECT_TRUE(SendersEnd());
+    EXPECT_EQ(MailsToTryAgain(), 0);
+    EXPECT_EQ(CapturedLog::Lines().size(), 1u);
+  }
+}
+
+// Tried again 60 s after the refusal, then 5, 15 and 30 minutes after the
+// first try; then given up, and said so. A refusal for good (5xx) is final
+// at once, and so is a reply that is no SMTP reply to a command.
+TEST_F(MailTest, TriesGrowFurtherApartUntilTheMailIsGivenUp) {
+  const std::vector<std::string> busy = {"421 4.3.2 busy\r\n"};
+  CapturedLog log;
+  {
+    ScriptedServer server(busy, false, 5);
+    SetMailPortForTesting(server.port());
+    MailDeliverySystem mail;
+    AlertMessage m = Message(5, "l", "a", "d");
+    ASSERT_EQ(mail.deliver({&m}, SilentSettings("m")), 0);
+    struct Try {
+      int32_t at;  // seconds after the first try
+      int connections;
+    } tries[] = {{59, 1}, {60, 2}, {299, 2}, {300, 3}, {899, 3}, {900, 4}, {1799, 4}, {1800, 5}};
+    ASSERT_TRUE(Within5s([&] { return MailsToTryAgain() == 1; }));
+    for (const Try& t : tries) {
+      FakeAlerterClock::Set(kNow + t.at);
+      if (t.connections == server.accepted()) {
+        usleep(50000);  // five looks of the ticker
+      } else {
+        EXPECT_TRUE(Within5s([&] { return server.accepted() == t.connections && MailSendersRunning() == 0; }));
+      }
+      EXPECT_EQ(server.accepted(), t.connections) << t.at << " s after the first try";
+    }
+    ASSERT_TRUE(SendersEnd());
+    EXPECT_EQ(server.Received(), "QUIT\r\nQUIT\r\nQUIT\r\nQUIT\r\nQUIT\r\n");
+    EXPECT_EQ(MailsToTryAgain(), 0);
+  }
+  const std::string why = "greeting: the server answered \"421 4.3.2 busy\", not 220";
+  std::vector<std::string> expected;
+  for (int i = 1; i < 5; ++i) {
+    expected.push_back("mail transporter \"m\": not sent yet, try " + std::to_string(i) + " of 5: " + why);
+  }
+  expected.push_back("mail transporter \"m\": not sent: given up after 5 tries: " + why);
+  EXPECT_EQ(CapturedLog::Lines(), expected);
+
+  for (const char* reply : {"550 5.7.1 go away\r\n", "250 not a greeting\r\n"}) {
+    CapturedLog::Clear();
+    ScriptedServer server({reply});
+    SetMailPortForTesting(server.port());
+    MailDeliverySystem mail;
+    AlertMessage m = Message(5, "l", "a", "d");
+    ASSERT_EQ(mail.deliver({&m}, SilentSettings("m")), 0);
+    EXPECT_EQ(server.Received(), "QUIT\r\n");
+    ASSERT_TRUE(SendersEnd());
+    EXPECT_EQ(MailsToTryAgain(), 0) << reply;
+    std::string shown = std::string(reply).substr(0, std::strlen(reply) - 2);
+    EXPECT_EQ(CapturedLog::Lines(), std::vector<std::string>{"mail transporter \"m\": not sent: greeting: the server "
+                                                             "answered \"" + shown + "\", not 220"});
+  }
+}
+
+// Mail to try again never takes the last free place of its transporter,
+// nor the last in all: a new alert's first try goes at once.
+TEST_F(MailTest, MailToTryAgainLeavesAPlaceForANewAlert) {
+  Listener server(128);
+  SetMailPortForTesting(server.port());
+  SetMailTimeoutForTesting(10);
+  CapturedLog log;
+  AlertMessage m = Message(5, "l", "a", "d");
+  MailDeliverySystem solo;
+  std::vector<MailDeliverySystem> many(10);
+  for (int i = 0; i < 5; ++i) ASSERT_EQ(solo.deliver({&m}, SilentSettings("solo")), 0);
+  for (MailDeliverySystem& t : many) {
+    for (int i = 0; i < 3; ++i) ASSERT_EQ(t.deliver({&m}, SilentSettings("many")), 0);
+  }
+  // Every mail is turned away once: 35 to try again.
+  ASSERT_TRUE(HangUpUntilSendersEnd(&server)) << "the senders did not end within 30 s";
+  ASSERT_EQ(MailsToTryAgain(), 35);
+  // Now the server takes connections and never answers: each sender holds
+  // its place. Of the mails come due, 31 go, no more than 3 of solo's.
+  FakeAlerterClock::Set(kNow + 60);
+  EXPECT_TRUE(Within5s([] { return MailSendersRunning() == kMailSendersInAll - 1; }));
+  usleep(50000);  // five looks of the ticker
+  EXPECT_EQ(MailSendersRunning(), kMailSendersInAll - 1);
+  EXPECT_EQ(MailsToTryAgain(), 4);
+  MailDeliverySystem fresh;
+  EXPECT_EQ(fresh.deliver({&m}, SilentSettings("fresh")), 0);
+  EXPECT_EQ(MailSendersRunning(), kMailSendersInAll);
+  // The bound for all holds for new mail too: solo's waits.
+  EXPECT_EQ(solo.deliver({&m}, SilentSettings("solo")), 0);
+  EXPECT_EQ(MailSendersRunning(), kMailSendersInAll);
+  // Within the bounds for all, solo's last place is its new mail's.
+  ASSERT_TRUE(HangUpUntilSendersEnd(&server));
+  ForgetMailRetriesForTesting();
+  for (int i = 0; i < 5; ++i) ASSERT_EQ(solo.deliver({&m}, SilentSettings("solo")), 0);
+  ASSERT_TRUE(HangUpUntilSendersEnd(&server));
+  ASSERT_EQ(MailsToTryAgain(), 5);
+  FakeAlerterClock::Set(kNow + 120);
+  EXPECT_TRUE(Within5s([] { return MailSendersRunning() == kMailSendersPerTransporter - 1; }));
+  usleep(50000);
+  EXPECT_EQ(MailSendersRunning(), kMailSendersPerTransporter - 1);
+  EXPECT_EQ(solo.deliver({&m}, SilentSettings("solo")), 0);
+  EXPECT_EQ(MailSendersRunning(), kMailSendersPerTransporter);
+  EXPECT_EQ(MailsToTryAgain(), 2);
+  EXPECT_TRUE(HangUpUntilSendersEnd(&server));
 }
 
 // A real SMTP server from the system's packages, on a port of our own.

@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <regex>
 #include <string>
 #include <thread>
@@ -127,15 +128,19 @@ class ScriptedServer {
   // `hang_up`: after the last reply, take one more command and close
   // without answering it.
   explicit ScriptedServer(std::vector<std::string> replies, bool hang_up = false, int connections = 1)
-      : listener_(128), replies_(std::move(replies)), hang_up_(hang_up), connections_(connections) {
-    thread_ = std::thread([this] {
-      for (int i = 0; i < connections_ && trouble_.empty(); ++i) Serve();
-    });
-  }
+      : ScriptedServer(std::move(replies), hang_up, connections, 0, 0, "") {}
+  // Greylists, as servers that put off a first contact do: the first
+  // `refused` connections get `refusal` (a 4xx) in place of reply `step`
+  // (0 the greeting, 3 the reply to RCPT TO), and the conversation ends as
+  // after any refusal; the others the script.
+  ScriptedServer(std::vector<std::string> replies, int connections, int refused, size_t step, std::string refusal)
+      : ScriptedServer(std::move(replies), false, connections, refused, step, std::move(refusal)) {}
   ~ScriptedServer() {
     if (thread_.joinable()) thread_.join();
   }
   uint16_t port() const { return listener_.port(); }
+  // Connections taken so far.
+  int accepted() const { return accepted_.load(); }
   // Waits for the conversations to end; what the client sent.
   std::string Received() {
     if (thread_.joinable()) thread_.join();
@@ -147,6 +152,20 @@ class ScriptedServer {
   const std::string& trouble() const { return trouble_; }
 
  private:
+  ScriptedServer(std::vector<std::string> replies, bool hang_up, int connections, int refused, size_t step,
+                 std::string refusal)
+      : listener_(128),
+        replies_(std::move(replies)),
+        hang_up_(hang_up),
+        connections_(connections),
+        refused_(refused),
+        refused_step_(step),
+        refusal_(std::move(refusal)) {
+    thread_ = std::thread([this] {
+      for (int i = 0; i < connections_ && trouble_.empty(); ++i) Serve(i < refused_);
+    });
+  }
+
   // Sends `reply` in its parts; false when the client spoke in a pause.
   bool Say(int fd, const std::string& reply) {
     size_t from = 0;
@@ -162,21 +181,28 @@ class ScriptedServer {
     return true;
   }
 
-  void Serve() {
+  void Serve(bool refuse) {
     int fd = listener_.Accept(kWaitMs);
     if (fd < 0) {
       trouble_ = "the mail client did not connect within 5 s";
       return;
     }
+    ++accepted_;
     int yes = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
     bool closed = false;
+    bool message_came = false;  // and waits for its reply
     for (size_t step = 0; step < replies_.size() && !closed && trouble_.empty(); ++step) {
+      if (refuse && step == refused_step_) {
+        Say(fd, refusal_);
+        break;
+      }
       if (!Say(fd, replies_[step])) {
         // Such a client is dropped unheard.
         close(fd);
         return;
       }
+      mails_ += message_came;
       if (step + 1 == replies_.size()) break;
       bool message = replies_[step].compare(0, 3, "354") == 0;
       std::string command;
@@ -189,7 +215,7 @@ class ScriptedServer {
         Say(fd, refusal);
         break;
       }
-      mails_ += message;
+      message_came = message;
     }
     if (hang_up_ && !closed) ReadUntil(fd, "\r\n", &received_, &closed);
     while (!hang_up_ && !closed) {
@@ -208,6 +234,10 @@ class ScriptedServer {
   std::vector<std::string> replies_;
   bool hang_up_;
   int connections_;
+  int refused_;
+  size_t refused_step_;
+  std::string refusal_;
+  std::atomic<int> accepted_{0};
   std::string received_;
   int mails_ = 0;
   std::string trouble_;

@@ -24,6 +24,9 @@ void SetMailHostNameForTesting(const char* name);
 // counts, mail to try again); 0 restores once a second.
 void SetAlerterTickForTesting(int milliseconds);
 
+// Forgets every mail waiting to be tried again.
+void ForgetMailRetriesForTesting();
+
 // Hands every log line to `sink` (called from any thread) instead of
 // standard error; null restores standard error.
 void SetAlerterLogForTesting(void (*sink)(const std::string& line));
