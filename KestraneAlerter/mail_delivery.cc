@@ -15,7 +15,6 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
-#include <deque>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -81,7 +80,7 @@ bool FullyQualified(const std::string& name) {
   size_t label = 0;
   for (size_t i = 0; i <= name.size(); ++i) {
     if (i == name.size() || name[i] == '.') {
-      if (i == label || name[label] == '-' || name[i - 1] == '-') return false;
+      if (i == label || i - label > 63 || name[label] == '-' || name[i - 1] == '-') return false;
       label = i + 1;
     } else if (!std::isalnum(static_cast<unsigned char>(name[i])) && name[i] != '-') {
       return false;
@@ -107,6 +106,37 @@ std::string FullyQualifiedHostName() {
   std::string canonical = found->ai_canonname != nullptr ? found->ai_canonname : "";
   freeaddrinfo(found);
   return FullyQualified(canonical) ? canonical : "";
+}
+
+// The HELO name, looked up once and again an hour later at most, so that a
+// slow resolver holds up no mail but the first. Never destroyed: senders
+// may still run when the process ends.
+struct HeloName {
+  std::mutex mutex;
+  bool known = false;  // guarded by mutex, as the two below
+  int32_t lookedUp = 0;
+  std::string name;
+};
+constexpr int32_t kHeloNameSeconds = 3600;
+std::atomic<int> helo_lookups{0};
+
+HeloName& TheHeloName() {
+  static HeloName* helo = new HeloName;
+  return *helo;
+}
+
+std::string LocalDomain() {
+  HeloName& helo = TheHeloName();
+  std::lock_guard<std::mutex> hold(helo.mutex);
+  int32_t now = AlerterTime();
+  int64_t age = static_cast<int64_t>(now) - helo.lookedUp;
+  if (!helo.known || age < 0 || age >= kHeloNameSeconds) {
+    helo.name = FullyQualifiedHostName();
+    helo.lookedUp = now;
+    helo.known = true;
+    ++helo_lookups;
+  }
+  return helo.name;
 }
 
 // Every operation answers "" on success, else why it failed.
@@ -245,7 +275,7 @@ std::string Converse(const std::string& recipient_typed, const std::string& send
     return "the mail server \"" + server + "\" is not a dotted IPv4 address";
   }
   // Before the server waits on us: a lookup may take a while.
-  std::string domain = FullyQualifiedHostName();
+  std::string domain = LocalDomain();
   SmtpConnection smtp;
   *again = true;
   why = smtp.Connect(address);
@@ -287,7 +317,14 @@ std::string Converse(const std::string& recipient_typed, const std::string& send
 
 void SetMailPortForTesting(uint16_t port) { mail_port = port; }
 void SetMailTimeoutForTesting(int seconds) { mail_timeout = seconds; }
-void SetMailHostNameForTesting(const char* name) { host_name_for_testing = name; }
+void SetMailHostNameForTesting(const char* name) {
+  HeloName& helo = TheHeloName();
+  std::lock_guard<std::mutex> hold(helo.mutex);
+  host_name_for_testing = name;
+  helo.known = false;
+}
+
+int MailHeloLookupsForTesting() { return helo_lookups.load(); }
 
 void sendMailThread(MailJob* job) {
   std::unique_ptr<MailJob> owned(job);

@@ -23,14 +23,16 @@ constexpr int kWaitMs = 5000;
 // first part, if it would.
 constexpr int kPauseMs = 50;
 
-// A listening socket on a free loopback port.
+// A listening socket on a free loopback port, or on `port` of another
+// loopback address.
 class Listener {
  public:
-  explicit Listener(int backlog = 4) {
+  explicit Listener(int backlog = 4, uint32_t host = INADDR_LOOPBACK, uint16_t port = 0) {
     fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_addr.s_addr = htonl(host);
+    address.sin_port = htons(port);
     bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
     listen(fd_, backlog);
     socklen_t length = sizeof address;
