@@ -919,6 +919,24 @@ TEST_F(MailTest, TriesGrowFurtherApartUntilTheMailIsGivenUp) {
   expected.push_back("mail transporter \"m\": not sent: given up after 5 tries: " + why);
   EXPECT_EQ(CapturedLog::Lines(), expected);
 
+  // A server that cannot be reached is tried again too.
+  {
+    CapturedLog::Clear();
+    uint16_t port;
+    {
+      Listener gone;
+      port = gone.port();
+    }
+    SetMailPortForTesting(port);
+    MailDeliverySystem mail;
+    AlertMessage m = Message(5, "l", "a", "d");
+    ASSERT_EQ(mail.deliver({&m}, SilentSettings("m")), 0);
+    ASSERT_TRUE(SendersEnd());
+    EXPECT_EQ(MailsToTryAgain(), 1);
+    EXPECT_EQ(CapturedLog::Lines(), std::vector<std::string>{"mail transporter \"m\": not sent yet, try 1 of 5: connecting "
+                                                             "to 127.0.0.1: Connection refused"});
+    ForgetMailRetriesForTesting();
+  }
   for (const char* reply : {"550 5.7.1 go away\r\n", "250 not a greeting\r\n"}) {
     CapturedLog::Clear();
     ScriptedServer server({reply});
@@ -979,6 +997,31 @@ TEST_F(MailTest, MailToTryAgainLeavesAPlaceForANewAlert) {
   EXPECT_EQ(MailSendersRunning(), kMailSendersPerTransporter);
   EXPECT_EQ(MailsToTryAgain(), 2);
   EXPECT_TRUE(HangUpUntilSendersEnd(&server));
+}
+
+// A queue full of mail to try again gives up its oldest for a new alert.
+TEST_F(MailTest, AFullQueueMakesRoomForANewAlert) {
+  Listener server(128);
+  SetMailPortForTesting(server.port());
+  SetMailTimeoutForTesting(10);
+  CapturedLog log;
+  AlertMessage m = Message(5, "l", "a", "d");
+  MailDeliverySystem mail;
+  MailDeliverySettings settings = SilentSettings("full");
+  for (int i = 0; i < kMailSendersPerTransporter + kMailQueuePerTransporter; ++i) {
+    ASSERT_EQ(mail.deliver({&m}, settings), 0);
+  }
+  // Turned away once each: the first four find the queue full of new mail.
+  ASSERT_TRUE(HangUpUntilSendersEnd(&server)) << "the senders did not end within 30 s";
+  ASSERT_EQ(MailsToTryAgain(), kMailQueuePerTransporter);
+  // Now the server never answers: four new alerts hold the senders, and
+  // each further one takes the place of a mail to try again.
+  for (int i = 0; i < kMailSendersPerTransporter; ++i) ASSERT_EQ(mail.deliver({&m}, settings), 0);
+  EXPECT_EQ(MailSendersRunning(), kMailSendersPerTransporter);
+  EXPECT_EQ(mail.deliver({&m}, settings), 0);
+  EXPECT_EQ(mail.deliver({&m}, settings), 0);
+  EXPECT_EQ(MailsToTryAgain(), kMailQueuePerTransporter - 2);
+  EXPECT_TRUE(HangUpUntilSendersEnd(&server)) << "the senders did not end within 30 s";
 }
 
 // A sender done with its own mail serves what other transporters hold
