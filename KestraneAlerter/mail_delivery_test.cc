@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 #include <net/if.h>
 #include <netinet/in.h>
-#include <sched.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/ioctl.h>
@@ -16,8 +15,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <fstream>
 #include <cstring>
+#include <fstream>
 #include <map>
 #include <regex>
 #include <thread>
@@ -31,6 +30,7 @@
 #include "KestraneAlerter/report_text.h"
 #include "KestraneAlerter/scripted_smtp_server.h"
 #include "KestraneAlerter/test_seams.h"
+#include "platform/mount_namespace_testing.h"
 
 extern char** environ;
 
@@ -378,19 +378,30 @@ bool LoopbackUp() {
 
 // Runs `body` in a child with a network of its own (loopback only), so no
 // name lookup leaves the machine, with the host name `host` and, unless
-// `hosts` is null, `hosts` as its /etc/hosts. "" when `body` held, "skip"
-// when no such child could be made here, else what went wrong.
+// `hosts` is null, `hosts` as its /etc/hosts (written to `hosts_path`).
+// "" when `body` held, "skip: " and why when no such child could be made
+// here, else what went wrong.
 template <typename Body>
 std::string InOwnNetwork(const std::string& host, const char* hosts, const std::string& hosts_path, Body body) {
   if (hosts != nullptr) std::ofstream(hosts_path, std::ios::binary) << hosts;
   pid_t child = fork();
   if (child < 0) return "no child";
   if (child == 0) {
-    bool own = unshare(CLONE_NEWNS | CLONE_NEWNET | CLONE_NEWUTS) == 0 &&
-               mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
-               (hosts == nullptr || mount(hosts_path.c_str(), "/etc/hosts", nullptr, MS_BIND, nullptr) == 0) &&
-               sethostname(host.data(), host.size()) == 0 && LoopbackUp();
-    if (!own) _exit(2);
+    bool all_private = false;
+    std::string why = EnterOwnMountNamespace(&all_private);
+    if (why.empty() && hosts != nullptr && !all_private) why = PrivateMountPoint("/etc/hosts");
+    if (why.empty() && hosts != nullptr && mount(hosts_path.c_str(), "/etc/hosts", nullptr, MS_BIND, nullptr) != 0) {
+      why = std::string("binding a hosts file: ") + std::strerror(errno);
+    }
+    if (why.empty() && unshare(CLONE_NEWNET | CLONE_NEWUTS) != 0) {
+      why = std::string("no network of the test's own: ") + std::strerror(errno);
+    }
+    if (why.empty() && sethostname(host.data(), host.size()) != 0) why = std::strerror(errno);
+    if (why.empty() && !LoopbackUp()) why = "the loopback interface cannot be raised";
+    if (!why.empty()) {
+      std::ofstream(hosts_path + ".why", std::ios::binary) << why;
+      _exit(2);
+    }
     _exit(body() ? 0 : 1);
   }
   int status = 0;
@@ -405,7 +416,11 @@ std::string InOwnNetwork(const std::string& host, const char* hosts, const std::
     return "the child did not end within 15 s";
   }
   if (!WIFEXITED(status)) return "the child was killed";
-  if (WEXITSTATUS(status) == 2) return "skip";
+  if (WEXITSTATUS(status) == 2) {
+    std::ifstream in(hosts_path + ".why", std::ios::binary);
+    std::string why((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return "skip: " + why;
+  }
   return WEXITSTATUS(status) == 0 ? "" : "it failed";
 }
 
@@ -431,17 +446,17 @@ TEST_F(MailTest, RealLookupsOfTheHostAndTheServer) {
       if (!failure.empty()) std::fprintf(stderr, "%s\n", failure.c_str());
       return failure.empty();
     });
-    if (why == "skip") GTEST_SKIP() << "no network and mounts of the test's own could be made here";
+    if (why.rfind("skip: ", 0) == 0) GTEST_SKIP() << why.substr(6);
     EXPECT_EQ(why, "") << "hosts file \"" << c.hosts << "\"";
   }
-  std::string why = InOwnNetwork("box", nullptr, "", [] {
+  std::string why = InOwnNetwork("box", nullptr, HomePath("no-hosts"), [] {
     CapturedLog log;
     sendMailThread(Job("r@x", "s@x", "no-such-host.invalid"));
     std::vector<std::string> lines = CapturedLog::Lines();
     return lines.size() == 1 &&
            lines[0].rfind("mail transporter \"m\": not sent: looking up the mail server \"no-such-host.invalid\": ", 0) == 0;
   });
-  if (why == "skip") GTEST_SKIP() << "no network of the test's own could be made here";
+  if (why.rfind("skip: ", 0) == 0) GTEST_SKIP() << why.substr(6);
   EXPECT_EQ(why, "") << "the lookup of a server that is nowhere";
 }
 

@@ -20,35 +20,6 @@ std::string NetSendCommand(const std::string& destination, const std::string& te
   return command;
 }
 
-static std::string Quoted(const std::string& word) {
-  std::string quoted = "'";
-  for (char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
-
-std::string NetSendShellLine(const std::string& filteredCommand) {
-  std::string line;
-  size_t pos = 0;
-  bool first = true;
-  while (pos < filteredCommand.size()) {
-    size_t start = filteredCommand.find_first_not_of(' ', pos);
-    if (start == std::string::npos) break;
-    size_t end = filteredCommand.find(' ', start);
-    if (end == std::string::npos) end = filteredCommand.size();
-    std::string word = filteredCommand.substr(start, end - start);
-    if (first) {
-      std::string program = ResolveProgram(word, nullptr);
-      if (!program.empty()) word = program;
-      first = false;
-    } else {
-      line += ' ';
-    }
-    line += Quoted(word);
-    pos = end;
-  }
-  return line;
-}
-
 int32_t NetSendDeliverySystem::deliver(const AlertList& messages, const DeliverySettings& settings) {
   int32_t now = AlerterTime();
   if (messages.empty()) return 0;
@@ -56,7 +27,11 @@ int32_t NetSendDeliverySystem::deliver(const AlertList& messages, const Delivery
   if (netSend.destination.empty()) return 0;
   if (!passMinimalWait(now, settings.minimalWait)) return 0;
   std::string command = NetSendCommand(netSend.destination, buildReportText(messages, settings));
-  RunShellCommand(NetSendShellLine(command));
+  // The filtered words hold no quote, so the command-line rules give them
+  // back as they are; `net` is found as any program is (beside the running
+  // program, then along PATH) and, run as root, started only when no other
+  // user could have put it there. No shell sees the text.
+  RunProgramAndWait(command, ProcessOptions(), nullptr);
   return 0;
 }
 

@@ -10,10 +10,6 @@ namespace kst {
 // letters, digits, "\", "/", ":", "_", "-" and "*" made a blank.
 std::string NetSendCommand(const std::string& destination, const std::string& text);
 
-// The same words for /bin/sh: each quoted, so that "*" and "\" stay as they
-// are, and "net" named by the program that `net` resolves to.
-std::string NetSendShellLine(const std::string& filteredCommand);
-
 }  // namespace kst
 
 #endif  // KESTRANE_ALERTER_NET_SEND_DELIVERY_H_

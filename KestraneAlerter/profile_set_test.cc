@@ -6,6 +6,7 @@
 
 #include "KestraneAlerter/alert_dispatcher.h"
 #include "KestraneAlerter/alerter_testing.h"
+#include "platform/root_doors_testing.h"
 
 namespace kst {
 namespace {
@@ -80,6 +81,46 @@ TEST_F(ProfileSetTest, RootReadsNoProfileAnotherUserCouldChange) {
   ::chmod(HomePath("Profiles").c_str(), 0755);
   EXPECT_EQ(set.load(), 0);
   EXPECT_EQ(DispatcherProfile(), "a");
+}
+
+// A FIFO where the profile list or the default profile belongs is refused
+// at once with one line naming it: the checker that makes the dispatcher
+// waits for no writer, and still stops.
+TEST_F(ProfileSetTest, AFifoWhereAProfileBelongsIsRefusedAtOnce) {
+  Profile("a").save();
+  const std::string list = HomePath("Profiles/_default_.cfg"), profile = HomePath("Profiles/a.cfg");
+  const std::string as = ::geteuid() == 0 ? " as root: " : ": ";
+  auto refused = [&](const std::string& path) {
+    return "refusing to read " + path + as + path + " is not a regular file; only a regular file is used there";
+  };
+  const std::string no_list =
+      "no notification profile: the profile list " + list + " cannot be read; no notification will be sent";
+  struct Case {
+    std::string fifo;
+    int set_result;
+    std::string dispatcher_profile;
+    std::vector<std::string> lines;
+  } cases[] = {
+      {list, -1, "<none>", {refused(list), refused(list), no_list}},
+      {profile, 0, "a",
+       {refused(profile), refused(profile),
+        "notification profile \"a\": " + profile +
+            " is missing or damaged; only what was read before the fault is used"}},
+  };
+  for (const Case& c : cases) {
+    WriteList("all:\na\ndefault:\na\n");
+    std::filesystem::remove(c.fifo);
+    UnwrittenFifo fifo(c.fifo);
+    ASSERT_TRUE(fifo.made()) << c.fifo;
+    CapturedLog log;
+    const auto start = std::chrono::steady_clock::now();
+    ProfileSet set;
+    EXPECT_EQ(set.load(), c.set_result) << c.fifo;
+    EXPECT_EQ(DispatcherProfile(), c.dispatcher_profile) << c.fifo;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2)) << "waited on " << c.fifo;
+    EXPECT_FALSE(fifo.waited()) << c.fifo;
+    EXPECT_EQ(CapturedLog::Lines(), c.lines) << c.fifo;
+  }
 }
 
 TEST_F(ProfileSetTest, EditsInMemory) {

@@ -1,6 +1,7 @@
 // Deliveries that start programs: a chosen program with the report as its
-// arguments, and `net send` through the command interpreter.
+// arguments, and `net send`, each started as any program is.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "KestraneAlerter/alerter_testing.h"
 #include "KestraneAlerter/delivery_system.h"
@@ -154,6 +155,23 @@ TEST_F(ProgramDeliveryTest, NetSendRunsTheFilteredWordsAsTheyAre) {
   std::vector<std::string> expected = {home_,   "send", "*",  "Warning", "Level:", "51", "Details:", "disk\\c:",
                                        "full",  "rm",   "*",  "x",       "y",      "warning", "level:", "51"};
   EXPECT_EQ(Recorded("net"), expected);
+
+  // Run as root, a `net` that another user could have put first on PATH is
+  // not run, and the log names it; root's own is.
+  if (::geteuid() == 0) {
+    const std::string planted = HomePath("bin/net");
+    ::chown(planted.c_str(), 65534, 65534);
+    std::filesystem::remove(HomePath("net.out"));
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(net.deliver({&m}, s), 0);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "refusing to run " + planted + " as root: " + planted +
+                  " belongs to user 65534, not root; only root may own and change it\n");
+    EXPECT_FALSE(std::filesystem::exists(HomePath("net.out")));
+    ::chown(planted.c_str(), 0, 0);
+    EXPECT_EQ(net.deliver({&m}, s), 0);
+    EXPECT_EQ(Recorded("net"), expected);
+  }
 
   // Nothing to send, or nobody to send it to: nothing runs.
   std::filesystem::remove(HomePath("net.out"));

@@ -1,12 +1,13 @@
 #include "KestraneAlerter/text_file.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdarg>
-#include <fstream>
-#include <iterator>
 
 #include "KestraneAlerter/alerter_log.h"
 #include "platform/paths.h"
-#include "platform/services.h"
+#include "platform/root_doors.h"
 
 namespace kst {
 
@@ -21,15 +22,13 @@ TextReader::TextReader(std::string_view contents) {
 bool TextReader::Open(const std::string& windows_path, TextReader* reader) {
   const std::string native = NativePath(windows_path);
   // A profile names programs to run: run as root, one that another user
-  // could change is not read, wherever the root directory lies.
-  if (const std::string unsafe = UnsafePathReason(native); !unsafe.empty()) {
-    AlerterLog("refusing to read " + native + " as root: " + unsafe);
+  // could change is not read, wherever the root directory lies; and what is
+  // no regular file (a FIFO would hold the check cycle) is not read at all.
+  std::string contents, refusal;
+  if (!ReadDataFile(native, &contents, &refusal)) {
+    if (!refusal.empty()) AlerterLog(DoorRefusal("read", native, refusal));
     return false;
   }
-  std::ifstream in(native, std::ios::binary);
-  if (!in) return false;
-  std::string contents((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) return false;
   *reader = TextReader(contents);
   return true;
 }
@@ -113,7 +112,16 @@ bool WriteText(std::FILE* file, const char* format, ...) {
 }
 
 std::FILE* CreateTextFile(const std::string& windows_path) {
-  return std::fopen(NativePath(windows_path).c_str(), "w");
+  const std::string native = NativePath(windows_path);
+  std::string refusal;
+  const int fd = OpenDataDoor(native, O_WRONLY | O_CREAT | O_TRUNC, 0666, &refusal);
+  if (fd < 0) {
+    if (!refusal.empty()) AlerterLog(DoorRefusal("write", native, refusal));
+    return nullptr;
+  }
+  std::FILE* file = ::fdopen(fd, "w");
+  if (file == nullptr) ::close(fd);
+  return file;
 }
 
 }  // namespace kst

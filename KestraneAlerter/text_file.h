@@ -18,9 +18,10 @@ class TextReader {
   // Reads over `contents` (the whole file, as bytes).
   explicit TextReader(std::string_view contents);
 
-  // Reads the native file of `windows_path` whole. False when it cannot be
-  // opened or read, or when, run as root, another user could change it (a
-  // line on the log says so).
+  // Reads the native file of `windows_path` whole through the data door
+  // (platform/root_doors.h). False when it cannot be opened or read, when it
+  // is not a regular file, or when, run as root, another user could change
+  // it (a line on the log says so in the last two cases).
   static bool Open(const std::string& windows_path, TextReader* reader);
 
   // Reads like a line into a buffer of `buffer_size` bytes: up to and
@@ -59,8 +60,9 @@ class TextReader {
 // writer stops at the first false.
 bool WriteText(std::FILE* file, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
-// Opens the native file of `windows_path` for writing, replacing its
-// content; null when it cannot be opened. The caller closes it.
+// Opens the native file of `windows_path` for writing through the data
+// door, replacing its content; null when it cannot be opened or is refused
+// (a line on the log says why). The caller closes it.
 std::FILE* CreateTextFile(const std::string& windows_path);
 
 }  // namespace kst

@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -13,7 +13,7 @@
 #include "Ruleforge/exceptions.h"
 #include "Ruleforge/plugin_exports.h"
 #include "platform/paths.h"
-#include "platform/services.h"
+#include "platform/root_doors.h"
 
 namespace {
 
@@ -34,22 +34,23 @@ AnalyzerRegistry& Registry() {
 }
 
 // Run as root, a state file that another user could change or swap is
-// neither read nor written: its rules decide which alerts are sent. Says so
-// on the service's log.
-bool Refused(const std::string& native, const char* what) {
-  const std::string unsafe = kst::UnsafePathReason(native);
-  if (unsafe.empty()) return false;
-  std::fprintf(stderr, "refusing to %s %s as root: %s\n", what, native.c_str(), unsafe.c_str());
-  return true;
+// neither read nor written: its rules decide which alerts are sent; nor is
+// one that is no regular file (a FIFO would hold the check). Says so on
+// the service's log.
+void TellRefusal(const char* doing, const std::string& native, const std::string& refusal) {
+  if (!refusal.empty()) std::fprintf(stderr, "%s\n", kst::DoorRefusal(doing, native, refusal).c_str());
 }
 
 // Loads the analyzer of a state file and registers it; null when the file
 // cannot be opened or read.
 DiscoveryAnalyzer* LoadAnalyzer(const std::string& stateFile) {
   const std::string native = kst::NativePath(stateFile);
-  if (Refused(native, "read")) return nullptr;
-  std::ifstream in(native, std::ios::binary);
-  if (!in) return nullptr;
+  std::string contents, refusal;
+  if (!kst::ReadDataFile(native, &contents, &refusal)) {
+    TellRefusal("read", native, refusal);
+    return nullptr;
+  }
+  std::istringstream in(contents);
   auto* analyzer = new DiscoveryAnalyzer();
   try {
     analyzer->load(in);
@@ -72,11 +73,12 @@ DiscoveryAnalyzer* FindAnalyzer(const std::string& stateFile) {
 
 bool SaveAnalyzer(const DiscoveryAnalyzer& analyzer, const std::string& stateFile) {
   const std::string native = kst::NativePath(stateFile);
-  if (Refused(native, "write")) return false;
-  std::ofstream out(native, std::ios::binary | std::ios::trunc);
-  if (!out) return false;
+  std::ostringstream out;
   analyzer.save(out);
-  return true;
+  std::string refusal;
+  if (kst::WriteDataFile(native, out.str(), &refusal)) return true;
+  TellRefusal("write", native, refusal);
+  return false;
 }
 
 struct Profile {

@@ -15,6 +15,7 @@
 #include "Ruleforge/ruleforge_testing.h"
 #include "platform/module.h"
 #include "platform/registry_testing.h"
+#include "platform/root_doors_testing.h"
 
 namespace kst {
 namespace {
@@ -280,6 +281,21 @@ TEST_F(PluginTest, BadCallsAndDamagedStateFiles) {
   std::ofstream(damaged) << "not a state file";
   EXPECT_EQ(Check(damaged, {1}, message, sizeof message, &details), -1);
   EXPECT_EQ(tune_(damaged, -1.0), -1.0);
+
+  // A FIFO where a state file belongs is refused at once, named on the log:
+  // no check waits for a writer.
+  {
+    const std::string pipe = home_->path() + "/pipe";
+    UnwrittenFifo fifo(pipe);
+    ASSERT_TRUE(fifo.made());
+    const std::string refused = "refusing to read " + pipe + (::geteuid() == 0 ? " as root: " : ": ") + pipe +
+                                " is not a regular file; only a regular file is used there\n";
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(Check(pipe, {1}, message, sizeof message, &details), -1);
+    EXPECT_EQ(tune_(pipe, -1.0), -1.0);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), refused + refused);
+    EXPECT_FALSE(fifo.waited()) << "a reader waited on the FIFO";
+  }
 
   std::vector<ParameterValue> params = *defaults_("", nullptr);
   params[0].setReal(-0.1);

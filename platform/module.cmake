@@ -6,4 +6,10 @@ if(TARGET platform_module_test)
   add_dependencies(platform_module_test module_testlib)
   target_compile_definitions(platform_module_test PRIVATE
     KST_MODULE_TESTLIB="$<TARGET_FILE:module_testlib>")
+  # The doors' race test loads copies of it.
+  if(TARGET platform_services_safety_test)
+    add_dependencies(platform_services_safety_test module_testlib)
+    target_compile_definitions(platform_services_safety_test PRIVATE
+      KST_MODULE_TESTLIB="$<TARGET_FILE:module_testlib>")
+  endif()
 endif()

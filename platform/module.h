@@ -39,9 +39,10 @@ class Module {
 // name (no folder) is looked for beside the running program first, then
 // where the system's loader looks. Returns nullptr
 // when no candidate loads; `error`, when given, then receives the reason.
-// Run as root, a file that another user could have put in place
-// (UnsafePathReason) is not loaded; without `error` the refusal is written
-// to standard error.
+// A name with a folder is loaded from the descriptor the library door
+// (platform/root_doors.h) opened: run as root, a file that another user
+// could have put in place is not loaded; without `error` the refusal is
+// written to standard error.
 std::unique_ptr<Module> LoadModule(std::string_view file_name,
                                    std::string* error = nullptr);
 

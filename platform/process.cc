@@ -18,7 +18,7 @@
 
 #include "platform/ascii.h"
 #include "platform/paths.h"
-#include "platform/services.h"
+#include "platform/root_doors.h"
 
 extern char** environ;
 
@@ -74,6 +74,8 @@ std::string FolderOf(const std::string& path) {
 // async-signal-safe calls are made.
 struct Launch {
   std::string program;
+  int program_fd = -1;  // what the program door checked: the exec uses it
+  bool script = false;  // the interpreter reads the script through program_fd
   std::vector<std::string> args;
   std::vector<std::string> env;
   std::vector<char*> argv;
@@ -86,6 +88,7 @@ struct Launch {
   int fd_limit = 1024;  // where closing one by one stops, when it must
 
   ~Launch() {
+    if (program_fd >= 0) ::close(program_fd);
     if (stdin_fd >= 0) ::close(stdin_fd);
     if (stdout_fd >= 0) ::close(stdout_fd);
   }
@@ -143,9 +146,11 @@ WinError PrepareLaunch(std::string_view command_line,
   launch->program = options.search_path ? ResolveProgram(name, &error) : ResolveAsGiven(name, &error);
   if (launch->program.empty()) return error;
   // Root runs nothing another user could have put in the program's place.
-  if (const std::string unsafe = UnsafePathReason(launch->program); !unsafe.empty()) {
-    std::fprintf(stderr, "refusing to run %s as root: %s\n", launch->program.c_str(),
-                 unsafe.c_str());
+  std::string refusal;
+  launch->program_fd = OpenProgramDoor(launch->program, &launch->script, &refusal);
+  if (launch->program_fd < 0) {
+    if (refusal.empty()) return ErrnoToWinError(errno);
+    std::fprintf(stderr, "%s\n", DoorRefusal("run", launch->program, refusal).c_str());
     std::fflush(stderr);
     return kErrorAccessDenied;
   }
@@ -170,21 +175,29 @@ WinError PrepareLaunch(std::string_view command_line,
     if (options.output_file.empty()) {
       launch->stdout_fd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
     } else {
-      launch->stdout_fd =
-          ::open(NativePath(options.output_file).c_str(),
-                 O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600);
+      // The caller tells why, where it matters (a service's log).
+      launch->stdout_fd = OpenDataDoor(NativePath(options.output_file),
+                                       O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW, 0600, &refusal);
     }
     if (launch->stdout_fd < 0) return ErrnoToWinError(errno);
   }
   return kErrorSuccess;
 }
 
-// Closes every descriptor from `first` up to `last` (both included), also
-// those the caller inherited without close-on-exec. Async-signal-safe.
-void CloseRange(int first, int last, int limit) {
-  if (first > last) return;
-  if (::close_range(static_cast<unsigned>(first), static_cast<unsigned>(last), 0) == 0) return;
-  for (int fd = first; fd <= last && fd < limit; ++fd) ::close(fd);
+// Closes every descriptor from 3 up, also those the caller inherited
+// without close-on-exec, except the ones in `keep` (ascending, -1 for
+// none). Async-signal-safe.
+void CloseAllBut(const int (&keep)[3], int limit) {
+  int first = 3;
+  for (int fd : keep) {
+    if (fd < first) continue;
+    if (fd > first && ::close_range(static_cast<unsigned>(first), static_cast<unsigned>(fd - 1), 0) != 0) {
+      for (int i = first; i < fd && i < limit; ++i) ::close(i);
+    }
+    first = fd + 1;
+  }
+  if (::close_range(static_cast<unsigned>(first), ~0u, 0) == 0) return;
+  for (int fd = first; fd < limit; ++fd) ::close(fd);
 }
 
 // Runs in the child after fork: sets up and execs, or reports errno on the
@@ -202,24 +215,21 @@ void CloseRange(int first, int last, int limit) {
     dup2(launch.stdout_fd, 1);
     dup2(launch.stdout_fd, 2);
   }
-  // Only the standard streams, the named descriptor and the start report
-  // (closed by the exec) stay open.
-  int low = report_fd, high = launch.inherit_fd;
-  if (low > high) {
-    low = launch.inherit_fd;
-    high = report_fd;
-  }
-  if (low < 3) low = 2;
-  CloseRange(3, low - 1, launch.fd_limit);
-  CloseRange(low + 1, high - 1, launch.fd_limit);
-  CloseRange(high + 1, INT_MAX, launch.fd_limit);
+  // Only the standard streams, the named descriptor, the program's own
+  // (closed by the exec unless it is a script) and the start report (closed
+  // by the exec) stay open.
+  int keep[3] = {report_fd, launch.inherit_fd, launch.program_fd};
+  std::sort(std::begin(keep), std::end(keep));
+  CloseAllBut(keep, launch.fd_limit);
   if (launch.inherit_fd >= 0) fcntl(launch.inherit_fd, F_SETFD, 0);
+  if (launch.script) fcntl(launch.program_fd, F_SETFD, 0);
   int err = 0;
   if (!launch.working_directory.empty() &&
       chdir(launch.working_directory.c_str()) != 0) {
     err = errno == ENOENT ? ENOTDIR : errno;
   } else {
-    execve(launch.program.c_str(), launch.argv.data(), launch.envp.data());
+    syscall(SYS_execveat, launch.program_fd, "", launch.argv.data(), launch.envp.data(),
+            AT_EMPTY_PATH);
     err = errno;
   }
   ssize_t ignored = write(report_fd, &err, sizeof(err));

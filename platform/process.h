@@ -49,9 +49,9 @@ struct ProcessOptions {
   std::string working_directory;
   // Hidden: the program gets a session of its own (no controlling terminal),
   // standard input from /dev/null and standard output and error appended
-  // to output_file (created 0600 when missing, never followed when it is a
-  // symbolic link), or /dev/null when that is
-  // empty. Not hidden: it shares the caller's terminal and standard streams.
+  // to output_file (through the data door, platform/root_doors.h: created
+  // 0600 when missing, never followed when it is a symbolic link, a regular
+  // file only), or /dev/null when that is empty. Not hidden: it shares the caller's terminal and standard streams.
   bool hidden = false;
   std::string output_file;
   // "NAME=value" entries added to (or replacing in) the caller's environment.
@@ -61,14 +61,16 @@ struct ProcessOptions {
   int inherit_fd = -1;
 };
 
-// Runs a program and waits for it without a time limit. On success
+// Runs a program and waits for it without a time limit. The program is
+// started from the descriptor the program door (platform/root_doors.h)
+// opened, never by its name again. On success
 // *exit_code (may be null) gets its exit status, or 128 + the signal number
 // when a signal ended it. Errors: kErrorFileNotFound (the program is
 // missing), kErrorPathNotFound (its folder, or the working folder, is
 // missing), kErrorAccessDenied (not executable), kErrorInvalidParameter
-// (empty command line), or another mapped failure of the start. Run as
-// root, a program that another user could have put in place
-// (UnsafePathReason) gives kErrorAccessDenied and a line on standard error.
+// (empty command line), or another mapped failure of the start. A program
+// the door refuses (run as root: one that another user could have put in
+// place) gives kErrorAccessDenied and a line on standard error.
 WinError RunProgramAndWait(std::string_view command_line,
                            const ProcessOptions& options,
                            uint32_t* exit_code);

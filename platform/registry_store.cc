@@ -13,6 +13,7 @@
 
 #include "platform/paths.h"
 #include "platform/registry_testing.h"
+#include "platform/root_doors.h"
 
 namespace kst {
 namespace reg {
@@ -169,12 +170,19 @@ WinError Connections::Connect(const std::string& path, TxnKind kind) {
               (want_write || Writable(path)
                    ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE
                    : SQLITE_OPEN_READONLY);
-  // Root never opens the database through a link: whoever may change the
-  // link would choose which file root's writes create or overwrite. (A
-  // linked home stays usable: its folder is judged by the services' checks.)
-  struct stat st;
-  if (::geteuid() == 0 && ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-    return IoFailure(path + " is a symbolic link; root never opens the registry through one");
+  // Root never opens the database or its journals through a link: whoever
+  // may change the link would choose which file root's writes create or
+  // overwrite. SQLite opens them by name, so no folder from "/" down and no
+  // one of them may be one another user could change, or make where it is
+  // missing. (A home reached through root's own link stays usable.)
+  if (::geteuid() == 0) {
+    for (const std::string& file : {path, path + "-wal", path + "-shm"}) {
+      struct stat st;
+      if (::lstat(file.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        return IoFailure(file + " is a symbolic link; root never opens the registry through one");
+      }
+      if (std::string unsafe = UnsafePathReason(file); !unsafe.empty()) return IoFailure(unsafe);
+    }
   }
   int rc = sqlite3_open_v2(path.c_str(), &db, flags, nullptr);
   if (rc != SQLITE_OK) {
@@ -288,5 +296,7 @@ std::string RegistryFailureCause() { return reg::t_failure_cause; }
 void SetRegistryReadOnlyForTesting(bool read_only) {
   reg::g_force_read_only.store(read_only);
 }
+
+void DropRegistryConnectionForTesting() { reg::Shared().Close(); }
 
 }  // namespace kst

@@ -164,6 +164,12 @@ class Connections final {
 
   WinError Checkpoint(const std::string& path);
 
+  // Closes the connection; the next Run opens the database anew.
+  void Close() {
+    std::lock_guard<std::mutex> lock(mu_);
+    Drop();
+  }
+
  private:
   WinError Exec(const char* sql);
   void Drop();

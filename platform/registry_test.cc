@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -347,17 +348,64 @@ TEST_F(RegistryTest, FullDiskIsTheFailuresCause) {
   EXPECT_EQ(key.QueryValue("big", nullptr, &data), kErrorFileNotFound);
 }
 
-// Root opens no database through a link, and leaves its target alone.
-TEST_F(RegistryTest, RootOpensNoLinkedDatabase) {
-  if (::geteuid() != 0) GTEST_SKIP() << "only root refuses a linked database";
-  const std::string target = home_.path() + "/elsewhere.db";
-  const std::string db = home_.path() + "/registry.db";
-  std::filesystem::create_symlink(target, db);
-  RegistryKey key;
-  EXPECT_EQ(RegistryKey::Create("SOFTWARE", &key), kErrorRegistryIoFailed);
-  EXPECT_EQ(RegistryFailureCause(), db + " is a symbolic link; root never opens the registry through one");
-  EXPECT_EQ(RegistryKey::Open("SOFTWARE", RegAccess::kRead, &key), kErrorRegistryIoFailed);
-  EXPECT_FALSE(std::filesystem::exists(target)) << "the link's target was made";
+// Root opens no database or journal through a link, and leaves its target
+// alone; nor one another user could change, or make where it is missing.
+TEST_F(RegistryTest, RootOpensNoDatabaseAnotherUserCouldChange) {
+  if (::geteuid() != 0) GTEST_SKIP() << "only root refuses such a database";
+  namespace fs = std::filesystem;
+  const std::string home = home_.path();
+  const std::string target = home + "/elsewhere.db";
+  const std::string db = home + "/registry.db";
+  const std::string tail = "; only root may own and change it";
+  const std::string above = home + ".above", nested = above + "/home";
+  {
+    RegistryKey key = MakeKey("SOFTWARE");  // the database and its journals
+  }
+  DropRegistryConnectionForTesting();
+  auto own = [](const std::string& path, uid_t user) { ::lchown(path.c_str(), user, user); };
+  struct Case {
+    const char* what;
+    std::function<void()> make, undo;
+    std::string cause;
+  } cases[] = {
+      {"database a link", [&] { fs::rename(db, target); fs::create_symlink(target, db); },
+       [&] { fs::remove(db); fs::rename(target, db); },
+       db + " is a symbolic link; root never opens the registry through one"},
+      {"journal a link", [&] { fs::rename(db + "-wal", target); fs::create_symlink(target, db + "-wal"); },
+       [&] { fs::remove(db + "-wal"); fs::rename(target, db + "-wal"); },
+       db + "-wal is a symbolic link; root never opens the registry through one"},
+      {"shared memory of another user", [&] { own(db + "-shm", 65534); }, [&] { own(db + "-shm", 0); },
+       db + "-shm belongs to user 65534, not root" + tail},
+      {"journal others may write", [&] { ::chmod((db + "-wal").c_str(), 0666); },
+       [&] { ::chmod((db + "-wal").c_str(), 0644); }, db + "-wal may be written by its group or by other users" + tail},
+      {"missing journal in a folder others may write",
+       [&] { fs::remove(db + "-shm"); ::chmod(home.c_str(), 01777); },
+       [&] { ::chmod(home.c_str(), 0700); }, home + " may be written by its group or by other users" + tail},
+      {"home in a folder of another user",
+       [&] {
+         fs::create_directory(above);
+         own(above, 65534);
+         fs::create_directory(nested);
+         ::setenv("KESTRANE_HOME", nested.c_str(), 1);
+       },
+       [&] {
+         ::setenv("KESTRANE_HOME", home.c_str(), 1);
+         fs::remove_all(above);
+       },
+       above + " belongs to user 65534, not root" + tail},
+  };
+  for (const Case& c : cases) {
+    c.make();
+    DropRegistryConnectionForTesting();
+    RegistryKey key;
+    EXPECT_EQ(RegistryKey::Create("SOFTWARE", &key), kErrorRegistryIoFailed) << c.what;
+    EXPECT_EQ(RegistryFailureCause(), c.cause) << c.what;
+    EXPECT_EQ(RegistryKey::Open("SOFTWARE", RegAccess::kRead, &key), kErrorRegistryIoFailed) << c.what;
+    c.undo();
+    DropRegistryConnectionForTesting();
+    EXPECT_EQ(RegistryKey::Open("SOFTWARE", RegAccess::kRead, &key), kErrorSuccess) << c.what;
+  }
+  EXPECT_FALSE(fs::exists(target)) << "the link's target was made";
 }
 
 TEST_F(RegistryTest, MissingHomeFolderIsCreated) {

@@ -5,7 +5,6 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
-#include <sched.h>
 #include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -21,12 +20,18 @@
 #include <string>
 #include <vector>
 
+#include "platform/mount_namespace_testing.h"
+
 namespace kst {
 
 // While set, the database counts as not writable by this process, as it does
 // for a user without write permission (which tests running as root cannot
 // otherwise see).
 void SetRegistryReadOnlyForTesting(bool read_only);
+
+// Closes this thread's database connection, so that the next operation
+// opens the database anew.
+void DropRegistryConnectionForTesting();
 
 // A private installation for one test: makes a fresh temporary folder, points
 // KESTRANE_HOME at it for the object's lifetime, then removes it. Create it in
@@ -89,15 +94,20 @@ class TempKestraneHome {
 class SmallDisk {
  public:
   SmallDisk(const std::string& folder, size_t bytes) : folder_(folder) {
-    // 0, or why this process got no mount namespace of its own.
-    static const int namespace_error =
-        ::unshare(CLONE_NEWNS) == 0 && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0
-            ? 0
-            : errno;
+    // Entered once per process (a child of fork enters its own).
+    static pid_t entered_by = 0;
+    static std::string namespace_problem;
+    static bool all_private = false;
+    if (entered_by != ::getpid()) {
+      entered_by = ::getpid();
+      namespace_problem = EnterOwnMountNamespace(&all_private);
+    }
+    why_ = namespace_problem;
+    if (why_.empty() && !all_private) why_ = PrivateMountPoint(folder);
+    if (!why_.empty()) return;
+    bound_ = !all_private;
     const std::string options = "size=" + std::to_string(bytes) + ",mode=0700";
-    if (namespace_error != 0) {
-      why_ = std::string("no mount namespace of this test's own: ") + std::strerror(namespace_error);
-    } else if (::mount("kst-small-disk", folder.c_str(), "tmpfs", 0, options.c_str()) != 0) {
+    if (::mount("kst-small-disk", folder.c_str(), "tmpfs", 0, options.c_str()) != 0) {
       why_ = std::string("no small disk can be mounted: ") + std::strerror(errno);
     } else {
       mounted_ = true;
@@ -105,6 +115,14 @@ class SmallDisk {
   }
   ~SmallDisk() {
     if (mounted_) ::umount2(folder_.c_str(), MNT_DETACH);
+    if (bound_) ::umount2(folder_.c_str(), MNT_DETACH);
+  }
+  // Unmounts every mount on `folder`, the bind beneath a disk too, for a
+  // process that ends by exit() with its SmallDisk still standing (a death
+  // test's child).
+  static void UnmountAll(const std::string& folder) {
+    while (::umount2(folder.c_str(), MNT_DETACH) == 0) {
+    }
   }
   SmallDisk(const SmallDisk&) = delete;
   SmallDisk& operator=(const SmallDisk&) = delete;
@@ -133,6 +151,7 @@ class SmallDisk {
  private:
   std::string folder_;
   bool mounted_ = false;
+  bool bound_ = false;  // a bind of folder_ onto itself lies under the disk
   std::string why_;
 };
 

@@ -188,22 +188,11 @@ class ServiceManager {
 // when root owns it and its target passes), its log and run folders, the
 // registry database and its journal files (never links), the folders States
 // and Profiles with each entry in them, and every other entry in the home
-// (programs, libraries, the buffer) are checked as UnsafePathReason checks a
-// path. Empty when that holds or when this process is not root; otherwise
-// what is wrong, naming the path.
+// (programs, libraries, the buffer) are each walked from "/" as
+// UnsafePathReason (platform/root_doors.h) walks a path. Empty when that
+// holds or when this process is not root; otherwise what is wrong, naming
+// the path.
 std::string UnsafeInstallationReason();
-
-// Whether root may read, load or run the file `path` (a native path; a
-// relative one is taken from the current folder). Running as root, the path
-// and every folder above it up to KestraneHome() (for a path elsewhere: the
-// path and its folder, where a root-owned folder with the sticky bit
-// counts as safe) must belong to root or to this process's user and be
-// writable by neither group nor others; a symbolic link among them counts
-// when its owner does and its target passes the same checks. A path that
-// does not exist is judged by the folders that could make it. Empty when
-// that holds or when this process is not root; otherwise what is wrong,
-// naming the path.
-std::string UnsafePathReason(const std::string& path);
 
 // ---- Inside a service program ----
 

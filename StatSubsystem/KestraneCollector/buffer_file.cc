@@ -1,13 +1,17 @@
 #include "StatSubsystem/KestraneCollector/buffer_file.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
 
 #include "StatSubsystem/common/buffer_header_reader.h"
+#include "StatSubsystem/common/regular_file.h"
 #include "platform/durable_file.h"
-#include "platform/services.h"
+#include "platform/root_doors.h"
 
 namespace kst {
 
@@ -16,14 +20,20 @@ int BufferFile::Fail(int code, const std::string& what, int error) {
   return code;
 }
 
-// Run as root, a buffer that another user could swap or change is neither
-// read nor written: it may lie outside the home, where the start's own
-// checks do not reach.
-bool BufferFile::Refused(const std::string& native_path) {
-  const std::string unsafe = UnsafePathReason(native_path);
-  if (unsafe.empty()) return false;
-  problem_ = "is refused: " + unsafe;
-  return true;
+// Opens through the data door: run as root, a buffer that another user
+// could swap or change is neither read nor written (it may lie outside the
+// home, where the start's own checks do not reach); nor is one that is no
+// regular file. -1 with problem() set when refused.
+int BufferFile::OpenDoor(const std::string& native_path, int flags) {
+  std::string refusal;
+  errno = 0;
+  const int fd = OpenDataDoor(native_path, flags, 0666, &refusal);
+  if (fd < 0 && !refusal.empty()) problem_ = "is refused: " + refusal;
+  return fd;
+}
+
+BufferFile::~BufferFile() {
+  if (fd_ >= 0) ::close(fd_);
 }
 
 int BufferFile::OpenExisting(const std::string& native_path, uint32_t header_size,
@@ -31,11 +41,14 @@ int BufferFile::OpenExisting(const std::string& native_path, uint32_t header_siz
   if (cut_bytes != nullptr) *cut_bytes = 0;
   problem_.clear();
   path_ = native_path;
-  if (Refused(native_path)) return -2;
-  errno = 0;
-  file_.open(native_path, std::ios::in | std::ios::out | std::ios::binary);
-  if (!file_.is_open()) {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = OpenDoor(native_path, O_RDWR);
+  if (fd_ < 0) {
     const int error = errno;
+    // What is no regular file never becomes a buffer: no retry mends it.
+    if (error == ENXIO) return -3;
+    if (error == EISDIR) return Fail(-2, "cannot be opened", error);
+    if (!problem_.empty()) return -2;
     std::error_code ignored;
     if (error == ENOENT && std::filesystem::is_symlink(native_path, ignored)) {
       problem_ = "cannot be opened: it is a link to " +
@@ -45,8 +58,7 @@ int BufferFile::OpenExisting(const std::string& native_path, uint32_t header_siz
     }
     return Fail(-2, "cannot be opened", error);
   }
-  file_.seekp(0, std::ios::end);
-  const int64_t length = static_cast<int64_t>(file_.tellp());
+  const int64_t length = static_cast<int64_t>(::lseek(fd_, 0, SEEK_END));
   if (length < 0) {
     problem_ = "has no length: it is not a regular file";
     return -3;
@@ -66,19 +78,21 @@ int BufferFile::OpenExisting(const std::string& native_path, uint32_t header_siz
   const uint64_t torn =
       static_cast<uint64_t>(length - static_cast<int64_t>(header_size)) % SlotBytes(record_width);
   if (torn == 0) return 0;
-  file_.seekg(0);
+  RegularFileBuf header;
+  const int reading = ::dup(fd_);
+  ::lseek(fd_, 0, SEEK_SET);
+  std::istream header_in(&header);
   BufferHeaderLines lines;
-  if (!ReadBufferHeaderLines(file_, &lines) ||
+  if (reading < 0 || header.Adopt(reading, false) != RegularFileStatus::kOk ||
+      !ReadBufferHeaderLines(header_in, &lines) ||
       !HeaderLinesDescribe(lines, header_size, record_width)) {
     problem_ = "does not end on a slot boundary, and its header lines do not describe slots of " +
                std::to_string(record_width) + " doubles (optCollsCount) from byte " +
                std::to_string(header_size) + " (optHeadGrpOffset) on: left unchanged";
     return -3;
   }
-  std::error_code error;
-  std::filesystem::resize_file(native_path, static_cast<uint64_t>(length) - torn, error);
-  if (error) {
-    problem_ = "ends in a torn slot that cannot be cut: " + error.message();
+  if (::ftruncate(fd_, static_cast<off_t>(static_cast<uint64_t>(length) - torn)) != 0) {
+    problem_ = std::string("ends in a torn slot that cannot be cut: ") + std::strerror(errno);
     return -3;
   }
   if (cut_bytes != nullptr) *cut_bytes = torn;
@@ -88,29 +102,34 @@ int BufferFile::OpenExisting(const std::string& native_path, uint32_t header_siz
 int BufferFile::Create(const std::string& native_path) {
   problem_.clear();
   path_ = native_path;
-  if (Refused(native_path)) return -4;
-  errno = 0;
-  file_.open(native_path, std::ios::in | std::ios::out | std::ios::binary | std::ios::trunc);
-  return file_.is_open() ? 0 : Fail(-4, "cannot be made", errno);
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = OpenDoor(native_path, O_RDWR | O_CREAT | O_TRUNC);
+  if (fd_ >= 0) return 0;
+  return problem_.empty() ? Fail(-4, "cannot be made", errno) : -4;
 }
 
 int BufferFile::WriteHeaderLines(const std::string& header_lines) {
+  RegularFileBuf out_buffer;
+  const int writing = ::dup(fd_);
+  std::ostream out(&out_buffer);
   errno = 0;
-  file_.write(header_lines.data(), static_cast<std::streamsize>(header_lines.size()));
-  if (!file_.flush()) return Fail(-4, "cannot take its header lines", errno);
+  if (writing < 0 || out_buffer.Adopt(writing, true) != RegularFileStatus::kOk ||
+      !out.write(header_lines.data(), static_cast<std::streamsize>(header_lines.size())) ||
+      !out_buffer.Close()) {
+    return Fail(-4, "cannot take its header lines", errno);
+  }
   if (!SyncFileToDisk(path_)) return Fail(-4, "cannot take its header lines", errno);
   return 0;
 }
 
 bool BufferFile::WriteSlotAndClose(uint64_t offset, const RingBufferSlot& slot) {
+  RegularFileBuf out_buffer;
+  std::ostream out(&out_buffer);
   errno = 0;
-  file_.seekp(static_cast<std::streamoff>(offset));
-  if (!WriteSlot(file_, slot) || !file_.flush()) {
-    Fail(0, "cannot take the slot at byte " + std::to_string(offset), errno);
-    return false;
-  }
-  file_.close();
-  if (file_.fail()) {
+  const bool adopted = fd_ >= 0 && out_buffer.Adopt(fd_, true) == RegularFileStatus::kOk;
+  fd_ = -1;
+  if (!adopted || out_buffer.pubseekpos(static_cast<std::streamoff>(offset), std::ios::out) < 0 ||
+      !WriteSlot(out, slot) || !out_buffer.Close()) {
     Fail(0, "cannot take the slot at byte " + std::to_string(offset), errno);
     return false;
   }

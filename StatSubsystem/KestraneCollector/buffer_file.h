@@ -6,7 +6,6 @@
 #define KESTRANE_STATSUBSYSTEM_KESTRANECOLLECTOR_BUFFER_FILE_H_
 
 #include <cstdint>
-#include <fstream>
 #include <string>
 
 #include "StatSubsystem/common/ring_buffer.h"
@@ -15,6 +14,11 @@ namespace kst {
 
 class BufferFile {
  public:
+  BufferFile() = default;
+  BufferFile(const BufferFile&) = delete;
+  BufferFile& operator=(const BufferFile&) = delete;
+  ~BufferFile();
+
   // Opens the existing buffer at `native_path` for writing. When the bytes
   // after its header lines end inside a slot (a slot write cut short by a
   // crash or a full disk), only those torn bytes are cut off and
@@ -23,7 +27,7 @@ class BufferFile {
   // `record_width` doubles from byte `header_size` on: otherwise the width
   // is wrong, not the file, and the cut would eat whole slots.
   // 0; -2 it cannot be opened (or, run as root, another user could change
-  // it); -3 it is shorter than its header lines, its slots lack room for
+  // it); -3 it is no regular file, it is shorter than its header lines, its slots lack room for
   // the date and minute (record_width < 2), or a torn end cannot be cut
   // (its header disagrees, or the cut fails); the file is then unchanged.
   // Every failure leaves its cause in problem().
@@ -51,9 +55,9 @@ class BufferFile {
  private:
   // Fails with `code` and the cause of the system error `error`.
   int Fail(int code, const std::string& what, int error);
-  bool Refused(const std::string& native_path);
+  int OpenDoor(const std::string& native_path, int flags);
 
-  std::fstream file_;
+  int fd_ = -1;
   std::string path_;
   std::string problem_;
 };

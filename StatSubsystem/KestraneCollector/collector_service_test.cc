@@ -154,7 +154,7 @@ class CollectorServiceTest : public ::testing::Test {
     EXPECT_EXIT(
         {
           std::atexit([] {
-            if (!child_mount.empty()) ::umount(child_mount.c_str());
+            if (!child_mount.empty()) SmallDisk::UnmountAll(child_mount);
             std::error_code ignored;
             std::filesystem::remove_all(child_home, ignored);
           });

@@ -13,6 +13,7 @@
 #include "gtest/gtest.h"
 #include "platform/registry.h"
 #include "platform/registry_testing.h"
+#include "platform/root_doors_testing.h"
 #include "StatSubsystem/KestraneCollector/collector_testing.h"
 
 namespace kst {
@@ -206,6 +207,22 @@ TEST_F(CollectorTest, DamagedOrMissingBuffer) {
   std::filesystem::remove(buffer_);
   EXPECT_EQ(collector.Gather(), -2);
   EXPECT_FALSE(std::filesystem::exists(buffer_));
+
+  // A FIFO where the buffer belongs, to open or to make anew, is refused at
+  // once: no tick waits for a writer, and no retry would mend it.
+  {
+    UnwrittenFifo fifo(buffer_);
+    ASSERT_TRUE(fifo.made());
+    const std::string refused = "ring buffer " + buffer_ + " is refused: " + buffer_ +
+                                " is not a regular file; only a regular file is used there\n";
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(collector.Gather(), -3);
+    ASSERT_EQ(WriteServiceDword(kId, "notFirstStartFlag", 0), 0);
+    EXPECT_EQ(collector.Gather(), -4);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), refused) << "the same cause, told once";
+    EXPECT_FALSE(fifo.waited()) << "a tick waited on the FIFO";
+    ASSERT_EQ(WriteServiceDword(kId, "notFirstStartFlag", 1), 0);
+  }
 
   ASSERT_EQ(WriteServiceDword(kId, "notFirstStartFlag", 7), 0);
   EXPECT_EQ(collector.Gather(), -1);

@@ -6,6 +6,8 @@
 
 #include <cerrno>
 
+#include "platform/root_doors.h"
+
 namespace kst {
 namespace {
 
@@ -17,37 +19,30 @@ RegularFileBuf::~RegularFileBuf() { Close(); }
 
 RegularFileStatus RegularFileBuf::OpenForReading(const std::string& native_path) {
   Close();
-  const int fd = ::open(native_path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return RegularFileStatus::kCannotOpen;
-  return Adopt(fd, false);
+  refusal_.clear();
+  return Opened(OpenDataDoor(native_path, O_RDONLY, 0, &refusal_), false);
 }
 
 RegularFileStatus RegularFileBuf::OpenForWriting(const std::string& native_path, bool truncate) {
   Close();
-  const int fd = ::open(native_path.c_str(),
-                        O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC | (truncate ? 0 : O_APPEND),
-                        0666);
-  if (fd < 0) {
-    // A pipe nobody reads and a device without its hardware answer ENXIO.
-    return errno == ENXIO || errno == EISDIR ? RegularFileStatus::kNotRegular
-                                             : RegularFileStatus::kCannotOpen;
-  }
-  const RegularFileStatus status = Adopt(fd, true);
-  if (status == RegularFileStatus::kOk && truncate && ::ftruncate(fd_, 0) != 0) {
-    Close();
-    return RegularFileStatus::kCannotOpen;
-  }
-  return status;
+  refusal_.clear();
+  return Opened(OpenDataDoor(native_path, O_WRONLY | O_CREAT | (truncate ? O_TRUNC : O_APPEND), 0666,
+                             &refusal_),
+                true);
+}
+
+RegularFileStatus RegularFileBuf::Opened(int fd, bool writing) {
+  if (fd >= 0) return Adopt(fd, writing);
+  return errno == ENXIO || errno == EISDIR ? RegularFileStatus::kNotRegular : RegularFileStatus::kCannotOpen;
 }
 
 RegularFileStatus RegularFileBuf::Adopt(int fd, bool writing) {
+  Close();
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
     return RegularFileStatus::kNotRegular;
   }
-  // Waiting is harmless on a regular file; nothing should depend on the flag.
-  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   fd_ = fd;
   writing_ = writing;
   write_failed_ = false;

@@ -84,11 +84,13 @@ readme "kstctl store setup"
 readme "kstctl log list"
 
 # Step 5. The dialog waits for a person at a display, which this test has
-# not: the step is skipped, kstctl must say why, and kstdemo writes the
-# profile a person would make there.
+# not: the step is skipped, kstctl must say why, and the profile is written
+# by hand, as a person without a display writes it from the README's
+# Alerter section: its program transporter record, word for word, with the
+# private home for /var/lib/kestrane.
 current="kstctl notifications"
 [[ "$section" == *"\`kstctl notifications\`"* ]] || { echo "no kstctl notifications in the README" >&2; exit 1; }
-echo "\$ kstctl notifications   (skipped: no display here; kstdemo writes the profile)"
+echo "\$ kstctl notifications   (skipped: no display here; the profile is written by hand)"
 if said=$(DISPLAY= "$KSTCTL" notifications 2>&1); then
   echo "kstctl notifications ran without a display" >&2
   exit 1
@@ -96,8 +98,26 @@ fi
 grep -q 'needs a display' <<<"$said"
 printf '#!/bin/sh\nprintf "%%s\\n" "$*" >> "$KESTRANE_HOME/notifications.txt"\n' > "$H/notify.sh"
 chmod +x "$H/notify.sh"
-"$BUILD/bin/kstdemo" profile "$H/notify.sh"
-readme "kstctl svc start kstChecker"
+current="the README's program transporter record"
+record=$(awk '/^## Alerter/ { on = 1; next } on && /^## / { exit }
+              on && $1 == "ShellDeliverySystem" { taking = 1 } taking && NF == 0 { exit }
+              taking { sub(/^ +/, ""); print }' "$SOURCE/README.md")
+if [ "$(printf '%s\n' "$record" | wc -l)" -ne 5 ]; then
+  printf 'the README gives no program transporter record of five lines:\n%s\n' "$record" >&2
+  exit 1
+fi
+mkdir -p "$H/Profiles"
+printf 'all:\nsteps\ndefault:\nsteps\n' > "$H/Profiles/_default_.cfg"
+# Every alert at once, no filters, one transporter.
+{
+  printf 'Warning system config\n1 60 0\n0\n0\n1\n'
+  printf '%s\n' "${record//\/var\/lib\/kestrane/$H}"
+} > "$H/Profiles/steps.cfg"
+cat "$H/Profiles/steps.cfg"
+# The checker judges scripted current values that break what the history
+# teaches, so that the transporter has alerts to deliver.
+"$BUILD/bin/kstdemo" values broken "$H/current-values.txt"
+readme "kstctl svc start kstChecker" "KESTRANE_PERF_SCRIPT=$H/current-values.txt kstctl svc start kstChecker"
 started="kstChecker $started"
 
 # Step 6, over the last two days of the history.
@@ -107,6 +127,18 @@ readme 'kstctl train Memory "memory" --from 2026-11-09 --till 2026-12-07 --inter
 current="the checker's log"
 [[ "$section" == *"\`/var/lib/kestrane/log/Kestrane stat checker.log\`"* ]]
 [ -f "$H/log/Kestrane stat checker.log" ]
+# The reload that train asked for brings a check at once: its alerts reach
+# the program through the transporter written from the README.
+current="a notification through the README's program transporter"
+for _ in $(seq 60); do
+  [ -s "$H/notifications.txt" ] && break
+  sleep 0.5
+done
+if ! grep -q '^Warning Level: [0-9]' "$H/notifications.txt" 2>/dev/null; then
+  echo "no notification reached the program within 30 s of the training" >&2
+  exit 1
+fi
+head -3 "$H/notifications.txt"
 
 # Step 7.
 readme "kstctl tune Memory memory 0.3"

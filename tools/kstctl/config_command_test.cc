@@ -111,7 +111,9 @@ TEST_F(ConfigCommandTest, StoreAndTrainingTable) {
   // Temporary folder for the exporter's output yet.
   EXPECT_EQ(Expect(0, {"store", "counters"}),
             "Memory::Available Bytes\nMemory::Pages/sec\n_System::Processes\n");
-  EXPECT_EQ(Expect(0, {"store", "setup"}), "counter store set up; logs:\n  Memory\n  _System\n");
+  EXPECT_TRUE(std::filesystem::is_empty(home_.path() + "/Temporary"));
+  EXPECT_EQ(Expect(0, {"store", "setup"}), "counter store set up; logs:\n  Memory\n  _System\n"
+                                           "the checking service will use it when it next starts or reloads\n");
   Expect(0, {"instance", "add", "Memory", "I", "Discovery.dll", "i.state", "--uses-time",
              "--from", "2026-03-02", "--till", "2026-03-02", "--window", "09:00-09:04"});
   const std::string table = home_.path() + "/table.csv";
@@ -126,6 +128,7 @@ TEST_F(ConfigCommandTest, StoreAndTrainingTable) {
             "542;1084;0.5\n"
             "544;1088;0.5\n");
   Expect(1, {"store", "training", "Memory", "missing", table});
+  EXPECT_TRUE(std::filesystem::is_empty(home_.path() + "/Temporary"));
 }
 
 // A buffer that is a pipe or a device gets a clear refusal, not a wait

@@ -79,17 +79,42 @@ TEST_F(HostCommandTest, ProductValues) {
             "intervalBetweenCheckings   2000\n"
             "userNotificationStatus     0\n");
 
-  // Refused before anything is written.
-  for (const std::vector<std::string>& words :
-       std::vector<std::vector<std::string>>{{"product", "set", "intervalBetweenCheckings", "0"},
-                                             {"product", "set", "intervalBetweenCheckings", "-5"},
-                                             {"product", "set", "userNotificationStatus", "on"},
-                                             {"product", "set", "userNotificationStatus", "4294967296"},
-                                             {"product", "set", "checkInterval", "5"},
-                                             {"product", "set", "rootDirectory"}}) {
-    Expect(2, words);
+  // The largest values the services take.
+  Expect(0, {"product", "set", "intervalBetweenCheckings", "2147483647"});
+  EXPECT_EQ(Raw("SOFTWARE\\Kestrane", "intervalBetweenCheckings"), std::string("4:\xff\xff\xff\x7f", 6));
+  Expect(0, {"product", "set", "userNotificationStatus", "4294967295"});
+  EXPECT_EQ(Raw("SOFTWARE\\Kestrane", "userNotificationStatus"), std::string("4:\xff\xff\xff\xff", 6));
+  const std::string longest = "C:\\" + std::string(256, 'k');
+  Expect(0, {"product", "set", "rootDirectory", longest});
+  EXPECT_EQ(Raw("SOFTWARE\\Kestrane", "rootDirectory"), "1:" + longest + '\0');
+
+  // Refused before anything is written, saying what would be taken.
+  const char interval[] = "kstctl product: intervalBetweenCheckings takes a number from 1 to 2147483647, not '";
+  const struct {
+    std::vector<std::string> words;
+    std::string err;
+  } refused[] = {
+      {{"product", "set", "intervalBetweenCheckings", "0"}, interval + std::string("0'\n")},
+      {{"product", "set", "intervalBetweenCheckings", "2147483648"}, interval + std::string("2147483648'\n")},
+      {{"product", "set", "intervalBetweenCheckings", "4294967295"}, interval + std::string("4294967295'\n")},
+      {{"product", "set", "intervalBetweenCheckings", "-5"}, interval + std::string("-5'\n")},
+      {{"product", "set", "userNotificationStatus", "on"},
+       "kstctl product: userNotificationStatus takes a number from 0 to 4294967295, not 'on'\n"},
+      {{"product", "set", "userNotificationStatus", "4294967296"}, ""},
+      {{"product", "set", "rootDirectory", longest + "k"},
+       "kstctl product: rootDirectory takes a text of at most 259 characters, not '" + longest + "k'\n"},
+      {{"product", "set", "checkInterval", "5"}, ""},
+      {{"product", "set", "rootDirectory"}, ""},
+  };
+  for (const auto& r : refused) {
+    const KstctlOutcome outcome = Run(r.words);
+    EXPECT_EQ(outcome.status, 2) << r.words[2] << " " << r.words.back();
+    if (!r.err.empty()) {
+      EXPECT_EQ(outcome.err, r.err);
+    }
   }
-  EXPECT_EQ(Raw("SOFTWARE\\Kestrane", "intervalBetweenCheckings"), std::string("4:\xd0\x07\0\0", 6));
+  EXPECT_EQ(Raw("SOFTWARE\\Kestrane", "intervalBetweenCheckings"), std::string("4:\xff\xff\xff\x7f", 6));
+  EXPECT_EQ(Raw("SOFTWARE\\Kestrane", "rootDirectory"), "1:" + longest + '\0');
 }
 
 TEST_F(HostCommandTest, CollectorOptionsAsApplyWritesThem) {
@@ -281,6 +306,38 @@ TEST_F(TrainTest, TrainsListsAndTunes) {
   EXPECT_NE(Train("usage", {}).err.find("already"), std::string::npos);
   EXPECT_NE(Train("other", {"--state", "usage.state"}).err.find("already"), std::string::npos);
   EXPECT_EQ(Instances(), "usage;");
+}
+
+// A set-up gives the counters new ids: a running checker is asked to
+// reload, so that its alerts name them; without one, the set-up says when
+// it takes effect.
+TEST_F(TrainTest, SetupAsksARunningCheckerToReload) {
+  const KstctlOutcome alone = Run({"store", "setup"});
+  EXPECT_EQ(alone.status, 0) << alone.err;
+  EXPECT_EQ(alone.err, "kstctl store: reload not requested: the checking service is not installed (result -13)\n");
+  EXPECT_NE(alone.out.find("  Memory\nthe checking service will use it when it next starts or reloads\n"),
+            std::string::npos)
+      << alone.out;
+
+  std::filesystem::create_symlink(BinDir() + "/KestraneChecker", home_.path() + "/KestraneChecker");
+  ASSERT_EQ(std::system((ShellQuote(home_.path() + "/KestraneChecker") + " -install").c_str()), 0);
+  Expect(0, {"product", "set", "intervalBetweenCheckings", "60000"});
+  ASSERT_EQ(WriteServiceDword("kstCollector", "notFirstStartFlag", 1), 0);
+  ASSERT_EQ(WriteServiceMultiString("kstCollector", "optCounters", {}), 0);
+  Expect(0, {"svc", "start", "kstChecker"});
+  std::string state;
+  for (int i = 0; i < 250 && state.find("state:       running") == std::string::npos; ++i) {
+    ::usleep(20000);
+    state = Run({"svc", "query", "kstChecker"}).out;
+  }
+  const KstctlOutcome running = Run({"store", "setup"});
+  Expect(0, {"svc", "stop", "kstChecker"});
+  EXPECT_NE(state.find("state:       running"), std::string::npos) << "the checker did not run within 5 s\n" << state;
+  EXPECT_EQ(running.status, 0) << running.err;
+  EXPECT_EQ(running.err, "");
+  EXPECT_NE(running.out.find("  Memory\nreload requested: the checking service reloads before its next check\n"),
+            std::string::npos)
+      << running.out;
 }
 
 // A state file that cannot be written (here: a file size limit below its

@@ -19,16 +19,22 @@ namespace {
 
 constexpr const char* kCommand = "product";
 
+// What the services accept: a text of at most `most` characters, or a
+// number from `least` to `most`.
 struct ProductValue {
   const char* name;
   RegType type;
-  const char* meaning;
+  uint32_t least;
+  uint32_t most;
+  const char* range;  // said when a value is refused
 };
 
 const ProductValue kValues[] = {
-    {"rootDirectory", kRegSz, "folder of the programs and data files"},
-    {"intervalBetweenCheckings", kRegDword, "milliseconds between two checks"},
-    {"userNotificationStatus", kRegDword, "0 switches notifications off"},
+    // The alerter reads it into 260 bytes, its terminating zero included.
+    {"rootDirectory", kRegSz, 0, 259, "a text of at most 259 characters"},
+    // The checking service takes it as a signed number, and stops on one below 1.
+    {"intervalBetweenCheckings", kRegDword, 1, INT32_MAX, "a number from 1 to 2147483647"},
+    {"userNotificationStatus", kRegDword, 0, UINT32_MAX, "a number from 0 to 4294967295"},
 };
 
 const ProductValue* Find(const std::string& name) {
@@ -64,21 +70,20 @@ int Set(const ActionArgs& args) {
     return 2;
   }
   std::string data;
+  uint32_t number = 0;
+  const bool taken = value->type == kRegSz
+                         ? args[1].size() <= value->most
+                         : ParseUnsigned(args[1], &number) && number >= value->least &&
+                               number <= value->most;
+  if (!taken) {
+    std::fprintf(stderr, "kstctl %s: %s takes %s, not '%s'\n", kCommand, value->name,
+                 value->range, args[1].c_str());
+    return 2;
+  }
   if (value->type == kRegSz) {
     data = args[1];
     data.push_back('\0');
   } else {
-    uint32_t number = 0;
-    if (!ParseUnsigned(args[1], &number)) {
-      std::fprintf(stderr, "kstctl %s: %s takes a number, not '%s'\n", kCommand, value->name,
-                   args[1].c_str());
-      return 2;
-    }
-    if (std::strcmp(value->name, "intervalBetweenCheckings") == 0 && number == 0) {
-      std::fprintf(stderr, "kstctl %s: the checking service needs an interval above 0\n",
-                   kCommand);
-      return 2;
-    }
     data = DwordBytes(number);
   }
   int result = 0;
@@ -103,12 +108,15 @@ int ProductCommand(const std::vector<std::string>& args) {
                         "Reads and writes the values of the product key SOFTWARE\\Kestrane.\n",
                         "\nValues:\n"
                         "  rootDirectory             folder of the programs and data files, as\n"
-                        "                            the system names it (C:\\Program Files\\Kestrane\n"
-                        "                            stands for $KESTRANE_HOME)\n"
-                        "  intervalBetweenCheckings  milliseconds between two checks (above 0; the\n"
-                        "                            checker waits in whole seconds, so below 1000\n"
-                        "                            the checks follow each other without a pause)\n"
-                        "  userNotificationStatus    0 switches notifications off, 1 on\n"
+                        "                            the system names it, at most 259 characters\n"
+                        "                            (C:\\Program Files\\Kestrane stands for\n"
+                        "                            $KESTRANE_HOME)\n"
+                        "  intervalBetweenCheckings  milliseconds between two checks (1 to\n"
+                        "                            2147483647; the checker waits in whole\n"
+                        "                            seconds, so below 1000 the checks follow\n"
+                        "                            each other without a pause)\n"
+                        "  userNotificationStatus    0 switches notifications off, any other\n"
+                        "                            number (up to 4294967295) on\n"
                         "\nThe checking service reads them when it starts; the alerter reads\n"
                         "userNotificationStatus at each reload ('kstctl reload').\n"
                         "\nExit status: 0 done, 1 failed, 2 wrong usage.\n",

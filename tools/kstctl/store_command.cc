@@ -9,6 +9,7 @@
 #include "StatSubsystem/common/buffer_header_reader.h"
 #include "StatSubsystem/common/config_tree.h"
 #include "StatSubsystem/common/counter_store.h"
+#include "StatSubsystem/common/exporter_command.h"
 #include "StatSubsystem/common/service_keys.h"
 #include "StatSubsystem/common/service_names.h"
 #include "StatSubsystem/common/training_table.h"
@@ -53,6 +54,8 @@ int Setup(const ActionArgs&) {
   }
   std::printf("counter store set up; logs:\n");
   for (const std::string& log : ReadLogsTitles(&result)) std::printf("  %s\n", log.c_str());
+  // A running checker would go on naming the old counter ids in its alerts.
+  ReloadAfterChange(kCommand);
   return 0;
 }
 
@@ -61,6 +64,10 @@ int Counters(const ActionArgs&) {
   MakeWorkFolders();
   int result = 0;
   const std::vector<std::string>& titles = ExportLastDay(&result);
+  // The library leaves the exporter's output for its next run; nothing of
+  // this command's stays behind.
+  std::error_code ignored;
+  std::filesystem::remove(NativePath(TemporaryExportPath()), ignored);
   if (result < 0) return ExporterFail("listing the buffer's counters", result, kExporterFailed);
   for (const std::string& title : titles) std::printf("%s\n", title.c_str());
   return 0;
@@ -127,8 +134,10 @@ int StoreCommand(const std::vector<std::string>& args) {
   return DispatchAction(kCommand, kActions,
                         "Works from the collector's ring buffer by running the exporter found\n"
                         "under the product key's rootDirectory.\n",
-                        "\nSECONDS is the spacing of the table's rows (default: the collector's\n"
-                        "interval). Exit status: 0 done, 1 failed, 2 wrong usage.\n",
+                        "\nAfter a set-up a running checking service is asked to reload, so that\n"
+                        "its alerts name the counters' new ids. SECONDS is the spacing of the\n"
+                        "table's rows (default: the collector's interval).\n"
+                        "\nExit status: 0 done, 1 failed, 2 wrong usage.\n",
                         args);
 }
 
