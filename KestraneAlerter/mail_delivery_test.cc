@@ -934,6 +934,28 @@ TEST_F(MailTest, TriesGrowFurtherApartUntilTheMailIsGivenUp) {
   expected.push_back("mail transporter \"m\": not sent: given up after 5 tries: " + why);
   EXPECT_EQ(CapturedLog::Lines(), expected);
 
+  // The first gap counts from the refusal, not from the try: a refusal that
+  // takes half a minute to come is tried again 90 s after the try began.
+  {
+    CapturedLog::Clear();
+    FakeAlerterClock::Set(kNow);
+    ScriptedServer server({"421-slow\r\n|421-slower\r\n|421-slowest\r\n|421 busy\r\n"}, false, 2);
+    SetMailPortForTesting(server.port());
+    MailDeliverySystem mail;
+    AlertMessage m = Message(5, "l", "a", "d");
+    ASSERT_EQ(mail.deliver({&m}, SilentSettings("m")), 0);
+    ASSERT_TRUE(Within5s([&] { return server.accepted() == 1; }));
+    FakeAlerterClock::Set(kNow + 30);
+    ASSERT_TRUE(Within5s([] { return MailsToTryAgain() == 1; }));
+    FakeAlerterClock::Set(kNow + 89);
+    usleep(50000);  // five looks of the ticker
+    EXPECT_EQ(server.accepted(), 1) << "tried again less than 60 s after the refusal";
+    FakeAlerterClock::Set(kNow + 90);
+    EXPECT_TRUE(Within5s([&] { return server.accepted() == 2; })) << "not tried again 60 s after the refusal";
+    server.Received();
+    ASSERT_TRUE(SendersEnd());
+    ForgetMailRetriesForTesting();
+  }
   // A server that cannot be reached is tried again too.
   {
     CapturedLog::Clear();
