@@ -15,15 +15,15 @@ namespace kst {
 // bounds keep threads and descriptors few however fast the checks come.
 constexpr int kMailSendersPerTransporter = 4;
 constexpr int kMailSendersInAll = 32;
-// Mails of one transporter that wait for a sender to be free. A burst of
-// alerts waits here whole; only a mail that finds it full is dropped.
+// Mails of one transporter that wait for a sender to be free or to be
+// tried again. A burst of alerts waits here whole; a new mail that finds it
+// full takes the place of the oldest to try again, or is dropped.
 constexpr int kMailQueuePerTransporter = 1000;
 // One cause of "not sent" is logged at most once in this many seconds per
-// transporter; the next line counts the mails it stood for.
+// transporter; the mails held back are counted when the seconds end.
 constexpr int kMailLogIntervalSeconds = 5;
 
-// One transporter's waiting mails and its log of failures; shared by its
-// MailDeliverySystem and its senders, which may outlive it.
+// One transporter's waiting mails and its log of failures (mail_queue.h).
 struct MailQueue;
 std::shared_ptr<MailQueue> NewMailQueue();
 
@@ -43,7 +43,7 @@ struct MailJob {
 // that cannot be sent leaves a line on the log naming the transporter and
 // the step that failed; one refused for now (4xx), or whose server cannot
 // be reached or does not answer, goes back to its queue to be tried again
-// later. A server that stops answering is given up after a minute.
+// later. A server that stops answering is left after a minute.
 void sendMailThread(MailJob* job);
 
 // Sender threads running now, in all.
