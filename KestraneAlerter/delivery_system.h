@@ -45,7 +45,8 @@ class DeliverySystem {
 
 // Mails the report text through an SMTP server; the conversation runs on a
 // sender thread, never on the caller's. Mail that finds the transporter's
-// senders all busy waits in its queue, in order.
+// senders all busy waits in its queue, in order; mail a server refuses for
+// now, or that finds no server to answer, waits there to be tried again.
 class MailDeliverySystem final : public DeliverySystem {
  public:
   MailDeliverySystem() = default;
