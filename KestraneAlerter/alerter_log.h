@@ -16,21 +16,35 @@ void AlerterLog(const std::string& line);
 
 // Lets the line of one cause through at most once in `seconds`, so that a
 // failure repeated on every check cannot flood the log. The repeats in
-// between are counted, and the next line of that cause ends with
-// " (N times since the last such line)". Any thread may call.
+// between are held back and counted; when the interval ends their count is
+// written, as the cause's line ending with " (N times since the last such
+// line)" (the plain line for one), whether or not the cause comes again,
+// and so is every count still held back when the log is destroyed or
+// flushed. Any thread may call.
 class ThrottledLog {
  public:
-  explicit ThrottledLog(int seconds) : seconds_(seconds) {}
+  explicit ThrottledLog(int seconds);
+  ~ThrottledLog();
+  ThrottledLog(const ThrottledLog&) = delete;
+  ThrottledLog& operator=(const ThrottledLog&) = delete;
 
   // `line` names the cause: lines that differ are causes of their own.
   // `now` in seconds, as AlerterTime gives it.
   void Log(const std::string& line, int32_t now);
+  // Writes every count held back, its interval ended or not.
+  void Flush();
 
  private:
   struct Cause {
     int32_t lastLine = 0;
-    int64_t since = 0;  // occurrences not yet on the log
+    int64_t since = 0;  // occurrences held back
   };
+  // Writes the counts whose interval has ended by `now`, or all of them;
+  // whether any is still held back.
+  bool WriteHeldBack(int32_t now, bool all);
+  // The ticker's work: every live log's counts come due.
+  static bool Tick(int32_t now);
+
   const int seconds_;
   std::mutex mutex_;
   std::map<std::string, Cause> causes_;  // guarded by mutex_

@@ -45,9 +45,13 @@ class DeliverySystem {
 
 // Mails the report text through an SMTP server; the conversation runs on a
 // sender thread, never on the caller's. Mail that finds the transporter's
-// senders all busy waits in its queue, in order.
+// senders all busy waits in its queue, in order; mail a server refuses for
+// now, or that finds no server to answer, waits there to be tried again.
 class MailDeliverySystem final : public DeliverySystem {
  public:
+  MailDeliverySystem() = default;
+  // Writes the counts of mails not sent that its log still holds back.
+  ~MailDeliverySystem() override;
   // 0 when the mail went to a sender or to the queue, or the wait held it
   // back; -1 for an empty list, a full queue or a thread that could not
   // start.

@@ -13,12 +13,9 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
-#include <cinttypes>
 #include <cstdio>
 #include <ctime>
-#include <deque>
 #include <mutex>
-#include <random>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -26,6 +23,9 @@
 #include "KestraneAlerter/alerter_log.h"
 #include "KestraneAlerter/alerter_time.h"
 #include "KestraneAlerter/delivery_system.h"
+#include "KestraneAlerter/mail_address.h"
+#include "KestraneAlerter/mail_body.h"
+#include "KestraneAlerter/mail_queue.h"
 #include "KestraneAlerter/report_text.h"
 #include "KestraneAlerter/test_seams.h"
 
@@ -57,13 +57,15 @@ std::string Dotted(const in_addr& address) {
   return dotted;
 }
 
-// The first IPv4 address of a host name; else why there is none.
-std::string LookUpName(const std::string& name, in_addr* address) {
+// The first IPv4 address of a host name; else why there is none, and in
+// `again` whether that may pass.
+std::string LookUpName(const std::string& name, in_addr* address, bool* again) {
   addrinfo hints{};
   hints.ai_family = AF_INET;
   hints.ai_socktype = SOCK_STREAM;
   addrinfo* found = nullptr;
   int error = getaddrinfo(name.c_str(), nullptr, &hints, &found);
+  *again = error == EAI_AGAIN;
   if (error != 0) return gai_strerror(error);
   if (found == nullptr) return "no address";
   *address = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
@@ -78,7 +80,7 @@ bool FullyQualified(const std::string& name) {
   size_t label = 0;
   for (size_t i = 0; i <= name.size(); ++i) {
     if (i == name.size() || name[i] == '.') {
-      if (i == label || name[label] == '-' || name[i - 1] == '-') return false;
+      if (i == label || i - label > 63 || name[label] == '-' || name[i - 1] == '-') return false;
       label = i + 1;
     } else if (!std::isalnum(static_cast<unsigned char>(name[i])) && name[i] != '-') {
       return false;
@@ -104,6 +106,37 @@ std::string FullyQualifiedHostName() {
   std::string canonical = found->ai_canonname != nullptr ? found->ai_canonname : "";
   freeaddrinfo(found);
   return FullyQualified(canonical) ? canonical : "";
+}
+
+// The HELO name, looked up once and again an hour later at most, so that a
+// slow resolver holds up no mail but the first. Never destroyed: senders
+// may still run when the process ends.
+struct HeloName {
+  std::mutex mutex;
+  bool known = false;  // guarded by mutex, as the two below
+  int32_t lookedUp = 0;
+  std::string name;
+};
+constexpr int32_t kHeloNameSeconds = 3600;
+std::atomic<int> helo_lookups{0};
+
+HeloName& TheHeloName() {
+  static HeloName* helo = new HeloName;
+  return *helo;
+}
+
+std::string LocalDomain() {
+  HeloName& helo = TheHeloName();
+  std::lock_guard<std::mutex> hold(helo.mutex);
+  int32_t now = AlerterTime();
+  int64_t age = static_cast<int64_t>(now) - helo.lookedUp;
+  if (!helo.known || age < 0 || age >= kHeloNameSeconds) {
+    helo.name = FullyQualifiedHostName();
+    helo.lookedUp = now;
+    helo.known = true;
+    ++helo_lookups;
+  }
+  return helo.name;
 }
 
 // Every operation answers "" on success, else why it failed.
@@ -191,6 +224,7 @@ class SmtpConnection {
     std::string why = ReadReply(&first, &got);
     if (!why.empty()) return why;
     refused_ = got != code;
+    refused_for_now_ = refused_ && got[0] == '4';
     if (!refused_) return "";
     return "the server answered \"" + first.substr(0, 100) + "\", not " + code;
   }
@@ -202,6 +236,9 @@ class SmtpConnection {
 
   // Whether the last reply was whole but not the one expected.
   bool refused() const { return refused_; }
+  // Whether the last failure may pass: a reply that was not whole, a send
+  // that failed, or a refusal for now (4xx).
+  bool mayPass() const { return !refused_ || refused_for_now_; }
 
   // Takes leave; whatever the server says to it changes nothing.
   void Quit() {
@@ -213,64 +250,38 @@ class SmtpConnection {
   int fd_ = -1;
   std::string received_;  // what came after the last whole line
   bool refused_ = false;
+  bool refused_for_now_ = false;
 };
 
-bool HasControlCharacter(const std::string& text) {
-  for (unsigned char c : text) {
-    if (c < 0x20 || c == 0x7f) return true;
-  }
-  return false;
-}
-
-// An address as typed, less the angle brackets it may have been typed with.
-std::string BareAddress(const std::string& typed) {
-  if (typed.size() >= 2 && typed.front() == '<' && typed.back() == '>') return typed.substr(1, typed.size() - 2);
-  return typed;
-}
-
-// Unique for every mail of every process: the time, the mail's number in
-// this process and a number drawn once per process.
-std::string MessageId(int32_t now, const std::string& domain) {
-  static std::atomic<uint64_t> mails{0};
-  static const uint64_t process = [] {
-    std::random_device device;
-    return (static_cast<uint64_t>(device()) << 32) ^ device();
-  }();
-  char unique[64];
-  std::snprintf(unique, sizeof unique, "%" PRId32 ".%" PRIu64 ".%016" PRIx64, now, ++mails, process);
-  return std::string("<") + unique + "@" + domain + ">";
-}
-
-std::string Header(const std::string& sender, const std::string& recipient, const std::string& domain) {
-  int32_t now = AlerterTime();
-  return "From: Kestrane <" + sender + ">\r\nTo: Administrator <" + recipient +
-         ">\r\nSubject: Alert\r\nDate: " + MailDate(now) + "\r\nMessage-ID: " + MessageId(now, domain) + "\r\n\r\n";
-}
-
-// The whole conversation; "" when the server took the mail, else the step
-// that failed and why.
-std::string Converse(const std::string& recipient_typed, const std::string& sender_typed, const std::string& server,
-                     const std::string& text) {
-  if (recipient_typed.empty()) return "no recipient is set";
-  if (sender_typed.empty()) return "no sender is set";
-  // A line break in an address would end its command early and let the
-  // rest of it speak to the server.
-  if (HasControlCharacter(recipient_typed)) return "the recipient holds a control character";
-  if (HasControlCharacter(sender_typed)) return "the sender holds a control character";
+// The whole conversation for a mail dated `date`; "" when the server took
+// the mail, else the step that failed and why, and in `again` whether the
+// failure may pass.
+std::string Converse(const std::string& recipient_typed, const std::string& sender_typed,
+                     const std::string& server_typed, const std::string& text, int32_t date, bool* again) {
+  *again = false;
+  std::string recipient, sender;
+  std::string why = ParseMailAddress(recipient_typed, &recipient);
+  if (!why.empty()) return "the recipient " + why;
+  if (recipient.empty()) return "no recipient is set";
+  if (!(why = ParseMailAddress(sender_typed, &sender)).empty()) return "the sender " + why;
+  if (sender.empty()) return "no sender is set";
+  std::string server = TrimBlanks(server_typed);
   if (server.empty()) return "no mail server is set";
   in_addr address;
   if (std::isalpha(static_cast<unsigned char>(server[0]))) {
-    std::string why = LookUpName(server, &address);
+    std::string why = LookUpName(server, &address, again);
     if (!why.empty()) return "looking up the mail server \"" + server + "\": " + why;
   } else if (inet_aton(server.c_str(), &address) == 0) {
     return "the mail server \"" + server + "\" is not a dotted IPv4 address";
   }
   // Before the server waits on us: a lookup may take a while.
-  std::string domain = FullyQualifiedHostName();
+  std::string domain = LocalDomain();
   SmtpConnection smtp;
-  std::string why = smtp.Connect(address);
+  *again = true;
+  why = smtp.Connect(address);
   if (!why.empty()) return "connecting to " + Dotted(address) + ": " + why;
   if (!(why = smtp.Expect("220")).empty()) {
+    *again = smtp.mayPass();
     if (smtp.refused()) smtp.Quit();
     return "greeting: " + why;
   }
@@ -279,8 +290,6 @@ std::string Converse(const std::string& recipient_typed, const std::string& send
     if (!(why = smtp.LocalAddress(&local)).empty()) return "finding the local address: " + why;
     domain = "[" + local + "]";
   }
-  std::string sender = BareAddress(sender_typed);
-  std::string recipient = BareAddress(recipient_typed);
 
   struct Step {
     const char* name;
@@ -291,10 +300,11 @@ std::string Converse(const std::string& recipient_typed, const std::string& send
       {"MAIL FROM", "MAIL FROM:<" + sender + ">\r\n", "250"},
       {"RCPT TO", "RCPT TO:<" + recipient + ">\r\n", "250"},
       {"DATA", "DATA\r\n", "354"},
-      {"message", Header(sender, recipient, domain) + SmtpDataBody(text), "250"},
+      {"message", MailMessage(sender, recipient, domain, text, date), "250"},
   };
   for (const Step& step : steps) {
     if (!(why = smtp.Command(step.command, step.code)).empty()) {
+      *again = smtp.mayPass();
       if (smtp.refused()) smtp.Quit();
       return std::string(step.name) + ": " + why;
     }
@@ -305,173 +315,39 @@ std::string Converse(const std::string& recipient_typed, const std::string& send
 
 }  // namespace
 
-struct MailQueue {
-  ThrottledLog log{kMailLogIntervalSeconds};
-  // Guarded by the senders' mutex:
-  std::deque<std::unique_ptr<MailJob>> waiting;
-  int sending = 0;  // senders working for this transporter
-  bool inBacklog = false;
-};
-
-std::shared_ptr<MailQueue> NewMailQueue() { return std::make_shared<MailQueue>(); }
-
-namespace {
-
-// Through the transporter's throttle when there is one.
-void LogNotSent(MailQueue* queue, const std::string& transporter, const std::string& why) {
-  std::string line = "mail transporter \"" + transporter + "\": not sent: " + why;
-  if (queue == nullptr) return AlerterLog(line);
-  queue->log.Log(line, AlerterTime());
-}
-
-// The sender threads of all transporters. Never destroyed: senders may
-// still run when the process ends.
-struct Senders {
-  std::mutex mutex;
-  int running = 0;
-  // The queues that had mail waiting; a sender that is done with its own
-  // queue serves one whose mail waits for want of a place in all.
-  std::vector<std::shared_ptr<MailQueue>> backlog;
-};
-
-Senders& AllSenders() {
-  static Senders* senders = new Senders;
-  return *senders;
-}
-
-// A queue of the backlog whose mail may be sent now, with a place taken
-// for it; null when there is none. Forgets the queues with nothing waiting.
-std::shared_ptr<MailQueue> TakeFromBacklog(Senders& all) {
-  std::shared_ptr<MailQueue> found;
-  auto& backlog = all.backlog;
-  for (auto it = backlog.begin(); it != backlog.end();) {
-    MailQueue& queue = **it;
-    if (queue.waiting.empty()) {
-      queue.inBacklog = false;
-      it = backlog.erase(it);
-      continue;
-    }
-    if (found == nullptr && queue.sending < kMailSendersPerTransporter) {
-      ++queue.sending;
-      found = *it;
-    }
-    ++it;
-  }
-  return found;
-}
-
-// Sends `job`, then what waits in its queue, then what waits elsewhere for
-// want of a place; holds one place in all until nothing more may be sent.
-void Sender(std::shared_ptr<MailQueue> queue, std::unique_ptr<MailJob> job) {
-  Senders& all = AllSenders();
-  for (;;) {
-    job->queue = queue;
-    sendMailThread(job.release());
-    std::lock_guard<std::mutex> hold(all.mutex);
-    if (queue->waiting.empty()) {
-      --queue->sending;
-      queue = TakeFromBacklog(all);
-      if (queue == nullptr) {
-        --all.running;
-        return;
-      }
-    }
-    job = std::move(queue->waiting.front());
-    queue->waiting.pop_front();
-  }
-}
-
-}  // namespace
-
 void SetMailPortForTesting(uint16_t port) { mail_port = port; }
 void SetMailTimeoutForTesting(int seconds) { mail_timeout = seconds; }
-void SetMailHostNameForTesting(const char* name) { host_name_for_testing = name; }
-
-std::string SmtpDataBody(const std::string& text) {
-  std::string body;
-  body.reserve(text.size() + text.size() / 16 + 8);
-  bool line_start = true;
-  for (size_t i = 0; i < text.size(); ++i) {
-    char c = text[i];
-    if (line_start && c == '.') body += '.';
-    line_start = false;
-    if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
-    // A bare CR ends a line too: sent alone, some servers would take a "."
-    // after it for the end of the data.
-    if (c == '\n' || c == '\r') {
-      body += "\r\n";
-      line_start = true;
-      continue;
-    }
-    body += c;
-  }
-  return body + "\r\n.\r\n";
+void SetMailHostNameForTesting(const char* name) {
+  HeloName& helo = TheHeloName();
+  std::lock_guard<std::mutex> hold(helo.mutex);
+  host_name_for_testing = name;
+  helo.known = false;
 }
 
-std::string MailDate(int32_t time) {
-  static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-  static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-  time_t t = time;
-  tzset();  // a service runs for months; the zone may change under it
-  tm local{};
-  if (localtime_r(&t, &local) == nullptr) return "";
-  long offset = local.tm_gmtoff / 60;
-  char sign = offset < 0 ? '-' : '+';
-  offset = std::labs(offset);
-  char date[64];
-  std::snprintf(date, sizeof date, "%s, %02d %s %04d %02d:%02d:%02d %c%02ld%02ld", kDays[local.tm_wday % 7],
-                local.tm_mday, kMonths[local.tm_mon % 12], local.tm_year + 1900, local.tm_hour, local.tm_min,
-                local.tm_sec, sign, offset / 60, offset % 60);
-  return date;
-}
-
-int MailSendersRunning() {
-  Senders& all = AllSenders();
-  std::lock_guard<std::mutex> hold(all.mutex);
-  return all.running;
-}
+int MailHeloLookupsForTesting() { return helo_lookups.load(); }
 
 void sendMailThread(MailJob* job) {
-  std::string why = Converse(job->settings->recipient, job->settings->sender, job->settings->mailServer, job->text);
-  if (!why.empty()) LogNotSent(job->queue.get(), job->settings->name, why);
-  delete job;
+  std::unique_ptr<MailJob> owned(job);
+  if (owned->tries++ == 0) owned->firstTry = AlerterTime();
+  const MailDeliverySettings& s = *owned->settings;
+  bool again = false;
+  std::string why = Converse(s.recipient, s.sender, s.mailServer, owned->text, owned->firstTry, &again);
+  if (why.empty()) return;
+  if (again && owned->queue != nullptr) return TryAgainLater(std::move(owned), why);
+  LogMail(owned->queue.get(), s.name, "not sent: " + why);
 }
+
+MailDeliverySystem::~MailDeliverySystem() { queue_->log.Flush(); }
 
 int32_t MailDeliverySystem::deliver(const AlertList& messages, const DeliverySettings& settings) {
   int32_t now = AlerterTime();
   if (messages.empty()) return -1;
   if (!passMinimalWait(now, settings.minimalWait)) return 0;
   const auto& mail = static_cast<const MailDeliverySettings&>(settings);
-  auto job = std::make_unique<MailJob>(
-      MailJob{buildReportText(messages, settings), std::unique_ptr<MailDeliverySettings>(mail.clone()), nullptr});
-  Senders& all = AllSenders();
-  std::unique_lock<std::mutex> hold(all.mutex);
-  MailQueue& queue = *queue_;
-  std::string why;
-  // Mail that waits already goes first.
-  if (queue.waiting.empty() && queue.sending < kMailSendersPerTransporter && all.running < kMailSendersInAll) {
-    ++queue.sending;
-    ++all.running;
-    try {
-      std::thread(Sender, queue_, std::move(job)).detach();
-      return 0;
-    } catch (const std::system_error& error) {
-      --queue.sending;
-      --all.running;
-      why = std::string("no thread to send it: ") + error.what();
-    }
-  } else if (queue.waiting.size() < static_cast<size_t>(kMailQueuePerTransporter)) {
-    queue.waiting.push_back(std::move(job));
-    if (!queue.inBacklog) all.backlog.push_back(queue_);
-    queue.inBacklog = true;
-    return 0;
-  } else {
-    why = "dropped, " + std::to_string(kMailQueuePerTransporter) + " mails of this transporter wait to be sent";
-  }
-  hold.unlock();
-  LogNotSent(queue_.get(), mail.name, why);
-  return -1;
+  auto job = std::make_unique<MailJob>();
+  job->text = buildReportText(messages, settings);
+  job->settings.reset(mail.clone());
+  return SendOrQueue(queue_, std::move(job));
 }
 
 }  // namespace kst

@@ -15,15 +15,15 @@ namespace kst {
 // bounds keep threads and descriptors few however fast the checks come.
 constexpr int kMailSendersPerTransporter = 4;
 constexpr int kMailSendersInAll = 32;
-// Mails of one transporter that wait for a sender to be free. A burst of
-// alerts waits here whole; only a mail that finds it full is dropped.
+// Mails of one transporter that wait for a sender to be free or to be
+// tried again. A burst of alerts waits here whole; a new mail that finds it
+// full takes the place of the oldest to try again, or is dropped.
 constexpr int kMailQueuePerTransporter = 1000;
 // One cause of "not sent" is logged at most once in this many seconds per
-// transporter; the next line counts the mails it stood for.
+// transporter; the mails held back are counted when the seconds end.
 constexpr int kMailLogIntervalSeconds = 5;
 
-// One transporter's waiting mails and its log of failures; shared by its
-// MailDeliverySystem and its senders, which may outlive it.
+// One transporter's waiting mails and its log of failures (mail_queue.h).
 struct MailQueue;
 std::shared_ptr<MailQueue> NewMailQueue();
 
@@ -31,28 +31,23 @@ std::shared_ptr<MailQueue> NewMailQueue();
 struct MailJob {
   std::string text;
   std::unique_ptr<MailDeliverySettings> settings;
-  // The transporter's queue, whose log the failure goes to; null: the
-  // failure is logged whatever came before.
+  // The transporter's queue, whose log the failure goes to and where the
+  // mail waits to be tried again; null: the failure is final and logged
+  // whatever came before.
   std::shared_ptr<MailQueue> queue;
+  int tries = 0;         // made so far
+  int32_t firstTry = 0;  // when the first began
 };
 
-// Holds the SMTP conversation for one job on the caller's thread, then frees
-// the job. A mail that cannot be sent leaves a line on the log naming the
-// transporter and the step that failed. A server that stops answering is
-// given up after a minute.
+// Holds the SMTP conversation for one job on the caller's thread. A mail
+// that cannot be sent leaves a line on the log naming the transporter and
+// the step that failed; one refused for now (4xx), or whose server cannot
+// be reached or does not answer, goes back to its queue to be tried again
+// later. A server that stops answering is left after a minute.
 void sendMailThread(MailJob* job);
 
 // Sender threads running now, in all.
 int MailSendersRunning();
-
-// The DATA part after the header: every line ended by CRLF (LF, CR and CRLF
-// each end a line), a line that begins with "." gets a second one, and
-// CRLF "." CRLF follows the text.
-std::string SmtpDataBody(const std::string& text);
-
-// `time` as a mail's Date: header gives it, in local time with its offset
-// from UTC: "Tue, 01 Dec 2026 09:05:03 +0100".
-std::string MailDate(int32_t time);
 
 }  // namespace kst
 

@@ -7,6 +7,18 @@
 
 namespace kst {
 
+size_t Utf8CutBefore(const std::string& text, size_t length) {
+  if (length >= text.size() || (static_cast<unsigned char>(text[length]) & 0xC0) != 0x80) return length;
+  // The lead byte of the character the cut falls in, at most three back.
+  for (size_t lead = length; lead > 0 && length - lead < 3;) {
+    unsigned char c = static_cast<unsigned char>(text[--lead]);
+    if ((c & 0xC0) == 0x80) continue;
+    size_t size = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+    return lead + size > length ? lead : length;
+  }
+  return length;
+}
+
 static std::string SortKey(const AlertMessage* m) { return m->analyzerTitle + m->logTitle; }
 
 AlertList orderForReport(const AlertList& messages) {
@@ -86,7 +98,7 @@ std::string buildReportText(const AlertList& messages, const DeliverySettings& s
   }
 
   if (s.maxMessageLength >= 0 && static_cast<int64_t>(text.size()) > s.maxMessageLength) {
-    text.resize(static_cast<size_t>(s.maxMessageLength));
+    text.resize(Utf8CutBefore(text, static_cast<size_t>(s.maxMessageLength)));
   }
   return text;
 }

@@ -15,8 +15,12 @@ namespace kst {
 AlertList orderForReport(const AlertList& messages);
 
 // The report text; counter titles are looked up in the configuration tree
-// at every call.
+// at every call. Cut to the maximum length, never within a UTF-8 character.
 std::string buildReportText(const AlertList& messages, const DeliverySettings& settings);
+
+// `length`, or less when a cut there would split a UTF-8 character of
+// `text`: the length up to that character.
+size_t Utf8CutBefore(const std::string& text, size_t length);
 
 }  // namespace kst
 

@@ -104,6 +104,27 @@ TEST_F(ReportTextTest, UnknownCountersAndCutting) {
   EXPECT_GT(buildReportText({&big}, s).size(), 1200u);
   s.maxMessageLength = 0;
   EXPECT_EQ(buildReportText({&big}, s), "");
+
+  // A cut that would split a UTF-8 character is made before it; bytes that
+  // are no UTF-8 character are cut where they stand.
+  s.includeDescription = false;
+  s.includeAnalyzerTitles = true;
+  struct Case {
+    const char* log;
+    int length;
+    const char* text;
+  } cases[] = {
+      {"M\xc3\xa9moire", 6, "7\nA, M"},      {"M\xc3\xa9moire", 7, "7\nA, M"},
+      {"M\xc3\xa9moire", 8, "7\nA, M\xc3\xa9"}, {"\xe2\x82\xac", 6, "7\nA, "},
+      {"\xe2\x82\xac", 7, "7\nA, "},         {"\xe2\x82\xac", 8, "7\nA, \xe2\x82\xac"},
+      {"\xf0\x9f\x94\xa5", 8, "7\nA, "},     {"\xf0\x9f\x94\xa5!", 9, "7\nA, \xf0\x9f\x94\xa5"},
+      {"x\xa9\xa9\xa9\xa9", 8, "7\nA, x\xa9\xa9"}, {"\xe9t\xe9", 7, "7\nA, \xe9t"},
+  };
+  for (const Case& c : cases) {
+    AlertMessage latin = Message(7, c.log, "A", "d");
+    s.maxMessageLength = c.length;
+    EXPECT_EQ(buildReportText({&latin}, s), c.text) << c.log << " cut to " << c.length;
+  }
 }
 
 TEST_F(ReportTextTest, NegativeLevelPrintsUnsigned) {

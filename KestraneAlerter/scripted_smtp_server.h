@@ -1,5 +1,5 @@
 // A scripted SMTP server on loopback for the mail tests, as strict as the
-// servers that guard against spam.
+// servers that guard against spam and as fussy as stock ones.
 #ifndef KESTRANE_ALERTER_SCRIPTED_SMTP_SERVER_H_
 #define KESTRANE_ALERTER_SCRIPTED_SMTP_SERVER_H_
 
@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <regex>
 #include <string>
 #include <thread>
@@ -22,14 +23,16 @@ constexpr int kWaitMs = 5000;
 // first part, if it would.
 constexpr int kPauseMs = 50;
 
-// A listening socket on a free loopback port.
+// A listening socket on a free loopback port, or on `port` of another
+// loopback address.
 class Listener {
  public:
-  explicit Listener(int backlog = 4) {
+  explicit Listener(int backlog = 4, uint32_t host = INADDR_LOOPBACK, uint16_t port = 0) {
     fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_addr.s_addr = htonl(host);
+    address.sin_port = htons(port);
     bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
     listen(fd_, backlog);
     socklen_t length = sizeof address;
@@ -83,7 +86,19 @@ inline std::string Refusal(const std::string& command, bool message) {
   static const std::regex header(
       "\r\nFrom: [^\r\n]*<[^<>\\s]+@[^<>\\s]+>\r\n(.*\r\n)?To: [^\r\n]*<[^<>\\s]+@[^<>\\s]+>\r\n(.*\r\n)?"
       "Date: (Mon|Tue|Wed|Thu|Fri|Sat|Sun), \\d\\d (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) \\d{4} "
-      "\\d\\d:\\d\\d:\\d\\d [+-]\\d{4}\r\nMessage-ID: <[^<>\\s]+@[^<>\\s]+>\r\n\r\n");
+      "\\d\\d:\\d\\d:\\d\\d [+-]\\d{4}\r\nMessage-ID: <[^<>\\s]+@[^<>\\s]+>\r\n([A-Za-z-]+: [^\r\n]+\r\n)*\r\n");
+  // Neither a line longer than 998 octets (a leading "." sent doubled not
+  // counted) nor, without 8BITMIME (which HELO never asks for), a byte
+  // outside ASCII.
+  for (size_t from = 0, end; (end = command.find("\r\n", from)) != std::string::npos; from = end + 2) {
+    size_t octets = end - from - (message && command.compare(from, 2, "..") == 0);
+    if (octets > 998) {
+      return "500 5.5.0 maximum allowed line length is 998 octets, got " + std::to_string(octets) + "\r\n";
+    }
+  }
+  for (unsigned char c : command) {
+    if (c >= 0x80) return "554 5.6.0 8-bit data without 8BITMIME\r\n";
+  }
   if (message) {
     return std::regex_search("\r\n" + command.substr(0, command.find("\r\n\r\n") + 4), header)
                ? ""
@@ -115,15 +130,19 @@ class ScriptedServer {
   // `hang_up`: after the last reply, take one more command and close
   // without answering it.
   explicit ScriptedServer(std::vector<std::string> replies, bool hang_up = false, int connections = 1)
-      : listener_(128), replies_(std::move(replies)), hang_up_(hang_up), connections_(connections) {
-    thread_ = std::thread([this] {
-      for (int i = 0; i < connections_ && trouble_.empty(); ++i) Serve();
-    });
-  }
+      : ScriptedServer(std::move(replies), hang_up, connections, 0, 0, "") {}
+  // Greylists, as servers that put off a first contact do: the first
+  // `refused` connections get `refusal` (a 4xx) in place of reply `step`
+  // (0 the greeting, 3 the reply to RCPT TO), and the conversation ends as
+  // after any refusal; the others the script.
+  ScriptedServer(std::vector<std::string> replies, int connections, int refused, size_t step, std::string refusal)
+      : ScriptedServer(std::move(replies), false, connections, refused, step, std::move(refusal)) {}
   ~ScriptedServer() {
     if (thread_.joinable()) thread_.join();
   }
   uint16_t port() const { return listener_.port(); }
+  // Connections taken so far.
+  int accepted() const { return accepted_.load(); }
   // Waits for the conversations to end; what the client sent.
   std::string Received() {
     if (thread_.joinable()) thread_.join();
@@ -135,6 +154,20 @@ class ScriptedServer {
   const std::string& trouble() const { return trouble_; }
 
  private:
+  ScriptedServer(std::vector<std::string> replies, bool hang_up, int connections, int refused, size_t step,
+                 std::string refusal)
+      : listener_(128),
+        replies_(std::move(replies)),
+        hang_up_(hang_up),
+        connections_(connections),
+        refused_(refused),
+        refused_step_(step),
+        refusal_(std::move(refusal)) {
+    thread_ = std::thread([this] {
+      for (int i = 0; i < connections_ && trouble_.empty(); ++i) Serve(i < refused_);
+    });
+  }
+
   // Sends `reply` in its parts; false when the client spoke in a pause.
   bool Say(int fd, const std::string& reply) {
     size_t from = 0;
@@ -150,21 +183,28 @@ class ScriptedServer {
     return true;
   }
 
-  void Serve() {
+  void Serve(bool refuse) {
     int fd = listener_.Accept(kWaitMs);
     if (fd < 0) {
       trouble_ = "the mail client did not connect within 5 s";
       return;
     }
+    ++accepted_;
     int yes = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
     bool closed = false;
+    bool message_came = false;  // and waits for its reply
     for (size_t step = 0; step < replies_.size() && !closed && trouble_.empty(); ++step) {
+      if (refuse && step == refused_step_) {
+        Say(fd, refusal_);
+        break;
+      }
       if (!Say(fd, replies_[step])) {
         // Such a client is dropped unheard.
         close(fd);
         return;
       }
+      mails_ += message_came;
       if (step + 1 == replies_.size()) break;
       bool message = replies_[step].compare(0, 3, "354") == 0;
       std::string command;
@@ -177,7 +217,7 @@ class ScriptedServer {
         Say(fd, refusal);
         break;
       }
-      mails_ += message;
+      message_came = message;
     }
     if (hang_up_ && !closed) ReadUntil(fd, "\r\n", &received_, &closed);
     while (!hang_up_ && !closed) {
@@ -196,6 +236,10 @@ class ScriptedServer {
   std::vector<std::string> replies_;
   bool hang_up_;
   int connections_;
+  int refused_;
+  size_t refused_step_;
+  std::string refusal_;
+  std::atomic<int> accepted_{0};
   std::string received_;
   int mails_ = 0;
   std::string trouble_;

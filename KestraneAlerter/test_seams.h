@@ -19,6 +19,15 @@ void SetMailTimeoutForTesting(int seconds);
 // The name the mail sender takes the local host to have, with no lookup of
 // its canonical name; null restores the host's own.
 void SetMailHostNameForTesting(const char* name);
+// How often the mail sender has looked up the name it gives in HELO.
+int MailHeloLookupsForTesting();
+
+// How often the alerter's ticker looks for work come due (held-back log
+// counts, mail to try again); 0 restores once a second.
+void SetAlerterTickForTesting(int milliseconds);
+
+// Forgets every mail waiting to be tried again.
+void ForgetMailRetriesForTesting();
 
 // Hands every log line to `sink` (called from any thread) instead of
 // standard error; null restores standard error.

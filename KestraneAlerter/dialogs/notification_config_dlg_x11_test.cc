@@ -352,5 +352,50 @@ TEST_F(ConfigDialogX11Test, MenuBarByTheKeyboard) {
   EXPECT_EQ(profiles_.profileCount(), 2) << "a menu item other than the one chosen ran";
 }
 
+// An address typed as people type it is taken; what is not one address is
+// named in a message box on OK, and the dialog stays until it is mended.
+TEST_F(ConfigDialogX11Test, MailPaneRefusesWhatIsNotOneAddress) {
+  {
+    ProfileSet set;
+    set.load();
+    auto mail = std::make_unique<MailDeliverySettings>("mail");
+    mail->recipient = "root@localhost";
+    set.findProfile("Spare")->deliverySettings.push_back(std::move(mail));
+    ASSERT_EQ(set.saveAllProfiles(), 0);
+  }
+  int result = Play([&](Person& person) {
+    ASSERT_TRUE(person.WaitForWindow(kConfig)) << "the dialog never showed";
+    ASSERT_TRUE(person.Ask([&] {
+      ui::TreeCtrl& tree = *dialog_.profileTree();
+      for (ui::TreeItem item : tree.VisibleItems()) {
+        if (tree.ItemText(item) == "Spare") tree.Expand(item, ui::ExpandCode::kExpand);
+      }
+    }));
+    ASSERT_TRUE(ClickItem(person, false, "mail")) << "no transporter mail";
+    ASSERT_TRUE(person.Click(kConfig, {kPaneId, 6203})) << "the \"Mail to:\" box is not on the screen";
+    person.Key("End");
+    person.Key("comma");
+    person.Type(" night");
+    ASSERT_TRUE(person.Click(kConfig, {ui::kIdOk}));
+    ASSERT_TRUE(person.WaitForWindow(kBox)) << "no message for two addresses";
+    person.Key("Return");
+    ASSERT_TRUE(person.WaitUntilGone(kBox)) << "the message stayed after Return";
+    ASSERT_TRUE(person.Click(kConfig, {kPaneId, 6203}));
+    person.Key("End");
+    person.Key("Home", true);
+    // " Admin <root> ", as the keys of a US keyboard give it.
+    person.Type(" Admin ");
+    person.Key("comma", true);
+    person.Type("root");
+    person.Key("period", true);
+    person.Type(" ");
+    ASSERT_TRUE(person.Click(kConfig, {ui::kIdOk}));
+  });
+  EXPECT_EQ(result, ui::kIdOk);
+  EXPECT_EQ(MessageBoxTexts(), std::vector<std::string>{"The address in \"Mail to:\" box holds \",\"."});
+  EXPECT_NE(ReadFile(HomePath("Profiles/Spare.cfg")).find("\n Admin <root> \n"), std::string::npos)
+      << ReadFile(HomePath("Profiles/Spare.cfg"));
+}
+
 }  // namespace
 }  // namespace kst

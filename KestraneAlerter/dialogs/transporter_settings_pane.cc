@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "KestraneAlerter/delivery_settings.h"
+#include "KestraneAlerter/mail_address.h"
 #include "KestraneAlerter/profile.h"
 #include "KestraneAlerter/profile_set.h"
 
@@ -167,10 +168,17 @@ bool TransporterSettingsPane::validate(ProfileSet& profiles) {
   if (fault == nullptr) {
     fault = NumberFault(controls_.at(kLengthEdit).Text(), kLengthInvalid, lengthUpper_, lengthExceeds_);
   }
-  const std::string tooLong = fault == nullptr ? TextFieldTooLong() : std::string();
-  if (!tooLong.empty()) fault = tooLong.c_str();
-  if (fault == nullptr) return true;
-  ShowPaneMessage(this, fault);
+  if (fault != nullptr) {
+    ShowPaneMessage(this, fault);
+    return false;
+  }
+  // What the file's lines cannot hold first, then what the pane refuses.
+  std::string why = TextFieldTooLong();
+  for (size_t i = 0; why.empty() && i < labels_.size(); ++i) {
+    why = TextFieldFault(i, controls_.at(kFirstTextField + 2 * i).Text());
+  }
+  if (why.empty()) return true;
+  ShowPaneMessage(this, why);
   return false;
 }
 
@@ -232,6 +240,14 @@ std::vector<std::string*> MailSettingsPane::TextFields(DeliverySettings& setting
   auto* mail = dynamic_cast<MailDeliverySettings*>(&settings);
   if (mail == nullptr) return {};
   return {&mail->recipient, &mail->sender, &mail->mailServer};
+}
+
+std::string MailSettingsPane::TextFieldFault(size_t index, const std::string& text) const {
+  if (index > 1) return "";
+  std::string address;
+  std::string why = ParseMailAddress(text, &address);
+  if (why.empty()) return "";
+  return std::string("The address in \"") + (index == 0 ? "Mail to:" : "From:") + "\" box " + why + ".";
 }
 
 namespace {

@@ -40,6 +40,9 @@ class TransporterSettingsPane : public SettingsPane {
   // The settings' text fields, in label order; empty when the settings are
   // of another kind.
   virtual std::vector<std::string*> TextFields(DeliverySettings& settings) const = 0;
+  // Why the text of field `index` cannot be taken, as the message box says
+  // it; "" when it can.
+  virtual std::string TextFieldFault(size_t /*index*/, const std::string& /*text*/) const { return ""; }
 
  private:
   DeliverySettings* FindSettings(ProfileSet& profiles) const;
@@ -62,6 +65,8 @@ class MailSettingsPane final : public TransporterSettingsPane {
 
  private:
   std::vector<std::string*> TextFields(DeliverySettings& settings) const override;
+  // The two addresses must each be one address.
+  std::string TextFieldFault(size_t index, const std::string& text) const override;
 };
 
 class NetSendSettingsPane final : public TransporterSettingsPane {

@@ -167,6 +167,49 @@ TEST_F(TransporterSettingsPaneTest, ValidateFaults) {
   }
 }
 
+// The pane refuses what the mail sender would: each address must be one
+// address, however it was typed; the server name and the other kinds'
+// fields are not addresses.
+TEST_F(TransporterSettingsPaneTest, MailPaneRefusesWhatIsNotOneAddress) {
+  MailSettingsPane mail;
+  Build(mail, 0);
+  NetSendSettingsPane net;
+  Build(net, 1);
+  const std::string to = "The address in \"Mail to:\" box ";
+  const std::string from = "The address in \"From:\" box ";
+  struct Case {
+    TransporterSettingsPane* pane;
+    int field;
+    std::string text;
+    std::string message;
+  } cases[] = {
+      {&mail, 0, "  ops@example.test ", ""},
+      {&mail, 0, "Admin <root@localhost>", ""},
+      {&mail, 0, "Ops, night <root@localhost>", ""},
+      {&mail, 0, "", ""},
+      {&mail, 0, "ops @example.test", to + "holds a blank."},
+      {&mail, 1, "a@x, b@x", from + "holds \",\"."},
+      {&mail, 1, "x@y> SIZE=1", from + "holds \"<\" or \">\" that do not enclose the address."},
+      {&mail, 1, "<x@y", from + "holds \"<\" or \">\" that do not enclose the address."},
+      {&mail, 0, "Admin <root@localhost> x", to + "holds \"<\" or \">\" that do not enclose the address."},
+      {&mail, 0, "<a@x> <b@x>", to + "holds \"<\" or \">\" that do not enclose the address."},
+      {&mail, 0, "Admin < >", to + "holds no address within its angle brackets."},
+      {&mail, 1, "s@x\x7f", from + "holds a control character."},
+      {&mail, 2, "mail server ", ""},
+      {&net, 0, "desk 7, <desk8", ""},
+  };
+  for (const Case& c : cases) {
+    Box(*c.pane, 6203, c.field).SetText(c.text);
+    EXPECT_EQ(c.pane->validate(set_), c.message.empty()) << c.field << " " << c.text;
+    EXPECT_EQ(OneMessage(), c.message) << c.field << " " << c.text;
+    Box(*c.pane, 6203, c.field).SetText("x@y");
+  }
+  // What is typed is stored as typed.
+  Box(mail, 6203, 0).SetText(" Admin <root@localhost>");
+  EXPECT_EQ(mail.apply(set_), kApplyChanged);
+  EXPECT_EQ(dynamic_cast<MailDeliverySettings&>(Settings(0)).recipient, " Admin <root@localhost>");
+}
+
 TEST_F(TransporterSettingsPaneTest, ApplyResults) {
   MailSettingsPane pane;
   Build(pane, 0);

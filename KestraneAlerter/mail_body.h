@@ -1,0 +1,36 @@
+// The message a mail carries after DATA: its header, the report text in a
+// form every server takes, and the end marker.
+#ifndef KESTRANE_ALERTER_MAIL_BODY_H_
+#define KESTRANE_ALERTER_MAIL_BODY_H_
+
+#include <cstdint>
+#include <string>
+
+namespace kst {
+
+// The longest line a message may hold, line end not counted.
+constexpr size_t kMailLineOctets = 998;
+
+// The whole message for `text` from `sender` to `recipient` (bare
+// addresses), sent from `domain`, dated `date`. Text with 8-bit bytes goes
+// as quoted-printable UTF-8 under MIME headers; plain ASCII as it is.
+std::string MailMessage(const std::string& sender, const std::string& recipient, const std::string& domain,
+                        const std::string& text, int32_t date);
+
+// The DATA part after the header: every line ended by CRLF (LF, CR and CRLF
+// each end a line), a line longer than kMailLineOctets folded, a line that
+// begins with "." given a second one, and CRLF "." CRLF after the text.
+std::string SmtpDataBody(const std::string& text);
+
+// `text` as quoted-printable: every byte outside printable ASCII, "=" and
+// a blank before a line end as "=XX", lines of at most 76 characters by
+// soft breaks; line ends as "\n".
+std::string QuotedPrintable(const std::string& text);
+
+// `time` as a mail's Date: header gives it, in local time with its offset
+// from UTC: "Tue, 01 Dec 2026 09:05:03 +0100".
+std::string MailDate(int32_t time);
+
+}  // namespace kst
+
+#endif  // KESTRANE_ALERTER_MAIL_BODY_H_
