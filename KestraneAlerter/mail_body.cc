@@ -18,27 +18,26 @@ bool SevenBit(const std::string& text) {
   return true;
 }
 
-// Unique for every mail of every process: the time, the mail's number in
-// this process and a number drawn once per process.
-std::string MessageId(int32_t now, const std::string& domain) {
+}  // namespace
+
+// The time, the mail's number in this process and a number drawn once per
+// process.
+std::string MailMessageId(int32_t date, const std::string& domain) {
   static std::atomic<uint64_t> mails{0};
   static const uint64_t process = [] {
     std::random_device device;
     return (static_cast<uint64_t>(device()) << 32) ^ device();
   }();
   char unique[64];
-  std::snprintf(unique, sizeof unique, "%" PRId32 ".%" PRIu64 ".%016" PRIx64, now, ++mails, process);
+  std::snprintf(unique, sizeof unique, "%" PRId32 ".%" PRIu64 ".%016" PRIx64, date, ++mails, process);
   return std::string("<") + unique + "@" + domain + ">";
 }
 
-
-}  // namespace
-
-std::string MailMessage(const std::string& sender, const std::string& recipient, const std::string& domain,
-                        const std::string& text, int32_t date) {
+std::string MailMessage(const std::string& sender, const std::string& recipient, const std::string& text,
+                        int32_t date, const std::string& message_id) {
   std::string header = "From: Kestrane <" + sender + ">\r\nTo: Administrator <" + recipient +
                        ">\r\nSubject: Alert\r\nDate: " + MailDate(date) + "\r\nMessage-ID: " +
-                       MessageId(date, domain) + "\r\n";
+                       message_id + "\r\n";
   // Sent after HELO, so the server was never told of 8-bit data.
   if (SevenBit(text)) return header + "\r\n" + SmtpDataBody(text);
   return header +

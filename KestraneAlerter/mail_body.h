@@ -11,11 +11,15 @@ namespace kst {
 // The longest line a message may hold, line end not counted.
 constexpr size_t kMailLineOctets = 998;
 
+// A Message-ID unique to every mail of every process, made at `date` on
+// the host `domain`: "<1798748107.1.0123456789abcdef@kst-host.example>".
+std::string MailMessageId(int32_t date, const std::string& domain);
+
 // The whole message for `text` from `sender` to `recipient` (bare
-// addresses), sent from `domain`, dated `date`. Text with 8-bit bytes goes
+// addresses), dated `date`, under `message_id`. Text with 8-bit bytes goes
 // as quoted-printable UTF-8 under MIME headers; plain ASCII as it is.
-std::string MailMessage(const std::string& sender, const std::string& recipient, const std::string& domain,
-                        const std::string& text, int32_t date);
+std::string MailMessage(const std::string& sender, const std::string& recipient, const std::string& text,
+                        int32_t date, const std::string& message_id);
 
 // The DATA part after the header: every line ended by CRLF (LF, CR and CRLF
 // each end a line), a line longer than kMailLineOctets folded, a line that

@@ -253,11 +253,12 @@ class SmtpConnection {
   bool refused_for_now_ = false;
 };
 
-// The whole conversation for a mail dated `date`; "" when the server took
-// the mail, else the step that failed and why, and in `again` whether the
-// failure may pass.
+// The whole conversation for a mail dated `date`, under `message_id` (made
+// here when empty); "" when the server took the mail, else the step that
+// failed and why, and in `again` whether the failure may pass.
 std::string Converse(const std::string& recipient_typed, const std::string& sender_typed,
-                     const std::string& server_typed, const std::string& text, int32_t date, bool* again) {
+                     const std::string& server_typed, const std::string& text, int32_t date,
+                     std::string* message_id, bool* again) {
   *again = false;
   std::string recipient, sender;
   std::string why = ParseMailAddress(recipient_typed, &recipient);
@@ -290,6 +291,7 @@ std::string Converse(const std::string& recipient_typed, const std::string& send
     if (!(why = smtp.LocalAddress(&local)).empty()) return "finding the local address: " + why;
     domain = "[" + local + "]";
   }
+  if (message_id->empty()) *message_id = MailMessageId(date, domain);
 
   struct Step {
     const char* name;
@@ -300,7 +302,7 @@ std::string Converse(const std::string& recipient_typed, const std::string& send
       {"MAIL FROM", "MAIL FROM:<" + sender + ">\r\n", "250"},
       {"RCPT TO", "RCPT TO:<" + recipient + ">\r\n", "250"},
       {"DATA", "DATA\r\n", "354"},
-      {"message", MailMessage(sender, recipient, domain, text, date), "250"},
+      {"message", MailMessage(sender, recipient, text, date, *message_id), "250"},
   };
   for (const Step& step : steps) {
     if (!(why = smtp.Command(step.command, step.code)).empty()) {
@@ -331,7 +333,8 @@ void sendMailThread(MailJob* job) {
   if (owned->tries++ == 0) owned->firstTry = AlerterTime();
   const MailDeliverySettings& s = *owned->settings;
   bool again = false;
-  std::string why = Converse(s.recipient, s.sender, s.mailServer, owned->text, owned->firstTry, &again);
+  std::string why =
+      Converse(s.recipient, s.sender, s.mailServer, owned->text, owned->firstTry, &owned->messageId, &again);
   if (why.empty()) return;
   if (again && owned->queue != nullptr) return TryAgainLater(std::move(owned), why);
   LogMail(owned->queue.get(), s.name, "not sent: " + why);

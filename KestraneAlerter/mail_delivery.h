@@ -36,7 +36,11 @@ struct MailJob {
   // whatever came before.
   std::shared_ptr<MailQueue> queue;
   int tries = 0;         // made so far
-  int32_t firstTry = 0;  // when the first began
+  int32_t firstTry = 0;  // when the first began: the mail's Date
+  // Made by the first try that knows the host's name and kept for the
+  // others, so that a server which took the mail but whose reply was lost
+  // knows it again.
+  std::string messageId;
 };
 
 // Holds the SMTP conversation for one job on the caller's thread. A mail

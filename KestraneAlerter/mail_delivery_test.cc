@@ -203,7 +203,10 @@ MailJob* Job(const std::string& recipient, const std::string& sender, const std:
   settings->recipient = recipient;
   settings->sender = sender;
   settings->mailServer = server;
-  return new MailJob{text, std::move(settings), nullptr};
+  auto* job = new MailJob;
+  job->text = text;
+  job->settings = std::move(settings);
+  return job;
 }
 
 constexpr int32_t kNow = 1798748107;  // Fri, 01 Jan 2027 01:45:07 +0530
@@ -853,7 +856,9 @@ const std::vector<std::string> kPlainReplies = {"220 ready\r\n", "250 hello\r\n"
 
 // A server that puts off the first contact, at any step, with a reply that
 // says "try again later": the mail waits in its queue, is tried again a
-// minute later, and arrives as it was built, dated when it was first tried.
+// minute later, and arrives as it was built, dated when it was first tried;
+// a server that had the whole message the first time sees it again under
+// the same Message-ID.
 TEST_F(MailTest, AMailRefusedForNowIsTriedAgainAMinuteLaterAndArrivesAsBuilt) {
   const char* steps[] = {"greeting", "HELO", "MAIL FROM", "RCPT TO", "DATA", "message"};
   const char* refusals[] = {"421 4.3.2 busy, try again later\r\n", "421 4.7.0 try again later\r\n",
@@ -886,6 +891,10 @@ TEST_F(MailTest, AMailRefusedForNowIsTriedAgainAMinuteLaterAndArrivesAsBuilt) {
     EXPECT_EQ(server.trouble(), "");
     EXPECT_EQ(server.mails(), 1);
     EXPECT_NE(received.find("Date: Fri, 01 Jan 2027 01:45:07 +0530\r\n"), std::string::npos) << received;
+    std::vector<std::string> ids;
+    MaskedIds(received, &ids);
+    ASSERT_EQ(ids.size(), step + 1 == std::size(steps) ? 2u : 1u) << received;
+    EXPECT_EQ(ids.front(), ids.back());
     EXPECT_NE(received.find("\r\n\r\nWarning Level: 50\r\nDetails:\r\nAnalyzer: Rules, Log: Disk\r\n"
                             "d=C3=A9j=C3=A0, warning level: 50.\r\n\r\n.\r\n"),
               std::string::npos)
