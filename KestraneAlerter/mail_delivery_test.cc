@@ -706,15 +706,20 @@ bool SendersEnd() {
   return MailSendersRunning() == 0;
 }
 
-// Takes each connection and closes it at once, until the senders end or
-// 30 s have passed; whether they ended. (Closing the listener instead would
-// free its port, which a sender's own end may then take and connect to.)
-bool HangUpUntilSendersEnd(Listener* listener) {
-  for (int i = 0; i < 3000 && MailSendersRunning() != 0; ++i) {
+// Takes each connection and closes it at once, until `done` holds or 30 s
+// have passed; whether it holds. (Closing the listener instead would free
+// its port, which a sender's own end may then take and connect to.)
+template <typename Done>
+bool HangUpUntil(Listener* listener, Done done) {
+  for (int i = 0; i < 3000 && !done(); ++i) {
     int fd = listener->Accept(10);
     if (fd >= 0) close(fd);
   }
-  return MailSendersRunning() == 0;
+  return done();
+}
+
+bool HangUpUntilSendersEnd(Listener* listener) {
+  return HangUpUntil(listener, [] { return MailSendersRunning() == 0; });
 }
 
 // Whether the log holds `count` lines within 5 s.
@@ -1045,7 +1050,8 @@ TEST_F(MailTest, MailToTryAgainLeavesAPlaceForANewAlert) {
   EXPECT_TRUE(HangUpUntilSendersEnd(&server));
 }
 
-// A queue full of mail to try again gives up its oldest for a new alert.
+// A queue full of mail to try again gives up its oldest for a new alert:
+// the mail first tried longest ago, not the one due first nor the newest.
 TEST_F(MailTest, AFullQueueMakesRoomForANewAlert) {
   Listener server(128);
   SetMailPortForTesting(server.port());
@@ -1053,20 +1059,36 @@ TEST_F(MailTest, AFullQueueMakesRoomForANewAlert) {
   CapturedLog log;
   AlertMessage m = Message(5, "l", "a", "d");
   MailDeliverySystem mail;
+  // Told apart by the settings each mail was built with. The oldest, first
+  // tried at kNow and again at kNow + 60, is due at kNow + 300; the others
+  // at kNow + 160 and kNow + 210.
+  ASSERT_EQ(mail.deliver({&m}, SilentSettings("oldest")), 0);
+  ASSERT_TRUE(HangUpUntilSendersEnd(&server)) << "the senders did not end within 30 s";
+  FakeAlerterClock::Set(kNow + 60);
+  ASSERT_TRUE(HangUpUntil(&server, [] { return !LinesWith("try 2 of 5").empty(); })) << "no second try within 30 s";
+  ASSERT_TRUE(HangUpUntilSendersEnd(&server));
+  FakeAlerterClock::Set(kNow + 100);
   MailDeliverySettings settings = SilentSettings("full");
-  for (int i = 0; i < kMailSendersPerTransporter + kMailQueuePerTransporter; ++i) {
+  for (int i = 0; i < kMailSendersPerTransporter + kMailQueuePerTransporter - 6; ++i) {
     ASSERT_EQ(mail.deliver({&m}, settings), 0);
   }
   // Turned away once each: the first four find the queue full of new mail.
   ASSERT_TRUE(HangUpUntilSendersEnd(&server)) << "the senders did not end within 30 s";
+  FakeAlerterClock::Set(kNow + 150);
+  ASSERT_EQ(mail.deliver({&m}, SilentSettings("newest")), 0);
+  ASSERT_TRUE(HangUpUntilSendersEnd(&server)) << "the senders did not end within 30 s";
   ASSERT_EQ(MailsToTryAgain(), kMailQueuePerTransporter);
   // Now the server never answers: four new alerts hold the senders, and
   // each further one takes the place of a mail to try again.
+  CapturedLog::Clear();
   for (int i = 0; i < kMailSendersPerTransporter; ++i) ASSERT_EQ(mail.deliver({&m}, settings), 0);
   EXPECT_EQ(MailSendersRunning(), kMailSendersPerTransporter);
   EXPECT_EQ(mail.deliver({&m}, settings), 0);
   EXPECT_EQ(mail.deliver({&m}, settings), 0);
   EXPECT_EQ(MailsToTryAgain(), kMailQueuePerTransporter - 2);
+  const std::string dropped = "\": not sent: dropped, 1000 mails of this transporter wait to be sent";
+  EXPECT_EQ(LinesWith("dropped"),
+            (std::vector<std::string>{"mail transporter \"oldest" + dropped, "mail transporter \"full" + dropped}));
   EXPECT_TRUE(HangUpUntilSendersEnd(&server)) << "the senders did not end within 30 s";
 }
 
