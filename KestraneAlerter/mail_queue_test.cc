@@ -400,7 +400,7 @@ TEST_F(MailTest, AFullQueueMakesRoomForANewAlert) {
   for (int i = 0; i < kMailSendersPerTransporter + kMailQueuePerTransporter - 6; ++i) {
     ASSERT_EQ(mail.deliver({&m}, settings), 0);
   }
-  // Turned away once each: the first four find the queue full of new mail.
+  // Turned away once each.
   ASSERT_TRUE(HangUpUntilSendersEnd(&server)) << "the senders did not end within 30 s";
   FakeAlerterClock::Set(kNow + 150);
   ASSERT_EQ(mail.deliver({&m}, SilentSettings("newest")), 0);
