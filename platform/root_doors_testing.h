@@ -4,6 +4,7 @@
 #define KESTRANE_PLATFORM_ROOT_DOORS_TESTING_H_
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -56,6 +57,12 @@ class UnwrittenFifo {
   std::atomic<bool> waited_{false};
   std::thread rescuer_;
 };
+
+// The user nobody's number, for files that another user owns.
+inline uid_t NobodyUid() {
+  const passwd* nobody = ::getpwnam("nobody");
+  return nobody != nullptr ? nobody->pw_uid : 65534;
+}
 
 }  // namespace kst
 
