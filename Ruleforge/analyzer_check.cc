@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "Ruleforge/analyzer.h"
-#include "platform/paths.h"
+#include "Ruleforge/csv_lines.h"
 
 namespace kst {
 namespace {
@@ -14,10 +14,6 @@ namespace {
 constexpr char kDebugFile[] = "C:\\Program Files\\Kestrane\\freq.txt";
 // Keeps a learned bound inside its own interval at odds 1.0.
 constexpr double kOddsSlack = 0.000001;
-
-struct FileCloser {
-  void operator()(FILE* f) const { std::fclose(f); }
-};
 
 // lo and hi of a real interval, read back from its text as the rules dump
 // shows it; false for a text that is missing or has no comma.
@@ -93,7 +89,7 @@ bool DiscoveryAnalyzer::check(std::string& message, const std::vector<double>* v
     const std::string_view value_text(text, error == std::errc() ? static_cast<size_t>(end - text) : 0);
     placed_[f] = scales_[f]->indexOfValue(IntervalScale::ValueOf(value_text));
   }
-  std::unique_ptr<FILE, FileCloser> debug(std::fopen(NativePath(kDebugFile).c_str(), "w"));
+  DataFile debug = OpenDataFile(kDebugFile, "w");
 
   int applicable = 0;
   int anomalous = 0;

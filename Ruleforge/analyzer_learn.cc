@@ -1,10 +1,10 @@
 // Training an analyzer from a CSV statistics file.
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <limits>
 #include <memory>
 #include <string_view>
@@ -15,7 +15,6 @@
 #include "Ruleforge/exceptions.h"
 #include "Ruleforge/statistics_table.h"
 #include "Ruleforge/text_counts.h"
-#include "platform/paths.h"
 
 namespace kst {
 namespace {
@@ -29,17 +28,13 @@ constexpr int kGroupLengths = 3;
 // Only the start of a cell is placed on the scale, as the table places it.
 constexpr size_t kPlacedCellLength = 13;
 
-struct FileCloser {
-  void operator()(FILE* f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<FILE, FileCloser>;
 
 void Report(SharedProgress* progress, double value) {
   if (progress != nullptr) progress->set(value);
 }
 
-File Open(const char* csvFile) {
-  File file(std::fopen(NativePath(csvFile).c_str(), "r"));
+DataFile Open(const char* csvFile) {
+  DataFile file = OpenDataFile(csvFile, "r");
   if (!file) throw new LoadDataException(std::string("File not found ") + csvFile + ".");
   return file;
 }
@@ -213,7 +208,7 @@ void DiscoveryAnalyzer::learn(const char* csvFile, SharedProgress* progress) {
   int features = 0;
   uint64_t file_bytes = 0;
   {
-    File file = Open(csvFile);
+    DataFile file = Open(csvFile);
     LineReader lines(file.get(), kLearnLongestLine, LineReader::LongLines::kSplit);
     std::string_view header;
     if (lines.Next(&header)) {
@@ -222,8 +217,8 @@ void DiscoveryAnalyzer::learn(const char* csvFile, SharedProgress* progress) {
     }
     // Without columns there is nothing to learn, nor a table to search.
     if (features == 0) throw new LoadDataException("Bad csv file format");
-    std::error_code ignored;
-    file_bytes = std::filesystem::file_size(NativePath(csvFile), ignored);
+    struct stat st;
+    file_bytes = ::fstat(::fileno(file.get()), &st) == 0 ? static_cast<uint64_t>(st.st_size) : UINT64_MAX;
   }
 
   StatisticsTable table(csvFile, &scales_);
@@ -234,8 +229,8 @@ void DiscoveryAnalyzer::learn(const char* csvFile, SharedProgress* progress) {
   RuleSearch search(&table, probability_threshold_, fisher_threshold_, eras_, search_options_);
   Report(progress, kScaleProgress);
 
-  std::ofstream dump;
-  if (!rules_file_.empty()) dump.open(NativePath(rules_file_));
+  DataFile dump;
+  if (!rules_file_.empty()) dump = OpenDataFile(rules_file_, "w");
 
   while (const Rule* rule = search.nextRule(progress)) {
     const size_t len = rule->premise.size() + rule->conclusion.size();
@@ -256,7 +251,7 @@ void DiscoveryAnalyzer::learn(const char* csvFile, SharedProgress* progress) {
     entry.fisherProbability = rule->fisherProbability;
     rule_base_.push_back(std::move(entry));
 
-    if (dump.is_open()) {
+    if (dump) {
       std::string text;
       for (size_t i = 0; i < rule->conclusion.size(); ++i) {
         text += (i ? " | " : "") + Item(scales_, rule->conclusion[i]);
@@ -265,11 +260,13 @@ void DiscoveryAnalyzer::learn(const char* csvFile, SharedProgress* progress) {
       for (size_t i = 0; i < rule->premise.size(); ++i) {
         text += (i ? " & " : "") + Item(scales_, rule->premise[i]);
       }
-      dump << text << std::endl;
+      text += '\n';
+      std::fwrite(text.data(), 1, text.size(), dump.get());
+      std::fflush(dump.get());
     }
   }
   Report(progress, 1.0);
-  dump.close();
+  dump.reset();
   odds_ = 1.0;
 }
 

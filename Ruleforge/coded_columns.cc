@@ -11,7 +11,6 @@
 #include "Ruleforge/csv_lines.h"
 #include "Ruleforge/exceptions.h"
 #include "Ruleforge/text_counts.h"
-#include "platform/paths.h"
 
 namespace kst {
 namespace {
@@ -81,10 +80,6 @@ bool Encode(std::string_view text, uint32_t row, CodedCell* cell) {
   *cell = {high, low, row};
   return true;
 }
-
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
 
 [[noreturn]] void ThrowBadCsv() { throw new LoadDataException("Bad csv file format"); }
 
@@ -172,7 +167,7 @@ size_t DecodeText(const CodedCell& cell, char* text) {
 }
 
 int ReadCodedColumns(const char* path, int features, uint64_t fileBytes, size_t budget, const CodedColumnSink& sink) {
-  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(NativePath(path).c_str(), "r"));
+  const DataFile file = OpenDataFile(path, "r");
   if (!file || features <= 0) return -1;
   auto lines = std::make_unique<LineReader>(file.get(), kLearnLongestLine, LineReader::LongLines::kSplit);
   std::string_view line;

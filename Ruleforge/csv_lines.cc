@@ -3,7 +3,20 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/paths.h"
+#include "platform/root_doors.h"
+
 namespace kst {
+
+DataFile OpenDataFile(const std::string& windows_path, const char* mode) {
+  const std::string native = NativePath(windows_path);
+  std::string refusal;
+  DataFile file(OpenDataStream(native, mode, &refusal));
+  if (!refusal.empty()) {
+    std::fprintf(stderr, "%s\n", DoorRefusal(mode[0] == 'r' ? "read" : "write", native, refusal).c_str());
+  }
+  return file;
+}
 
 LineReader::LineReader(std::FILE* file, size_t longestLine, LongLines longLines)
     : file_(file),

@@ -6,9 +6,21 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <string>
 #include <string_view>
 
 namespace kst {
+
+struct DataFileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using DataFile = std::unique_ptr<std::FILE, DataFileCloser>;
+
+// The file at `windows_path` opened through the data door (platform/
+// root_doors.h) with fopen's `mode` ("r", "w"); null when it cannot be
+// opened, and a refusal (another user's file, or no regular file) goes on
+// the service's log.
+DataFile OpenDataFile(const std::string& windows_path, const char* mode);
 
 class LineReader {
  public:

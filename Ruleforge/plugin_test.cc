@@ -330,6 +330,54 @@ TEST_F(PluginTest, BadCallsAndDamagedStateFiles) {
   EXPECT_EQ(install_(state_, &params, "x.csv", nullptr), 1);
 }
 
+// What is no regular file where the training table, the rules dump or
+// freq.txt belongs is refused at once, named on the log; run as root, so is
+// a table another user owns.
+TEST_F(PluginTest, TablesAndDumpsAreRegularFilesOnly) {
+  const std::string as = ::geteuid() == 0 ? " as root: " : ": ";
+  const std::string not_regular = " is not a regular file; only a regular file is used there\n";
+  const std::string rules = home_->path() + "/rules.txt";
+  const std::string freq = home_->path() + "/freq.txt";
+  {
+    UnwrittenFifo rules_fifo(rules), freq_fifo(freq);
+    ASSERT_TRUE(rules_fifo.made() && freq_fifo.made());
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(Install(TrainingTable()), 0);
+    char message[64] = "";
+    std::vector<AnomalyDetail>* details = nullptr;
+    EXPECT_NE(Check(state_, std::vector<double>(8, 0.0), message, sizeof message, &details), -1);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "refusing to write " + rules + as + rules + not_regular +
+                                                            "refusing to write " + freq + as + freq + not_regular);
+    EXPECT_FALSE(rules_fifo.waited()) << "learning waited on a FIFO";
+    EXPECT_FALSE(freq_fifo.waited()) << "the check waited on a FIFO";
+  }
+  std::vector<ParameterValue> params = *defaults_("", nullptr);
+  int tries = 0;
+  auto refused = [&](const std::string& csv, const std::string& log) {
+    ::testing::internal::CaptureStderr();
+    try {
+      install_(home_->path() + "/States/other" + std::to_string(++tries), &params, csv, nullptr);
+      ADD_FAILURE() << csv << " was learned from";
+    } catch (Exception* e) {
+      std::unique_ptr<Exception> owned(e);
+      EXPECT_EQ(std::string(e->message()), "File not found " + csv + ".");
+    }
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), log);
+  };
+  {
+    const std::string pipe = home_->path() + "/pipe.csv";
+    UnwrittenFifo fifo(pipe);
+    ASSERT_TRUE(fifo.made());
+    refused(pipe, "refusing to read " + pipe + as + pipe + not_regular);
+    EXPECT_FALSE(fifo.waited()) << "learning waited on a FIFO";
+  }
+  if (::geteuid() != 0) return;
+  const std::string theirs = TrainingTable();
+  ASSERT_EQ(::chown(theirs.c_str(), NobodyUid(), 0), 0);
+  refused(theirs, "refusing to read " + theirs + as + theirs + " belongs to user " + std::to_string(NobodyUid()) +
+                      ", not root; only root may own and change it\n");
+}
+
 TEST_F(PluginTest, UnwritableStateFile) {
   state_ = home_->path() + "/no/such/folder/state";
   EXPECT_EQ(Install(TrainingTable()), -1);

@@ -7,7 +7,6 @@
 #include "Ruleforge/csv_lines.h"
 #include "Ruleforge/exceptions.h"
 #include "StatSubsystem/common/csv_cells.h"
-#include "platform/paths.h"
 
 namespace kst {
 namespace {
@@ -26,7 +25,7 @@ StatisticsTable::StatisticsTable(const char* fileName,
     : file_name_(fileName), scales_(scales) {}
 
 void StatisticsTable::load() {
-  std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(NativePath(file_name_).c_str(), "r"), &std::fclose);
+  const DataFile file = OpenDataFile(file_name_, "r");
   if (!file) throw new LoadDataException("File not found " + file_name_ + ".");
   LineReader lines(file.get(), kLongestLine, LineReader::LongLines::kStop);
   std::string_view line;

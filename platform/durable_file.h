@@ -12,6 +12,9 @@ namespace kst {
 // after a restart). Bytes still held in a stream's buffer are not seen: flush
 // the stream first. False when the file or its folder cannot be synced.
 bool SyncFileToDisk(const std::string& native_path);
+// The same for the file open as `fd`, found at `native_path`: the file is
+// synced through its descriptor, never opened again by name.
+bool SyncFileToDisk(int fd, const std::string& native_path);
 
 }  // namespace kst
 

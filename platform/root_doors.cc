@@ -358,6 +358,17 @@ bool WriteDataFile(const std::string& path, std::string_view contents, std::stri
   return ::close(fd.Release()) == 0;
 }
 
+std::FILE* OpenDataStream(const std::string& path, const char* mode, std::string* refusal) {
+  const int flags = mode[0] == 'w' ? O_WRONLY | O_CREAT | O_TRUNC
+                    : mode[0] == 'a' ? O_WRONLY | O_CREAT | O_APPEND
+                                     : O_RDONLY;
+  Fd fd(OpenDataDoor(path, flags, 0666, refusal));
+  if (fd.get() < 0) return nullptr;
+  std::FILE* file = ::fdopen(fd.get(), mode);
+  if (file != nullptr) fd.Release();
+  return file;
+}
+
 DataFolder::~DataFolder() {
   if (fd_ >= 0) ::close(fd_);
 }

@@ -27,6 +27,7 @@
 
 #include <sys/types.h>
 
+#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -65,6 +66,12 @@ bool ReadDataFile(const std::string& path, std::string* contents, std::string* r
 // Replaces the contents of the data file at `path` (made 0666 less the
 // umask when missing) through the data door; false when any step fails.
 bool WriteDataFile(const std::string& path, std::string_view contents, std::string* refusal);
+
+// A data file at `path` opened through the data door as a stdio stream,
+// `mode` as fopen takes it: "r", "w" (made 0666 less the umask, cut) or "a"
+// (made, written at its end), each also with "b". Null as OpenDataDoor
+// fails.
+std::FILE* OpenDataStream(const std::string& path, const char* mode, std::string* refusal);
 
 // The log line for a refusal: "refusing to <doing> <path> as root: <refusal>"
 // (without "as root" when this process is not root).

@@ -4,6 +4,7 @@
 #define KESTRANE_PLATFORM_ROOT_DOORS_TESTING_H_
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,10 +15,12 @@
 
 namespace kst {
 
-// Makes a FIFO at `path` that nobody writes. Code that opens it the
-// blocking way would hang for ever: after `seconds` the FIFO is opened for
-// writing and closed again, over and over, so that such a reader goes on
-// and the test ends; waited() then tells it happened. Removes the FIFO.
+// Makes a FIFO at `path` that nobody writes or reads. Code that opens it
+// the blocking way would hang for ever: after `seconds` the FIFO is opened
+// for writing and closed again, over and over, so that such a reader goes
+// on, and held open for reading (what comes is drained) so that such a
+// writer goes on, and the test ends; waited() then tells it happened.
+// Removes the FIFO.
 class UnwrittenFifo {
  public:
   explicit UnwrittenFifo(const std::string& path, int seconds = 5)
@@ -27,14 +30,21 @@ class UnwrittenFifo {
       while (!done_ && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
       }
+      int reading = -1;
       while (!done_) {
+        // Succeeds only while a reader is there; once this one holds the
+        // FIFO it merely lets later readers go.
         const int fd = ::open(path_.c_str(), O_WRONLY | O_NONBLOCK);
         if (fd >= 0) {
-          waited_ = true;
+          if (reading < 0) waited_ = true;
           ::close(fd);
         }
+        if (reading < 0) reading = ::open(path_.c_str(), O_RDONLY | O_NONBLOCK);
+        char drained[4096];
+        while (reading >= 0 && ::read(reading, drained, sizeof drained) > 0) waited_ = true;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
       }
+      if (reading >= 0) ::close(reading);
     });
   }
   ~UnwrittenFifo() {
@@ -56,6 +66,12 @@ class UnwrittenFifo {
   std::atomic<bool> waited_{false};
   std::thread rescuer_;
 };
+
+// The user nobody's number, for files that another user owns.
+inline uid_t NobodyUid() {
+  const passwd* nobody = ::getpwnam("nobody");
+  return nobody != nullptr ? nobody->pw_uid : 65534;
+}
 
 }  // namespace kst
 

@@ -12,6 +12,7 @@
 #include "StatSubsystem/common/counter_values.h"
 #include "StatSubsystem/common/product_key.h"
 #include "platform/paths.h"
+#include "platform/root_doors.h"
 
 namespace kst {
 
@@ -163,8 +164,13 @@ int CheckCycle::Check(const CheckControls& controls) {
   stamp_ = stamp;
 
   messagesPath_ = NativePath(controls.rootDirectory + "\\alertmessages");
-  std::FILE* file = std::fopen(messagesPath_.c_str(), "ab");
+  std::string refusal;
+  std::FILE* file = OpenDataStream(messagesPath_, "ab", &refusal);
   if (file == nullptr) {
+    if (!refusal.empty()) {
+      std::fprintf(stderr, "%s\n", DoorRefusal("append to", messagesPath_, refusal).c_str());
+      std::fflush(stderr);
+    }
     std::fputs("can't open \"alertmessages\" file for appending", stdout);
     std::fflush(stdout);
     return -3;

@@ -3,8 +3,11 @@
 
 #include <signal.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -12,6 +15,7 @@
 #include "gmock/gmock.h"
 #include "gtest/gtest.h"
 #include "platform/registry.h"
+#include "platform/root_doors_testing.h"
 
 namespace kst {
 namespace {
@@ -72,12 +76,56 @@ TEST_F(CheckCycleTest, FailuresOfTheCheckItself) {
   EXPECT_TRUE(Features("inst").empty());
 
   SetCounters({{kProcessorPath, 1}});
-  fs::create_directory(home_ + "/alertmessages");  // cannot be opened as a file
-  std::string out;
-  EXPECT_EQ(RunCheck(cycle, &reload, &out), -3);
-  EXPECT_EQ(out, "can't open \"alertmessages\" file for appending");
-  EXPECT_TRUE(reload);
-  fs::remove(home_ + "/alertmessages");
+  // What is no regular file where "alertmessages" belongs is refused at
+  // once, named on the log: a FIFO holds no check, a device takes no alert.
+  const std::string messages = home_ + "/alertmessages";
+  const std::string refusing =
+      "refusing to append to " + messages + (::geteuid() == 0 ? " as root: " : ": ");
+  const std::string kNotRegular = " is not a regular file; only a regular file is used there\n";
+  const std::string not_regular = refusing + messages + kNotRegular;
+  struct Case {
+    const char* what;
+    std::function<void()> make;
+    std::string log;
+  };
+  const Case cases[] = {
+      {"a folder", [&] { fs::create_directory(messages); }, not_regular},
+      // Run as root, the walk names where root's link leads.
+      {"a device", [&] { fs::create_symlink("/dev/null", messages); },
+       refusing + (::geteuid() == 0 ? "/dev/null" : messages) + kNotRegular},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    c.make();
+    std::string out;
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(RunCheck(cycle, &reload, &out), -3);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), c.log);
+    EXPECT_EQ(out, "can't open \"alertmessages\" file for appending");
+    EXPECT_TRUE(reload);
+    fs::remove(messages);
+  }
+  {
+    UnwrittenFifo fifo(messages);
+    ASSERT_TRUE(fifo.made());
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(RunCheck(cycle, &reload), -3);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), not_regular);
+    EXPECT_FALSE(fifo.waited()) << "the check waited on a FIFO for a reader";
+  }
+  if (::geteuid() == 0) {  // another user's file takes no alert of root's
+    std::ofstream(messages) << "";
+    ASSERT_EQ(::chown(messages.c_str(), NobodyUid(), 0), 0);
+    std::string out;
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(RunCheck(cycle, &reload, &out), -3);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              refusing + messages + " belongs to user " + std::to_string(NobodyUid()) +
+                  ", not root; only root may own and change it\n");
+    EXPECT_EQ(out, "can't open \"alertmessages\" file for appending");
+    EXPECT_EQ(fs::file_size(messages), 0u);
+    fs::remove(messages);
+  }
   EXPECT_EQ(RunCheck(cycle, &reload), 0);
   EXPECT_FALSE(reload);
 }
@@ -86,15 +134,27 @@ TEST_F(CheckCycleTest, AlertsThatCannotBeRecordedAreSaidOnTheLog) {
   AddLog("Log", {kProcessorTitle});
   AddInstance("Log", "a", Said(100, "m"));
   AddInstance("Log", "b", Said(100, "m"));
-  fs::create_symlink("/dev/full", home_ + "/alertmessages");
+  // No room for a single byte more in a file that is full (the limit is
+  // above what the test's own captured output needs).
+  constexpr size_t kFull = 4096;
+  std::ofstream(home_ + "/alertmessages") << std::string(kFull, 'x');
+  rlimit old{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  rlimit none = old;
+  none.rlim_cur = kFull;
+  auto* previous = ::signal(SIGXFSZ, SIG_IGN);
   CheckCycle cycle;
   bool reload = true;
   std::string out;
   ::testing::internal::CaptureStderr();
-  EXPECT_EQ(RunCheck(cycle, &reload, &out), 0);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &none), 0);
+  const int rc = RunCheck(cycle, &reload, &out);
+  setrlimit(RLIMIT_FSIZE, &old);
+  ::signal(SIGXFSZ, previous);
+  EXPECT_EQ(rc, 0);
   EXPECT_EQ(::testing::internal::GetCapturedStderr(),
-            "alertmessages: the alert of Log:a was not recorded (No space left on device)\n"
-            "alertmessages: the alert of Log:b was not recorded (No space left on device)\n");
+            "alertmessages: the alert of Log:a was not recorded (File too large)\n"
+            "alertmessages: the alert of Log:b was not recorded (File too large)\n");
   EXPECT_THAT(out, HasSubstr("  Log:b   m\n"));  // still said on the console
 }
 

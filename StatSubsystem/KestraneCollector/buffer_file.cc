@@ -118,7 +118,7 @@ int BufferFile::WriteHeaderLines(const std::string& header_lines) {
       !out_buffer.Close()) {
     return Fail(-4, "cannot take its header lines", errno);
   }
-  if (!SyncFileToDisk(path_)) return Fail(-4, "cannot take its header lines", errno);
+  if (!SyncFileToDisk(fd_, path_)) return Fail(-4, "cannot take its header lines", errno);
   return 0;
 }
 

@@ -1,7 +1,9 @@
 #include "StatSubsystem/common/counter_store.h"
 
+#include <fcntl.h>
+
 #include <filesystem>
-#include <fstream>
+#include <istream>
 #include <set>
 
 #include "StatSubsystem/common/config_tree_keys.h"
@@ -9,6 +11,7 @@
 #include "StatSubsystem/common/exporter_command.h"
 #include "StatSubsystem/common/multi_string.h"
 #include "StatSubsystem/common/product_key.h"
+#include "StatSubsystem/common/regular_file.h"
 #include "platform/paths.h"
 #include "platform/registry.h"
 
@@ -43,8 +46,9 @@ bool ExportHeaderCells(bool skip_buffer_name, std::vector<std::string>* objects,
   std::error_code ignored;
   std::filesystem::remove(native, ignored);
   if (!RunExporterAndWait(HeaderOnlyCommandLine(TemporaryExportPath()))) return false;
-  std::ifstream in(native);
-  if (!in.is_open()) return false;
+  RegularFileBuf file;
+  std::istream in(&file);
+  if (!OpenDataFileBuf(native, O_RDONLY, &file)) return false;
   std::string line;
   if (!ReadTextLine(in, &line)) return false;
   if (skip_buffer_name && line == "cbuffer" && !ReadTextLine(in, &line)) return false;

@@ -1,6 +1,8 @@
 #include "StatSubsystem/common/counter_store.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -15,6 +17,7 @@
 #include "StatSubsystem/common/service_keys.h"
 #include "platform/registry.h"
 #include "platform/registry_testing.h"
+#include "platform/root_doors_testing.h"
 
 namespace kst {
 namespace {
@@ -148,6 +151,42 @@ TEST_F(CounterStoreTest, NoOutputIsAFailure) {
   std::ofstream(home_.path() + "/Temporary/temporary") << "time;A\nTime;x\n";
   EXPECT_TRUE(ExportLastDay(&result).empty());
   EXPECT_EQ(result, -1);
+}
+
+// The exporter's output is read only when it is a regular file (a FIFO
+// would hold the set-up) and, run as root, root's own: refused at once,
+// named on the log, and removed as any output is.
+TEST_F(CounterStoreTest, OutputThatIsNoRegularFileOrAnotherUsersIsRefused) {
+  std::filesystem::create_directories(home_.path() + "/Temporary");
+  const std::string output = home_.path() + "/Temporary/temporary";
+  const std::string refusing = "refusing to read " + output + (::geteuid() == 0 ? " as root: " : ": ") + output;
+  auto exporter = [&](const std::string& makes_output) {
+    const std::string script = home_.path() + "/KestraneExporter";
+    std::ofstream(script) << "#!/bin/sh\n" << makes_output << "\n";
+    ::chmod(script.c_str(), 0755);
+  };
+  int result = 0;
+  {
+    UnwrittenFifo fifo(output);  // the rescue, should the set-up wait on the exporter's FIFO
+    exporter("mkfifo \"$KESTRANE_HOME/Temporary/temporary\"");
+    ::testing::internal::CaptureStderr();
+    InitializeCounterStore(&result);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              refusing + " is not a regular file; only a regular file is used there\n");
+    EXPECT_EQ(result, -1);
+    EXPECT_FALSE(fifo.waited()) << "the set-up waited on a FIFO";
+    EXPECT_FALSE(TemporaryFileExists());
+  }
+  if (::geteuid() != 0) return;
+  Table("time;A\nTime;x\n");
+  exporter("cat \"$KESTRANE_HOME/table\" > \"$KESTRANE_HOME/Temporary/temporary\"\nchown " +
+           std::to_string(NobodyUid()) + " \"$KESTRANE_HOME/Temporary/temporary\"");
+  ::testing::internal::CaptureStderr();
+  InitializeCounterStore(&result);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            refusing + " belongs to user " + std::to_string(NobodyUid()) + ", not root; only root may own and change it\n");
+  EXPECT_EQ(result, -1);
+  EXPECT_FALSE(TemporaryFileExists());
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 
 #include "platform/root_doors.h"
 
@@ -16,6 +17,17 @@ constexpr size_t kBufferBytes = 64 * 1024;
 }  // namespace
 
 RegularFileBuf::~RegularFileBuf() { Close(); }
+
+bool OpenDataFileBuf(const std::string& native_path, int flags, RegularFileBuf* file) {
+  std::string refusal;
+  const int fd = OpenDataDoor(native_path, flags, 0666, &refusal);
+  if (!refusal.empty()) {
+    const bool reading = (flags & O_ACCMODE) == O_RDONLY;
+    std::fprintf(stderr, "%s\n", DoorRefusal(reading ? "read" : "write", native_path, refusal).c_str());
+    std::fflush(stderr);
+  }
+  return fd >= 0 && file->Adopt(fd, (flags & O_ACCMODE) != O_RDONLY) == RegularFileStatus::kOk;
+}
 
 RegularFileStatus RegularFileBuf::OpenForReading(const std::string& native_path) {
   Close();

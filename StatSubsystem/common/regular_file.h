@@ -89,6 +89,12 @@ class RegularFileBuf final : public std::streambuf {
   std::string refusal_;
 };
 
+// Opens the data file at `native_path` into `file` through the data door
+// with open's `flags` (O_RDONLY, or O_WRONLY with O_CREAT, O_TRUNC or
+// O_APPEND; made 0666 less the umask); a refusal (another user's file, or
+// no regular file) goes on standard error, the running program's log.
+bool OpenDataFileBuf(const std::string& native_path, int flags, RegularFileBuf* file);
+
 }  // namespace kst
 
 #endif  // KESTRANE_STATSUBSYSTEM_COMMON_REGULAR_FILE_H_

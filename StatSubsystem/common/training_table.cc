@@ -1,12 +1,16 @@
 #include "StatSubsystem/common/training_table.h"
 
+#include <fcntl.h>
+
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
+#include <istream>
+#include <ostream>
 
 #include "StatSubsystem/common/csv_cells.h"
 #include "StatSubsystem/common/exporter_command.h"
+#include "StatSubsystem/common/regular_file.h"
 #include "platform/paths.h"
 
 namespace kst {
@@ -45,9 +49,11 @@ std::string RunOptions(const std::string& lead, const std::string& output, uint3
 // A missing `from` appends nothing. Lines are copied whole, however long.
 void JoinAndRemove(const std::string& to, const std::string& from) {
   {
-    std::ifstream in(from, std::ios::binary);
-    if (in.is_open()) {
-      std::ofstream out(to, std::ios::binary | std::ios::app);
+    RegularFileBuf in_file, out_file;
+    std::istream in(&in_file);
+    std::ostream out(&out_file);
+    if (OpenDataFileBuf(from, O_RDONLY, &in_file)) {
+      OpenDataFileBuf(to, O_WRONLY | O_CREAT | O_APPEND, &out_file);
       bool ends_with_line_feed = false;
       for (std::string line; std::getline(in, line);) {
         out << line << '\n';
@@ -113,7 +119,7 @@ void ExportTrainingData(const TrainingPeriod& period, uint32_t interval_seconds,
     }
     JoinAndRemove(output, NativePath(runs[1].output_path));
   }
-  if (std::ifstream(output).is_open()) *result = 0;
+  if (RegularFileBuf table; OpenDataFileBuf(output, O_RDONLY, &table)) *result = 0;
 }
 
 void PrepareTrainingCsv(const std::vector<std::string>& wanted, const std::string& input_path,
@@ -122,10 +128,11 @@ void PrepareTrainingCsv(const std::vector<std::string>& wanted, const std::strin
   std::vector<std::string> objects(wanted.size()), counters(wanted.size());
   for (size_t i = 0; i < wanted.size(); ++i) SplitCounterTitle(wanted[i], &objects[i], &counters[i]);
 
-  std::ifstream in(NativePath(input_path), std::ios::binary);
-  if (!in.is_open()) return;
-  std::ofstream out(NativePath(output_path), std::ios::binary | std::ios::trunc);
-  if (!out.is_open()) {
+  RegularFileBuf in_file, out_file;
+  std::istream in(&in_file);
+  std::ostream out(&out_file);
+  if (!OpenDataFileBuf(NativePath(input_path), O_RDONLY, &in_file)) return;
+  if (!OpenDataFileBuf(NativePath(output_path), O_WRONLY | O_CREAT | O_TRUNC, &out_file)) {
     *result = -11;
     return;
   }

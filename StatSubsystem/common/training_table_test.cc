@@ -1,6 +1,7 @@
 #include "StatSubsystem/common/training_table.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <ctime>
 #include <filesystem>
@@ -10,6 +11,7 @@
 #include "StatSubsystem/common/fake_exporter_testing.h"
 #include "StatSubsystem/common/product_key.h"
 #include "platform/registry_testing.h"
+#include "platform/root_doors_testing.h"
 
 namespace kst {
 namespace {
@@ -173,6 +175,39 @@ TEST_F(TrainingTableTest, WantedColumnsInTheWantedOrder) {
     const bool made = std::filesystem::exists(Native("out.csv"));
     EXPECT_EQ(made ? ReadWholeFile(Native("out.csv")) : "<none>", c.written) << c.wanted[0] << " " << c.input;
   }
+}
+
+// What is no regular file, and run as root another user's file, is neither
+// read nor cut to become the table: refused at once, named on the log.
+TEST_F(TrainingTableTest, OnlyRegularFilesOfRootsOwnAreReadOrWritten) {
+  const std::string table = "time;A\nTime;x\n0;1\n";
+  Write("in.csv", table);
+  // `name` as the input, then as the output: both refused with `why`.
+  auto refused_both_ways = [&](const std::string& name, const std::string& why) {
+    const std::string kRoot = "C:\\Program Files\\Kestrane\\";
+    const std::string as = ::geteuid() == 0 ? " as root: " : ": ";
+    int result = 0;
+    ::testing::internal::CaptureStderr();
+    PrepareTrainingCsv({"A::x"}, kRoot + name, kRoot + "out.csv", &result);
+    EXPECT_EQ(result, -1);
+    PrepareTrainingCsv({"A::x"}, kRoot + "in.csv", kRoot + name, &result);
+    EXPECT_EQ(result, -11);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "refusing to read " + Native(name) + as + Native(name) + why +
+                                                            "refusing to write " + Native(name) + as + Native(name) + why);
+    EXPECT_FALSE(std::filesystem::exists(Native("out.csv")));
+  };
+  {
+    UnwrittenFifo fifo(Native("pipe.csv"));
+    ASSERT_TRUE(fifo.made());
+    refused_both_ways("pipe.csv", " is not a regular file; only a regular file is used there\n");
+    EXPECT_FALSE(fifo.waited()) << "the table waited on a FIFO";
+  }
+  if (::geteuid() != 0) return;
+  Write("theirs.csv", table);
+  ASSERT_EQ(::chown(Native("theirs.csv").c_str(), NobodyUid(), 0), 0);
+  refused_both_ways("theirs.csv", " belongs to user " + std::to_string(NobodyUid()) +
+                                      ", not root; only root may own and change it\n");
+  EXPECT_EQ(ReadWholeFile(Native("theirs.csv")), table);  // not cut
 }
 
 }  // namespace
