@@ -116,13 +116,8 @@ bool WriteText(std::FILE* file, const char* format, ...) {
 std::FILE* CreateTextFile(const std::string& windows_path) {
   const std::string native = NativePath(windows_path);
   std::string refusal;
-  const int fd = OpenDataDoor(native, O_WRONLY | O_CREAT | O_TRUNC, 0666, &refusal);
-  if (fd < 0) {
-    if (!refusal.empty()) AlerterLog(DoorRefusal("write", native, refusal));
-    return nullptr;
-  }
-  std::FILE* file = ::fdopen(fd, "w");
-  if (file == nullptr) ::close(fd);
+  std::FILE* file = OpenDataStream(native, "w", &refusal);
+  if (file == nullptr && !refusal.empty()) AlerterLog(DoorRefusal("write", native, refusal));
   return file;
 }
 
@@ -160,13 +155,16 @@ WholeTextFile::~WholeTextFile() {
 
 bool WholeTextFile::Commit() {
   if (file_ == nullptr) return false;
-  bool ok = std::fflush(file_) == 0 && !std::ferror(file_) && ::fsync(::fileno(file_)) == 0;
+  // The new file reaches the disk before it takes the name, and its name
+  // in the folder after; the file is never opened again by name.
+  const int fd = ::fileno(file_);
+  bool ok = std::fflush(file_) == 0 && !std::ferror(file_) && SyncFileToDisk(fd, folder_.path() + "/" + temp_) &&
+            folder_.Rename(temp_, name_);
+  if (ok) temp_.clear();
+  ok = ok && SyncFileToDisk(fd, folder_.path() + "/" + name_);
   ok = std::fclose(file_) == 0 && ok;
   file_ = nullptr;
-  if (!ok || !folder_.Rename(temp_, name_)) return false;
-  temp_.clear();
-  // The new name in its folder reaches the disk too.
-  return SyncFileToDisk(folder_.path() + "/" + name_);
+  return ok;
 }
 
 }  // namespace kst
