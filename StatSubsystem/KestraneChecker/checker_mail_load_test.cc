@@ -24,6 +24,7 @@
 #include "StatSubsystem/common/product_key.h"
 #include "StatSubsystem/common/service_control.h"
 #include "StatSubsystem/common/service_keys.h"
+#include "platform/root_doors_testing.h"
 #include "platform/services.h"
 
 namespace kst {
@@ -292,6 +293,30 @@ TEST_F(CheckerMailLoadTest, SilentServerLeavesThreadsBoundedAndServiceAnswering)
   // The senders still wait for the server; the stop does not.
   ASSERT_EQ(StopServiceByName(kChecker), 0);
   ASSERT_TRUE(WaitStopped(30)) << "the checker did not stop within 30 s (a sender waits a minute on the server)";
+}
+
+// A FIFO where a profile belongs is refused at once, saying so: the checks
+// go on and a stop is heard. Opened the blocking way, it held the checker's
+// thread for ever and every stop request got 1061.
+TEST_F(CheckerMailLoadTest, AFifoWhereAProfileBelongsHoldsNeitherTheChecksNorAStop) {
+  Install(50);
+  const std::string profile = home_ + "/Profiles/Ops.cfg";
+  fs::remove(profile);
+  UnwrittenFifo fifo(profile, 20);
+  ASSERT_TRUE(fifo.made());
+  ASSERT_EQ(StartServiceByName(kChecker), 0);
+  const auto end = Clock::now() + std::chrono::seconds(10);
+  std::string log;
+  while (Clock::now() < end) {
+    log = ReadFile(home_ + "/" + kCheckerLog);
+    if (MessagesSize() > 0 && log.find("Ops.cfg is not a regular file") != std::string::npos) break;
+    std::this_thread::sleep_for(milliseconds(50));
+  }
+  EXPECT_GT(MessagesSize(), 0u) << "no check recorded an alert within 10 s";
+  EXPECT_NE(log.find("Ops.cfg is not a regular file"), std::string::npos) << log;
+  ASSERT_EQ(StopServiceByName(kChecker), 0);
+  EXPECT_TRUE(WaitStopped(10)) << "the checker did not stop within 10 s of the stop";
+  EXPECT_FALSE(fifo.waited()) << "the checker waited on the FIFO until it was let go";
 }
 
 }  // namespace
