@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 #include <random>
 #include <string>
@@ -214,6 +215,9 @@ std::string FileFault(int fd, const std::string& path, bool regular, int* error)
 int OpenAt(int dirfd, const std::string& name, int flags, mode_t mode, const std::string& shown,
            std::string* refusal) {
   const bool truncate = (flags & O_TRUNC) != 0;
+  // Root's umask may let its group write: what root makes only root may
+  // change, or root would refuse the file it just made.
+  if (Checked()) mode &= ~static_cast<mode_t>(S_IWGRP | S_IWOTH);
   Fd fd(::openat(dirfd, name.c_str(), (flags & ~O_TRUNC) | O_NONBLOCK | O_CLOEXEC, mode));
   if (fd.get() < 0) {
     // A FIFO nobody reads and a device without its hardware answer ENXIO.
@@ -312,7 +316,12 @@ std::string UnsafePathReason(const std::string& path) {
   std::string fault;
   if (!Walk(path, true, &w, &fault)) {
     // A folder missing on the way could be made where others may write.
-    if (fault.empty() && errno == ENOENT && w.folder_open) fault = Writable(w.path);
+    if (fault.empty() && errno == ENOENT) {
+      if (w.folder_open) fault = Writable(w.path);
+    } else if (fault.empty()) {
+      // What cannot be walked cannot be vouched for.
+      fault = path + " cannot be examined (" + std::strerror(errno) + ")";
+    }
     return fault.empty() ? fault : fault + kOnlyRootMayChange;
   }
   if (w.exists && w.leaf.empty()) return {};

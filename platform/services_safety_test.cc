@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -314,7 +315,9 @@ TEST_F(ServicesSafetyTest, AMissingNameCountsOnlyWhereNoOtherUserCouldMakeIt) {
       {sticky + "/root/./missing", ""},
       {open + "/missing", open + " may be written by its group or by other users"},
       {outside_ + "/missing/deeper", ""},
+      {outside_ + "/plain/deeper", outside_ + "/plain/deeper cannot be examined (Not a directory)"},
   };
+  std::ofstream(outside_ + "/plain") << "x";
   for (const auto& c : cases) {
     EXPECT_EQ(UnsafePathReason(c.path), c.reason.empty() ? "" : c.reason + tail) << c.path;
   }
@@ -354,6 +357,20 @@ TEST_F(ServicesSafetyTest, ADataFolderWritesAFileWholeAndRenamesItInPlace) {
   EXPECT_EQ(name.size(), 8u + 6u);
   EXPECT_EQ(::write(fd, "new", 3), 3);
   ::close(fd);
+  {
+    // Under a umask that lets the group write, what root makes is still
+    // root's alone, and so not refused as soon as it is made.
+    const mode_t saved = ::umask(002);
+    std::string made;
+    const int fresh = folder.CreateTemporary("Ops.cfg.", 0666, &made);
+    ::umask(saved);
+    ASSERT_GE(fresh, 0) << "a new file under umask 002: " << std::strerror(errno);
+    struct stat st {};
+    ASSERT_EQ(::fstat(fresh, &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0644u);
+    ::close(fresh);
+    EXPECT_TRUE(folder.Remove(made));
+  }
   // Moving the folder's name away does not move what the folder writes.
   fs::rename(profiles, profiles + ".moved");
   fs::create_directory(profiles);
