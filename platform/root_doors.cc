@@ -288,6 +288,12 @@ int OpenProgram(const std::string& path, int depth, bool* script, std::string* r
     *script = true;
     if (Checked()) {
       if (depth >= kMaxInterpreters) return errno = ELOOP, -1;
+      // The system finds a relative one from the folder the program starts
+      // in, which no walk here has seen.
+      if (interpreter[0] != '/') {
+        *refusal = path + " names its interpreter " + interpreter + " by a relative path";
+        return errno = EACCES, -1;
+      }
       bool nested = false;
       Fd checked(OpenProgram(interpreter, depth + 1, &nested, refusal));
       if (checked.get() < 0) return -1;

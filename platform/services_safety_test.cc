@@ -296,6 +296,13 @@ TEST_F(ServicesSafetyTest, LibrariesAndProgramsOthersCouldPlaceAreRefused) {
                                     " belongs to user 65534, not root" + tail + "\n");
     EXPECT_EQ(fs::exists(script + ".ran"), owner == 0) << owner;
   }
+  std::ofstream(script) << "#!interpreter\necho ran > " << script << ".ran\n";
+  fs::remove(script + ".ran");
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(RunProgramAndWait(script, ProcessOptions(), nullptr), kErrorAccessDenied);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "refusing to run " + script + " as root: " + script + " names its interpreter interpreter by a relative path\n");
+  EXPECT_FALSE(fs::exists(script + ".ran"));
 }
 
 // Where only a name can be used (the registry's journals), a missing file
