@@ -179,7 +179,8 @@ void PrepareTrainingCsv(const std::vector<std::string>& wanted, const std::strin
     out << row;
     ++written;
   }
-  *result = written;
+  // A table cut short by a full disk is no table.
+  *result = out_file.Close() ? written : -11;
 }
 
 }  // namespace kst

@@ -1,7 +1,10 @@
 #include "StatSubsystem/common/training_table.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <ctime>
 #include <filesystem>
@@ -201,6 +204,25 @@ TEST_F(TrainingTableTest, OnlyRegularFilesOfRootsOwnAreReadOrWritten) {
     ASSERT_TRUE(fifo.made());
     refused_both_ways("pipe.csv", " is not a regular file; only a regular file is used there\n");
     EXPECT_FALSE(fifo.waited()) << "the table waited on a FIFO";
+  }
+  {
+    // A write that fails on the way (here a file-size limit) is no table.
+    rlimit old{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    rlimit small = old;
+    small.rlim_cur = 4;
+    auto* previous = ::signal(SIGXFSZ, SIG_IGN);
+    int result = 0;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    PrepareTrainingCsv({"A::x"}, "C:\\Program Files\\Kestrane\\in.csv", "C:\\Program Files\\Kestrane\\cut.csv",
+                       &result);
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    ::signal(SIGXFSZ, previous);
+    EXPECT_EQ(result, -11);
+    PrepareTrainingCsv({"A::x"}, "C:\\Program Files\\Kestrane\\in.csv", "C:\\Program Files\\Kestrane\\cut.csv",
+                       &result);
+    EXPECT_EQ(result, 3);  // the two header lines and the one row
+    std::filesystem::remove(Native("cut.csv"));
   }
   if (::geteuid() != 0) return;
   Write("theirs.csv", table);
